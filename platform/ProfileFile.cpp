@@ -1,0 +1,265 @@
+#include "platform/ProfileFile.h"
+
+#include <cstdio>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+namespace platform {
+namespace {
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string Trim(const std::string &s)
+{
+    std::size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && (IsBlank(s[e - 1]) || s[e - 1] == '\r'))
+        --e;
+    return s.substr(b, e - b);
+}
+
+bool SameText(const std::string &a, const std::string &b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto ca = static_cast<unsigned char>(a[i]), cb = static_cast<unsigned char>(b[i]);
+        if (ca >= 'a' && ca <= 'z')
+            ca -= 32;
+        if (cb >= 'a' && cb <= 'z')
+            cb -= 32;
+        if (ca != cb)
+            return false;
+    }
+    return true;
+}
+
+struct Lines {
+    std::vector<std::string> text; // without line ends
+    std::string eol = "\n";         // the file's own line end, kept on write
+    bool finalEol = true;
+};
+
+std::optional<std::string> ReadWhole(const std::string &fileName)
+{
+    // A file that cannot be read (missing, a directory, no permission) reads as absent.
+    FILE *f = std::fopen(fileName.c_str(), "rb");
+    if (!f)
+        return std::nullopt;
+    std::string content;
+    char chunk[4096];
+    std::size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        content.append(chunk, n);
+    const bool failed = std::ferror(f) != 0;
+    std::fclose(f);
+    if (failed)
+        return std::nullopt;
+    return content;
+}
+
+Lines Split(const std::string &content)
+{
+    Lines lines;
+    if (content.find("\r\n") != std::string::npos)
+        lines.eol = "\r\n";
+    std::size_t start = 0;
+    while (start < content.size()) {
+        std::size_t nl = content.find('\n', start);
+        if (nl == std::string::npos) {
+            lines.text.push_back(content.substr(start));
+            lines.finalEol = false;
+            break;
+        }
+        std::size_t end = nl;
+        if (end > start && content[end - 1] == '\r')
+            --end;
+        lines.text.push_back(content.substr(start, end - start));
+        start = nl + 1;
+    }
+    return lines;
+}
+
+// Returns the section name when the line is a section header.
+std::optional<std::string> SectionOf(const std::string &line)
+{
+    std::string t = Trim(line);
+    if (t.size() < 2 || t.front() != '[')
+        return std::nullopt;
+    std::size_t close = t.find(']');
+    if (close == std::string::npos)
+        return std::nullopt;
+    return Trim(t.substr(1, close - 1));
+}
+
+// Splits "key = value" into trimmed parts; false for lines without an equals sign or comments.
+bool KeyValueOf(const std::string &line, std::string &key, std::string &value)
+{
+    std::string t = Trim(line);
+    if (t.empty() || t[0] == ';')
+        return false;
+    std::size_t eq = t.find('=');
+    if (eq == std::string::npos)
+        return false;
+    key = Trim(t.substr(0, eq));
+    value = Trim(t.substr(eq + 1));
+    return true;
+}
+
+std::optional<std::string> Lookup(const Lines &lines, const std::string &section,
+                                  const std::string &key)
+{
+    bool inSection = false;
+    for (const auto &line : lines.text) {
+        if (auto s = SectionOf(line)) {
+            inSection = SameText(*s, Trim(section));
+            continue;
+        }
+        std::string k, v;
+        if (inSection && KeyValueOf(line, k, v) && SameText(k, Trim(key)))
+            return v;
+    }
+    return std::nullopt;
+}
+
+std::string Unquote(std::string v)
+{
+    if (v.size() >= 2 && (v.front() == '"' || v.front() == '\'') && v.back() == v.front())
+        v = v.substr(1, v.size() - 2);
+    if (v.size() > MaxProfileValue)
+        v.resize(MaxProfileValue);
+    return v;
+}
+
+} // namespace
+
+bool ParseProfileInteger(const std::string &raw, int32_t &value)
+{
+    std::string text = Trim(raw);
+    std::size_t i = 0;
+    bool negative = false;
+    if (i < text.size() && (text[i] == '-' || text[i] == '+'))
+        negative = text[i++] == '-';
+    int base = 10;
+    if (i < text.size() && text[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (text.size() > 2 && text.size() - i > 2 && text[i] == '0' &&
+               (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= text.size())
+        return false;
+    int64_t acc = 0;
+    for (; i < text.size(); ++i) {
+        char c = text[i];
+        int digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return false;
+        acc = acc * base + digit;
+        // Hexadecimal may use all 32 bits (as "$FFFFFFFF" for -1); decimal must fit a signed value.
+        if (acc > (base == 16 ? 0xFFFFFFFFLL : 0x80000000LL))
+            return false;
+    }
+    if (base == 10 && !negative && acc > 0x7FFFFFFFLL)
+        return false;
+    auto bits = static_cast<uint32_t>(acc);
+    value = static_cast<int32_t>(negative ? 0u - bits : bits);
+    return true;
+}
+
+std::string TIniFile::ReadString(const std::string &section, const std::string &key,
+                                 const std::string &defaultValue) const
+{
+    auto content = ReadWhole(fileName_);
+    if (!content)
+        return defaultValue.substr(0, MaxProfileValue);
+    auto v = Lookup(Split(*content), section, key);
+    return v ? Unquote(*v) : defaultValue.substr(0, MaxProfileValue);
+}
+
+int32_t TIniFile::ReadInteger(const std::string &section, const std::string &key,
+                              int32_t defaultValue) const
+{
+    int32_t value = 0;
+    return ParseProfileInteger(ReadString(section, key, ""), value) ? value : defaultValue;
+}
+
+bool TIniFile::ValueExists(const std::string &section, const std::string &key) const
+{
+    auto content = ReadWhole(fileName_);
+    return content && Lookup(Split(*content), section, key).has_value();
+}
+
+void TIniFile::WriteString(const std::string &section, const std::string &key,
+                           const std::string &value)
+{
+    auto content = ReadWhole(fileName_);
+    Lines lines = content ? Split(*content) : Lines{};
+    const std::string entry = Trim(key) + "=" + value;
+
+    bool inSection = false, sectionFound = false, done = false;
+    std::size_t insertAt = 0; // after the last key line of the section
+    for (std::size_t i = 0; i < lines.text.size() && !done; ++i) {
+        if (auto s = SectionOf(lines.text[i])) {
+            if (inSection)
+                break;
+            inSection = SameText(*s, Trim(section));
+            if (inSection) {
+                sectionFound = true;
+                insertAt = i + 1;
+            }
+            continue;
+        }
+        if (!inSection)
+            continue;
+        std::string k, v;
+        if (KeyValueOf(lines.text[i], k, v)) {
+            if (SameText(k, Trim(key))) {
+                lines.text[i] = entry;
+                done = true;
+            }
+            insertAt = i + 1;
+        } else if (!Trim(lines.text[i]).empty()) {
+            insertAt = i + 1;
+        }
+    }
+    if (!done && sectionFound) {
+        lines.text.insert(lines.text.begin() + static_cast<std::ptrdiff_t>(insertAt), entry);
+    } else if (!done) {
+        if (!lines.text.empty() && !Trim(lines.text.back()).empty())
+            lines.text.push_back("");
+        lines.text.push_back("[" + Trim(section) + "]");
+        lines.text.push_back(entry);
+    }
+
+    std::string out;
+    for (std::size_t i = 0; i < lines.text.size(); ++i) {
+        out += lines.text[i];
+        if (i + 1 < lines.text.size() || lines.finalEol || !done)
+            out += lines.eol;
+    }
+    std::ofstream file(fileName_, std::ios::binary | std::ios::trunc);
+    bool ok = file && file.write(out.data(), static_cast<std::streamsize>(out.size()));
+    file.close();
+    ok = ok && !file.fail();
+    if (!ok)
+        throw EIniFileException("Unable to write to " + fileName_);
+}
+
+void TIniFile::WriteInteger(const std::string &section, const std::string &key, int32_t value)
+{
+    WriteString(section, key, std::to_string(value));
+}
+
+} // namespace platform

@@ -1,0 +1,46 @@
+#pragma once
+// Reads and writes INI-style profile files the way Windows profile calls do: sections and keys
+// match without regard to case, names and values are trimmed, a value wholly in matching quotes
+// loses them, values are cut at 1023 characters, and a write keeps every other line in place.
+// Texts are bytes: nothing is re-encoded.
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace platform {
+
+// Raised when a profile write cannot reach the disk; the text is "Unable to write to <file>".
+class EIniFileException : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+class TIniFile {
+public:
+    explicit TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
+
+    const std::string &FileName() const { return fileName_; }
+
+    std::string ReadString(const std::string &section, const std::string &key,
+                           const std::string &defaultValue) const;
+    int32_t ReadInteger(const std::string &section, const std::string &key,
+                        int32_t defaultValue) const;
+    bool ValueExists(const std::string &section, const std::string &key) const;
+
+    // Creates the file on the first write. Throws EIniFileException when it cannot write.
+    void WriteString(const std::string &section, const std::string &key, const std::string &value);
+    void WriteInteger(const std::string &section, const std::string &key, int32_t value);
+
+private:
+    std::string fileName_;
+};
+
+// The integer rule of profile values: decimal; hexadecimal with a leading "$", or with "0x"/"0X"
+// when the text is longer than two characters; false for anything else (empty, junk, overflow).
+bool ParseProfileInteger(const std::string &text, int32_t &value);
+
+// Longest value a profile read returns.
+constexpr std::size_t MaxProfileValue = 1023;
+
+} // namespace platform

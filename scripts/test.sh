@@ -1,0 +1,8 @@
+#!/usr/bin/env bash
+# Installs, builds and runs every test. GUI tests run offscreen.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh" "$root/build"
+export QT_QPA_PLATFORM=offscreen
+cd "$root/build"
+ctest --output-on-failure -j"$(nproc)" --timeout 300
