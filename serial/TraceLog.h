@@ -92,6 +92,7 @@ class TTraceLog
     size_t LogUsed() const;
     void LogCopyIn(const uint8_t *src, size_t count);
     void LogCopyOut(size_t from, uint8_t *dst, size_t count) const;
+    void LogConsume(size_t count);
     void LogDropOldest();
     void LogMakeRoom(size_t needed);
     int32_t ElapsedMs() const;
