@@ -1,0 +1,34 @@
+#pragma once
+// The simulator's command line.
+
+#include "tools/devsim/Device.h"
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace devsim
+{
+
+struct Options {
+    std::string linkPath;
+    std::string reportPath; // empty: no report
+    uint32_t baud = 0;      // 0: unpaced
+    DeviceSettings device;
+    bool help = false;
+};
+
+class OptionsError : public std::runtime_error
+{
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// Parses the arguments after the program name. Options take their value as the next argument
+// or after "=" ("--baud 19200", "--baud=19200"). Throws OptionsError with a one-line reason.
+Options ParseOptions(const std::vector<std::string> &args);
+
+std::string UsageText();
+
+} // namespace devsim
