@@ -2,7 +2,8 @@
 // Result codes of the serial engine: 0 is success, negative values are errors. Every code here
 // has a class and a message in the error model (serial/ApdExcept.h).
 
-namespace serial {
+namespace serial
+{
 
 constexpr int ecOK = 0;
 
@@ -50,9 +51,52 @@ constexpr int ecBufferIsEmpty = -3007;
 constexpr int ecTracingNotEnabled = -3008;
 constexpr int ecLoggingNotEnabled = -3009;
 
+// Modem.
+constexpr int ecModemNotStarted = -4001;
+constexpr int ecModemBusy = -4002;
+constexpr int ecModemNotDialing = -4003;
+constexpr int ecNotDialing = -4004;
+constexpr int ecAlreadyDialing = -4005;
+constexpr int ecModemNotResponding = -4006;
+constexpr int ecModemRejectedCommand = -4007;
+constexpr int ecModemStatusMismatch = -4008;
+
 // Triggers.
 constexpr int ecNoMoreTriggers = -5001;
 constexpr int ecTriggerTooLong = -5002;
 constexpr int ecBadTriggerHandle = -5003;
+
+// INI database.
+constexpr int ecKeyTooLong = -7001;
+constexpr int ecDataTooLarge = -7002;
+constexpr int ecIniWrite = -7004;
+constexpr int ecIniRead = -7005;
+constexpr int ecRecordExists = -7007;
+constexpr int ecRecordNotFound = -7008;
+constexpr int ecDatabaseFull = -7010;
+constexpr int ecDatabaseEmpty = -7011;
+constexpr int ecBadFieldList = -7013;
+constexpr int ecBadFieldForIndex = -7014;
+
+// Fax.
+constexpr int ecFaxBadFormat = -8001;
+constexpr int ecBadGraphicsFormat = -8002;
+constexpr int ecConvertAbort = -8003;
+constexpr int ecUnpackAbort = -8004;
+constexpr int ecCantMakeBitmap = -8005;
+constexpr int ecFaxBadMachine = -8070;
+constexpr int ecFaxBadModemResult = -8071;
+constexpr int ecFaxTrainError = -8072;
+constexpr int ecFaxInitError = -8073;
+constexpr int ecFaxBusy = -8074;
+constexpr int ecFaxVoiceCall = -8075;
+constexpr int ecFaxDataCall = -8076;
+constexpr int ecFaxNoDialTone = -8077;
+constexpr int ecFaxNoCarrier = -8078;
+constexpr int ecFaxSessionError = -8079;
+constexpr int ecFaxPageError = -8080;
+
+// Telephony codes run from -13801 to -13886 and -13928 to -13933; each has its own class,
+// listed with its code in serial/ApdExcept.h.
 
 } // namespace serial
