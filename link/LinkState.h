@@ -1,0 +1,55 @@
+#pragma once
+// The link's settings and run-time state: what loader.ini says about the line and the device's
+// reply texts, the handshake buffer, the four trigger handles, the cursor of a buffer upload and
+// the two flags that the upload engine shares with the link services.
+
+#include <cstdint>
+#include <string>
+
+namespace loader
+{
+
+struct LinkState {
+    // Line settings (section "RS232Settings").
+    int32_t CfgBaud = 19200;
+    uint16_t CfgComNumber = 1;
+    uint16_t CfgDataBits = 8;
+    uint8_t CfgParity = 0; // 0 none, 1 odd, 2 even
+    uint16_t CfgStopBits = 1;
+
+    // The device's reply texts (section "Trigger").
+    std::string PromptText = "#";
+    std::string ErrorText = "?";
+    std::string ULPromptText = ">";
+    std::string ULErrorText = "ERR";
+    std::string ResultMarker = "=";
+    // The pair in force: normal or upload texts.
+    std::string CurrentPrompt = "#";
+    std::string CurrentError = "?";
+
+    // Transfer sizes (section "Upload Settings").
+    uint16_t CfgBufferSize = 4096; // output buffer of the port
+    uint16_t CfgBlockSize = 50;    // bytes per upload block as configured
+
+    // Trigger handles, replaced on every arming.
+    uint16_t PromptTrigger = 0;
+    uint16_t ErrorTrigger = 0;
+    uint16_t OutFreeTrigger = 0;
+    uint16_t OutUsedTrigger = 0;
+
+    // The characters the current handshake consumed while waiting for the prompt.
+    std::string ReceivedText;
+
+    // The buffer upload in progress. The buffer belongs to the caller.
+    const uint8_t *UploadPtr = nullptr;
+    int32_t UploadRemaining = 0;
+    int32_t UploadTotal = 0;
+    // The block size this upload really uses: CfgBlockSize brought into the range the output
+    // buffer can take, so that every upload progresses.
+    uint16_t UploadBlockSize = 0;
+
+    bool UploadMode = false;   // the upload reply texts are in force
+    bool StopTransfer = false; // end the running buffer upload after the block being queued
+};
+
+} // namespace loader
