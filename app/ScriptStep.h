@@ -1,0 +1,49 @@
+#pragma once
+// What one upload script line asks of the engine. The main window interprets the line at
+// LineIndex with InterpretScriptLine and then does what the returned step says: it shows the
+// boxes and talks to the device, while every decision about the line's text is made here.
+//
+// After any step except an Abort in a value error box, the window advances LineIndex and sets the
+// script gauge to ScriptGaugePercent(LineIndex, LineCount).
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace loader
+{
+
+enum class ScriptAction {
+    Ignore,         // an ordinary line or an unknown command: it only costs a step
+    Delay,          // DelayTicks := value, then wait in the Delaying state
+    PostDelay,      // PostDelayMs := value
+    SetLoadFile,    // LoadFileName := text
+    SetLoadAddress, // LoadAddress := text
+    SetLoadVersion, // LoadVersion := text
+    ShowMessage,    // information box with text (converted bytes) and OK
+    TestCommand,    // SendInitCmd(text); a result of "ERROR" fails the script
+    SendCommand,    // SendDataString(text)
+    Load,           // LoadPending: the next tick uploads LoadFileName
+    // Error box with text and Abort/Ignore. Abort: ScriptFailed, LineIndex stays, no gauge update.
+    DelayValueError,     // Ignore: the delay is skipped
+    PostDelayValueError, // Ignore: PostDelayMs := 0
+};
+
+struct ScriptStep {
+    ScriptAction action = ScriptAction::Ignore;
+    int32_t value = 0; // ticks for Delay, milliseconds for PostDelay
+    std::string text;
+};
+
+// Largest "LP" value in seconds whose millisecond count still fits a signed 32-bit integer.
+constexpr int32_t MaxPostDelaySeconds = 2147483;
+
+// lineIndex is 0-based; messages show it 1-based together with the script's file name.
+ScriptStep InterpretScriptLine(std::string_view line, int lineIndex,
+                               const std::string &scriptFileName);
+
+// lineIndex / lineCount * 100 rounded to the nearest integer, halves to even; 0 when either is
+// not positive.
+int ScriptGaugePercent(int lineIndex, int lineCount);
+
+} // namespace loader

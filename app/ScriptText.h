@@ -1,0 +1,20 @@
+#pragma once
+// Reads an upload script into lines. A line ends at CR LF, at a lone CR or at a lone LF; a zero
+// byte ends the whole text; a terminator at the very end does not add an empty line. Lines are
+// bytes and are not re-encoded.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace loader
+{
+
+std::vector<std::string> SplitScriptText(std::string_view text);
+
+// The script's lines, or nothing when the file cannot be opened or read (a missing file, a
+// directory, no permission, a read error). An existing empty file gives an empty list.
+std::optional<std::vector<std::string>> ReadScriptFile(const std::string &fileName);
+
+} // namespace loader

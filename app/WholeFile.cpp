@@ -1,0 +1,80 @@
+#include "app/WholeFile.h"
+
+#include <cerrno>
+#include <cstdint>
+#include <fcntl.h>
+#include <new>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace loader
+{
+namespace
+{
+
+class FileDescriptor
+{
+  public:
+    explicit FileDescriptor(int fd) : fd_(fd) {}
+    ~FileDescriptor()
+    {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    FileDescriptor(const FileDescriptor &) = delete;
+    FileDescriptor &operator=(const FileDescriptor &) = delete;
+    int Get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// Reads to the end, not just the size seen at open: a file may still be growing.
+bool ReadAll(int fd, std::string &data, std::size_t maxSize)
+{
+    char chunk[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk, sizeof chunk);
+        if (got == 0)
+            return true;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (static_cast<std::size_t>(got) > maxSize - data.size())
+            return false;
+        data.append(chunk, static_cast<std::size_t>(got));
+    }
+}
+
+} // namespace
+
+WholeFile ReadWholeFile(const std::string &fileName, std::size_t maxSize)
+{
+    WholeFile file;
+    FileDescriptor fd(fileName.empty() ? -1 : ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat info {
+    };
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode))
+        return file;
+
+    file.status = ReadStatus::NotRead;
+    const auto size = static_cast<uintmax_t>(info.st_size > 0 ? info.st_size : 0);
+    if (size > maxSize)
+        return file;
+    try {
+        file.data.reserve(static_cast<std::size_t>(size));
+        if (!ReadAll(fd.Get(), file.data, maxSize)) {
+            std::string().swap(file.data);
+            return file;
+        }
+    } catch (const std::bad_alloc &) {
+        std::string().swap(file.data);
+        return file;
+    }
+    file.status = ReadStatus::Ok;
+    return file;
+}
+
+} // namespace loader
