@@ -1,0 +1,418 @@
+#include "app/FrmLoadr.h"
+
+#include "app/Gauge.h"
+#include "app/Glyphs.h"
+#include "platform/Help.h"
+#include "platform/MessageBox.h"
+#include "platform/ProfileFile.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QFileDialog>
+#include <QFrame>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLayout>
+#include <QMenu>
+#include <QMenuBar>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QShowEvent>
+#include <QTimer>
+#include <QToolButton>
+#include <filesystem>
+#include <unistd.h>
+
+namespace loader
+{
+
+TFrmLoadr *FrmLoadr = nullptr;
+
+namespace
+{
+
+constexpr const char *UploadSettings = "Upload Settings";
+constexpr int ToolTipDelayMs = 1000;
+
+// The client area and the place of each control in it.
+constexpr int ClientWidth = 344;
+constexpr int ClientHeight = 166;
+constexpr int SpeedBarHeight = 33;
+
+std::string UpperCase(std::string text)
+{
+    for (char &c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+std::string CurrentDirectory()
+{
+    std::error_code error;
+    const auto path = std::filesystem::current_path(error);
+    return error ? std::string(".") : path.string();
+}
+
+// Holds tool tips back for a second, the way the operator knows them from the original tool.
+class ToolTipDelayStyle : public QProxyStyle
+{
+  public:
+    using QProxyStyle::QProxyStyle;
+
+    int styleHint(StyleHint hint, const QStyleOption *option, const QWidget *widget,
+                  QStyleHintReturn *returnData) const override
+    {
+        if (hint == SH_ToolTip_WakeUpDelay)
+            return ToolTipDelayMs;
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+void EnableToolTipHints()
+{
+    if (dynamic_cast<ToolTipDelayStyle *>(QApplication::style()))
+        return;
+    // A proxy built from the style's name, so the application's current style object (which the
+    // application deletes when replaced) is not also owned by the proxy.
+    QApplication::setStyle(new ToolTipDelayStyle(QApplication::style()->name()));
+}
+
+QFrame *RaisedPanel(QWidget *parent, const char *name)
+{
+    auto *panel = new QFrame(parent);
+    panel->setObjectName(QString::fromLatin1(name));
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panel->setLineWidth(1);
+    return panel;
+}
+
+} // namespace
+
+int HelpContextOf(const QObject *object)
+{
+    return object ? object->property(HelpContextProperty).toInt() : NoHelpContext;
+}
+
+TFrmLoadr::TFrmLoadr(QWidget *parent) : QMainWindow(parent)
+{
+    FrmLoadr = this;
+    setObjectName(QStringLiteral("FrmLoadr"));
+    setWindowTitle(QStringLiteral("Tavrin Research, RS232 Flash File Loader"));
+    setWindowIcon(LoaderWindowIcon());
+    setProperty(HelpContextProperty, MainWindowHelpContext);
+
+    CreateMenu();
+    auto *client = new QWidget(this);
+    client->setObjectName(QStringLiteral("ClientArea"));
+    client->setFixedSize(ClientWidth, ClientHeight);
+    setCentralWidget(client);
+    CreateSpeedBar(client);
+    CreateUploadControls(client);
+    CreateProgressGroup(client);
+    CreateOpenDialog();
+
+    ScriptTimer = new QTimer(this);
+    ScriptTimer->setObjectName(QStringLiteral("ScriptTimer"));
+    ScriptTimer->setInterval(10);
+
+    // The controls sit at fixed places, so the window keeps the size they need.
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    FormCreate();
+}
+
+TFrmLoadr::~TFrmLoadr()
+{
+    if (FrmLoadr == this)
+        FrmLoadr = nullptr;
+}
+
+QAction *TFrmLoadr::AddItem(QMenu *menu, const char *name, const char *caption, int helpContext)
+{
+    auto *item = new QAction(QString::fromLatin1(caption), this);
+    item->setObjectName(QString::fromLatin1(name));
+    item->setProperty(HelpContextProperty, helpContext);
+    menu->addAction(item);
+    return item;
+}
+
+void TFrmLoadr::CreateMenu()
+{
+    MainMenu = new QMenuBar(this);
+    MainMenu->setObjectName(QStringLiteral("MainMenu"));
+    setMenuBar(MainMenu);
+
+    Program1 = MainMenu->addMenu(QStringLiteral("&Program"));
+    Program1->setObjectName(QStringLiteral("Program1"));
+    MnuItmTermWin = AddItem(Program1, "MnuItmTermWin", "&Terminal Window", TerminalHelpContext);
+    MnuItmExit = AddItem(Program1, "MnuItmExit", "E&xit", NoHelpContext);
+
+    Configuration1 = MainMenu->addMenu(QStringLiteral("&Configuration"));
+    Configuration1->setObjectName(QStringLiteral("Configuration1"));
+    MnuItmStatusLght =
+        AddItem(Configuration1, "MnuItmStatusLght", "&Status Lights", MainWindowHelpContext);
+    MnuItmStatusLght->setCheckable(true);
+    MnuItmRS232 = AddItem(Configuration1, "MnuItmRS232", "&RS232 Setup", RS232HelpContext);
+    MnuItmManualUl =
+        AddItem(Configuration1, "MnuItmManualUl", "&Manual Upload", MainWindowHelpContext);
+    MnuItmAutoUl =
+        AddItem(Configuration1, "MnuItmAutoUl", "&Automatic Upload", MainWindowHelpContext);
+    UploadMethodGroup = new QActionGroup(this);
+    UploadMethodGroup->setObjectName(QStringLiteral("UploadMethodGroup"));
+    UploadMethodGroup->setExclusive(true);
+    for (QAction *item : {MnuItmManualUl, MnuItmAutoUl}) {
+        item->setCheckable(true);
+        UploadMethodGroup->addAction(item);
+    }
+    MnuItmAutoUl->setChecked(true);
+    MnuItmLogging = AddItem(Configuration1, "MnuItmLogging", "&Logging", NoHelpContext);
+    MnuItmLogging->setCheckable(true);
+    MnuItmLogging->setEnabled(false);
+
+    Help1 = MainMenu->addMenu(QStringLiteral("&Help"));
+    Help1->setObjectName(QStringLiteral("Help1"));
+    HelpTopics1 = AddItem(Help1, "HelpTopics1", "&Help Topics", NoHelpContext);
+    MnuItmSupport = AddItem(Help1, "MnuItmSupport", "&Support...", AboutHelpContext);
+    MnuItmAbout = AddItem(Help1, "MnuItmAbout", "&About...", AboutHelpContext);
+
+    for (QMenu *menu : {Program1, Configuration1, Help1})
+        menu->installEventFilter(this);
+
+    connect(MnuItmExit, &QAction::triggered, this, &TFrmLoadr::MnuItmExitClick);
+    connect(MnuItmManualUl, &QAction::triggered, this, &TFrmLoadr::MnuItmManualUlClick);
+    connect(MnuItmAutoUl, &QAction::triggered, this, &TFrmLoadr::MnuItmAutoUlClick);
+    connect(HelpTopics1, &QAction::triggered, this, &TFrmLoadr::HelpTopics1Click);
+}
+
+void TFrmLoadr::CreateSpeedBar(QWidget *client)
+{
+    PnlSpeedBar = RaisedPanel(client, "PnlSpeedBar");
+    PnlSpeedBar->setGeometry(0, 0, ClientWidth, SpeedBarHeight);
+
+    const auto speedButton = [this](const char *name, const QIcon &glyph, const char *hint,
+                                    int left) {
+        auto *button = new QToolButton(PnlSpeedBar);
+        button->setObjectName(QString::fromLatin1(name));
+        button->setIcon(glyph);
+        button->setIconSize(QSize(16, 16));
+        button->setToolTip(QString::fromLatin1(hint));
+        button->setGeometry(left, 4, 25, 25);
+        return button;
+    };
+    SpdBtnTerm = speedButton("SpdBtnTerm", TerminalGlyph(), "Terminal Window", 6);
+    SpdBtnComSet = speedButton("SpdBtnComSet", ComSetupGlyph(), "Communications Setup", 31);
+}
+
+void TFrmLoadr::CreateUploadControls(QWidget *client)
+{
+    BtnUpload = new QPushButton(QStringLiteral("Start File Upload"), client);
+    BtnUpload->setObjectName(QStringLiteral("BtnUpload"));
+    BtnUpload->setGeometry(8, 41, 161, 25);
+
+    PnlComLamp = RaisedPanel(client, "PnlComLamp");
+    PnlComLamp->setGeometry(177, 41, 33, 25);
+    PnlComLamp->setToolTip(QStringLiteral("Communication / Upload Status"));
+    PnlComLamp->setAutoFillBackground(true);
+    SetComLamp(LampRed());
+
+    BtnULCancel = new QPushButton(CancelGlyph(), QStringLiteral("Cancel Upload"), client);
+    BtnULCancel->setObjectName(QStringLiteral("BtnULCancel"));
+    BtnULCancel->setGeometry(218, 41, 118, 25);
+    BtnULCancel->setEnabled(false);
+}
+
+void TFrmLoadr::CreateProgressGroup(QWidget *client)
+{
+    GrpBxProgress = new QGroupBox(QStringLiteral("Progress"), client);
+    GrpBxProgress->setObjectName(QStringLiteral("GrpBxProgress"));
+    GrpBxProgress->setGeometry(8, 72, 328, 90);
+    GrpBxProgress->setVisible(false);
+
+    // Each label lies over the left end of its gauge: bold, on a transparent ground.
+    const auto gaugeWithLabel = [this](const char *gaugeName, const QColor &color,
+                                       const char *labelName, const char *caption, int top,
+                                       QLabel *&label) {
+        auto *gauge = new TGauge(GrpBxProgress);
+        gauge->setObjectName(QString::fromLatin1(gaugeName));
+        gauge->setGeometry(8, top, 312, 25);
+        gauge->SetForeColor(color);
+        label = new QLabel(QString::fromLatin1(caption), GrpBxProgress);
+        label->setObjectName(QString::fromLatin1(labelName));
+        QFont bold = label->font();
+        bold.setBold(true);
+        label->setFont(bold);
+        label->setAutoFillBackground(false);
+        label->setGeometry(14, top + 1, 150, 23);
+        label->raise();
+        return gauge;
+    };
+    GgeScript = gaugeWithLabel("GgeScript", QColor(0, 128, 128), "LblScript", "Script Progress", 24,
+                               LblScript);
+    GgeUpload = gaugeWithLabel("GgeUpload", QColor(0, 0, 255), "LblUpload", "Upload Progress", 56,
+                               LblUpload);
+}
+
+void TFrmLoadr::CreateOpenDialog()
+{
+    OpnDlgULFile = new QFileDialog(this);
+    OpnDlgULFile->setObjectName(QStringLiteral("OpnDlgULFile"));
+    OpnDlgULFile->setAcceptMode(QFileDialog::AcceptOpen);
+    OpnDlgULFile->setFileMode(QFileDialog::ExistingFile);
+    // "All Files" is every file: on this system "*.*" would skip names without a dot.
+    OpnDlgULFile->setNameFilters(
+        {QStringLiteral("Upload Script File (*.sld)"), QStringLiteral("All Files (*)")});
+    // Picking a script never changes anything, so the dialog itself may not rename or delete.
+    OpnDlgULFile->setOption(QFileDialog::ReadOnly, true);
+}
+
+void TFrmLoadr::FormCreate()
+{
+    EnableToolTipHints();
+
+    const std::string startDirectory = CurrentDirectory();
+    // Fixed before the working directory moves, so loader.ini always comes from the start folder.
+    IniFileName = startDirectory + "/" + "loader.ini";
+    platform::TIniFile ini(IniFileName);
+
+    ScriptFileName = ini.ReadString(UploadSettings, "Default Script", "loader.sld");
+    const std::string defaultPath = ini.ReadString(UploadSettings, "Default Path", startDirectory);
+    UploadDelayMs = ini.ReadInteger(UploadSettings, "Delay", 1000);
+    PostDelayMs = 0;
+
+    if (::chdir(defaultPath.c_str()) != 0)
+        platform::ShowMessage(platform::MsgType::Error,
+                              "Could not set directory specified in the loader.ini file!\r"
+                              "Edit the \"Default Path\" parameter to correct.\r"
+                              "The current program directory will be used.",
+                              platform::MsgButtons::Ok);
+
+    if (ini.ReadInteger(UploadSettings, "Logging", 0) > 0)
+        MnuItmLogging->setEnabled(true);
+
+    if (UpperCase(ini.ReadString(UploadSettings, "Upload Method", "AUTOMATIC")) == "MANUAL")
+        MnuItmManualUlClick();
+
+    try {
+        ini.WriteString("Global", "Driver Version", "1.04");
+    } catch (const platform::EIniFileException &error) {
+        // Start-up goes on: the window works without a writable configuration file.
+        platform::ShowException(error);
+    }
+
+    LogOpen = false;
+}
+
+void TFrmLoadr::FormShow()
+{
+    // The list is made once; showing the window again must not drop a running script's lines.
+    if (firstShowDone_)
+        return;
+    firstShowDone_ = true;
+    ScriptLines.clear();
+}
+
+void TFrmLoadr::showEvent(QShowEvent *event)
+{
+    QMainWindow::showEvent(event);
+    if (!event->spontaneous())
+        FormShow();
+}
+
+void TFrmLoadr::MnuItmManualUlClick()
+{
+    BtnUpload->setText(QStringLiteral("Select Upload Script"));
+    MnuItmManualUl->setChecked(true);
+}
+
+void TFrmLoadr::MnuItmAutoUlClick()
+{
+    BtnUpload->setText(QStringLiteral("Start File Upload"));
+    MnuItmAutoUl->setChecked(true);
+}
+
+void TFrmLoadr::HelpTopics1Click()
+{
+    platform::OpenHelp(platform::HelpFinder, 0);
+}
+
+void TFrmLoadr::MnuItmExitClick()
+{
+    if (platform::ShowMessage(platform::MsgType::Confirm, "Exit now ?",
+                              platform::MsgButtons::OkCancel) == platform::MsgResult::Ok)
+        close();
+}
+
+void TFrmLoadr::SetComBtnState(bool enabled)
+{
+    BtnUpload->setEnabled(enabled);
+    SpdBtnTerm->setEnabled(enabled);
+    MnuItmTermWin->setEnabled(enabled);
+}
+
+void TFrmLoadr::SetUploadBtnState(bool idle)
+{
+    SpdBtnComSet->setEnabled(idle);
+    MnuItmRS232->setEnabled(idle);
+    BtnULCancel->setEnabled(!idle);
+    SetComBtnState(idle);
+}
+
+void TFrmLoadr::SetScriptError()
+{
+    ScriptState = ScriptFailed;
+    ScriptTimer->start();
+}
+
+void TFrmLoadr::SetULError()
+{
+    ScriptState = UploadFailed;
+    ScriptTimer->start();
+}
+
+void TFrmLoadr::SetComLamp(const QColor &color)
+{
+    QPalette palette = PnlComLamp->palette();
+    palette.setColor(QPalette::Window, color);
+    PnlComLamp->setPalette(palette);
+}
+
+QColor TFrmLoadr::ComLamp() const
+{
+    return PnlComLamp->palette().color(QPalette::Window);
+}
+
+void TFrmLoadr::OpenHelpContext(int context)
+{
+    platform::OpenHelp(platform::HelpContext, context);
+}
+
+void TFrmLoadr::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
+        OpenHelpContext(HelpContextOf(this));
+        return;
+    }
+    QMainWindow::keyPressEvent(event);
+}
+
+// F1 in an open menu asks for the help of the highlighted item; an item without a context of its
+// own, or no item at all, falls back to the window's.
+bool TFrmLoadr::eventFilter(QObject *watched, QEvent *event)
+{
+    auto *menu = qobject_cast<QMenu *>(watched);
+    if (menu && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_F1) {
+        int context = HelpContextOf(menu->activeAction());
+        if (context == NoHelpContext)
+            context = HelpContextOf(this);
+        menu->close();
+        OpenHelpContext(context);
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+} // namespace loader

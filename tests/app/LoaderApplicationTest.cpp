@@ -1,0 +1,70 @@
+// Program start: its options, the application's names, and a smoke run of the real program.
+
+#include "app/LoaderApplication.h"
+#include "platform/Help.h"
+#include "tests/support/TempDir.h"
+
+#include <QApplication>
+#include <QProcess>
+#include <QProcessEnvironment>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <vector>
+
+namespace
+{
+
+TEST(LoaderApplicationTest, SmokeOptionIsPickedFromAmongToolkitOptions)
+{
+    struct Case {
+        std::vector<const char *> args;
+        bool smoke;
+    };
+    const Case cases[] = {
+        {{"loader"}, false},
+        {{"loader", "--smoke"}, true},
+        {{"loader", "-platform", "offscreen", "--smoke"}, true},
+        {{"loader", "--smoky"}, false},
+        {{"--smoke"}, false}, // the program's own name is never an option
+    };
+    for (const Case &c : cases)
+        EXPECT_EQ(loader::ParseStartOptions(static_cast<int>(c.args.size()), c.args.data()).smoke,
+                  c.smoke)
+            << c.args.size();
+}
+
+TEST(LoaderApplicationTest, InitialisingNamesTheApplicationAndItsHelpFile)
+{
+    platform::SetHelpFile("other.hlp");
+    loader::InitialiseApplication(*qApp);
+    EXPECT_EQ(QCoreApplication::applicationName().toStdString(),
+              "Tavrin Research, Inc. RS232 Flash File Loader");
+    EXPECT_EQ(platform::HelpFile(), "loader.hlp");
+}
+
+// The smoke run must end by itself even when start-up shows a message box.
+TEST(LoaderApplicationTest, SmokeRunEndsByItselfAndSaysWhatItDid)
+{
+    testsupport::TempDir dir;
+    std::filesystem::create_directory(dir.File("loader.ini"));
+
+    QProcess program;
+    program.setWorkingDirectory(QString::fromStdString(dir.Path()));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(LOADER_EXECUTABLE), {QStringLiteral("--smoke")});
+    ASSERT_TRUE(program.waitForFinished(60000)) << "the smoke run did not end";
+
+    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(program.exitCode(), 0);
+    const std::string out = program.readAllStandardOutput().toStdString();
+    EXPECT_EQ(out, "Smoke run: showed the main window offscreen for 1.5 s, then closed it.\n");
+    const std::string err = program.readAllStandardError().toStdString();
+    const std::string ini = std::filesystem::canonical(dir.Path()).string() + "/loader.ini";
+    EXPECT_NE(err.find("Error: Unable to write to " + ini),
+              std::string::npos)
+        << err;
+}
+
+} // namespace
