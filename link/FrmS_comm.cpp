@@ -1,0 +1,447 @@
+#include "link/FrmS_comm.h"
+
+#include "link/LoaderCallbacks.h"
+#include "link/RadioGroup.h"
+
+#include "platform/Help.h"
+#include "platform/MessageBox.h"
+#include "platform/ProfileFile.h"
+#include "serial/DeviceRoutines.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPainter>
+#include <QPainterPath>
+#include <QPushButton>
+#include <QScreen>
+#include <array>
+#include <charconv>
+#include <exception>
+
+namespace loader
+{
+
+TFrmS_comm *FrmS_comm = nullptr;
+
+namespace
+{
+
+const char *const Rs232Section = "RS232Settings";
+const char *const TriggerSection = "Trigger";
+const char *const UploadSection = "Upload Settings";
+
+const char *const DirectPortPrefix = "Direct to COM";
+constexpr uint16_t MaxProbedPort = 16;
+constexpr uint16_t MinBufferSize = 2078;
+
+constexpr std::array<int32_t, 6> BaudRates = {1200, 9600, 19200, 38400, 57600, 115200};
+const std::array<std::string, 6> BaudTexts = {"1200", "9600", "19200", "38400", "57600", "115200"};
+
+// A port number written as decimal digits only, within 16 bits.
+bool ParsePortNumber(const std::string &text, std::size_t from, uint16_t &number)
+{
+    if (from >= text.size())
+        return false;
+    const char *first = text.data() + from;
+    const char *last = text.data() + text.size();
+    unsigned value = 0;
+    auto [end, error] = std::from_chars(first, last, value);
+    if (error != std::errc() || end != last || value > 0xFFFF)
+        return false;
+    number = static_cast<uint16_t>(value);
+    return true;
+}
+
+// A green tick, the glyph of the button that accepts and saves.
+QIcon SaveGlyph()
+{
+    QIcon icon;
+    for (int size : {16, 32}) {
+        QPixmap pixmap(size, size);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.scale(size / 16.0, size / 16.0);
+        QPainterPath tick;
+        tick.moveTo(2.5, 8.5);
+        tick.lineTo(6.0, 12.5);
+        tick.lineTo(13.5, 3.5);
+        painter.setPen(QPen(QColor(0, 128, 0), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        painter.drawPath(tick);
+        painter.end();
+        icon.addPixmap(pixmap);
+    }
+    return icon;
+}
+
+// Writes a corrected value back to loader.ini. A file that cannot be written is reported once
+// per load, and the settings already read stay in force.
+class TWriteBack
+{
+  public:
+    explicit TWriteBack(platform::TIniFile &ini) : ini_(ini) {}
+
+    void String(const char *section, const char *key, const std::string &value)
+    {
+        Guard([&] { ini_.WriteString(section, key, value); });
+    }
+    void Integer(const char *section, const char *key, int32_t value)
+    {
+        Guard([&] { ini_.WriteInteger(section, key, value); });
+    }
+
+  private:
+    template <typename Write> void Guard(Write write)
+    {
+        try {
+            write();
+        } catch (const platform::EIniFileException &e) {
+            if (!reported_)
+                platform::ShowException(e);
+            reported_ = true;
+        }
+    }
+
+    platform::TIniFile &ini_;
+    bool reported_ = false;
+};
+
+} // namespace
+
+TFrmS_comm::TFrmS_comm(std::string iniFileName, TLoaderCallbacks *callbacks, QWidget *parent,
+                       TPortSetup portSetup)
+    : QDialog(parent), IniFileName(std::move(iniFileName)),
+      ApdComPort1(std::make_unique<serial::TApdComPort>()), callbacks_(callbacks)
+{
+    BuildControls();
+    ApplyStoredPortSettings();
+    if (portSetup)
+        portSetup(*ApdComPort1);
+    FormCreate();
+}
+
+TFrmS_comm::~TFrmS_comm()
+{
+    // The port closes before the handlers it could still call go away.
+    ApdComPort1->OnTriggerData = nullptr;
+    ApdComPort1->OnTriggerOutbuffFree = nullptr;
+    ApdComPort1->OnTriggerOutbuffUsed = nullptr;
+    ApdComPort1->OnWaitChar = nullptr;
+    ApdComPort1.reset();
+    if (FrmS_comm == this)
+        FrmS_comm = nullptr;
+}
+
+void TFrmS_comm::BuildControls()
+{
+    setObjectName("FrmS_comm");
+    setWindowTitle("Communication Settings");
+    setProperty("helpContext", CommSettingsHelpContext);
+
+    LblComPort = new QLabel("Serial Port", this);
+    LblComPort->setObjectName("LblComPort");
+    QFont bold = LblComPort->font();
+    bold.setBold(true);
+    LblComPort->setFont(bold);
+
+    CmbBxComPort = new QComboBox(this);
+    CmbBxComPort->setObjectName("CmbBxComPort");
+    CmbBxComPort->setEditable(false);
+    CmbBxComPort->setMaxVisibleItems(4);
+    LblComPort->setBuddy(CmbBxComPort);
+
+    RdGrpBaudRate =
+        new TRadioGroup("Baud Rate", {"1200", "9600", "19.2", "38.4", "57.6", "115.2"}, 2, this);
+    RdGrpBaudRate->setObjectName("RdGrpBaudRate");
+    RdGrpData = new TRadioGroup("&Data Bits", {"7", "8"}, 2, this);
+    RdGrpData->setObjectName("RdGrpData");
+    RdGrpData->setEnabled(false);
+    RdGrpParity = new TRadioGroup("&Parity", {"None", "Odd", "Even"}, 3, this);
+    RdGrpParity->setObjectName("RdGrpParity");
+    RdGrpParity->setEnabled(false);
+    RdGrpStop = new TRadioGroup("&Stop Bits", {"1", "2"}, 2, this);
+    RdGrpStop->setObjectName("RdGrpStop");
+    RdGrpStop->setEnabled(false);
+
+    BtnOK = new QPushButton(SaveGlyph(), "Save", this);
+    BtnOK->setObjectName("BtnOK");
+    BtnOK->setDefault(true);
+    BtnCancel = new QPushButton("Cancel", this);
+    BtnCancel->setObjectName("BtnCancel");
+    connect(BtnOK, &QPushButton::clicked, this, [this] { BtnOKClick(); });
+    connect(BtnCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto *grid = new QGridLayout(this);
+    grid->addWidget(LblComPort, 0, 0);
+    grid->addWidget(CmbBxComPort, 1, 0);
+    grid->addWidget(RdGrpBaudRate, 2, 0);
+    grid->addWidget(RdGrpData, 2, 1);
+    grid->addWidget(RdGrpParity, 3, 0);
+    grid->addWidget(RdGrpStop, 3, 1);
+    auto *buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(BtnOK);
+    buttons->addWidget(BtnCancel);
+    grid->addLayout(buttons, 4, 0, 1, 2);
+    grid->setSizeConstraint(QLayout::SetFixedSize);
+}
+
+void TFrmS_comm::ApplyStoredPortSettings()
+{
+    serial::TApdComPort &port = *ApdComPort1;
+    port.BeginLoading();
+    port.SetComNumber(1);
+    port.SetOutSize(16384);
+    port.SetAutoOpen(false);
+    port.SetHWFlowOptions({serial::hwfUseRTS, serial::hwfRequireCTS});
+    port.SetBufferFull(3686);
+    port.SetBufferResume(409);
+    port.SetTraceName("COM.TRC");
+    port.SetLogSize(20000);
+    port.SetLogName("COM.LOG");
+    port.OnTriggerData = [this](serial::TApdCustomComPort &cp, uint16_t handle) {
+        ApdComPort1TriggerData(cp, handle);
+    };
+    port.OnTriggerOutbuffFree = [this](serial::TApdCustomComPort &cp) {
+        ApdComPort1TriggerOutbuffFree(cp);
+    };
+    port.OnTriggerOutbuffUsed = [this](serial::TApdCustomComPort &cp) {
+        ApdComPort1TriggerOutbuffUsed(cp);
+    };
+    port.OnWaitChar = [this](serial::TApdCustomComPort &cp, char c) { ApdComPort1WaitChar(cp, c); };
+    port.EndLoading();
+}
+
+void TFrmS_comm::FormCreate()
+{
+    Link.StopTransfer = false;
+    BuildPortList();
+    LoadRs232Ini();
+
+    serial::TApdComPort &port = *ApdComPort1;
+    port.SetBaud(Link.CfgBaud);
+    port.SetComNumber(Link.CfgComNumber);
+    port.SetDataBits(Link.CfgDataBits);
+    port.SetParity(static_cast<serial::TParity>(Link.CfgParity));
+    port.SetStopBits(Link.CfgStopBits);
+    port.SetOutSize(Link.CfgBufferSize);
+    OpenAndArm();
+}
+
+void TFrmS_comm::BuildPortList()
+{
+    ComPortList.clear();
+    for (uint16_t n = 1; n <= MaxProbedPort; ++n) {
+        if (serial::ProbePort(n))
+            ComPortList.push_back(DirectPortPrefix + std::to_string(n));
+        QCoreApplication::processEvents();
+    }
+    CmbBxComPort->clear();
+    for (const std::string &entry : ComPortList)
+        CmbBxComPort->addItem(QString::fromLatin1(entry.c_str()));
+}
+
+void TFrmS_comm::SelectPortEntry(uint16_t comNumber)
+{
+    const std::string entry = DirectPortPrefix + std::to_string(comNumber);
+    CmbBxComPort->setCurrentIndex(CmbBxComPort->findText(QString::fromLatin1(entry.c_str())));
+}
+
+void TFrmS_comm::LoadRs232Ini()
+{
+    platform::TIniFile ini(IniFileName);
+    TWriteBack writeBack(ini);
+
+    // A port name whose number cannot be read counts as missing and is repaired.
+    const std::string commPort = ini.ReadString(Rs232Section, "Comm Port", "ERROR");
+    uint16_t comNumber = 0;
+    if (commPort != "ERROR" && ParsePortNumber(commPort, 3, comNumber)) {
+        Link.CfgComNumber = comNumber;
+        SelectPortEntry(comNumber);
+    } else {
+        CmbBxComPort->setCurrentIndex(CmbBxComPort->count() > 0 ? 0 : -1);
+        Link.CfgComNumber = 1;
+        writeBack.String(Rs232Section, "Comm Port", "COM1");
+    }
+
+    const std::string baudText = ini.ReadString(Rs232Section, "Baud Rate", "19200");
+    int baudIndex = -1;
+    for (std::size_t i = 0; i < BaudTexts.size() && baudIndex < 0; ++i) {
+        if (baudText == BaudTexts[i])
+            baudIndex = static_cast<int>(i);
+    }
+    if (baudIndex < 0) {
+        baudIndex = 2;
+        writeBack.String(Rs232Section, "Baud Rate", "19200");
+    }
+    Link.CfgBaud = BaudRates[static_cast<std::size_t>(baudIndex)];
+    RdGrpBaudRate->SetItemIndex(baudIndex);
+
+    const int32_t dataBits = ini.ReadInteger(Rs232Section, "Data Bits", 0);
+    Link.CfgDataBits = dataBits == 7 ? 7 : 8;
+    RdGrpData->SetItemIndex(dataBits == 7 ? 0 : 1);
+    if (dataBits != 7 && dataBits != 8)
+        writeBack.Integer(Rs232Section, "Data Bits", 8);
+
+    const int32_t parity = ini.ReadInteger(Rs232Section, "Parity", 9);
+    const bool parityKnown = parity >= 0 && parity <= 2;
+    Link.CfgParity = parityKnown ? static_cast<uint8_t>(parity) : 0;
+    RdGrpParity->SetItemIndex(Link.CfgParity);
+    if (!parityKnown)
+        writeBack.Integer(Rs232Section, "Parity", 0);
+
+    const int32_t stopBits = ini.ReadInteger(Rs232Section, "Stop Bit", 0);
+    const bool stopKnown = stopBits == 1 || stopBits == 2;
+    Link.CfgStopBits = stopKnown ? static_cast<uint16_t>(stopBits) : 1;
+    RdGrpStop->SetItemIndex(Link.CfgStopBits - 1);
+    if (!stopKnown)
+        writeBack.Integer(Rs232Section, "Stop Bit", 1);
+
+    Link.PromptText = ini.ReadString(TriggerSection, "Prompt", "#");
+    Link.ErrorText = ini.ReadString(TriggerSection, "Error", "?");
+    Link.ULPromptText = ini.ReadString(TriggerSection, "UL Prompt", ">");
+    Link.ULErrorText = ini.ReadString(TriggerSection, "UL Error", "ERR");
+    Link.ResultMarker = ini.ReadString(TriggerSection, "Result", "=");
+    Link.CurrentPrompt = Link.PromptText;
+    Link.CurrentError = Link.ErrorText;
+
+    const auto bufferSize =
+        static_cast<uint16_t>(ini.ReadInteger(UploadSection, "Buffer Size", 4096));
+    Link.CfgBufferSize = bufferSize < MinBufferSize ? MinBufferSize : bufferSize;
+    Link.CfgBlockSize = static_cast<uint16_t>(ini.ReadInteger(UploadSection, "Block Size", 50));
+}
+
+void TFrmS_comm::FormShow()
+{
+    Link.UploadMode = false;
+    for (std::size_t i = 0; i < BaudRates.size(); ++i) {
+        if (Link.CfgBaud == BaudRates[i])
+            RdGrpBaudRate->SetItemIndex(static_cast<int>(i));
+    }
+    if (Link.CfgDataBits == 7 || Link.CfgDataBits == 8)
+        RdGrpData->SetItemIndex(Link.CfgDataBits == 7 ? 0 : 1);
+    if (Link.CfgParity <= 2)
+        RdGrpParity->SetItemIndex(Link.CfgParity);
+    if (Link.CfgStopBits == 1 || Link.CfgStopBits == 2)
+        RdGrpStop->SetItemIndex(Link.CfgStopBits - 1);
+}
+
+void TFrmS_comm::SaveRs232Ini()
+{
+    std::string baudText = std::to_string(Link.CfgBaud);
+    const int baudIndex = RdGrpBaudRate->ItemIndex();
+    if (baudIndex >= 0 && baudIndex < static_cast<int>(BaudRates.size())) {
+        Link.CfgBaud = BaudRates[static_cast<std::size_t>(baudIndex)];
+        baudText = BaudTexts[static_cast<std::size_t>(baudIndex)];
+    }
+
+    const std::string entry = CmbBxComPort->currentText().toLatin1().toStdString();
+    const std::size_t prefixAt = entry.find(DirectPortPrefix);
+    uint16_t comNumber = 0;
+    const bool direct =
+        prefixAt != std::string::npos &&
+        ParsePortNumber(entry, prefixAt + std::string(DirectPortPrefix).size(), comNumber);
+    if (direct) {
+        Link.CfgComNumber = comNumber;
+    } else {
+        platform::ShowMessage(platform::MsgType::Error,
+                              "Must Select a Direct Com. Port, Please Select Again.",
+                              platform::MsgButtons::Ok);
+    }
+
+    if (RdGrpData->ItemIndex() >= 0)
+        Link.CfgDataBits = RdGrpData->ItemIndex() == 0 ? 7 : 8;
+    if (RdGrpParity->ItemIndex() >= 0)
+        Link.CfgParity = static_cast<uint8_t>(RdGrpParity->ItemIndex());
+    if (RdGrpStop->ItemIndex() >= 0)
+        Link.CfgStopBits = static_cast<uint16_t>(RdGrpStop->ItemIndex() + 1);
+
+    platform::TIniFile ini(IniFileName);
+    if (direct)
+        ini.WriteString(Rs232Section, "Comm Port", entry.substr(prefixAt + 10));
+    ini.WriteString(Rs232Section, "Baud Rate", baudText);
+    ini.WriteInteger(Rs232Section, "Data Bits", Link.CfgDataBits);
+    ini.WriteInteger(Rs232Section, "Parity", Link.CfgParity);
+    ini.WriteInteger(Rs232Section, "Stop Bit", Link.CfgStopBits);
+
+    serial::TApdComPort &port = *ApdComPort1;
+    if (port.Open()) {
+        // Dropped before closing, so the port does not keep them for its next open.
+        DropOwnTrigger(Link.OutFreeTrigger);
+        DropOwnTrigger(Link.OutUsedTrigger);
+        DropOwnTrigger(Link.PromptTrigger);
+        DropOwnTrigger(Link.ErrorTrigger);
+        port.SetOpen(false);
+    }
+    port.SetBaud(Link.CfgBaud);
+    port.SetComNumber(Link.CfgComNumber);
+    port.SetDataBits(Link.CfgDataBits);
+    port.SetParity(static_cast<serial::TParity>(Link.CfgParity));
+    port.SetStopBits(Link.CfgStopBits);
+    OpenAndArm();
+}
+
+void TFrmS_comm::OpenAndArm()
+{
+    // Handles from an earlier arming are stale now; one that fails to arm must not keep one.
+    Link.PromptTrigger = Link.ErrorTrigger = Link.OutFreeTrigger = Link.OutUsedTrigger = 0;
+    try {
+        serial::TApdComPort &port = *ApdComPort1;
+        port.SetOpen(true);
+        Link.PromptTrigger = port.AddMatchTrigger(Link.PromptText, false);
+        Link.ErrorTrigger = port.AddMatchTrigger(Link.ErrorText, true);
+        Link.OutFreeTrigger = port.AddStateTrigger(serial::StatusOutFree);
+        Link.OutUsedTrigger = port.AddStateTrigger(serial::StatusOutUsed);
+        if (callbacks_)
+            callbacks_->SetComBtnState(true);
+    } catch (const std::exception &) {
+        if (callbacks_)
+            callbacks_->SetComBtnState(false);
+        platform::ShowMessage(platform::MsgType::Error, "Error Opening Selected Comm Port !",
+                              platform::MsgButtons::Ok);
+    }
+}
+
+void TFrmS_comm::DropOwnTrigger(uint16_t &handle)
+{
+    if (handle != 0)
+        ApdComPort1->DropTrigger(handle);
+    handle = 0;
+}
+
+void TFrmS_comm::BtnOKClick()
+{
+    try {
+        SaveRs232Ini();
+    } catch (const std::exception &e) {
+        platform::ShowException(e);
+    }
+    accept();
+}
+
+void TFrmS_comm::showEvent(QShowEvent *event)
+{
+    if (const QScreen *screen = this->screen()) {
+        adjustSize();
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    FormShow();
+    QDialog::showEvent(event);
+}
+
+void TFrmS_comm::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_F1) {
+        platform::OpenHelp(platform::HelpContext, CommSettingsHelpContext);
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+} // namespace loader
