@@ -1,0 +1,607 @@
+#include "serial/SimulatedDevice.h"
+
+#include "serial/ErrorCodes.h"
+#include "serial/Event.h"
+#include "serial/PortRecord.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mutex>
+#include <strings.h>
+
+namespace serial
+{
+
+using SteadyClock = std::chrono::steady_clock;
+
+// The shared state of one simulated line: the far-end object and the port's routines and
+// threads all reach it; its mutex guards every field but the events.
+struct TSimLine {
+    mutable std::mutex Mutex;
+    mutable std::condition_variable SentChanged;
+    std::string Name;
+    bool Registered = true;
+    bool Open = false;
+    uint32_t PaceBaud = 0;
+    std::deque<uint8_t> Rx;
+    std::string Sent;
+    uint64_t TotalSent = 0;
+    std::vector<size_t> WriteSizes;
+    uint8_t Lines = msCts | msDsr | msDcd;
+    uint32_t PendingEvents = 0;
+    uint32_t Errors = 0;
+    bool Dtr = false;
+    bool Rts = false;
+    bool Break = false;
+    uint16_t Options = 0;
+    TLineState State;
+    Event EventWake{Event::Mode::AutoReset};  // the port's event thread
+    Event OutputWake{Event::Mode::AutoReset}; // the port's output thread (lines or pace moved)
+
+    bool HeldLocked() const
+    {
+        return (State.OutxCtsFlow && !(Lines & msCts)) || (State.OutxDsrFlow && !(Lines & msDsr));
+    }
+
+    void RaiseLocked(uint32_t events)
+    {
+        PendingEvents |= events;
+        EventWake.Set();
+    }
+};
+
+namespace
+{
+
+constexpr auto kPaceWindow = std::chrono::milliseconds(2); // how far the line may run ahead
+constexpr auto kStalledRecheck = std::chrono::milliseconds(50);
+
+std::mutex gRegistryMutex;
+std::map<std::string, std::shared_ptr<TSimLine>> gByName;
+std::map<int, std::shared_ptr<TSimLine>> gByHandle;
+int gNextHandle = 1;
+
+std::string NameKey(const std::string &name)
+{
+    std::string key = name.rfind("\\\\.\\", 0) == 0 ? name.substr(4) : name;
+    for (char &c : key)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return key;
+}
+
+std::shared_ptr<TSimLine> LineOf(int handle)
+{
+    std::lock_guard guard(gRegistryMutex);
+    const auto it = gByHandle.find(handle);
+    return it == gByHandle.end() ? nullptr : it->second;
+}
+
+int SimOpen(const std::string &name, int &platformError)
+{
+    std::lock_guard guard(gRegistryMutex);
+    const auto it = gByName.find(NameKey(name));
+    if (it == gByName.end()) {
+        platformError = peFileNotFound;
+        return -1;
+    }
+    TSimLine &line = *it->second;
+    std::lock_guard lineGuard(line.Mutex);
+    if (line.Open) {
+        platformError = peAccessDenied;
+        return -1;
+    }
+    line.Open = true;
+    line.Dtr = line.Rts = true;
+    line.PendingEvents = 0;
+    const int handle = gNextHandle++;
+    gByHandle[handle] = it->second;
+    return handle;
+}
+
+int SimClose(int handle)
+{
+    std::shared_ptr<TSimLine> line;
+    {
+        std::lock_guard guard(gRegistryMutex);
+        const auto it = gByHandle.find(handle);
+        if (it == gByHandle.end())
+            return -1;
+        line = it->second;
+        gByHandle.erase(it);
+    }
+    std::lock_guard guard(line->Mutex);
+    line->Open = false;
+    line->Dtr = line->Rts = false;
+    return 0;
+}
+
+void SimAdoptHandle(int handle, bool on)
+{
+    // Handles come from this layer's own open, so they are registered already.
+    if (!on)
+        SimClose(handle);
+}
+
+template <typename Op, typename R> R WithLine(int handle, R fallback, Op op)
+{
+    const std::shared_ptr<TSimLine> line = LineOf(handle);
+    if (!line)
+        return fallback;
+    std::lock_guard guard(line->Mutex);
+    return op(*line);
+}
+
+bool SimQueueSizes(int handle, uint16_t, uint16_t)
+{
+    return LineOf(handle) != nullptr;
+}
+
+int SimGetState(int handle, TLineState &state)
+{
+    return WithLine(handle, -1, [&](TSimLine &line) {
+        state = line.State;
+        return 0;
+    });
+}
+
+int SimSetState(int handle, const TLineState &state)
+{
+    if (state.BaudRate == 0 || state.ByteSize < 5 || state.ByteSize > 8 || state.Parity > 4)
+        return -1;
+    return WithLine(handle, -1, [&](TSimLine &line) {
+        line.State = state;
+        if (state.DtrControl != TLineState::Handshake)
+            line.Dtr = state.DtrControl == TLineState::Enabled;
+        if (state.RtsControl != TLineState::Handshake)
+            line.Rts = state.RtsControl == TLineState::Enabled;
+        line.OutputWake.Set();
+        return 0;
+    });
+}
+
+int SimLineFunction(int handle, int function)
+{
+    WithLine(handle, 0, [&](TSimLine &line) {
+        if (function == lfSetDtr || function == lfClearDtr)
+            line.Dtr = function == lfSetDtr;
+        if (function == lfSetRts || function == lfClearRts)
+            line.Rts = function == lfSetRts;
+        return 0;
+    });
+    return 0;
+}
+
+int SimFlush(int handle, int which)
+{
+    if (which == 0) {
+        const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, SimOpen);
+        if (!port)
+            return ecNotOpen;
+        FlushOutputRing(*port);
+        return 0;
+    }
+    return WithLine(handle, ecNotOpen, [](TSimLine &line) {
+        line.Rx.clear();
+        return 0;
+    });
+}
+
+int SimStatus(int handle, TDeviceStatus &status)
+{
+    const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, SimOpen);
+    if (!port)
+        return ecNotOpen;
+    status = TDeviceStatus{};
+    WithLine(handle, 0, [&](TSimLine &line) {
+        status.Errors = line.Errors;
+        status.InQueue = static_cast<uint32_t>(line.Rx.size());
+        line.Errors = 0;
+        return 0;
+    });
+    std::lock_guard lock(port->Lock);
+    status.OutQueue = port->OutputUsed();
+    return static_cast<int>(status.Errors);
+}
+
+uint8_t SimModemLines(int handle)
+{
+    return WithLine(handle, uint8_t{0}, [](TSimLine &line) { return line.Lines; });
+}
+
+int SimRead(int handle, uint8_t *buffer, int count)
+{
+    return WithLine(handle, ecNotOpen, [&](TSimLine &line) {
+        const int n = std::min(count, static_cast<int>(line.Rx.size()));
+        std::copy_n(line.Rx.begin(), n, buffer);
+        line.Rx.erase(line.Rx.begin(), line.Rx.begin() + n);
+        return n;
+    });
+}
+
+int SimReadError(int, int)
+{
+    return 0;
+}
+
+int SimWrite(int handle, const uint8_t *data, int count)
+{
+    const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, SimOpen);
+    return port ? WriteIntoOutputRing(*port, data, count) : ecNotOpen;
+}
+
+void SimOptionsChanged(int handle, uint16_t options)
+{
+    WithLine(handle, 0, [options](TSimLine &line) {
+        line.Options = options;
+        return 0;
+    });
+}
+
+int SimSetBreak(int handle)
+{
+    return WithLine(handle, -1, [](TSimLine &line) {
+        line.Break = true;
+        return 0;
+    });
+}
+
+int SimClearBreak(int handle)
+{
+    return WithLine(handle, -1, [](TSimLine &line) {
+        line.Break = false;
+        return 0;
+    });
+}
+
+int SimTransmitChar(int handle, uint8_t c)
+{
+    return WithLine(handle, -1, [c](TSimLine &line) {
+        line.Sent.push_back(static_cast<char>(c));
+        ++line.TotalSent;
+        line.SentChanged.notify_all();
+        return 0;
+    });
+}
+
+bool InputStalled(TPortRecord &port, TSimLine &line)
+{
+    {
+        std::lock_guard lock(port.Lock);
+        if (!port.InputFull)
+            return false;
+    }
+    std::lock_guard guard(line.Mutex);
+    return !line.Rx.empty();
+}
+
+// Hands each batch of far-end activity to the dispatch thread. While the input ring is full,
+// bytes the far end wrote are offered again every 50 ms instead of only on new arrivals.
+void SimEventThread(TPortRecord &port)
+{
+    const std::shared_ptr<TSimLine> line = LineOf(port.DeviceHandle);
+    port.EventReady.Set();
+    if (!line)
+        return;
+    bool stalled = false;
+    while (!port.IoStop && !port.Stop) {
+        const auto limit =
+            stalled ? std::chrono::microseconds(kStalledRecheck) : std::chrono::microseconds(-1);
+        const int woke =
+            Event::WaitAnyFor({&line->EventWake, &port.IoStopEvent, &port.StopEvent}, limit);
+        if (woke == 1 || woke == 2)
+            break;
+        uint32_t word = 0;
+        {
+            std::lock_guard guard(line->Mutex);
+            word = line->PendingEvents;
+            line->PendingEvents = 0;
+            if (stalled && !line->Rx.empty())
+                word |= evRxChar;
+        }
+        if (word == 0)
+            continue;
+        if (word & evRingTrailingEdge)
+            port.RingEdge = true;
+        port.EventWord.fetch_or(word);
+        port.DeviceEvent.Set();
+        if (Event::WaitAny({&port.EventProcessed, &port.IoStopEvent, &port.StopEvent}, -1) != 0)
+            break;
+        stalled = InputStalled(port, *line);
+    }
+}
+
+enum class TDrainEnd { Empty, Flushed, Stopped };
+
+// Waits for a flush, a stop or a line change. Empty means a line change or the time-out.
+TDrainEnd WaitOnOutput(TPortRecord &port, TSimLine &line, std::chrono::microseconds limit)
+{
+    switch (Event::WaitAnyFor(
+        {&port.FlushOutput, &line.OutputWake, &port.IoStopEvent, &port.StopEvent}, limit)) {
+    case 0:
+        port.FlushAck.Set();
+        return TDrainEnd::Flushed;
+    case 2:
+    case 3:
+        return TDrainEnd::Stopped;
+    default:
+        return TDrainEnd::Empty;
+    }
+}
+
+// Moves the output ring onto the line. Each span taken from the ring is one device write; a
+// paced line takes it a few bytes at a time (never more than 2 ms of line time ahead), and a
+// line held by flow control takes nothing until released, flushed or stopped.
+TDrainEnd Drain(TPortRecord &port, TSimLine &line, SteadyClock::time_point &lineFreeAt)
+{
+    TOutputSpan span;
+    while (TakeOutputSpan(port, span)) {
+        {
+            std::lock_guard guard(line.Mutex);
+            line.WriteSizes.push_back(span.Length);
+        }
+        uint16_t done = 0;
+        while (done < span.Length) {
+            if (port.FlushOutput.Claim()) {
+                port.FlushAck.Set();
+                return TDrainEnd::Flushed;
+            }
+            if (port.IoStop || port.Stop)
+                return TDrainEnd::Stopped;
+            bool held = false;
+            uint32_t baud = 0;
+            {
+                std::lock_guard guard(line.Mutex);
+                held = line.HeldLocked();
+                baud = line.PaceBaud;
+            }
+            const auto infinite = std::chrono::microseconds(-1);
+            if (held) {
+                if (const TDrainEnd end = WaitOnOutput(port, line, infinite);
+                    end != TDrainEnd::Empty)
+                    return end;
+                continue;
+            }
+            uint16_t take = static_cast<uint16_t>(span.Length - done);
+            if (baud != 0) {
+                const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / baud);
+                const auto window = std::max<std::chrono::nanoseconds>(kPaceWindow, byteTime);
+                const auto now = SteadyClock::now();
+                if (lineFreeAt < now)
+                    lineFreeAt = now;
+                const auto ahead = lineFreeAt - now;
+                if (ahead >= window) {
+                    const auto wait =
+                        std::chrono::duration_cast<std::chrono::microseconds>(ahead - window) +
+                        std::chrono::microseconds(1);
+                    if (const TDrainEnd end = WaitOnOutput(port, line, wait);
+                        end != TDrainEnd::Empty)
+                        return end;
+                    continue;
+                }
+                const auto fits =
+                    (window - ahead + byteTime - std::chrono::nanoseconds(1)) / byteTime;
+                take =
+                    static_cast<uint16_t>(std::min<long long>(take, std::max<long long>(1, fits)));
+                lineFreeAt += byteTime * take;
+            }
+            {
+                std::lock_guard guard(line.Mutex);
+                line.Sent.append(
+                    reinterpret_cast<const char *>(span.Ring->data()) + span.Start + done, take);
+                line.TotalSent += take;
+            }
+            line.SentChanged.notify_all();
+            done = static_cast<uint16_t>(done + take);
+            CompleteOutputSpan(port, span, done);
+        }
+    }
+    return TDrainEnd::Empty;
+}
+
+void SimOutputThread(TPortRecord &port)
+{
+    const std::shared_ptr<TSimLine> line = LineOf(port.DeviceHandle);
+    port.OutputReadyToRun.Set();
+    if (!line)
+        return;
+    SteadyClock::time_point lineFreeAt = SteadyClock::now();
+    while (!port.Stop && !port.IoStop) {
+        const int woke = Event::WaitAny({&port.OutputReady, &port.FlushOutput, &line->OutputWake,
+                                         &port.IoStopEvent, &port.StopEvent},
+                                        -1);
+        if (woke == 1) {
+            port.FlushAck.Set();
+            continue;
+        }
+        if (woke == 3 || woke == 4 || Drain(port, *line, lineFreeAt) == TDrainEnd::Stopped)
+            break;
+    }
+}
+
+} // namespace
+
+TSimulatedDevice::TSimulatedDevice(const std::string &name) : line_(std::make_shared<TSimLine>())
+{
+    line_->Name = NameKey(name);
+    std::lock_guard guard(gRegistryMutex);
+    gByName[line_->Name] = line_;
+}
+
+TSimulatedDevice::~TSimulatedDevice()
+{
+    std::lock_guard guard(gRegistryMutex);
+    const auto it = gByName.find(line_->Name);
+    if (it != gByName.end() && it->second == line_)
+        gByName.erase(it);
+}
+
+void TSimulatedDevice::SetPace(uint32_t baud)
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->PaceBaud = baud;
+    line_->OutputWake.Set();
+}
+
+std::string TSimulatedDevice::TakeSent()
+{
+    std::lock_guard guard(line_->Mutex);
+    std::string sent;
+    sent.swap(line_->Sent);
+    return sent;
+}
+
+size_t TSimulatedDevice::SentCount() const
+{
+    std::lock_guard guard(line_->Mutex);
+    return line_->Sent.size();
+}
+
+uint64_t TSimulatedDevice::TotalSent() const
+{
+    std::lock_guard guard(line_->Mutex);
+    return line_->TotalSent;
+}
+
+bool TSimulatedDevice::WaitForSent(size_t count, std::chrono::milliseconds limit) const
+{
+    std::unique_lock lock(line_->Mutex);
+    return line_->SentChanged.wait_for(lock, limit, [&] { return line_->Sent.size() >= count; });
+}
+
+std::vector<size_t> TSimulatedDevice::TakeWriteSizes()
+{
+    std::lock_guard guard(line_->Mutex);
+    std::vector<size_t> sizes;
+    sizes.swap(line_->WriteSizes);
+    return sizes;
+}
+
+void TSimulatedDevice::Write(const std::string &bytes)
+{
+    Write(reinterpret_cast<const uint8_t *>(bytes.data()), bytes.size());
+}
+
+void TSimulatedDevice::Write(const uint8_t *bytes, size_t count)
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->Rx.insert(line_->Rx.end(), bytes, bytes + count);
+    line_->RaiseLocked(evRxChar);
+}
+
+size_t TSimulatedDevice::PendingInput() const
+{
+    std::lock_guard guard(line_->Mutex);
+    return line_->Rx.size();
+}
+
+namespace
+{
+
+void MoveLine(TSimLine &line, uint8_t bit, bool on, uint32_t event)
+{
+    std::lock_guard guard(line.Mutex);
+    const uint8_t before = line.Lines;
+    line.Lines = on ? static_cast<uint8_t>(before | bit) : static_cast<uint8_t>(before & ~bit);
+    if (line.Lines == before)
+        return;
+    line.RaiseLocked(event);
+    line.OutputWake.Set();
+}
+
+} // namespace
+
+void TSimulatedDevice::SetCTS(bool on)
+{
+    MoveLine(*line_, msCts, on, evCts);
+}
+
+void TSimulatedDevice::SetDSR(bool on)
+{
+    MoveLine(*line_, msDsr, on, evDsr);
+}
+
+void TSimulatedDevice::SetDCD(bool on)
+{
+    MoveLine(*line_, msDcd, on, evRlsd);
+}
+
+void TSimulatedDevice::SetRI(bool on)
+{
+    MoveLine(*line_, msRing, on, on ? evRing : evRingTrailingEdge);
+}
+
+void TSimulatedDevice::RaiseLineError(uint32_t bits)
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->Errors |= bits & (ceRxOver | ceOverrun | ceRxParity | ceFrame);
+    line_->RaiseLocked(evErr);
+}
+
+void TSimulatedDevice::SendBreak()
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->Errors |= ceBreak;
+    line_->RaiseLocked(evBreak);
+}
+
+bool TSimulatedDevice::IsOpen() const
+{
+    std::lock_guard guard(line_->Mutex);
+    return line_->Open;
+}
+
+bool TSimulatedDevice::DTR() const
+{
+    std::lock_guard guard(line_->Mutex);
+    return line_->Dtr;
+}
+
+bool TSimulatedDevice::RTS() const
+{
+    std::lock_guard guard(line_->Mutex);
+    return line_->Rts;
+}
+
+bool TSimulatedDevice::BreakOn() const
+{
+    std::lock_guard guard(line_->Mutex);
+    return line_->Break;
+}
+
+TLineState TSimulatedDevice::LineState() const
+{
+    std::lock_guard guard(line_->Mutex);
+    return line_->State;
+}
+
+uint16_t TSimulatedDevice::Options() const
+{
+    std::lock_guard guard(line_->Mutex);
+    return line_->Options;
+}
+
+bool TSimulatedDevice::OutputHeld() const
+{
+    std::lock_guard guard(line_->Mutex);
+    return line_->HeldLocked();
+}
+
+TDeviceRoutines SimulatedDeviceRoutines()
+{
+    return TDeviceRoutines{
+        SimOpen,       SimAdoptHandle,  SimClose,       SimQueueSizes,     SimGetState,
+        SimSetState,   SimLineFunction, SimFlush,       SimStatus,         SimModemLines,
+        SimRead,       SimReadError,    SimWrite,       SimOptionsChanged, SimSetBreak,
+        SimClearBreak, SimTransmitChar, SimEventThread, SimOutputThread,
+    };
+}
+
+void InstallSimulatedDeviceLayer()
+{
+    InstallDeviceRoutines(SimulatedDeviceRoutines());
+}
+
+} // namespace serial
