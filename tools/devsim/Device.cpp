@@ -284,8 +284,8 @@ void Device::CheckBody()
             SendPrompt();
         }
     } else if (failAt_ && upload_.received >= *failAt_) {
-        EndUpload(UploadEnd::Failed);
         discardLeft_ = upload_.header->length - upload_.received;
+        EndUpload(UploadEnd::Failed);
         phase_ = Phase::Discard;
         // Not ready for commands yet, so no prompt: the rest of the body is still coming.
         SendLine(settings_.texts.ulError);

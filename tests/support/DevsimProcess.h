@@ -1,0 +1,35 @@
+#pragma once
+// Runs the device simulator as a child process for tests that need a device on a line: starts
+// it, waits until its link path exists, and stops it with SIGTERM at the end.
+
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+namespace testsupport
+{
+
+class DevsimProcess
+{
+  public:
+    // `binary` is the simulator's path; `args` must hold "--link PATH". Throws std::runtime_error
+    // when the simulator cannot start or its link does not appear within a few seconds.
+    DevsimProcess(const std::string &binary, const std::vector<std::string> &args);
+    ~DevsimProcess();
+    DevsimProcess(const DevsimProcess &) = delete;
+    DevsimProcess &operator=(const DevsimProcess &) = delete;
+
+    const std::string &LinkPath() const { return linkPath_; }
+
+    // Sends SIGTERM and waits. Returns the exit status, or -1 when it did not exit normally.
+    int Stop();
+
+  private:
+    pid_t pid_ = -1;
+    std::string linkPath_;
+};
+
+// Runs the simulator to its end (for arguments it must refuse); returns its exit status.
+int RunDevsimToEnd(const std::string &binary, const std::vector<std::string> &args);
+
+} // namespace testsupport
