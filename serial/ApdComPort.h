@@ -24,6 +24,7 @@ namespace serial
 {
 
 class TMessageTarget;
+class TGuiMessageTarget;
 class TApdCustomComPort;
 
 enum TDeviceLayer : uint8_t { dlNone, dlComm, dlFossil, dlWin32, dlWinsock, dlOther };
@@ -277,8 +278,9 @@ class TApdCustomComPort : public TApdBaseComponent
     virtual void InstallDeviceLayer();
     // Runs after DeviceLayer changed; nothing to do here.
     virtual void DeviceLayerChanged() {}
-    // Opens the device through the dispatcher; the mapped result code.
-    virtual int OpenDevice();
+    // Opens the device through the dispatcher: the result code (absent device and device in use
+    // mapped to their open errors) and the dispatcher's number for the port.
+    virtual int OpenDevice(int &slot);
     // Raises ENoPortSelected when no port number is set.
     virtual void ValidateComNumber();
 
@@ -308,19 +310,16 @@ class TApdCustomComPort : public TApdBaseComponent
         const void *Owner = nullptr;
         TPortNotifier Notifier;
     };
-    class TNotificationWindow;
 
     int Check(int code) const;
     void OpenPortByMode();
-    void CompleteOpen();
+    void CompleteOpen(int slot);
+    void ReleasePort();
     void NotifyUsers(bool opening);
-    void ApplyTraceState(TTraceLogState value);
-    void ApplyLogState(TTraceLogState value);
     void ApplyLineSettings();
-    void ApplyHWFlow();
-    void ApplySWFlow();
-    void ComputeFlowDefaults(double fullFactor, double resumeFactor);
-    void DispatchMessage(unsigned msg, uintptr_t wParam, intptr_t lParam);
+    void ComputeFlowDefaults(unsigned fullPercent, unsigned resumePercent);
+    void ReapplyFlow();
+    void DispatchMessage(unsigned msg, uint16_t wParam, uint16_t lParamLow, int slot);
 
     TDeviceLayer deviceLayer_ = dlWin32;
     uint16_t comNumber_ = 0;
@@ -363,7 +362,7 @@ class TApdCustomComPort : public TApdBaseComponent
     bool openAfterLoading_ = false;
     std::unique_ptr<TTriggerSnapshot> savedTriggers_;
     bool savedTriggersValid_ = false;
-    TNotificationWindow *window_ = nullptr; // the port's notification receiver while open
+    std::unique_ptr<TGuiMessageTarget> window_; // the port's notification receiver while open
     std::vector<TUserEntry> users_;
     std::vector<std::pair<const void *, std::function<void(TApdCustomComPort &)>>> freeNotices_;
 };
