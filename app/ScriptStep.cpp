@@ -70,6 +70,15 @@ ScriptStep InterpretScriptLine(std::string_view line, int lineIndex,
     return {};
 }
 
+ScriptStep NextScriptStep(const std::vector<std::string> &lines, int lineIndex,
+                          const std::string &scriptFileName)
+{
+    if (lineIndex < 0 || static_cast<std::size_t>(lineIndex) >= lines.size())
+        return {ScriptAction::Done, 0, {}};
+    return InterpretScriptLine(lines[static_cast<std::size_t>(lineIndex)], lineIndex,
+                               scriptFileName);
+}
+
 int ScriptGaugePercent(int lineIndex, int lineCount)
 {
     if (lineCount <= 0 || lineIndex <= 0)

@@ -74,6 +74,18 @@ TEST(ScriptStep, MessagesNameTheScriptAndTheLineCountedFromOne)
               "Line Number: 2147483648");
 }
 
+TEST(ScriptStep, EndsAfterTheLastLine)
+{
+    const std::vector<std::string> none;
+    EXPECT_EQ(loader::NextScriptStep(none, 0, "a.sld").action, ScriptAction::Done);
+
+    const std::vector<std::string> lines{"_DY 2", "rem", "_LD"};
+    const ScriptAction expected[] = {ScriptAction::Delay, ScriptAction::Ignore, ScriptAction::Load,
+                                     ScriptAction::Done, ScriptAction::Done};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(loader::NextScriptStep(lines, i, "a.sld").action, expected[i]) << i;
+}
+
 TEST(ScriptGauge, RoundsHalvesToEven)
 {
     struct Case {
