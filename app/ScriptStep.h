@@ -17,8 +17,8 @@ namespace loader
 enum class ScriptAction {
     Done,           // no line left: ScriptDone, LineIndex and the gauge stay as they are
     Ignore,         // an ordinary line or an unknown command: it only costs a step
-    Delay,          // DelayTicks := value, then wait in the Delaying state
-    PostDelay,      // PostDelayMs := value
+    Delay,          // DelayTicks := value (at least 1), then wait in the Delaying state
+    PostDelay,      // PostDelayMs := value; "LP" outside 0 to 2147483 seconds is a value error
     SetLoadFile,    // LoadFileName := text
     SetLoadAddress, // LoadAddress := text
     SetLoadVersion, // LoadVersion := text
