@@ -302,6 +302,14 @@ TEST_F(TraceLogTest, PauseKeepsEntriesAndCreateOnAnExistingRingRestarts)
     tl.TraceAdd(tkTransmit, 'z');
     EXPECT_EQ(tl.TraceWrite(dir.File("t.trc"), false, true), 0);
     EXPECT_EQ(dir.Read("t.trc"), "Transmit: \r\nz");
+    ASSERT_EQ(tl.LogCreate(1000, 10), 0);
+    tl.LogAdd(ltTrigger, lsTimer, 1, nullptr, 0);
+    tl.LogPause();
+    EXPECT_EQ(tl.LogCreate(-1, -1), 0);
+    EXPECT_TRUE(tl.Logging());
+    tl.LogAdd(ltTrigger, lsTimer, 2, nullptr, 0);
+    EXPECT_EQ(tl.LogWrite(dir.File("t.log"), false, true), 0);
+    EXPECT_EQ(dir.Read("t.log"), kLogTop + "00000000  trigger   timer         0002  \r\n");
 }
 
 TEST_F(TraceLogTest, SizesOutsideTheirRangeAreRejected)
