@@ -651,8 +651,10 @@ int FailOpen(const std::shared_ptr<TPortRecord> &rec, int result, bool deviceOpe
 int StartThreads(const std::shared_ptr<TPortRecord> &rec)
 {
     try {
+        rec->EventRunning = true;
         rec->EventThread = std::thread([rec] {
             rec->Routines.EventThread(*rec);
+            rec->EventRunning = false;
             rec->EventEnded.Set();
         });
         rec->EventReady.Wait(kThreadReadyMs);
@@ -667,6 +669,7 @@ int StartThreads(const std::shared_ptr<TPortRecord> &rec)
         rec->OutputReadyToRun.Wait(kThreadReadyMs);
     } catch (const std::system_error &) {
         rec->OutputRunning = rec->OutputThread.joinable();
+        rec->EventRunning = rec->EventThread.joinable();
         return ecOutOfMemory;
     }
     return ecOK;
@@ -795,18 +798,34 @@ int WriteIntoOutputRing(TPortRecord &port, const uint8_t *data, int count)
     return count;
 }
 
-void FlushOutputRing(TPortRecord &port)
+namespace {
+
+void ResetOutputRing(TPortRecord &port)
 {
-    if (port.OutputRunning) {
-        port.FlushAck.Reset();
-        port.FlushOutput.Set();
-        port.FlushAck.Wait(2 * kSendLimitMs);
-    }
     std::lock_guard lock(port.Lock);
     port.OutHead = port.OutTail = 0;
     port.OutFull = false;
     ++port.OutGeneration;
     ++port.OutActivity;
+}
+
+} // namespace
+
+void FlushOutputRing(TPortRecord &port)
+{
+    if (port.OutputRunning) {
+        port.FlushAck.Reset();
+        port.FlushOutput.Set();
+        if (port.FlushAck.Wait(2 * kSendLimitMs))
+            return;
+    }
+    ResetOutputRing(port);
+}
+
+void AcknowledgeFlush(TPortRecord &port)
+{
+    ResetOutputRing(port);
+    port.FlushAck.Set();
 }
 
 bool TakeOutputSpan(TPortRecord &port, TOutputSpan &span)
@@ -1594,7 +1613,7 @@ int InspectPort(int port, TPortView &view)
     const TPortRecord &rec = *access;
     view = TPortView{rec.InHead,     rec.InTail,      rec.InputFull,    rec.OutHead,
                      rec.OutTail,    rec.OutFull,     rec.ScanPosition, rec.Options,
-                     rec.LineErrors, rec.ModemShadow, rec.DeviceHandle};
+                     rec.LineErrors, rec.ModemShadow, rec.DeviceHandle, rec.EventRunning};
     return ecOK;
 }
 

@@ -152,6 +152,7 @@ struct TPortView {
     uint32_t LineErrors;
     uint8_t ModemShadow;
     int32_t DeviceHandle;
+    bool EventThreadRunning; // false once the device vanished (or the port is closing)
 };
 int InspectPort(int port, TPortView &view);
 

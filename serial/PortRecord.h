@@ -85,6 +85,7 @@ struct TPortRecord {
     std::thread DispatchThread;
     std::thread OutputThread;
     std::atomic<bool> OutputRunning{false};
+    std::atomic<bool> EventRunning{false};
     Event DeviceEvent{Event::Mode::AutoReset};    // event thread -> dispatch thread
     Event EventProcessed{Event::Mode::AutoReset}; // dispatch thread -> event thread
     Event OutputReady{Event::Mode::AutoReset};    // a write into the output ring
@@ -151,9 +152,12 @@ std::shared_ptr<TPortRecord> FindPortByHandle(int handle,
 // (wrapping at the ring end) and wakes the output thread. The caller checked the room.
 int WriteIntoOutputRing(TPortRecord &port, const uint8_t *data, int count);
 
-// The output flush handshake: tells the output thread to let go of the ring, waits for it, then
-// empties the ring. The port lock must not be held by the caller.
+// The output flush handshake: tells the output thread to drop the ring and waits until it has
+// (the output thread empties the ring itself, so it cannot pick up a stale span in between).
+// The port lock must not be held by the caller.
 void FlushOutputRing(TPortRecord &port);
+// The output thread's side: empties the ring, then acknowledges.
+void AcknowledgeFlush(TPortRecord &port);
 
 // Output thread helpers shared by the device layers: take the span to write next (false when
 // the ring is empty), and account for bytes the device accepted from it.

@@ -552,7 +552,7 @@ enum class TDrainEnd { Empty, Flushed, Stopped };
 
 TDrainEnd AckFlush(TPortRecord &port)
 {
-    port.FlushAck.Set();
+    AcknowledgeFlush(port);
     return TDrainEnd::Flushed;
 }
 
@@ -633,7 +633,7 @@ void PosixOutputThread(TPortRecord &port)
         const int woke = Event::WaitAny(
             {&port.OutputReady, &port.FlushOutput, &port.IoStopEvent, &port.StopEvent}, -1);
         if (woke == 1) {
-            port.FlushAck.Set();
+            AcknowledgeFlush(port);
             continue;
         }
         if (woke != 0 || Drain(port, *record, fd) == TDrainEnd::Stopped)

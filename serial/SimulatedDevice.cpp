@@ -266,29 +266,27 @@ int SimTransmitChar(int handle, uint8_t c)
     });
 }
 
-bool InputStalled(TPortRecord &port, TSimLine &line)
+bool InputFull(TPortRecord &port)
 {
-    {
-        std::lock_guard lock(port.Lock);
-        if (!port.InputFull)
-            return false;
-    }
-    std::lock_guard guard(line.Mutex);
-    return !line.Rx.empty();
+    std::lock_guard lock(port.Lock);
+    return port.InputFull;
 }
 
-// Hands each batch of far-end activity to the dispatch thread. While the input ring is full,
-// bytes the far end wrote are offered again every 50 ms instead of only on new arrivals.
+// Hands each batch of far-end activity to the dispatch thread. Bytes still waiting in the line
+// after a batch was processed are offered again at once, or every 50 ms while the input ring is
+// full, so they are never stranded and a full ring costs no busy loop.
 void SimEventThread(TPortRecord &port)
 {
     const std::shared_ptr<TSimLine> line = LineOf(port.DeviceHandle);
     port.EventReady.Set();
     if (!line)
         return;
-    bool stalled = false;
+    bool leftOver = false;
+    bool ringFull = false;
     while (!port.IoStop && !port.Stop) {
-        const auto limit =
-            stalled ? std::chrono::microseconds(kStalledRecheck) : std::chrono::microseconds(-1);
+        const auto limit = !leftOver  ? std::chrono::microseconds(-1)
+                           : ringFull ? std::chrono::microseconds(kStalledRecheck)
+                                      : std::chrono::microseconds(0);
         const int woke =
             Event::WaitAnyFor({&line->EventWake, &port.IoStopEvent, &port.StopEvent}, limit);
         if (woke == 1 || woke == 2)
@@ -298,7 +296,7 @@ void SimEventThread(TPortRecord &port)
             std::lock_guard guard(line->Mutex);
             word = line->PendingEvents;
             line->PendingEvents = 0;
-            if (stalled && !line->Rx.empty())
+            if (!line->Rx.empty())
                 word |= evRxChar;
         }
         if (word == 0)
@@ -309,7 +307,9 @@ void SimEventThread(TPortRecord &port)
         port.DeviceEvent.Set();
         if (Event::WaitAny({&port.EventProcessed, &port.IoStopEvent, &port.StopEvent}, -1) != 0)
             break;
-        stalled = InputStalled(port, *line);
+        ringFull = InputFull(port);
+        std::lock_guard guard(line->Mutex);
+        leftOver = !line->Rx.empty();
     }
 }
 
@@ -321,7 +321,7 @@ TDrainEnd WaitOnOutput(TPortRecord &port, TSimLine &line, std::chrono::microseco
     switch (Event::WaitAnyFor(
         {&port.FlushOutput, &line.OutputWake, &port.IoStopEvent, &port.StopEvent}, limit)) {
     case 0:
-        port.FlushAck.Set();
+        AcknowledgeFlush(port);
         return TDrainEnd::Flushed;
     case 2:
     case 3:
@@ -345,7 +345,7 @@ TDrainEnd Drain(TPortRecord &port, TSimLine &line, SteadyClock::time_point &line
         uint16_t done = 0;
         while (done < span.Length) {
             if (port.FlushOutput.Claim()) {
-                port.FlushAck.Set();
+                AcknowledgeFlush(port);
                 return TDrainEnd::Flushed;
             }
             if (port.IoStop || port.Stop)
@@ -413,7 +413,7 @@ void SimOutputThread(TPortRecord &port)
                                          &port.IoStopEvent, &port.StopEvent},
                                         -1);
         if (woke == 1) {
-            port.FlushAck.Set();
+            AcknowledgeFlush(port);
             continue;
         }
         if (woke == 3 || woke == 4 || Drain(port, *line, lineFreeAt) == TDrainEnd::Stopped)
