@@ -239,12 +239,11 @@ void TFrmLoadr::CreateProgressGroup(QWidget *client)
         gauge->setObjectName(QString::fromLatin1(gaugeName));
         gauge->setGeometry(8, top, 312, 25);
         gauge->SetForeColor(color);
-        label = new QLabel(QString::fromLatin1(caption), GrpBxProgress);
+        label = new TGaugeLabel(QString::fromLatin1(caption), gauge, GrpBxProgress);
         label->setObjectName(QString::fromLatin1(labelName));
         QFont bold = label->font();
         bold.setBold(true);
         label->setFont(bold);
-        label->setAutoFillBackground(false);
         label->setGeometry(14, top + 1, 150, 23);
         label->raise();
         return gauge;

@@ -34,6 +34,12 @@ QString TGauge::Text() const
     return QString::number(progress_) + QLatin1Char('%');
 }
 
+QRect TGauge::BarRect() const
+{
+    const QRect inside = rect().adjusted(1, 1, -1, -1);
+    return QRect(inside.left(), inside.top(), inside.width() * progress_ / 100, inside.height());
+}
+
 void TGauge::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -53,6 +59,32 @@ void TGauge::paintEvent(QPaintEvent *)
     painter.setClipRect(bar);
     painter.setPen(backColor_);
     painter.drawText(inside, Qt::AlignCenter, Text());
+}
+
+TGaugeLabel::TGaugeLabel(const QString &text, TGauge *gauge, QWidget *parent)
+    : QLabel(text, parent), gauge_(gauge)
+{
+    setAutoFillBackground(false);
+}
+
+void TGaugeLabel::paintEvent(QPaintEvent *event)
+{
+    if (!gauge_ || gauge_->parentWidget() != parentWidget()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    const QRect bar = gauge_->BarRect().translated(gauge_->pos() - pos());
+    const QRect area = contentsRect();
+    const int flags = static_cast<int>(alignment());
+
+    QPainter painter(this);
+    painter.setFont(font());
+    painter.setClipRegion(QRegion(rect()).subtracted(bar));
+    painter.setPen(palette().color(foregroundRole()));
+    painter.drawText(area, flags, text());
+    painter.setClipRect(bar & rect());
+    painter.setPen(gauge_->BackColor());
+    painter.drawText(area, flags, text());
 }
 
 } // namespace loader

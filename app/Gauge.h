@@ -4,6 +4,8 @@
 // the text takes the ground colour, so it stays readable over any bar colour.
 
 #include <QColor>
+#include <QLabel>
+#include <QPointer>
 #include <QString>
 #include <QWidget>
 
@@ -28,6 +30,8 @@ class TGauge : public QWidget
 
     // The text shown in the middle, e.g. "42%".
     QString Text() const;
+    // The part of the gauge that the bar covers, in the gauge's coordinates.
+    QRect BarRect() const;
 
   protected:
     void paintEvent(QPaintEvent *event) override;
@@ -36,6 +40,22 @@ class TGauge : public QWidget
     int progress_ = 0;
     QColor foreColor_{0, 0, 0};
     QColor backColor_{255, 255, 255};
+};
+
+// A caption laid over a gauge (a sibling placed above it). Like the gauge's own percentage it
+// takes the gauge's ground colour where the bar lies behind it, so dark bars stay readable.
+class TGaugeLabel : public QLabel
+{
+    Q_OBJECT
+
+  public:
+    TGaugeLabel(const QString &text, TGauge *gauge, QWidget *parent);
+
+  protected:
+    void paintEvent(QPaintEvent *event) override;
+
+  private:
+    QPointer<TGauge> gauge_;
 };
 
 } // namespace loader

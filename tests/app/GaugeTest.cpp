@@ -3,6 +3,7 @@
 #include "app/Gauge.h"
 
 #include <QImage>
+#include <QWidget>
 #include <gtest/gtest.h>
 
 namespace
@@ -53,6 +54,47 @@ TEST(GaugeTest, BarCoversItsShareOfTheWhiteGroundInsideABlackBorder)
         const QImage image = Paint(c.progress);
         EXPECT_EQ(image.pixelColor(c.x, 3), c.expected) << c.progress << "% at x=" << c.x;
     }
+}
+
+enum class Shade { Dark, Light, Blue, Other };
+
+Shade ShadeOf(const QColor &c)
+{
+    if (c.red() < 90 && c.green() < 90 && c.blue() < 90)
+        return Shade::Dark;
+    if (c.red() > 170 && c.green() > 170 && c.blue() > 170)
+        return Shade::Light;
+    if (c.red() < 90 && c.green() < 90 && c.blue() > 170)
+        return Shade::Blue;
+    return Shade::Other;
+}
+
+// Counts the pixels of one shade in the label's area, as drawn over a blue gauge.
+int CountInLabel(int progress, Shade shade)
+{
+    QWidget parent;
+    parent.resize(200, 24);
+    auto *gauge = new TGauge(&parent);
+    gauge->setGeometry(0, 0, 200, 24);
+    gauge->SetForeColor(QColor(0, 0, 255));
+    gauge->SetProgress(progress);
+    auto *label = new loader::TGaugeLabel(QStringLiteral("MMMM"), gauge, &parent);
+    label->setGeometry(4, 1, 60, 22);
+    const QImage image = parent.grab().toImage();
+    int count = 0;
+    for (int y = label->y(); y < label->y() + label->height(); ++y)
+        for (int x = label->x(); x < label->x() + label->width(); ++x)
+            count += ShadeOf(image.pixelColor(x, y)) == shade;
+    return count;
+}
+
+TEST(GaugeTest, LabelTakesTheGroundColourWhereTheBarLiesBehindIt)
+{
+    // Over an empty gauge the caption is dark on white; over a full bar it is white on blue.
+    EXPECT_GT(CountInLabel(0, Shade::Dark), 20);
+    EXPECT_EQ(CountInLabel(0, Shade::Blue), 0);
+    EXPECT_EQ(CountInLabel(100, Shade::Dark), 0);
+    EXPECT_GT(CountInLabel(100, Shade::Light), 20);
 }
 
 } // namespace
