@@ -62,9 +62,7 @@ TEST(LoaderApplicationTest, SmokeRunEndsByItselfAndSaysWhatItDid)
     EXPECT_EQ(out, "Smoke run: showed the main window offscreen for 1.5 s, then closed it.\n");
     const std::string err = program.readAllStandardError().toStdString();
     const std::string ini = std::filesystem::canonical(dir.Path()).string() + "/loader.ini";
-    EXPECT_NE(err.find("Error: Unable to write to " + ini),
-              std::string::npos)
-        << err;
+    EXPECT_NE(err.find("Error: Unable to write to " + ini), std::string::npos) << err;
 }
 
 } // namespace
