@@ -371,6 +371,16 @@ void TFrmLoadr::SetULError()
     ScriptTimer->start();
 }
 
+void TFrmLoadr::EnableScriptTimer()
+{
+    ScriptTimer->start();
+}
+
+void TFrmLoadr::SetUploadProgress(int percent)
+{
+    GgeUpload->SetProgress(percent);
+}
+
 void TFrmLoadr::SetComLamp(const QColor &color)
 {
     QPalette palette = PnlComLamp->palette();

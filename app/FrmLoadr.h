@@ -3,6 +3,8 @@
 // the communication/upload status lamp and the menu that reaches every other window. It reads its
 // part of loader.ini at creation, sets the working directory, and holds the upload engine's state.
 
+#include "link/LoaderCallbacks.h"
+
 #include <QColor>
 #include <QMainWindow>
 #include <cstdint>
@@ -46,7 +48,7 @@ inline QColor LampGreen()
     return QColor(0, 128, 0);
 }
 
-class TFrmLoadr : public QMainWindow
+class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
 {
     Q_OBJECT
 
@@ -76,13 +78,16 @@ class TFrmLoadr : public QMainWindow
     void MnuItmExitClick();
 
     // Called by the serial settings after every attempt to open the port.
-    void SetComBtnState(bool enabled);
+    void SetComBtnState(bool enabled) override;
     // Switches between idle (true) and running (false) mode.
     void SetUploadBtnState(bool idle);
     // Called by the link services when the device reports an error; the engine takes it from
     // there on its next tick.
-    void SetScriptError();
-    void SetULError();
+    void SetScriptError() override;
+    void SetULError() override;
+    // The link services' other two reports: the next engine step, and the upload gauge.
+    void EnableScriptTimer() override;
+    void SetUploadProgress(int percent) override;
 
     void SetComLamp(const QColor &color);
     QColor ComLamp() const;

@@ -3,6 +3,7 @@
 #include "app/FrmLoadr.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
+#include "serial/PosixDevice.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -53,8 +54,11 @@ void InitialiseApplication(QApplication &application)
     platform::SetHelpFile(ApplicationHelpFile);
 }
 
-void CreateStartupWindows(TFrmLoadr &)
+void CreateStartupWindows(TFrmLoadr &mainWindow)
 {
+    // The serial device layer finds its "Devices" section in the same loader.ini: the start
+    // folder's, even after the main window has moved the working directory.
+    serial::SetDeviceIniFile(mainWindow.IniFileName);
     // The communication settings object, the about box and the support box are created here,
     // in that order, once they exist.
 }

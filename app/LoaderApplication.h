@@ -29,6 +29,7 @@ void InitialiseApplication(QApplication &application);
 // Creates, after the main window, the windows that live from start to end: the communication
 // settings object (which opens the port and reports to the main window), the about box and the
 // support box. They are added here as they are written; the terminal window is made on demand.
+// First it points the serial device layer at the main window's loader.ini.
 void CreateStartupWindows(TFrmLoadr &mainWindow);
 
 // The whole program run; returns the exit code.

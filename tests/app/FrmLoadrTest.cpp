@@ -476,21 +476,39 @@ TEST_F(MainWindowTest, ModesFollowUploadAndPortStates)
     }
 }
 
-TEST_F(MainWindowTest, DeviceErrorsSetTheEngineStateAndWakeTheTimer)
+TEST_F(MainWindowTest, LinkReportsReachTheEngineAndGaugeThroughTheCallbacks)
 {
     auto window = Start();
+    loader::TLoaderCallbacks &link = *window;
     struct Case {
-        void (TFrmLoadr::*report)();
+        const char *what;
+        std::function<void()> report;
         uint8_t state;
+        bool timer;
+        int gauge;
     };
-    for (const Case &c : {Case{&TFrmLoadr::SetScriptError, 5}, Case{&TFrmLoadr::SetULError, 4}}) {
+    const Case cases[] = {
+        {"script error", [&link] { link.SetScriptError(); }, TFrmLoadr::ScriptFailed, true, 0},
+        {"upload error", [&link] { link.SetULError(); }, TFrmLoadr::UploadFailed, true, 0},
+        {"transfer drained", [&link] { link.EnableScriptTimer(); }, TFrmLoadr::NextLine, true, 0},
+        {"progress", [&link] { link.SetUploadProgress(42); }, TFrmLoadr::NextLine, false, 42},
+        {"progress overshoot", [&link] { link.SetUploadProgress(250); }, TFrmLoadr::NextLine, false,
+         100},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
         window->ScriptTimer->stop();
         window->ScriptState = TFrmLoadr::NextLine;
-        ((*window).*c.report)();
+        window->GgeUpload->SetProgress(0);
+        c.report();
         EXPECT_EQ(window->ScriptState, c.state);
-        EXPECT_TRUE(window->ScriptTimer->isActive());
+        EXPECT_EQ(window->ScriptTimer->isActive(), c.timer);
+        EXPECT_EQ(window->GgeUpload->Progress(), c.gauge);
     }
     window->ScriptTimer->stop();
+
+    link.SetComBtnState(false);
+    EXPECT_FALSE(window->BtnUpload->isEnabled());
 }
 
 TEST_F(MainWindowTest, ScriptLinesStartEmptyAtTheFirstShowOnly)

@@ -1,7 +1,10 @@
 // Program start: its options, the application's names, and a smoke run of the real program.
 
 #include "app/LoaderApplication.h"
+#include "app/FrmLoadr.h"
 #include "platform/Help.h"
+#include "serial/PosixDevice.h"
+#include "tests/support/ScriptedBoxes.h"
 #include "tests/support/TempDir.h"
 
 #include <QApplication>
@@ -40,6 +43,24 @@ TEST(LoaderApplicationTest, InitialisingNamesTheApplicationAndItsHelpFile)
     EXPECT_EQ(QCoreApplication::applicationName().toStdString(),
               "Tavrin Research, Inc. RS232 Flash File Loader");
     EXPECT_EQ(platform::HelpFile(), "loader.hlp");
+}
+
+TEST(LoaderApplicationTest, SerialDevicesAreLookedUpInTheStartFoldersLoaderIni)
+{
+    testsupport::TempDir dir;
+    dir.Enter();
+    testsupport::ScriptedBoxes boxes;
+    std::filesystem::create_directory(dir.File("work"));
+    dir.Write("loader.ini", "[Upload Settings]\nDefault Path=work\n");
+    const std::string previous = serial::DeviceIniFile();
+
+    loader::TFrmLoadr window;
+    loader::CreateStartupWindows(window);
+
+    EXPECT_EQ(serial::DeviceIniFile(),
+              std::filesystem::canonical(dir.Path()).string() + "/loader.ini");
+    EXPECT_TRUE(boxes.Shown().empty());
+    serial::SetDeviceIniFile(previous);
 }
 
 // The smoke run must end by itself even when start-up shows a message box.
