@@ -2,7 +2,8 @@
 
 #include <time.h>
 
-namespace platform {
+namespace platform
+{
 
 uint32_t TickCountMs()
 {

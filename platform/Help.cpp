@@ -11,8 +11,10 @@
 #define LOADER_SOURCE_DIR ""
 #endif
 
-namespace platform {
-namespace {
+namespace platform
+{
+namespace
+{
 
 std::string &HelpFileName()
 {
@@ -39,8 +41,14 @@ void OpenInBrowser(const std::string &, int command, int data)
 
 } // namespace
 
-void SetHelpFile(const std::string &helpFile) { HelpFileName() = helpFile; }
-const std::string &HelpFile() { return HelpFileName(); }
+void SetHelpFile(const std::string &helpFile)
+{
+    HelpFileName() = helpFile;
+}
+const std::string &HelpFile()
+{
+    return HelpFileName();
+}
 
 std::string ManualPath()
 {
@@ -64,6 +72,9 @@ void OpenHelp(int command, int data)
         OpenInBrowser(HelpFileName(), command, data);
 }
 
-HelpOpener SetHelpOpener(HelpOpener opener) { return std::exchange(Opener(), std::move(opener)); }
+HelpOpener SetHelpOpener(HelpOpener opener)
+{
+    return std::exchange(Opener(), std::move(opener));
+}
 
 } // namespace platform

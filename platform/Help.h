@@ -5,7 +5,8 @@
 #include <functional>
 #include <string>
 
-namespace platform {
+namespace platform
+{
 
 constexpr int HelpFinder = 11; // the command that opens the contents and index
 constexpr int HelpContext = 1; // the command that opens one help context

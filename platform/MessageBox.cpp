@@ -6,8 +6,10 @@
 #include <utility>
 #include <vector>
 
-namespace platform {
-namespace {
+namespace platform
+{
+namespace
+{
 
 MessageResponder &Responder()
 {
@@ -78,7 +80,8 @@ MsgResult ShowReal(const MessageRequest &request)
     // Closed by Escape or the frame: the cancelling answer, as a Windows box gives.
     if (request.buttons == MsgButtons::Ok)
         return MsgResult::Ok;
-    if (request.buttons == MsgButtons::AbortIgnore || request.buttons == MsgButtons::AbortRetryIgnore)
+    if (request.buttons == MsgButtons::AbortIgnore ||
+        request.buttons == MsgButtons::AbortRetryIgnore)
         return MsgResult::Abort;
     return buttons.back();
 }

@@ -7,7 +7,8 @@
 #include <functional>
 #include <string>
 
-namespace platform {
+namespace platform
+{
 
 enum class MsgType { Error, Warning, Information, Confirm };
 enum class MsgButtons { Ok, OkCancel, AbortIgnore, YesNo, AbortRetryIgnore, YesNoCancel };

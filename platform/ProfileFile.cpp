@@ -1,15 +1,23 @@
 #include "platform/ProfileFile.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <fstream>
+#include <fcntl.h>
 #include <optional>
 #include <sstream>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
-namespace platform {
-namespace {
+namespace platform
+{
+namespace
+{
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+bool IsBlank(char c)
+{
+    return c == ' ' || c == '\t';
+}
 
 std::string Trim(const std::string &s)
 {
@@ -39,7 +47,7 @@ bool SameText(const std::string &a, const std::string &b)
 
 struct Lines {
     std::vector<std::string> text; // without line ends
-    std::string eol = "\n";         // the file's own line end, kept on write
+    std::string eol = "\n";        // the file's own line end, kept on write
     bool finalEol = true;
 };
 
@@ -132,6 +140,51 @@ std::string Unquote(std::string v)
     if (v.size() > MaxProfileValue)
         v.resize(MaxProfileValue);
     return v;
+}
+
+bool WriteAll(int fd, const std::string &data)
+{
+    std::size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Replaces an existing file by writing the new content beside it and renaming it over the old
+// one, so a full disk or a size limit never leaves a configuration cut short. A file we may not
+// write stays unwritten; a new file, or one in a folder we cannot create files in, is written
+// directly.
+bool WriteReplacing(const std::string &fileName, const std::string &content)
+{
+    struct stat st {
+    };
+    const bool exists = ::stat(fileName.c_str(), &st) == 0;
+    if (exists && (!S_ISREG(st.st_mode) || ::access(fileName.c_str(), W_OK) != 0))
+        return false;
+
+    std::string temp = fileName + ".XXXXXX";
+    int fd = exists ? ::mkstemp(temp.data()) : -1;
+    if (fd >= 0) {
+        bool ok =
+            ::fchmod(fd, st.st_mode & 07777) == 0 && WriteAll(fd, content) && ::fsync(fd) == 0;
+        ok = (::close(fd) == 0) && ok;
+        if (ok && ::rename(temp.c_str(), fileName.c_str()) == 0)
+            return true;
+        ::unlink(temp.c_str());
+        if (!ok)
+            return false;
+    }
+    fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return false;
+    const bool ok = WriteAll(fd, content);
+    return (::close(fd) == 0) && ok;
 }
 
 } // namespace
@@ -249,11 +302,7 @@ void TIniFile::WriteString(const std::string &section, const std::string &key,
         if (i + 1 < lines.text.size() || lines.finalEol || !done)
             out += lines.eol;
     }
-    std::ofstream file(fileName_, std::ios::binary | std::ios::trunc);
-    bool ok = file && file.write(out.data(), static_cast<std::streamsize>(out.size()));
-    file.close();
-    ok = ok && !file.fail();
-    if (!ok)
+    if (!WriteReplacing(fileName_, out))
         throw EIniFileException("Unable to write to " + fileName_);
 }
 

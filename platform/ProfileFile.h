@@ -8,16 +8,19 @@
 #include <stdexcept>
 #include <string>
 
-namespace platform {
+namespace platform
+{
 
 // Raised when a profile write cannot reach the disk; the text is "Unable to write to <file>".
-class EIniFileException : public std::runtime_error {
-public:
+class EIniFileException : public std::runtime_error
+{
+  public:
     using std::runtime_error::runtime_error;
 };
 
-class TIniFile {
-public:
+class TIniFile
+{
+  public:
     explicit TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
     const std::string &FileName() const { return fileName_; }
@@ -32,7 +35,7 @@ public:
     void WriteString(const std::string &section, const std::string &key, const std::string &value);
     void WriteInteger(const std::string &section, const std::string &key, int32_t value);
 
-private:
+  private:
     std::string fileName_;
 };
 

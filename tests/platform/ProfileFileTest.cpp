@@ -1,8 +1,10 @@
 #include "platform/ProfileFile.h"
 #include "tests/support/TempDir.h"
 
+#include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 using platform::ParseProfileInteger;
 using platform::TIniFile;
@@ -14,12 +16,24 @@ TEST(ProfileInteger, FollowsTheProfileRule)
         bool ok;
         int32_t value;
     } cases[] = {
-        {"19200", true, 19200}, {"-5", true, -5},         {"  42 ", true, 42},
-        {"$10", true, 16},      {"$ff", true, 255},       {"0x1", true, 1},
-        {"0X1F", true, 31},     {"0x", false, 0},         {"", false, 0},
-        {"19.2", false, 0},     {"abc", false, 0},        {"12abc", false, 0},
-        {"$", false, 0},        {"$FFFFFFFF", true, -1},  {"2147483647", true, 2147483647},
-        {"2147483648", false, 0}, {"-2147483648", true, INT32_MIN}, {"99999999999", false, 0},
+        {"19200", true, 19200},
+        {"-5", true, -5},
+        {"  42 ", true, 42},
+        {"$10", true, 16},
+        {"$ff", true, 255},
+        {"0x1", true, 1},
+        {"0X1F", true, 31},
+        {"0x", false, 0},
+        {"", false, 0},
+        {"19.2", false, 0},
+        {"abc", false, 0},
+        {"12abc", false, 0},
+        {"$", false, 0},
+        {"$FFFFFFFF", true, -1},
+        {"2147483647", true, 2147483647},
+        {"2147483648", false, 0},
+        {"-2147483648", true, INT32_MIN},
+        {"99999999999", false, 0},
     };
     for (const auto &c : cases) {
         int32_t value = 0;
@@ -85,4 +99,25 @@ TEST(ProfileFile, UnwritableFileRaisesUnableToWrite)
     } catch (const platform::EIniFileException &e) {
         EXPECT_EQ(std::string(e.what()), "Unable to write to " + path);
     }
+}
+
+TEST(ProfileFile, FailedRewriteKeepsTheOldContent)
+{
+    testsupport::TempDir dir;
+    const std::string before = "[Global]\nDriver Version=1.00\n";
+    dir.Write("loader.ini", before);
+    TIniFile ini(dir.File("loader.ini"));
+    // A file-size limit smaller than the new content makes the write fail part way.
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = before.size() + 4;
+    setrlimit(RLIMIT_FSIZE, &small);
+    EXPECT_THROW(ini.WriteString("Global", "Comment", std::string(200, 'x')),
+                 platform::EIniFileException);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_EQ(dir.Read("loader.ini"), before);
+    ini.WriteString("Global", "Driver Version", "1.04");
+    EXPECT_EQ(dir.Read("loader.ini"), "[Global]\nDriver Version=1.04\n");
 }

@@ -1,7 +1,9 @@
 #include "tests/support/ScriptedBoxes.h"
 
-namespace testsupport {
-namespace {
+namespace testsupport
+{
+namespace
+{
 
 platform::MsgResult FirstButton(platform::MsgButtons buttons)
 {
@@ -33,6 +35,9 @@ ScriptedBoxes::ScriptedBoxes()
     });
 }
 
-ScriptedBoxes::~ScriptedBoxes() { platform::SetMessageResponder(std::move(previous_)); }
+ScriptedBoxes::~ScriptedBoxes()
+{
+    platform::SetMessageResponder(std::move(previous_));
+}
 
 } // namespace testsupport

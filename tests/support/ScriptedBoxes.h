@@ -6,10 +6,12 @@
 #include <deque>
 #include <vector>
 
-namespace testsupport {
+namespace testsupport
+{
 
-class ScriptedBoxes {
-public:
+class ScriptedBoxes
+{
+  public:
     ScriptedBoxes();
     ~ScriptedBoxes();
     ScriptedBoxes(const ScriptedBoxes &) = delete;
@@ -21,7 +23,7 @@ public:
     const std::vector<platform::MessageRequest> &Shown() const { return shown_; }
     void Clear() { shown_.clear(); }
 
-private:
+  private:
     platform::MessageResponder previous_;
     std::deque<platform::MsgResult> answers_;
     std::vector<platform::MessageRequest> shown_;

@@ -7,7 +7,8 @@
 #include <stdexcept>
 #include <unistd.h>
 
-namespace testsupport {
+namespace testsupport
+{
 
 TempDir::TempDir()
 {

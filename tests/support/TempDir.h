@@ -3,10 +3,12 @@
 
 #include <string>
 
-namespace testsupport {
+namespace testsupport
+{
 
-class TempDir {
-public:
+class TempDir
+{
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir &) = delete;
@@ -20,7 +22,7 @@ public:
     // Makes the directory current until the guard ends.
     void Enter();
 
-private:
+  private:
     std::string path_;
     std::string previous_;
 };
