@@ -31,8 +31,7 @@ std::string ApdComPort(unsigned comNumber)
 namespace
 {
 
-// Sets the forcing flag for a scope and puts the previous value back, also when
-// a setter raises.
+// Sets the forcing flag for a scope and puts the previous value back, also when a setter raises.
 class TForcing
 {
   public:
@@ -46,9 +45,8 @@ class TForcing
     bool previous_;
 };
 
-// Runs each closing step even when an earlier one raised, and raises the first
-// failure at the end: a port must not stay half closed because a trace file
-// could not be written.
+// Runs each closing step even when an earlier one raised, and raises the first failure at the end:
+// a port must not stay half closed because a trace file could not be written.
 class TFirstFailure
 {
   public:
@@ -71,8 +69,7 @@ class TFirstFailure
     std::exception_ptr failure_;
 };
 
-// Messages being handled by notification windows (nested when a handler
-// yields).
+// Messages being handled by notification windows (nested when a handler yields).
 int gWindowProcDepth = 0;
 
 bool OnMainThread()
@@ -108,8 +105,8 @@ TApdCustomComPort::TApdCustomComPort() : savedTriggers_(std::make_unique<TTrigge
 
 TApdCustomComPort::~TApdCustomComPort()
 {
-    // A destructor cannot raise; a trace or log that cannot be written while the
-    // port closes here is lost.
+    // A destructor cannot raise; a trace or log that cannot be written while the port closes here
+    // is lost.
     try {
         SetOpen(false);
     } catch (...) {
@@ -220,8 +217,7 @@ int TApdCustomComPort::OpenDevice(int &slot)
 {
     int result;
     if (tapiMode_ == tmOn) {
-        // No handle to adopt: opening an invalid handle would hand the dispatcher
-        // garbage.
+        // No handle to adopt: opening an invalid handle would hand the dispatcher garbage.
         if (deviceHandle_ < 0)
             return ecInvalidHandle;
         result = OpenPortHandle(slot, deviceHandle_, inSize_, outSize_);
@@ -250,8 +246,7 @@ void TApdCustomComPort::OpenPortNormal()
     int slot = 0;
     const int result = OpenDevice(slot);
     if (result != ecOK || slot < 1 || slot > kMaxPortComponents) {
-        // A port the dispatcher opened under a number this component cannot hold is
-        // given back.
+        // A port the dispatcher opened under a number this component cannot hold is given back.
         if (result == ecOK && slot != 0)
             ClosePort(slot);
         Check(result);
@@ -296,8 +291,7 @@ void TApdCustomComPort::CompleteOpen(int slot)
             savedTriggersValid_ = false;
         }
     } catch (...) {
-        // A failed open leaves the component closed and the dispatcher without the
-        // port.
+        // A failed open leaves the component closed and the dispatcher without the port.
         ReleasePort();
         open_ = false;
         throw;
@@ -310,8 +304,8 @@ void TApdCustomComPort::ReleasePort()
     const int slot = portSlot_;
     if (window_) {
         RemoveHandler(slot, window_.get());
-        // The window may be the one whose message is running right now (a handler
-        // closed the port); it then goes once that message is done.
+        // The window may be the one whose message is running right now (a handler closed the port);
+        // it then goes once that message is done.
         if (gWindowProcDepth > 0)
             window_.release()->deleteLater();
         else
@@ -345,8 +339,7 @@ void TApdCustomComPort::PortClose()
 
 void TApdCustomComPort::NotifyUsers(bool opening)
 {
-    // Newest first; a user may detach entries while it is told, so the list is
-    // re-checked.
+    // Newest first; a user may detach entries while it is told, so the list is re-checked.
     for (size_t i = users_.size(); i-- > 0;) {
         if (i >= users_.size())
             continue;
@@ -432,9 +425,9 @@ void TApdCustomComPort::SetComNumber(uint16_t value)
         comNumber_ = value;
         return;
     }
-    // The close keeps the triggers in the saved image and the open puts them back; a trace or
-    // log that ran goes on (a paused one ends). A close that failed to write its trace still
-    // moves the port, and its failure is raised afterwards.
+    // The close keeps the triggers in the saved image and the open puts them back; a trace or log
+    // that ran goes on (a paused one ends). A close that failed to write its trace still moves the
+    // port, and its failure is raised afterwards.
     const TTraceLogState tracing = tracing_;
     const TTraceLogState logging = logging_;
     TFirstFailure failures;
@@ -647,8 +640,7 @@ void TApdCustomComPort::SetTriggerLength(uint16_t value)
 namespace
 {
 
-// What the trace or log operations of the dispatcher do for one component
-// property.
+// What the trace or log operations of the dispatcher do for one component property.
 struct TRecorder {
     int (*Create)(int port, int size);
     int (*Clear)(int port);
@@ -662,9 +654,8 @@ constexpr TRecorder TraceRecorder{TraceCreate, TraceClear, TraceDiscard,
                                   TraceResume, TracePause, TraceWrite};
 constexpr TRecorder LogRecorder{LogCreate, LogClear, LogDiscard, LogResume, LogPause, LogWrite};
 
-// Moves a trace or log of an active port from state current to the wanted one;
-// stores the new state before the result is checked, so a failure leaves the
-// state that really holds.
+// Moves a trace or log of an active port from its state to the wanted one; stores the new state
+// before the result is checked, so a failure leaves the state that really holds.
 int ChangeRecording(const TRecorder &recorder, int port, TTraceLogState &state,
                     TTraceLogState wanted, int size, const std::string &file, bool hex)
 {
@@ -815,8 +806,8 @@ void TApdCustomComPort::SendText(const std::string &text)
 {
     if (text.empty())
         return;
-    // A block longer than any output ring can never be queued; its length must
-    // not wrap to 16 bits and send a stub of it.
+    // A block longer than any output ring can never be queued; its length must not wrap to 16 bits
+    // and send a stub of it.
     if (text.size() > UINT16_MAX) {
         Check(ecOutputBufferTooSmall);
         return;
@@ -913,8 +904,8 @@ uint16_t TApdCustomComPort::PendingLineError()
 namespace
 {
 
-// Holds trigger delivery of a port for a scope; gives it back only when the
-// hold was not already on and the port is still the one that was held.
+// Holds trigger delivery of a port for a scope; gives it back only when the hold was not already on
+// and the port is still the one that was held.
 class TDeliveryHold
 {
   public:
@@ -977,8 +968,7 @@ bool TApdCustomComPort::AwaitText(const std::string &text, int32_t timeout, bool
         expired = TicksSince(start) > limit;
         if (yield)
             QCoreApplication::processEvents();
-        // A port closed meanwhile (by a handler run while yielding) will bring no
-        // more input.
+        // A port closed meanwhile (by a handler run while yielding) will bring no more input.
         if (!active_)
             break;
         if (!gotByte && !expired)
@@ -1143,8 +1133,7 @@ void TApdCustomComPort::Assign(const TApdCustomComPort &source)
     xoffChar_ = source.xoffChar_;
     bufferFull_ = source.bufferFull_;
     bufferResume_ = source.bufferResume_;
-    // A closed component keeps only a trace or log that is to start at the next
-    // open.
+    // A closed component keeps only a trace or log that is to start at the next open.
     tracing_ = source.tracing_ == tlOn ? tlOn : tlOff;
     traceSize_ = source.traceSize_;
     traceName_ = source.traceName_;

@@ -7,6 +7,7 @@
 #include "serial/Dispatcher.h"
 #include "serial/ErrorCodes.h"
 #include "serial/MessageTarget.h"
+#include "serial/PosixDevice.h"
 #include "serial/SimulatedDevice.h"
 #include "tests/serial/ComPortFixture.h"
 #include "tests/support/ScriptedBoxes.h"
@@ -129,6 +130,17 @@ TEST(ComPortSettings, DefaultsOfAFreshComponent)
     EXPECT_EQ(port.PortSlot(), 0);
     EXPECT_TRUE(static_cast<bool>(port.CustomDeviceLayer));
     EXPECT_EQ(ApdComPort(12), "COM12");
+}
+
+TEST(ComPortSettings, ProgramStartClearsTheTableAndInstallsThePosixLayer)
+{
+    TApdComPort stray;
+    PortComponentTable[kMaxPortComponents] = &stray;
+    InstallSimulatedDeviceLayer();
+    InitializeComPorts();
+    for (TApdCustomComPort *entry : PortComponentTable)
+        EXPECT_EQ(entry, nullptr);
+    EXPECT_EQ(InstalledDeviceRoutines().Open, PosixDeviceRoutines().Open);
 }
 
 TEST(ComPortSettings, FlowControlDefaultsFromInputSize)
@@ -438,85 +450,66 @@ TEST_F(SimulatedPort, LineStatesFollowTheDevice)
 
 TEST_F(SimulatedPort, EventsOfEachTriggerKindInOrder)
 {
-    // Each case arms one trigger, makes it fire, and lists the events that must follow.
+    // Each case makes one trigger fire (returning its handle) and lists the events that must
+    // follow, "#" standing for the handle.
+    using TFire = std::function<uint16_t(TApdComPort &, TSimulatedDevice &)>;
+    auto status = [](uint16_t kind, uint16_t value,
+                     std::function<void(TApdComPort &, TSimulatedDevice &)> act) {
+        return [=](TApdComPort &p, TSimulatedDevice &d) {
+            const uint16_t h = p.AddStateTrigger(kind);
+            p.ArmStateTrigger(h, value, true);
+            act(p, d);
+            return h;
+        };
+    };
+    auto nothing = [](TApdComPort &, TSimulatedDevice &) {};
     struct Case {
         const char *name;
-        std::function<std::vector<std::string>(TApdComPort &, TSimulatedDevice &)> run;
+        TFire fire;
+        std::vector<std::string> expected;
     };
     const Case cases[] = {
         {"avail",
          [](TApdComPort &p, TSimulatedDevice &d) {
              p.SetTriggerLength(3);
              d.Write("abc");
-             return std::vector<std::string>{"Trigger 7E01 3 3", "Avail 3"};
-         }},
+             return uint16_t(1);
+         },
+         {"Trigger 7E01 3 3", "Avail 3"}},
         {"data",
          [](TApdComPort &p, TSimulatedDevice &d) {
              const uint16_t h = p.AddMatchTrigger("OK", false);
              d.Write("OK");
-             const std::string hs = std::to_string(h);
-             return std::vector<std::string>{"Trigger 7E02 " + hs + " 2", "Data " + hs};
-         }},
+             return h;
+         },
+         {"Trigger 7E02 # 2", "Data #"}},
         {"timer",
          [](TApdComPort &p, TSimulatedDevice &) {
              const uint16_t h = p.AddClockTrigger();
              p.ArmClockTrigger(h, 1, true);
-             const std::string hs = std::to_string(h);
-             return std::vector<std::string>{"Trigger 7E03 " + hs + " 0", "Timer " + hs};
-         }},
+             return h;
+         },
+         {"Trigger 7E03 # 0", "Timer #"}},
         {"output free",
-         [](TApdComPort &p, TSimulatedDevice &) {
-             const uint16_t h = p.AddStateTrigger(StatusOutFree);
-             p.ArmStateTrigger(h, 100, true);
-             const std::string hs = std::to_string(h);
-             return std::vector<std::string>{"Trigger 7E04 " + hs + " 4096", "Status " + hs,
-                                             "OutbuffFree"};
-         }},
+         status(StatusOutFree, 100, nothing),
+         {"Trigger 7E04 # 4096", "Status #", "OutbuffFree"}},
         {"output used",
-         [](TApdComPort &p, TSimulatedDevice &) {
-             const uint16_t h = p.AddStateTrigger(StatusOutUsed);
-             p.ArmStateTrigger(h, 0, true);
-             const std::string hs = std::to_string(h);
-             return std::vector<std::string>{"Trigger 7E04 " + hs + " 0", "Status " + hs,
-                                             "OutbuffUsed"};
-         }},
+         status(StatusOutUsed, 0, nothing),
+         {"Trigger 7E04 # 0", "Status #", "OutbuffUsed"}},
         {"output sent",
-         [](TApdComPort &p, TSimulatedDevice &) {
-             const uint16_t h = p.AddStateTrigger(StatusOutSent);
-             p.ArmStateTrigger(h, 0, true);
-             p.SendText("x");
-             const std::string hs = std::to_string(h);
-             return std::vector<std::string>{"Trigger 7E04 " + hs + " 0", "Status " + hs,
-                                             "OutSent"};
-         }},
-        {"modem lines",
-         [](TApdComPort &p, TSimulatedDevice &d) {
-             const uint16_t h = p.AddStateTrigger(StatusModem);
-             p.ArmStateTrigger(h, 0x10, true); // CTS
-             d.SetCTS(false);
-             const std::string hs = std::to_string(h);
-             return std::vector<std::string>{"Trigger 7E04 " + hs + " 0", "Status " + hs,
-                                             "ModemStatus"};
-         }},
-        {"line error",
-         [](TApdComPort &p, TSimulatedDevice &d) {
-             const uint16_t h = p.AddStateTrigger(StatusLineError);
-             p.ArmStateTrigger(h, 4, true); // framing
-             d.RaiseLineError(ceFrame);
-             const std::string hs = std::to_string(h);
-             return std::vector<std::string>{"Trigger 7E04 " + hs + " 0", "Status " + hs,
-                                             "LineError 4"};
-         }},
+         status(StatusOutSent, 0, [](TApdComPort &p, TSimulatedDevice &) { p.SendText("x"); }),
+         {"Trigger 7E04 # 0", "Status #", "OutSent"}},
+        {"modem lines (CTS)",
+         status(StatusModem, 0x10, [](TApdComPort &, TSimulatedDevice &d) { d.SetCTS(false); }),
+         {"Trigger 7E04 # 0", "Status #", "ModemStatus"}},
+        {"framing error",
+         status(StatusLineError, 4,
+                [](TApdComPort &, TSimulatedDevice &d) { d.RaiseLineError(ceFrame); }),
+         {"Trigger 7E04 # 0", "Status #", "LineError 4"}},
+        // The break is taken before the pending error, which it then no longer is.
         {"break",
-         [](TApdComPort &p, TSimulatedDevice &d) {
-             const uint16_t h = p.AddStateTrigger(StatusLineError);
-             p.ArmStateTrigger(h, 8, true); // break
-             d.SendBreak();
-             const std::string hs = std::to_string(h);
-             // The break is taken before the pending error, which it then no longer is.
-             return std::vector<std::string>{"Trigger 7E04 " + hs + " 0", "Status " + hs,
-                                             "LineError 0 break"};
-         }},
+         status(StatusLineError, 8, [](TApdComPort &, TSimulatedDevice &d) { d.SendBreak(); }),
+         {"Trigger 7E04 # 0", "Status #", "LineError 0 break"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -526,7 +519,11 @@ TEST_F(SimulatedPort, EventsOfEachTriggerKindInOrder)
         p.SetTriggerLength(0);
         p.SetOpen(true);
         TEventLog log(p);
-        const std::vector<std::string> expected = c.run(p, fresh);
+        const std::string handle = std::to_string(c.fire(p, fresh));
+        std::vector<std::string> expected = c.expected;
+        for (std::string &e : expected)
+            if (const size_t at = e.find('#'); at != std::string::npos)
+                e.replace(at, 1, handle);
         ASSERT_TRUE(log.WaitFor(expected.size()));
         Settle(100);
         EXPECT_EQ(log.entries, expected);
