@@ -7,6 +7,7 @@
 #include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
 #include "serial/DeviceRoutines.h"
+#include "serial/PosixDevice.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -34,7 +35,9 @@ const char *const Rs232Section = "RS232Settings";
 const char *const TriggerSection = "Trigger";
 const char *const UploadSection = "Upload Settings";
 
-const char *const DirectPortPrefix = "Direct to COM";
+const std::string DirectPortPrefix = "Direct to COM";
+// An entry's port name ("COM"+n) follows "Direct to ".
+constexpr std::size_t PortNameOffset = 10;
 constexpr uint16_t MaxProbedPort = 16;
 constexpr uint16_t MinBufferSize = 2078;
 
@@ -241,8 +244,14 @@ void TFrmS_comm::BuildPortList()
         QCoreApplication::processEvents();
     }
     CmbBxComPort->clear();
-    for (const std::string &entry : ComPortList)
+    for (const std::string &entry : ComPortList) {
         CmbBxComPort->addItem(QString::fromLatin1(entry.c_str()));
+        // The device behind the entry, for the operator who wonders which one it is.
+        const std::string path = serial::DevicePathFor(entry.substr(PortNameOffset));
+        if (!path.empty())
+            CmbBxComPort->setItemData(CmbBxComPort->count() - 1, QString::fromLatin1(path.c_str()),
+                                      Qt::ToolTipRole);
+    }
 }
 
 void TFrmS_comm::SelectPortEntry(uint16_t comNumber)
@@ -342,9 +351,8 @@ void TFrmS_comm::SaveRs232Ini()
     const std::string entry = CmbBxComPort->currentText().toLatin1().toStdString();
     const std::size_t prefixAt = entry.find(DirectPortPrefix);
     uint16_t comNumber = 0;
-    const bool direct =
-        prefixAt != std::string::npos &&
-        ParsePortNumber(entry, prefixAt + std::string(DirectPortPrefix).size(), comNumber);
+    const bool direct = prefixAt != std::string::npos &&
+                        ParsePortNumber(entry, prefixAt + DirectPortPrefix.size(), comNumber);
     if (direct) {
         Link.CfgComNumber = comNumber;
     } else {
@@ -362,7 +370,7 @@ void TFrmS_comm::SaveRs232Ini()
 
     platform::TIniFile ini(IniFileName);
     if (direct)
-        ini.WriteString(Rs232Section, "Comm Port", entry.substr(prefixAt + 10));
+        ini.WriteString(Rs232Section, "Comm Port", entry.substr(prefixAt + PortNameOffset));
     ini.WriteString(Rs232Section, "Baud Rate", baudText);
     ini.WriteInteger(Rs232Section, "Data Bits", Link.CfgDataBits);
     ini.WriteInteger(Rs232Section, "Parity", Link.CfgParity);

@@ -1,0 +1,170 @@
+#pragma once
+// Shared pieces of the link tests: a recorder in the main window's place, the settings dialog
+// over simulated ports in a fresh directory, and waiting while the GUI thread handles the
+// port's trigger events.
+
+#include "link/FrmS_comm.h"
+#include "link/LoaderCallbacks.h"
+
+#include "serial/Dispatcher.h"
+#include "serial/SimulatedDevice.h"
+#include "tests/support/ScriptedBoxes.h"
+#include "tests/support/TempDir.h"
+
+#include <QCoreApplication>
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace linktest
+{
+
+// Handles GUI messages until pred holds; false when it never did within the limit (a safety
+// net for a broken engine, not a measurement).
+inline bool WaitUntil(const std::function<bool()> &pred, int limitMs = 10000)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+// Lets the GUI thread run for a while, for checks that something does NOT happen.
+inline void Settle(int ms = 300)
+{
+    WaitUntil([] { return false; }, ms);
+}
+
+// Names a parameterised case after the "name" field of its parameter.
+struct ByName {
+    template <typename Param>
+    std::string operator()(const ::testing::TestParamInfo<Param> &param) const
+    {
+        return param.param.name;
+    }
+};
+
+// Stands in for the main window and writes down every call, in order.
+class TRecordedCalls : public loader::TLoaderCallbacks
+{
+  public:
+    void SetComBtnState(bool enabled) override
+    {
+        calls.push_back(enabled ? "ComBtn on" : "ComBtn off");
+    }
+    void SetScriptError() override { calls.push_back("ScriptError"); }
+    void SetULError() override { calls.push_back("ULError"); }
+    void EnableScriptTimer() override { calls.push_back("Timer"); }
+    void SetUploadProgress(int percent) override
+    {
+        progress.push_back(percent);
+        if (onProgress)
+            onProgress(percent);
+    }
+
+    std::vector<std::string> calls;
+    std::vector<int> progress;
+    std::function<void(int)> onProgress;
+};
+
+// The trigger handles a port holds, by kind (data, status, timer).
+struct TTriggerCount {
+    int data = 0;
+    int status = 0;
+    int timer = 0;
+    bool operator==(const TTriggerCount &) const = default;
+};
+
+inline TTriggerCount TriggersOf(serial::TApdCustomComPort &port)
+{
+    serial::TTriggerSnapshot snapshot;
+    TTriggerCount count;
+    if (serial::StashTriggers(port.PortSlot(), snapshot) != 0)
+        return {-1, -1, -1};
+    for (uint16_t handle = serial::kFirstHandle; handle <= serial::kMaxHandle; ++handle) {
+        const serial::THandleEntry &entry = snapshot.Handles[handle];
+        if (entry.Slot == 0)
+            continue;
+        count.data += entry.Kind == serial::hkData;
+        count.status += entry.Kind == serial::hkStatus;
+        count.timer += entry.Kind == serial::hkTimer;
+    }
+    return count;
+}
+
+inline std::ostream &operator<<(std::ostream &out, const TTriggerCount &count)
+{
+    return out << "{data " << count.data << ", status " << count.status << ", timer " << count.timer
+               << "}";
+}
+
+// A settings dialog in a fresh directory over simulated ports ("COM1" unless a test says
+// otherwise), with the boxes answered and the main window's calls recorded.
+class LinkTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        dir.Enter();
+        serial::InstallSimulatedDeviceLayer();
+    }
+    void TearDown() override
+    {
+        dialog.reset();
+        devices.clear();
+    }
+
+    serial::TSimulatedDevice &AddPort(int n)
+    {
+        auto &device = devices["COM" + std::to_string(n)];
+        device = std::make_unique<serial::TSimulatedDevice>("COM" + std::to_string(n));
+        return *device;
+    }
+    serial::TSimulatedDevice &Port(int n) { return *devices.at("COM" + std::to_string(n)); }
+
+    void WriteIni(const std::string &content) { dir.Write("loader.ini", content); }
+    std::string Ini() const { return dir.Read("loader.ini"); }
+
+    loader::TFrmS_comm &Create()
+    {
+        dialog = std::make_unique<loader::TFrmS_comm>(
+            dir.File("loader.ini"), &calls, nullptr, [](serial::TApdComPort &port) {
+                port.SetDeviceLayer(serial::dlOther);
+                port.CustomDeviceLayer = serial::InstallSimulatedDeviceLayer;
+            });
+        return *dialog;
+    }
+    serial::TApdComPort &ComPort() { return *dialog->ApdComPort1; }
+
+    // With the port's default avail threshold, a match that follows other bytes of the same
+    // read is announced as available data first and fires only when more bytes arrive (nobody
+    // here reads the announced bytes). Tests of what the link does with a match switch the
+    // announcements off, so every match is delivered as soon as it arrives.
+    void DeliverMatchesAtOnce() { ComPort().SetTriggerLength(0); }
+
+    std::vector<std::string> Shown() const
+    {
+        std::vector<std::string> texts;
+        for (const auto &box : boxes.Shown())
+            texts.push_back(box.caption + ": " + box.text);
+        return texts;
+    }
+
+    testsupport::TempDir dir;
+    testsupport::ScriptedBoxes boxes;
+    TRecordedCalls calls;
+    std::map<std::string, std::unique_ptr<serial::TSimulatedDevice>> devices;
+    std::unique_ptr<loader::TFrmS_comm> dialog;
+};
+
+} // namespace linktest
