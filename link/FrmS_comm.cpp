@@ -181,15 +181,15 @@ void TFrmS_comm::BuildControls()
     auto *grid = new QGridLayout(this);
     grid->addWidget(LblComPort, 0, 0);
     grid->addWidget(CmbBxComPort, 1, 0);
-    grid->addWidget(RdGrpBaudRate, 2, 0);
+    grid->addWidget(RdGrpBaudRate, 2, 0, 2, 1);
     grid->addWidget(RdGrpData, 2, 1);
-    grid->addWidget(RdGrpParity, 3, 0);
     grid->addWidget(RdGrpStop, 3, 1);
+    grid->addWidget(RdGrpParity, 4, 0, 1, 2);
     auto *buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(BtnOK);
     buttons->addWidget(BtnCancel);
-    grid->addLayout(buttons, 4, 0, 1, 2);
+    grid->addLayout(buttons, 5, 0, 1, 2);
     grid->setSizeConstraint(QLayout::SetFixedSize);
 }
 
