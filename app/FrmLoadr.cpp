@@ -2,6 +2,7 @@
 
 #include "app/Gauge.h"
 #include "app/Glyphs.h"
+#include "link/FrmS_comm.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
@@ -9,6 +10,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
@@ -117,6 +119,7 @@ TFrmLoadr::TFrmLoadr(QWidget *parent) : QMainWindow(parent)
     ScriptTimer = new QTimer(this);
     ScriptTimer->setObjectName(QStringLiteral("ScriptTimer"));
     ScriptTimer->setInterval(10);
+    connect(ScriptTimer, &QTimer::timeout, this, &TFrmLoadr::ScriptTimerTimer);
 
     // The controls sit at fixed places, so the window keeps the size they need.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -126,6 +129,11 @@ TFrmLoadr::TFrmLoadr(QWidget *parent) : QMainWindow(parent)
 
 TFrmLoadr::~TFrmLoadr()
 {
+    ScriptTimer->stop();
+    // A settings object made for this window reports to it: it goes first, while this window can
+    // still take its reports.
+    if (FrmS_comm && FrmS_comm->parent() == this)
+        delete FrmS_comm;
     if (FrmLoadr == this)
         FrmLoadr = nullptr;
 }
@@ -185,6 +193,7 @@ void TFrmLoadr::CreateMenu()
     connect(MnuItmManualUl, &QAction::triggered, this, &TFrmLoadr::MnuItmManualUlClick);
     connect(MnuItmAutoUl, &QAction::triggered, this, &TFrmLoadr::MnuItmAutoUlClick);
     connect(HelpTopics1, &QAction::triggered, this, &TFrmLoadr::HelpTopics1Click);
+    connect(MnuItmRS232, &QAction::triggered, this, &TFrmLoadr::MnuItmRS232Click);
 }
 
 void TFrmLoadr::CreateSpeedBar(QWidget *client)
@@ -204,6 +213,7 @@ void TFrmLoadr::CreateSpeedBar(QWidget *client)
     };
     SpdBtnTerm = speedButton("SpdBtnTerm", TerminalGlyph(), "Terminal Window", 6);
     SpdBtnComSet = speedButton("SpdBtnComSet", ComSetupGlyph(), "Communications Setup", 31);
+    connect(SpdBtnComSet, &QToolButton::clicked, this, &TFrmLoadr::SpdBtnComSetClick);
 }
 
 void TFrmLoadr::CreateUploadControls(QWidget *client)
@@ -211,6 +221,7 @@ void TFrmLoadr::CreateUploadControls(QWidget *client)
     BtnUpload = new QPushButton(QStringLiteral("Start File Upload"), client);
     BtnUpload->setObjectName(QStringLiteral("BtnUpload"));
     BtnUpload->setGeometry(8, 41, 161, 25);
+    connect(BtnUpload, &QPushButton::clicked, this, &TFrmLoadr::BtnUploadClick);
 
     PnlComLamp = RaisedPanel(client, "PnlComLamp");
     PnlComLamp->setGeometry(177, 41, 33, 25);
@@ -222,6 +233,7 @@ void TFrmLoadr::CreateUploadControls(QWidget *client)
     BtnULCancel->setObjectName(QStringLiteral("BtnULCancel"));
     BtnULCancel->setGeometry(218, 41, 118, 25);
     BtnULCancel->setEnabled(false);
+    connect(BtnULCancel, &QPushButton::clicked, this, &TFrmLoadr::BtnULCancelClick);
 }
 
 void TFrmLoadr::CreateProgressGroup(QWidget *client)
@@ -359,26 +371,53 @@ void TFrmLoadr::SetUploadBtnState(bool idle)
     SetComBtnState(idle);
 }
 
-void TFrmLoadr::SetScriptError()
+void TFrmLoadr::SpdBtnComSetClick()
 {
-    ScriptState = ScriptFailed;
-    ScriptTimer->start();
+    if (FrmS_comm)
+        FrmS_comm->exec();
 }
 
-void TFrmLoadr::SetULError()
+void TFrmLoadr::MnuItmRS232Click()
 {
-    ScriptState = UploadFailed;
-    ScriptTimer->start();
+    SpdBtnComSetClick();
 }
 
-void TFrmLoadr::EnableScriptTimer()
+void TFrmLoadr::FormClose()
 {
-    ScriptTimer->start();
+    if (closed_)
+        return;
+    // First of all: no engine step may start once anything it uses goes away.
+    closed_ = true;
+    ScriptTimer->stop();
+
+    if (FrmS_comm) {
+        serial::TApdComPort &port = *FrmS_comm->ApdComPort1;
+        try {
+            if (MnuItmLogging->isChecked()) {
+                port.SetLogging(serial::tlDump);
+                port.SetTracing(serial::tlDump);
+            }
+        } catch (const std::exception &e) {
+            platform::ShowException(e);
+        }
+        try {
+            FrmS_comm->SetUploadMode(false);
+            if (FrmS_comm->SCommOpen())
+                port.SetOpen(false);
+        } catch (const std::exception &e) {
+            platform::ShowException(e);
+        }
+    }
+
+    ScriptLines.clear();
+    UploadLog.Close();
+    LogOpen = false;
 }
 
-void TFrmLoadr::SetUploadProgress(int percent)
+void TFrmLoadr::closeEvent(QCloseEvent *event)
 {
-    GgeUpload->SetProgress(percent);
+    FormClose();
+    QMainWindow::closeEvent(event);
 }
 
 void TFrmLoadr::SetComLamp(const QColor &color)

@@ -3,11 +3,13 @@
 // the communication/upload status lamp and the menu that reaches every other window. It reads its
 // part of loader.ini at creation, sets the working directory, and holds the upload engine's state.
 
+#include "app/UploadLog.h"
 #include "link/LoaderCallbacks.h"
 
 #include <QColor>
 #include <QMainWindow>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,7 @@ class QToolButton;
 namespace loader
 {
 
+class TFrmS_comm;
 class TGauge;
 
 // Help contexts of the manual; 0 means an item has none of its own.
@@ -76,6 +79,29 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void MnuItmAutoUlClick();
     void HelpTopics1Click();
     void MnuItmExitClick();
+    void SpdBtnComSetClick();
+    void MnuItmRS232Click();
+    // Runs once, whichever way the window closes: the link leaves upload mode, the port and the
+    // upload log close, and the engine takes no further step.
+    void FormClose();
+
+    // The upload engine. One step per tick of ScriptTimer; a step never overlaps another.
+    void BtnUploadClick();
+    void ProcessScript(const std::string &fileName);
+    void ScriptTimerTimer();
+    void ProcessScriptLine();
+    void UploadFile(const std::string &file, const std::string &address,
+                    const std::string &version);
+    void UploadFinish();
+    void UploadError();
+    void ScriptError();
+    void ScriptEnd();
+    void BtnULCancelClick();
+    // What a confirmed cancel does: the state ends the run at the engine's next chance, and the
+    // link services queue no further block of a running transfer.
+    void CancelRun();
+    // Between the start of a run and its end (ScriptEnd, UploadError, or a file too big to hold).
+    bool Running() const { return running_; }
 
     // Called by the serial settings after every attempt to open the port.
     void SetComBtnState(bool enabled) override;
@@ -91,6 +117,16 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
 
     void SetComLamp(const QColor &color);
     QColor ComLamp() const;
+
+    // Told of every change of the progress display and of the end of each run, so a run without
+    // a screen can report what the window would show. Unassigned ones are skipped.
+    std::function<void(int percent)> OnScriptProgress;
+    std::function<void(int percent)> OnUploadProgress;
+    std::function<void(const std::string &caption)> OnUploadCaption;
+    std::function<void()> OnRunEnded;
+    // Switches the RS232 terminal on (true) or off (false) while a file goes to the device; set by
+    // whoever creates the terminal window. The engine calls it only while TerminalCreated.
+    std::function<void(bool active)> SetTerminalActive;
 
     // Components, named as in the window's layout.
     QMenuBar *MainMenu;
@@ -138,10 +174,12 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     std::string LoadFileName;
     std::string LoadAddress;
     std::string LoadVersion;
-    std::vector<uint8_t> UploadBuffer; // the file being uploaded; its size fits 32 bits
+    std::string UploadBuffer; // the file being uploaded; its length fits a signed 32-bit count
+    TUploadLog UploadLog;     // loader.log of the current run
 
   protected:
     void showEvent(QShowEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
     bool eventFilter(QObject *watched, QEvent *event) override;
 
@@ -154,7 +192,20 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void CreateOpenDialog();
     void OpenHelpContext(int context);
 
+    // The settings object whose link services the engine uses; throws when there is none.
+    TFrmS_comm &Comm() const;
+    void OpenUploadLog();
+    void SetScriptProgress(int percent);
+    void SetUploadCaption(const std::string &caption);
+    void TerminalHold(bool hold);
+    void ReleaseUploadBuffer();
+    void EndRun();
+
     bool firstShowDone_ = false;
+    bool running_ = false;
+    bool stepRunning_ = false;    // a step is under way: ticks meanwhile are not taken
+    bool transferActive_ = false; // the link services send from UploadBuffer until it drains
+    bool closed_ = false;         // FormClose has run: no further step
 };
 
 // The one main window, set while it exists.

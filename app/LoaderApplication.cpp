@@ -1,14 +1,20 @@
 #include "app/LoaderApplication.h"
 
+#include "app/BatchRun.h"
 #include "app/FrmLoadr.h"
+#include "link/FrmS_comm.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
+#include "serial/ApdComPort.h"
 #include "serial/PosixDevice.h"
 
 #include <QApplication>
 #include <QTimer>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <iostream>
+#include <string_view>
 
 namespace loader
 {
@@ -35,16 +41,81 @@ platform::MsgResult AnswerUnattended(const platform::MessageRequest &request)
     }
 }
 
+// "--name VALUE" or "--name=VALUE": the value, advancing i past it. Nothing when argv[i] is
+// another option; an empty optional value with `missing` set when the value is absent.
+std::optional<std::string> OptionValue(int argc, const char *const *argv, int &i,
+                                       std::string_view name, bool &missing)
+{
+    const std::string_view arg = argv[i];
+    if (arg == name) {
+        if (i + 1 >= argc) {
+            missing = true;
+            return std::string();
+        }
+        return std::string(argv[++i]);
+    }
+    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
+        return std::string(arg.substr(name.size() + 1));
+    return std::nullopt;
+}
+
 } // namespace
 
 StartOptions ParseStartOptions(int argc, const char *const *argv)
 {
     StartOptions options;
-    for (int i = 1; i < argc; ++i)
-        if (std::strcmp(argv[i], "--smoke") == 0)
+    bool batchOnlyOption = false;
+    for (int i = 1; i < argc; ++i) {
+        bool missing = false;
+        if (std::strcmp(argv[i], "--smoke") == 0) {
             options.smoke = true;
+        } else if (std::strcmp(argv[i], "--batch") == 0) {
+            options.batch = true;
+        } else if (auto script = OptionValue(argc, argv, i, "--script", missing)) {
+            batchOnlyOption = true;
+            if (missing || script->empty())
+                options.error = "--script needs a file name";
+            else
+                options.script = *script;
+        } else if (auto answer = OptionValue(argc, argv, i, "--answer", missing)) {
+            batchOnlyOption = true;
+            if (const auto policy = ParseBatchPolicy(*answer))
+                options.answer = *policy;
+            else
+                options.error = "--answer takes abort or ignore";
+        }
+    }
+    if (options.error.empty() && batchOnlyOption && !options.batch)
+        options.error = "--script and --answer belong to --batch";
     return options;
 }
+
+namespace
+{
+
+// A script named on the command line is taken from the directory the program was started in,
+// as a shell user expects, although the main window then moves to "Default Path".
+std::string FromStartDirectory(const std::string &path)
+{
+    std::error_code error;
+    const auto absolute = std::filesystem::absolute(path, error);
+    return error ? path : absolute.string();
+}
+
+int RunBatch(QApplication &application, const StartOptions &options)
+{
+    TBatchRun run(std::cout, std::cerr, options.answer);
+    run.AnswerBoxes();
+    std::optional<std::string> script;
+    if (options.script)
+        script = FromStartDirectory(*options.script);
+
+    TFrmLoadr mainWindow;
+    CreateStartupWindows(mainWindow);
+    return run.Run(application, mainWindow, script);
+}
+
+} // namespace
 
 void InitialiseApplication(QApplication &application)
 {
@@ -56,21 +127,28 @@ void InitialiseApplication(QApplication &application)
 
 void CreateStartupWindows(TFrmLoadr &mainWindow)
 {
+    serial::InitializeComPorts();
     // The serial device layer finds its "Devices" section in the same loader.ini: the start
     // folder's, even after the main window has moved the working directory.
     serial::SetDeviceIniFile(mainWindow.IniFileName);
-    // The communication settings object, the about box and the support box are created here,
-    // in that order, once they exist.
+    // Owned by the main window, which frees it before itself; it reports to the main window.
+    FrmS_comm = new TFrmS_comm(mainWindow.IniFileName, &mainWindow, &mainWindow);
 }
 
 int RunLoader(int argc, char **argv)
 {
     const StartOptions options = ParseStartOptions(argc, argv);
-    if (options.smoke && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "loader: %s\n%s\n", options.error.c_str(), BatchUsage);
+        return BatchNotStarted;
+    }
+    if ((options.smoke || options.batch) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
     QApplication application(argc, argv);
     InitialiseApplication(application);
+    if (options.batch)
+        return RunBatch(application, options);
     if (options.smoke)
         platform::SetMessageResponder(AnswerUnattended);
 

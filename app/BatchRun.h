@@ -1,0 +1,76 @@
+#pragma once
+// One upload run without a screen: the main window exists but is never shown, the run starts as
+// the start button starts it in automatic mode, every message box goes to the error stream and is
+// answered by a fixed policy, and the progress the window would show goes to the output stream.
+// SIGINT cancels the run as the cancel button does, with the question answered Yes; a second
+// SIGINT while the cancelled run still winds down stops at once.
+
+#include "app/BatchBoxes.h"
+
+#include <optional>
+#include <ostream>
+#include <string>
+
+class QApplication;
+
+namespace loader
+{
+
+class TFrmLoadr;
+
+// Exit statuses of a batch run.
+constexpr int BatchRunClean = 0;   // the run ended and no error box was shown
+constexpr int BatchRunErrors = 1;  // at least one error box was shown
+constexpr int BatchNotStarted = 2; // port not open, script not readable, or a bad command line
+
+// Prints the gauges and captions of the window as lines: each gauge when it reaches a further
+// tenth (and 100), each file name as its upload begins, and the verification with its second try.
+class TBatchProgress
+{
+  public:
+    explicit TBatchProgress(std::ostream &out) : out_(out) {}
+
+    void ScriptProgress(int percent);
+    void UploadProgress(int percent);
+    void UploadCaption(const std::string &caption);
+
+  private:
+    // Prints "label: n%" when n is in a tenth not printed yet since the gauge last stood at 0.
+    void Gauge(const char *label, int percent, int &lastTenth);
+
+    std::ostream &out_;
+    int scriptTenth_ = -1;
+    int uploadTenth_ = -1;
+    bool verifying_ = false;
+};
+
+class TBatchRun
+{
+  public:
+    TBatchRun(std::ostream &progress, std::ostream &boxes, BatchPolicy policy);
+    ~TBatchRun();
+    TBatchRun(const TBatchRun &) = delete;
+    TBatchRun &operator=(const TBatchRun &) = delete;
+
+    // Installs the message box responder; from here on no box reaches a screen.
+    void AnswerBoxes();
+
+    // Starts the run in `window` (its settings object already created) with `script`, or the
+    // window's own script when none is given, waits for its end and closes the window's link.
+    // Returns the exit status.
+    int Run(QApplication &application, TFrmLoadr &window, const std::optional<std::string> &script);
+
+  private:
+    platform::MsgResult Answer(const platform::MessageRequest &request);
+    void Interrupted(QApplication &application, TFrmLoadr &window);
+
+    std::ostream &progressOut_;
+    TBatchProgress progress_;
+    TBatchBoxes boxes_;
+    bool confirmCancel_ = false;
+    bool cancelRequested_ = false;
+    bool responderInstalled_ = false;
+    platform::MessageResponder previous_;
+};
+
+} // namespace loader

@@ -1,0 +1,461 @@
+// The upload engine of the main window: starting a run, the timer step, the upload of one flash
+// file behind its header, the check that the device still answers afterwards, and the ways a run
+// ends. Everything runs on the GUI thread. A step stops ScriptTimer first and is restarted by
+// itself or, after a transfer, by the link services once the output has drained.
+
+#include "app/FrmLoadr.h"
+
+#include "app/Gauge.h"
+#include "app/ScriptStep.h"
+#include "app/ScriptText.h"
+#include "app/UploadHeader.h"
+#include "app/WholeFile.h"
+#include "link/FrmS_comm.h"
+#include "platform/FileDate.h"
+#include "platform/MessageBox.h"
+
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QStringList>
+#include <QThread>
+#include <QTimer>
+#include <algorithm>
+#include <cstdint>
+#include <exception>
+#include <stdexcept>
+
+namespace loader
+{
+namespace
+{
+
+using platform::MsgButtons;
+using platform::MsgResult;
+using platform::MsgType;
+
+constexpr const char *UploadLogFile = "loader.log";
+constexpr const char *IdleUploadCaption = "Upload Progress";
+constexpr const char *VerifyingCaption = "Verifying Upload";
+// A lone carriage return: the device answers it with its prompt when it is ready.
+constexpr const char *ReadyCheck = "\r";
+constexpr unsigned long SecondCheckPauseMs = 2000;
+// The transfer counts bytes in a signed 32-bit number, so a bigger file cannot be sent whole.
+constexpr std::size_t MaxFileLength = INT32_MAX;
+
+// Pauses on the GUI thread without handling events; a negative pause means none.
+void Pause(int32_t milliseconds)
+{
+    if (milliseconds > 0)
+        QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+// Marks a step as under way for as long as it runs, also when it ends by an exception.
+class StepGuard
+{
+  public:
+    explicit StepGuard(bool &flag) : flag_(flag) { flag_ = true; }
+    ~StepGuard() { flag_ = false; }
+    StepGuard(const StepGuard &) = delete;
+    StepGuard &operator=(const StepGuard &) = delete;
+
+  private:
+    bool &flag_;
+};
+
+} // namespace
+
+TFrmS_comm &TFrmLoadr::Comm() const
+{
+    if (!FrmS_comm)
+        throw std::runtime_error("Com port not available");
+    return *FrmS_comm;
+}
+
+// ---- The link services' reports ----
+
+// Reports of device errors that arrive while no run is under way have no run to end: upload mode
+// stays on after a run, so the device's error text may still come in. They are dropped.
+void TFrmLoadr::SetScriptError()
+{
+    if (!running_)
+        return;
+    ScriptState = ScriptFailed;
+    ScriptTimer->start();
+}
+
+// Both of the next two come when a transfer's output has drained (EnableScriptTimer only then).
+void TFrmLoadr::SetULError()
+{
+    transferActive_ = false;
+    if (!running_)
+        return;
+    ScriptState = UploadFailed;
+    ScriptTimer->start();
+}
+
+void TFrmLoadr::EnableScriptTimer()
+{
+    transferActive_ = false;
+    if (running_)
+        ScriptTimer->start();
+}
+
+void TFrmLoadr::SetUploadProgress(int percent)
+{
+    GgeUpload->SetProgress(percent);
+    if (OnUploadProgress)
+        OnUploadProgress(GgeUpload->Progress());
+}
+
+void TFrmLoadr::SetScriptProgress(int percent)
+{
+    GgeScript->SetProgress(percent);
+    if (OnScriptProgress)
+        OnScriptProgress(GgeScript->Progress());
+}
+
+void TFrmLoadr::SetUploadCaption(const std::string &caption)
+{
+    LblUpload->setText(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
+    if (OnUploadCaption)
+        OnUploadCaption(caption);
+}
+
+// ---- Starting a run ----
+
+void TFrmLoadr::BtnUploadClick()
+{
+    if (running_ || closed_)
+        return;
+    try {
+        OpenUploadLog();
+        TFrmS_comm &comm = Comm();
+        comm.SetUploadMode(true);
+        comm.Link.StopTransfer = false;
+
+        if (MnuItmAutoUl->isChecked()) {
+            ProcessScript(ScriptFileName);
+            return;
+        }
+        if (OpnDlgULFile->exec() != QDialog::Accepted)
+            return;
+        const QStringList picked = OpnDlgULFile->selectedFiles();
+        if (picked.isEmpty())
+            return;
+        ScriptFileName = picked.front().toLocal8Bit().toStdString();
+        ProcessScript(ScriptFileName);
+    } catch (const std::exception &e) {
+        platform::ShowException(e);
+    }
+}
+
+// The log's time stamp is the moment the run was started.
+void TFrmLoadr::OpenUploadLog()
+{
+    UploadLog.Open(UploadLogFile, platform::CurrentTimeText());
+    LogOpen = UploadLog.IsOpen();
+}
+
+void TFrmLoadr::ProcessScript(const std::string &fileName)
+{
+    auto lines = ReadScriptFile(fileName);
+    if (!lines) {
+        platform::ShowMessage(MsgType::Error, "Script file \"" + fileName + "\" not found !",
+                              MsgButtons::Ok);
+        return;
+    }
+    ScriptLines = std::move(*lines);
+
+    SetComLamp(LampGreen());
+    SetUploadBtnState(false);
+
+    LineIndex = 0;
+    LineCount = static_cast<int32_t>(std::min<std::size_t>(ScriptLines.size(), INT32_MAX));
+    SetScriptProgress(0);
+    GrpBxProgress->setVisible(true);
+
+    ScriptState = NextLine;
+    running_ = true;
+    ScriptTimer->start();
+}
+
+// ---- The timer step ----
+
+void TFrmLoadr::ScriptTimerTimer()
+{
+    // A tick that falls while a step waits for the device is left for later: the timer keeps
+    // running and the engine goes on once the running step has returned.
+    if (stepRunning_)
+        return;
+    ScriptTimer->stop();
+    // Nothing may touch UploadBuffer while the link services still send from it: a tick that
+    // something else asked for during a transfer waits for the drain, which restarts the timer.
+    if (!running_ || closed_ || transferActive_)
+        return;
+
+    StepGuard guard(stepRunning_);
+    try {
+        switch (ScriptState) {
+        case NextLine:
+            ProcessScriptLine();
+            ScriptTimer->start();
+            break;
+        case Delaying:
+            if (--DelayTicks <= 0)
+                ScriptState = NextLine;
+            ScriptTimer->start();
+            break;
+        case LoadPending:
+            ScriptState = Transferring;
+            UploadFile(LoadFileName, LoadAddress, LoadVersion);
+            break;
+        case Transferring:
+            ScriptState = NextLine;
+            UploadFinish();
+            break;
+        case UploadFailed:
+        case UploadCancelled:
+            UploadError();
+            break;
+        case ScriptFailed:
+            ScriptError();
+            break;
+        default:
+            ScriptEnd();
+            break;
+        }
+    } catch (const std::exception &e) {
+        // The port failed under a step (closed, or its output would not take the data). Left
+        // alone the run would hang with the timer off; it ends as an upload error instead, which
+        // asks the operator to reset the device.
+        platform::ShowException(e);
+        if (running_ && !closed_) {
+            ScriptState = UploadFailed;
+            ScriptTimer->start();
+        }
+    }
+}
+
+void TFrmLoadr::ProcessScriptLine()
+{
+    const ScriptStep step = NextScriptStep(ScriptLines, LineIndex, ScriptFileName);
+    switch (step.action) {
+    case ScriptAction::Done:
+        ScriptState = ScriptDone;
+        return;
+    case ScriptAction::Ignore:
+        break;
+    case ScriptAction::Delay:
+        DelayTicks = step.value;
+        ScriptState = Delaying;
+        break;
+    case ScriptAction::PostDelay:
+        PostDelayMs = step.value;
+        break;
+    case ScriptAction::SetLoadFile:
+        LoadFileName = step.text;
+        break;
+    case ScriptAction::SetLoadAddress:
+        LoadAddress = step.text;
+        break;
+    case ScriptAction::SetLoadVersion:
+        LoadVersion = step.text;
+        break;
+    case ScriptAction::ShowMessage:
+        platform::ShowMessage(MsgType::Information, step.text, MsgButtons::Ok);
+        break;
+    case ScriptAction::TestCommand: {
+        std::string reply;
+        Comm().SendInitCmd(step.text, reply);
+        if (reply == "ERROR")
+            ScriptState = ScriptFailed;
+        break;
+    }
+    case ScriptAction::SendCommand:
+        Comm().SendDataString(step.text);
+        break;
+    case ScriptAction::Load:
+        ScriptState = LoadPending;
+        break;
+    case ScriptAction::DelayValueError:
+    case ScriptAction::PostDelayValueError:
+        if (platform::ShowMessage(MsgType::Error, step.text, MsgButtons::AbortIgnore) ==
+            MsgResult::Abort) {
+            ScriptState = ScriptFailed;
+            return;
+        }
+        if (step.action == ScriptAction::PostDelayValueError)
+            PostDelayMs = 0;
+        break;
+    }
+    ++LineIndex;
+    SetScriptProgress(ScriptGaugePercent(LineIndex, LineCount));
+}
+
+// ---- One file ----
+
+void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
+                           const std::string &version)
+{
+    WholeFile content = ReadWholeFile(file, MaxFileLength);
+    if (content.status == ReadStatus::NotOpened) {
+        const MsgResult answer =
+            platform::ShowMessage(MsgType::Error,
+                                  "Script file error - File not found!\rFile Name: " + file +
+                                      "\rLine Number: " + std::to_string(LineIndex),
+                                  MsgButtons::AbortIgnore);
+        if (answer == MsgResult::Abort)
+            ScriptState = ScriptFailed;
+        ScriptTimer->start();
+        return;
+    }
+    if (content.status != ReadStatus::Ok) {
+        platform::ShowMessage(MsgType::Error, "Insufficient Memory Resources - Script Terminated !",
+                              MsgButtons::Ok);
+        // The run takes no further step; the window goes back to idle so the operator can try
+        // again, with the lamp red for the failed run.
+        SetComLamp(LampRed());
+        ScriptEnd();
+        return;
+    }
+    UploadBuffer = std::move(content.data);
+
+    const auto length = static_cast<uint32_t>(UploadBuffer.size());
+    const std::string checksum = ChecksumText(FileChecksum(UploadBuffer));
+    const std::string dateText = platform::FileDateText(file, version);
+
+    SetUploadCaption(file);
+    TFrmS_comm &comm = Comm();
+    comm.SendDataString(UploadHeader(address, length, checksum, VersionField(version, dateText)));
+
+    if (LogOpen) {
+        UploadLog.WriteEntry({file, length, checksum, version, dateText, address});
+        LogOpen = UploadLog.IsOpen();
+    }
+
+    TerminalHold(true);
+    Pause(UploadDelayMs);
+    // Marked first: the drain may be reported before SendBuffer returns.
+    transferActive_ = true;
+    try {
+        comm.SendBuffer(UploadBuffer.data(), static_cast<int32_t>(length));
+    } catch (...) {
+        transferActive_ = false;
+        throw;
+    }
+}
+
+void TFrmLoadr::UploadFinish()
+{
+    SetUploadCaption(VerifyingCaption);
+    SetUploadProgress(50);
+    Pause(PostDelayMs);
+
+    TFrmS_comm &comm = Comm();
+    std::string reply;
+    comm.SendInitCmd(ReadyCheck, reply);
+    if (reply != "OK") {
+        SetUploadProgress(70);
+        Pause(static_cast<int32_t>(SecondCheckPauseMs));
+        comm.SendInitCmd(ReadyCheck, reply);
+    }
+    if (reply != "OK") {
+        SetUploadProgress(90);
+        platform::ShowMessage(MsgType::Error,
+                              "Communication test failed. Upload of " + LoadFileName +
+                                  " may have failed!\rScript Line: " + std::to_string(LineIndex),
+                              MsgButtons::Ok);
+        ScriptState = UploadFailed;
+        ScriptTimer->start();
+        return;
+    }
+
+    TerminalHold(false);
+    ReleaseUploadBuffer();
+    SetUploadCaption(IdleUploadCaption);
+    SetUploadProgress(0);
+    ScriptState = NextLine;
+    ScriptTimer->start();
+}
+
+void TFrmLoadr::TerminalHold(bool hold)
+{
+    if (TerminalCreated && SetTerminalActive)
+        SetTerminalActive(!hold);
+}
+
+void TFrmLoadr::ReleaseUploadBuffer()
+{
+    std::string().swap(UploadBuffer);
+}
+
+// ---- The ends of a run ----
+
+void TFrmLoadr::UploadError()
+{
+    SetComLamp(LampRed());
+    SetUploadCaption(IdleUploadCaption);
+    SetUploadProgress(0);
+    ReleaseUploadBuffer();
+    platform::ShowMessage(MsgType::Error,
+                          "Upload error encountered, script aborted! Reset remote system.\rFile: " +
+                              LoadFileName,
+                          MsgButtons::Ok);
+    TerminalHold(false);
+    GrpBxProgress->setVisible(false);
+    SetUploadBtnState(true);
+    EndRun();
+}
+
+void TFrmLoadr::ScriptError()
+{
+    SetComLamp(LampRed());
+    const MsgResult answer = platform::ShowMessage(
+        MsgType::Error,
+        "Script error encountered! - System not responding or command error.\rFile Name: " +
+            ScriptFileName + "\rLine Number: " + std::to_string(LineIndex),
+        MsgButtons::AbortIgnore);
+    if (answer == MsgResult::Abort) {
+        ScriptEnd();
+        return;
+    }
+    ScriptState = NextLine;
+    ScriptTimer->start();
+}
+
+void TFrmLoadr::ScriptEnd()
+{
+    GrpBxProgress->setVisible(false);
+    SetUploadBtnState(true);
+    EndRun();
+}
+
+void TFrmLoadr::EndRun()
+{
+    ScriptTimer->stop();
+    running_ = false;
+    if (OnRunEnded)
+        OnRunEnded();
+}
+
+// ---- Cancel ----
+
+void TFrmLoadr::BtnULCancelClick()
+{
+    if (platform::ShowMessage(MsgType::Warning, "Cancel current upload?", MsgButtons::YesNo) ==
+        MsgResult::Yes)
+        CancelRun();
+}
+
+void TFrmLoadr::CancelRun()
+{
+    // The run may have ended while the question was shown; then there is nothing to stop.
+    if (!running_)
+        return;
+    ScriptState = UploadCancelled;
+    if (FrmS_comm)
+        FrmS_comm->Link.StopTransfer = true;
+}
+
+} // namespace loader
