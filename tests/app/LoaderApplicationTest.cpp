@@ -4,6 +4,7 @@
 #include "app/FrmLoadr.h"
 #include "platform/Help.h"
 #include "serial/PosixDevice.h"
+#include "tests/support/PseudoTerminal.h"
 #include "tests/support/ScriptedBoxes.h"
 #include "tests/support/TempDir.h"
 
@@ -51,7 +52,10 @@ TEST(LoaderApplicationTest, SerialDevicesAreLookedUpInTheStartFoldersLoaderIni)
     dir.Enter();
     testsupport::ScriptedBoxes boxes;
     std::filesystem::create_directory(dir.File("work"));
-    dir.Write("loader.ini", "[Upload Settings]\nDefault Path=work\n");
+    // The settings object opens COM1 at start: a pseudo terminal stands in for it.
+    testsupport::PseudoTerminal line;
+    dir.Write("loader.ini", "[Upload Settings]\nDefault Path=work\n[Devices]\nCOM1=" +
+                                line.SlavePath() + "\n");
     const std::string previous = serial::DeviceIniFile();
 
     loader::TFrmLoadr window;
