@@ -40,11 +40,6 @@ struct HandshakeCase {
     const char *expected;
 };
 
-void PrintTo(const HandshakeCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
 class Handshake : public LinkTest, public ::testing::WithParamInterface<HandshakeCase>
 {
 };

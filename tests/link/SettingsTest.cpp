@@ -71,15 +71,9 @@ TEST_F(LinkTest, FirstStartWithoutIniOpensCom1AtDefaultsAndWritesFourKeys)
     EXPECT_EQ(form.Link.CurrentPrompt, "#");
     EXPECT_EQ(form.Link.CurrentError, "?");
     EXPECT_FALSE(form.Link.StopTransfer);
-}
 
-TEST_F(LinkTest, StoredPortSettingsAreThoseOfTheDialog)
-{
-    AddPort(1);
-    serial::TApdComPort &port = *Create().ApdComPort1;
+    // The rest of the port's stored settings.
     EXPECT_FALSE(port.AutoOpen());
-    EXPECT_TRUE(port.HWFlowOptions() ==
-                serial::THWFlowOptions({serial::hwfUseRTS, serial::hwfRequireCTS}));
     EXPECT_EQ(port.BufferFull(), 3686);
     EXPECT_EQ(port.BufferResume(), 409);
     EXPECT_EQ(port.TraceName(), "COM.TRC");
@@ -101,11 +95,6 @@ struct IniCase {
     uint16_t bufferSize;
     int baudIndex;
 };
-
-void PrintTo(const IniCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 class IniKeys : public LinkTest, public ::testing::WithParamInterface<IniCase>
 {
@@ -209,11 +198,6 @@ struct CommPortCase {
     const char *fileAfter; // "Comm Port" in the file afterwards
     bool opens;
 };
-
-void PrintTo(const CommPortCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 class CommPortKey : public LinkTest, public ::testing::WithParamInterface<CommPortCase>
 {

@@ -70,11 +70,6 @@ struct PumpCase {
     std::vector<int> gauge;
 };
 
-void PrintTo(const PumpCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
 class Pump : public Transfer, public ::testing::WithParamInterface<PumpCase>
 {
 };
@@ -168,11 +163,6 @@ struct UploadErrorCase {
     int errorTexts;             // how often the device sends its error text
 };
 
-void PrintTo(const UploadErrorCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
 class UploadError : public Transfer, public ::testing::WithParamInterface<UploadErrorCase>
 {
 };
@@ -222,11 +212,6 @@ struct ReplyCase {
     std::vector<std::string> calls;
 };
 
-void PrintTo(const ReplyCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
 class DeviceReply : public Transfer, public ::testing::WithParamInterface<ReplyCase>
 {
 };
@@ -260,11 +245,6 @@ struct BlockCase {
     bool sent;
 };
 
-void PrintTo(const BlockCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
-
 class SendBlock : public Transfer, public ::testing::WithParamInterface<BlockCase>
 {
 };
@@ -294,11 +274,6 @@ struct StringCase {
     size_t length;
     bool waits; // with 35 bytes free, a string needs its length plus 10
 };
-
-void PrintTo(const StringCase &c, std::ostream *out)
-{
-    *out << c.name;
-}
 
 class SendString : public Transfer, public ::testing::WithParamInterface<StringCase>
 {
