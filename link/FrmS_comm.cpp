@@ -129,7 +129,7 @@ TFrmS_comm::TFrmS_comm(std::string iniFileName, TLoaderCallbacks *callbacks, QWi
 
 TFrmS_comm::~TFrmS_comm()
 {
-    // The port closes before the handlers it could still call go away.
+    // The port closes here; it must not call back into a dialog that is going away.
     ApdComPort1->OnTriggerData = nullptr;
     ApdComPort1->OnTriggerOutbuffFree = nullptr;
     ApdComPort1->OnTriggerOutbuffUsed = nullptr;
