@@ -78,6 +78,10 @@ class TPortAccess
 
     void Unlock() { lock_.unlock(); }
     void Relock() { lock_.lock(); }
+    template <typename Pred> void Wait(std::condition_variable_any &cv, Pred pred)
+    {
+        cv.wait(lock_, pred);
+    }
 
   private:
     std::shared_ptr<TPortRecord> record_;
@@ -296,9 +300,12 @@ bool Deliver(TPortAccess &access, unsigned msg, uintptr_t wParam, uint16_t lPara
         } else if (node->Kind == TEventHandlerNode::Procedure) {
             const TEventProc proc = node->Proc;
             const uintptr_t value = node->HandleValue;
+            rec.CallingProcedure = node;
             access.Unlock();
             proc(value, msg, wParam, lParam);
             access.Relock();
+            rec.CallingProcedure = nullptr;
+            rec.ProcedureReturned.notify_all();
         }
         if (rec.ClosePending || rec.Stop) {
             rec.Delivering = false;
@@ -346,6 +353,7 @@ uint16_t ReadIntoRing(TPortRecord &rec, uint16_t index, uint16_t count)
     if (got == 0)
         return 0;
     rec.InHead = static_cast<uint16_t>((rec.InHead + got) % kInputRingSize);
+    rec.ReceivedSinceAvail += static_cast<uint32_t>(got);
     rec.InputFull = rec.InHead == rec.InTail;
     const uint32_t pending = uint32_t{rec.ScanPending} + static_cast<uint32_t>(got);
     if (pending > kInputRingSize) {
@@ -431,6 +439,7 @@ bool DataAndAvailStep(TPortAccess &access)
                 // The bytes before the match are announced first; the marked triggers fire
                 // in the next step without seeing the byte at a again.
                 rec.LastAvailPosition = a;
+                rec.ReceivedSinceAvail = 0;
                 rec.MatchesPending = true;
                 return Deliver(access, MsgTriggerAvail, through - longest, 0);
             }
@@ -451,9 +460,10 @@ bool DataAndAvailStep(TPortAccess &access)
     }
 
     const uint16_t unread = rec.InputUsed();
-    if (rec.Triggers.AvailThreshold && rec.InHead != rec.LastAvailPosition &&
-        unread >= rec.Triggers.AvailThreshold) {
+    const bool headMoved = rec.InHead != rec.LastAvailPosition || rec.ReceivedSinceAvail > 0;
+    if (rec.Triggers.AvailThreshold && headMoved && unread >= rec.Triggers.AvailThreshold) {
         rec.LastAvailPosition = rec.InHead;
+        rec.ReceivedSinceAvail = 0;
         return Deliver(access, MsgTriggerAvail, unread, 0);
     }
     return false;
@@ -658,7 +668,11 @@ int StartThreads(const std::shared_ptr<TPortRecord> &rec)
             rec->EventEnded.Set();
         });
         rec->EventReady.Wait(kThreadReadyMs);
-        rec->DispatchThread = std::thread(DispatchThreadMain, rec);
+        {
+            std::lock_guard lock(rec->Lock);
+            rec->DispatchThread = std::thread(DispatchThreadMain, rec);
+            rec->DispatchThreadId = rec->DispatchThread.get_id();
+        }
         rec->DispatchReady.Wait(kThreadReadyMs);
         rec->OutputRunning = true;
         rec->OutputThread = std::thread([rec] {
@@ -798,7 +812,8 @@ int WriteIntoOutputRing(TPortRecord &port, const uint8_t *data, int count)
     return count;
 }
 
-namespace {
+namespace
+{
 
 void ResetOutputRing(TPortRecord &port)
 {
@@ -899,11 +914,15 @@ int ClosePort(int port)
             rec.Routines.Close(handle);
         rec.DeviceHandle = -1;
     }
-    const bool onDispatchThread = rec.DispatchThread.get_id() == std::this_thread::get_id();
+    const bool onDispatchThread = rec.DispatchThreadId == std::this_thread::get_id();
     if (rec.Dispatching || rec.Delivering || onDispatchThread) {
-        // The dispatch thread finishes the close when the current delivery returns.
+        // The dispatch thread finishes the close when the current delivery returns. A
+        // procedure handler still running is waited for, so nothing of the caller's is used
+        // after this returns (no further handler is called once the close is pending).
         rec.ClosePending = true;
         rec.OutputProgress.Set();
+        if (!onDispatchThread)
+            access.Wait(rec.ProcedureReturned, [&] { return rec.CallingProcedure == nullptr; });
         return ecOK;
     }
     rec.Stop = true;
@@ -1291,13 +1310,18 @@ template <typename Match> int MarkRemoved(int port, Match match)
     if (!access)
         return ecBadHandle;
     TPortRecord &rec = *access;
-    for (TEventHandlerNode *node = rec.Handlers; node; node = node->Next) {
+    TEventHandlerNode *removed = nullptr;
+    for (TEventHandlerNode *node = rec.Handlers; node && !removed; node = node->Next) {
         if (!node->Removed && match(*node)) {
             node->Removed = true;
             rec.HandlersRemoved = true;
-            break;
+            removed = node;
         }
     }
+    // A procedure being called right now is waited for (unless it removes itself), so its
+    // owner may go away once this returns.
+    if (removed && rec.DispatchThreadId != std::this_thread::get_id())
+        access.Wait(rec.ProcedureReturned, [&] { return rec.CallingProcedure != removed; });
     // Nobody walks the list outside a delivery, so it can shrink at once.
     if (rec.HandlersRemoved && !rec.Delivering)
         SweepRemovedHandlers(rec);

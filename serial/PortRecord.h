@@ -9,6 +9,7 @@
 #include "serial/Triggers.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -61,6 +62,10 @@ struct TPortRecord {
     TEventHandlerNode *Handlers = nullptr;
     bool HandlersRemoved = false;
     bool Delivering = false; // the handler list is being walked
+    // The procedure handler running on the dispatch thread right now; callers on other threads
+    // that remove it or close the port wait on ProcedureReturned until it has returned.
+    TEventHandlerNode *CallingProcedure = nullptr;
+    std::condition_variable_any ProcedureReturned;
 
     // Triggers.
     TTriggerSet Triggers;
@@ -74,6 +79,8 @@ struct TPortRecord {
     uint16_t ProvisionalMaximum = 0;
     bool InputFull = false;
     uint16_t LastAvailPosition = 0;
+    uint32_t ReceivedSinceAvail =
+        0; // tells a head that went a whole ring round from one that stood
     uint8_t HandleReused[kMaxHandle + 1] = {};
 
     // Threads.
@@ -83,6 +90,7 @@ struct TPortRecord {
     std::atomic<bool> ClosePending{false};
     std::thread EventThread;
     std::thread DispatchThread;
+    std::thread::id DispatchThreadId; // set once when the thread starts, read under the lock
     std::thread OutputThread;
     std::atomic<bool> OutputRunning{false};
     std::atomic<bool> EventRunning{false};

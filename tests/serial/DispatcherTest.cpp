@@ -343,6 +343,18 @@ TEST(DispatcherData, AvailWaitsForTheHeadToMove)
                                             Msg(MsgTriggerAvail, 3, 0, p)}));
 }
 
+TEST(DispatcherData, AvailFiresWhenTheHeadWentAWholeRingRound)
+{
+    TriggerRecorder recorder;
+    SimulatedPort sim;
+    ASSERT_EQ(sim.OpenResult, ecOK);
+    ASSERT_EQ(SetDataThreshold(sim.Port, 1), ecOK);
+    ASSERT_EQ(recorder.Attach(sim.Port), ecOK);
+    sim.Far.Write(std::string(kInputRingSize, 'r')); // the head comes back to where it was
+    ASSERT_TRUE(recorder.WaitForCount(1));
+    EXPECT_EQ(recorder.Messages()[0], Msg(MsgTriggerAvail, kInputRingSize, 0, sim.Port));
+}
+
 TEST(DispatcherData, HandlersReadProvisionallyAndTheTailMovesByTheLargestRead)
 {
     TriggerRecorder older, newer;

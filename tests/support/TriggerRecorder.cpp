@@ -38,7 +38,7 @@ std::vector<RecordedMessage> TriggerRecorder::Of(unsigned msg) const
 bool TriggerRecorder::WaitForCount(size_t count, std::chrono::milliseconds limit) const
 {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, limit, [&] { return messages_.size() >= count; });
+    return changed_.wait_for(lock, limit, [&] { return handled_ >= count; });
 }
 
 void TriggerRecorder::Proc(uintptr_t self, unsigned msg, uintptr_t wParam, intptr_t lParam)
@@ -54,6 +54,10 @@ void TriggerRecorder::Proc(uintptr_t self, unsigned msg, uintptr_t wParam, intpt
     }
     if (action)
         action(message);
+    {
+        std::lock_guard guard(recorder->mutex_);
+        ++recorder->handled_;
+    }
     recorder->changed_.notify_all();
 }
 

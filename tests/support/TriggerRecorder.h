@@ -28,6 +28,7 @@ class TriggerRecorder
     using Action = std::function<void(const RecordedMessage &)>;
 
     TriggerRecorder() = default;
+    // Detach from the ports first: a recorder must outlive any delivery to it.
     TriggerRecorder(const TriggerRecorder &) = delete;
     TriggerRecorder &operator=(const TriggerRecorder &) = delete;
 
@@ -38,7 +39,8 @@ class TriggerRecorder
 
     std::vector<RecordedMessage> Messages() const;
     std::vector<RecordedMessage> Of(unsigned msg) const;
-    // Waits until at least count messages came; false when the limit passed first.
+    // Waits until at least count messages came and their actions finished; false when the limit
+    // passed first.
     bool WaitForCount(size_t count,
                       std::chrono::milliseconds limit = std::chrono::seconds(5)) const;
 
@@ -48,6 +50,7 @@ class TriggerRecorder
     mutable std::mutex mutex_;
     mutable std::condition_variable changed_;
     std::vector<RecordedMessage> messages_;
+    size_t handled_ = 0; // messages whose action has finished
     Action action_;
 };
 
