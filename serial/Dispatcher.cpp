@@ -609,18 +609,35 @@ void TearDown(const std::shared_ptr<TPortRecord> &rec)
     FreeSlot(rec->PortNumber);
 }
 
+// Whether the 50 ms pass has anything to look at.
+bool AnythingArmed(const TPortRecord &rec)
+{
+    for (const TTimerTrigger &t : rec.Triggers.Timers)
+        if (t.InUse && t.Armed)
+            return true;
+    for (const TStatusTrigger &t : rec.Triggers.Status)
+        if (t.Handle && t.Armed)
+            return true;
+    return false;
+}
+
 void DispatchThreadMain(std::shared_ptr<TPortRecord> rec)
 {
     rec->DispatchReady.Set();
     auto lastIdle = SteadyClock::now();
     const auto idleEvery = std::chrono::milliseconds(kIdlePassMs);
+    bool armed = false;
     while (!rec->Stop && !rec->ClosePending) {
+        // With no timer or status trigger armed the thread sleeps until an event comes (arming
+        // one wakes it), so an idle port costs no CPU.
         auto untilIdle = std::chrono::duration_cast<std::chrono::microseconds>(
             lastIdle + idleEvery - SteadyClock::now());
         if (untilIdle.count() < 0)
             untilIdle = std::chrono::microseconds(0);
-        const int woke = Event::WaitAnyFor(
-            {&rec->DeviceEvent, &rec->OutputProgress, &rec->StopEvent}, untilIdle);
+        if (!armed)
+            untilIdle = std::chrono::microseconds(-1);
+        const int woke =
+            Event::WaitAnyFor({&rec->DeviceEvent, &rec->TriggerWake, &rec->StopEvent}, untilIdle);
         if (rec->Stop)
             break;
         TPortAccess access(rec->PortNumber);
@@ -635,10 +652,13 @@ void DispatchThreadMain(std::shared_ptr<TPortRecord> rec)
             RunStatusPasses(access, false);
         if (woke == 0) {
             const bool processed = ProcessDeviceEvent(access, rec->EventWord.exchange(0));
+            armed = AnythingArmed(*rec);
             access.Unlock();
             if (processed)
                 rec->EventProcessed.Set();
+            continue;
         }
+        armed = AnythingArmed(*rec);
     }
     rec->DispatchEnded.Set();
     if (rec->ClosePending && !rec->Stop)
@@ -774,7 +794,7 @@ int Open(int &port, const std::string *deviceName, int adoptedHandle, uint16_t i
 bool TPortRecord::EventsValid() const
 {
     for (const Event *e : {&DeviceEvent, &EventProcessed, &OutputReady, &FlushOutput, &FlushAck,
-                           &OutputProgress, &StopEvent, &IoStopEvent, &EventReady, &DispatchReady,
+                           &TriggerWake, &StopEvent, &IoStopEvent, &EventReady, &DispatchReady,
                            &OutputReadyToRun, &EventEnded, &DispatchEnded, &OutputEnded})
         if (!e->Valid())
             return false;
@@ -868,7 +888,7 @@ void CompleteOutputSpan(TPortRecord &port, const TOutputSpan &span, uint16_t wri
         port.OutFull = false;
         ++port.OutActivity;
     }
-    port.OutputProgress.Set();
+    port.TriggerWake.Set();
 }
 
 void SetMillisecondClock(TMillisecondClock clock)
@@ -920,7 +940,7 @@ int ClosePort(int port)
         // procedure handler still running is waited for, so nothing of the caller's is used
         // after this returns (no further handler is called once the close is pending).
         rec.ClosePending = true;
-        rec.OutputProgress.Set();
+        rec.TriggerWake.Set();
         if (!onDispatchThread)
             access.Wait(rec.ProcedureReturned, [&] { return rec.CallingProcedure == nullptr; });
         return ecOK;
@@ -1444,6 +1464,7 @@ int ArmClockTrigger(int port, uint16_t handle, int32_t ticks, bool arm)
     t.StartTick = CurrentTick();
     t.ExpiryTick = t.StartTick + t.Duration;
     t.Armed = true;
+    access->TriggerWake.Set();
     return ecOK;
 }
 
@@ -1460,6 +1481,9 @@ int ArmStateTrigger(int port, uint16_t handle, uint16_t value, bool arm)
     t.Armed = arm;
     if (!arm)
         return ecOK;
+    // A condition that already holds fires at the dispatch thread's next pass, which this
+    // brings forward instead of waiting for the 50 ms one.
+    rec.TriggerWake.Set();
     switch (t.Kind) {
     case StatusModem: {
         const uint8_t mask = static_cast<uint8_t>(value);
@@ -1501,6 +1525,7 @@ int ReinstateTriggers(int port, const TTriggerSnapshot &snapshot)
     if (!access)
         return ecBadHandle;
     access->Triggers = snapshot;
+    access->TriggerWake.Set();
     return ecOK;
 }
 

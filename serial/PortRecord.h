@@ -99,7 +99,7 @@ struct TPortRecord {
     Event OutputReady{Event::Mode::AutoReset};    // a write into the output ring
     Event FlushOutput{Event::Mode::AutoReset};    // drop unsent output
     Event FlushAck{Event::Mode::AutoReset};       // the output thread let go of the ring
-    Event OutputProgress{Event::Mode::AutoReset}; // output drained: output triggers may hold
+    Event TriggerWake{Event::Mode::AutoReset};    // output drained or a trigger armed: pass now
     Event StopEvent{Event::Mode::ManualReset};    // wakes every thread for Stop
     Event IoStopEvent{Event::Mode::ManualReset};  // wakes the event and output threads
     Event EventReady{Event::Mode::AutoReset};

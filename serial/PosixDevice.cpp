@@ -499,17 +499,23 @@ void PosixEventThread(TPortRecord &port)
         return;
     // The device stays open while this thread runs: it is closed only after this thread ended.
     const int fd = record->Fd;
-    uint8_t lines = ModemLinesOf(fd);
+    uint8_t lines = 0;
+    const bool haveLines = ReadModemLines(fd, lines);
     serial_icounter_struct counters{};
     const bool haveCounters = ReadCounters(fd, counters);
+    // A device with neither modem lines nor error counters (a pseudo terminal) has nothing to
+    // sample: the thread then sleeps until data, a hang-up or a stop.
+    const bool sample = haveLines || haveCounters;
     bool stalled = false;
     bool vanished = false;
 
     while (!port.IoStop && !port.Stop && !vanished) {
         short revents = 0;
+        const auto limit = (sample || stalled)
+                               ? std::chrono::microseconds(std::chrono::milliseconds(kLineSampleMs))
+                               : std::chrono::microseconds(-1);
         const int woke = WaitEventsOrFd({&port.IoStopEvent, &port.StopEvent}, fd,
-                                        stalled ? short{0} : short{POLLIN}, &revents,
-                                        std::chrono::milliseconds(kLineSampleMs));
+                                        stalled ? short{0} : short{POLLIN}, &revents, limit);
         if (woke == 0 || woke == 1)
             break;
         uint32_t word = 0;
