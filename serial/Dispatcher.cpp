@@ -441,7 +441,12 @@ bool DataAndAvailStep(TPortAccess &access)
                 rec.LastAvailPosition = a;
                 rec.ReceivedSinceAvail = 0;
                 rec.MatchesPending = true;
-                return Deliver(access, MsgTriggerAvail, through - longest, 0);
+                const bool go = Deliver(access, MsgTriggerAvail, through - longest, 0);
+                // Bytes a handler left unread must not hold back the match behind them: a
+                // port without an avail reader would otherwise see the device's prompt or
+                // error text only when some later byte arrives.
+                const bool heldBack = !(rec.Options & poConsumeInHandler);
+                return go || (heldBack && !rec.ClosePending && !rec.Stop);
             }
         }
         rec.ScanPosition = static_cast<uint16_t>((a + 1) % kInputRingSize);

@@ -290,6 +290,23 @@ TEST(DispatcherData, AvailAnnouncesTheBytesBeforeAMatchThenTheMatchFires)
     EXPECT_EQ(read, "xyOK");
 }
 
+TEST(DispatcherData, UnreadAvailBytesDoNotHoldBackTheMatchBehindThem)
+{
+    TriggerRecorder recorder;
+    SimulatedPort sim;
+    ASSERT_EQ(sim.OpenResult, ecOK);
+    ASSERT_EQ(ClearOptionBits(sim.Port, poConsumeInHandler), ecOK);
+    ASSERT_EQ(SetDataThreshold(sim.Port, 1), ecOK);
+    const int err = AddMatchTrigger(sim.Port, "ERR", true);
+    ASSERT_GT(err, 0);
+    ASSERT_EQ(recorder.Attach(sim.Port), ecOK); // reads nothing
+    sim.Far.Write("\r\nERR");
+    ASSERT_TRUE(recorder.WaitForCount(2));
+    const int p = sim.Port;
+    EXPECT_EQ(recorder.Messages()[0], Msg(MsgTriggerAvail, 2, 0, p));
+    EXPECT_EQ(recorder.Messages()[1], Msg(MsgTriggerData, static_cast<uintptr_t>(err), 3, p));
+}
+
 TEST(DispatcherData, ConsumingReadsStopAfterAvailUntilMoreDataComes)
 {
     FakeTicks ticks(1000);
