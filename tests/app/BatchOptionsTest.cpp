@@ -1,0 +1,104 @@
+// The batch mode's command line and its progress lines.
+
+#include "app/BatchRun.h"
+#include "app/LoaderApplication.h"
+
+#include <gtest/gtest.h>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using loader::BatchPolicy;
+
+TEST(BatchOptionsTest, CommandLineOptions)
+{
+    struct Case {
+        std::vector<const char *> args;
+        bool batch;
+        const char *script; // nullptr: none
+        BatchPolicy answer;
+        const char *error; // "" when the line is good
+    };
+    const Case cases[] = {
+        {{"loader", "--batch"}, true, nullptr, BatchPolicy::Abort, ""},
+        {{"loader", "--batch", "--script", "a.sld", "--answer", "IGNORE"},
+         true,
+         "a.sld",
+         BatchPolicy::Ignore,
+         ""},
+        {{"loader", "--answer=abort", "--script=b c.sld", "--batch"},
+         true,
+         "b c.sld",
+         BatchPolicy::Abort,
+         ""},
+        {{"loader", "-platform", "offscreen", "--batch"}, true, nullptr, BatchPolicy::Abort, ""},
+        {{"loader", "--batch", "--script"},
+         true,
+         nullptr,
+         BatchPolicy::Abort,
+         "--script needs a file name"},
+        {{"loader", "--batch", "--script="},
+         true,
+         nullptr,
+         BatchPolicy::Abort,
+         "--script needs a file name"},
+        {{"loader", "--batch", "--answer", "retry"},
+         true,
+         nullptr,
+         BatchPolicy::Abort,
+         "--answer takes abort or ignore"},
+        {{"loader", "--script", "a.sld"},
+         false,
+         "a.sld",
+         BatchPolicy::Abort,
+         "--script and --answer belong to --batch"},
+        {{"loader", "--scripts", "a.sld"}, false, nullptr, BatchPolicy::Abort, ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const auto options =
+            loader::ParseStartOptions(static_cast<int>(c.args.size()), c.args.data());
+        EXPECT_EQ(options.batch, c.batch);
+        EXPECT_EQ(options.script.value_or("<none>"), c.script ? c.script : "<none>");
+        EXPECT_EQ(options.answer, c.answer);
+        EXPECT_EQ(options.error, c.error);
+    }
+}
+
+TEST(BatchOptionsTest, ProgressLinesFollowTheGaugesInTenths)
+{
+    std::ostringstream out;
+    loader::TBatchProgress progress(out);
+    for (int percent : {0, 4, 8, 12, 21, 29, 100})
+        progress.ScriptProgress(percent);
+    progress.UploadCaption("app.bin");
+    for (int percent : {10, 19, 20, 98, 100})
+        progress.UploadProgress(percent);
+    progress.UploadCaption("Verifying Upload");
+    progress.UploadProgress(50);
+    progress.UploadProgress(70);
+    progress.UploadProgress(90);
+    progress.UploadCaption("Upload Progress");
+    progress.UploadProgress(0);
+    progress.UploadCaption("app.bin");
+    progress.UploadProgress(100);
+
+    EXPECT_EQ(out.str(), "Script progress: 4%\n"
+                         "Script progress: 12%\n"
+                         "Script progress: 21%\n"
+                         "Script progress: 100%\n"
+                         "Uploading app.bin\n"
+                         "Upload progress: 10%\n"
+                         "Upload progress: 20%\n"
+                         "Upload progress: 98%\n"
+                         "Upload progress: 100%\n"
+                         "Verifying Upload\n"
+                         "Verifying Upload: no answer yet, trying once more\n"
+                         "Uploading app.bin\n"
+                         "Upload progress: 100%\n");
+}
+
+} // namespace

@@ -1,0 +1,324 @@
+// The real program in batch mode against the device simulator over a pseudo terminal: what the
+// device received, the boxes on standard error, loader.log and the exit status.
+
+#include "platform/FileDate.h"
+#include "tests/app/RunFolder.h"
+
+#include <csignal>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace
+{
+
+using runtest::BatchResult;
+using runtest::Contains;
+using runtest::Count;
+using runtest::LogLines;
+using runtest::RunFolder;
+
+const std::vector<std::string> LogHeader = {"Tavrin Research, Inc. Flash File Loader, Version 1.04",
+                                            "<time>", ""};
+
+std::string Pattern(std::size_t length)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i < length; ++i)
+        bytes += static_cast<char>((i * 7 + 3) % 256);
+    return bytes;
+}
+
+std::string Hex4(unsigned value)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    std::string text;
+    for (int shift = 12; shift >= 0; shift -= 4)
+        text += digits[(value >> shift) & 0xF];
+    return text;
+}
+
+std::string Sum16(const std::string &bytes)
+{
+    unsigned sum = 0;
+    for (unsigned char byte : bytes)
+        sum += byte;
+    return Hex4(sum & 0xFFFF);
+}
+
+std::vector<std::string> Entry(const std::string &file, std::size_t size, const std::string &sum,
+                               const std::string &version, const std::string &address)
+{
+    return {"File Name: " + file,         "  File Size: " + std::to_string(size),
+            "  File Checksum: " + sum,    "  File Version: " + version,
+            "  Load Address: " + address, ""};
+}
+
+std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
+{
+    std::vector<std::string> lines;
+    for (const auto &part : parts)
+        lines.insert(lines.end(), part.begin(), part.end());
+    return lines;
+}
+
+TEST(BatchRunTest, EveryByteOfEveryFileArrivesBehindItsHeaderAndIsLogged)
+{
+    // Paced like a real line, so the device holds the loader's output back as it would.
+    RunFolder run({"--mode", "UL", "--baud", "115200"});
+    const std::string a = Pattern(3000);
+    const std::string b(258, '\xFF');
+    run.Write("a.bin", a);
+    run.Write("b.bin", b);
+    run.Write("empty.bin", "");
+    run.Write("c.bin", std::string("\x01\x02\x03", 3));
+    run.Write("loader.sld", "Three files and an empty one.\r\n"
+                            "_TC \"VER^M\"\r\n"
+                            "_LF a.bin\n_LA 0x00010000\n_LV 2.1\n_LD\n"
+                            "_LF b.bin\n_LA 0x00020000\n_LV date\n_LD\n"
+                            "_LF empty.bin\n_LA 0\n_LV v 0\n_LD\n"
+                            "_LF c.bin\n_LD\n");
+    const auto date = [&run](const char *file) {
+        return platform::FileDateText(run.dir.File(file), "<unknown>");
+    };
+    const std::string bDate = date("b.bin");
+
+    const BatchResult result = run.RunBatch();
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_FALSE(Contains(result.err, "Error")) << result.err;
+    for (const char *line : {"Uploading a.bin\n", "Uploading empty.bin\n", "Verifying Upload\n",
+                             "Script progress: 100%\n", "Run ended normally.\n"})
+        EXPECT_TRUE(Contains(result.out, line)) << line << "\n" << result.out;
+
+    struct Expected {
+        std::string header, length, checksum;
+    };
+    const std::vector<Expected> expected = {
+        {"LF 0x00010000 3000 " + Sum16(a) + " 2.1", "3000", Sum16(a)},
+        {"LF 0x00020000 258 00FE " + bDate, "258", "00FE"},
+        {"LF 0 0 0000 v 0", "0", "0000"},
+        {"LF 0 3 0006 v 0", "3", "0006"},
+    };
+    const auto uploads = run.Uploads(expected.size());
+    ASSERT_EQ(uploads.size(), expected.size());
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].header);
+        EXPECT_EQ(uploads[i].header, expected[i].header);
+        EXPECT_EQ(uploads[i].received, expected[i].length);
+        EXPECT_EQ(uploads[i].receivedChecksum, expected[i].checksum);
+        EXPECT_EQ(uploads[i].end, "complete");
+    }
+
+    EXPECT_EQ(run.MaskedLog(),
+              LogLines(Join({LogHeader,
+                             Entry("a.bin", 3000, Sum16(a), "2.1; " + date("a.bin"), "0x00010000"),
+                             Entry("b.bin", 258, "00FE", "date; " + bDate, "0x00020000"),
+                             Entry("empty.bin", 0, "0000", "v 0; " + date("empty.bin"), "0"),
+                             Entry("c.bin", 3, "0006", "v 0; " + date("c.bin"), "0")})));
+}
+
+TEST(BatchRunTest, ErrorTextInReplyToATestCommandIsAScriptError)
+{
+    struct Case {
+        const char *answer;
+        int boxesAtLeast;
+        bool restRuns;
+    };
+    for (const Case c : {Case{"abort", 1, false}, Case{"ignore", 1, true}}) {
+        SCOPED_TRACE(c.answer);
+        RunFolder run;
+        run.Write("c.bin", "abc");
+        run.Write("loader.sld", "_TC \"VER^M\"\n_TC \"BAD^M\"\n_LF c.bin\n_LD\n");
+
+        const BatchResult result = run.RunBatch({"--answer", c.answer});
+
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(Contains(result.err, "Error: Script error encountered! - System not "
+                                         "responding or command error.\nFile Name: loader.sld\n"
+                                         "Line Number: 2\n"))
+            << result.err;
+        EXPECT_GE(Count(result.err, "Script error encountered!"), c.boxesAtLeast);
+        EXPECT_EQ(run.Uploads(c.restRuns ? 1 : 0).size(), c.restRuns ? 1u : 0u);
+        EXPECT_EQ(Contains(result.out, "Script progress: 100%"), c.restRuns) << result.out;
+    }
+}
+
+TEST(BatchRunTest, MissingFlashFileAbortedOrIgnored)
+{
+    const std::string notFound =
+        "Error: Script file error - File not found!\nFile Name: nothere.bin\nLine Number: 2\n";
+    const std::string scriptError = "Error: Script error encountered! - System not responding or "
+                                    "command error.\nFile Name: loader.sld\nLine Number: 2\n";
+    struct Case {
+        const char *answer;
+        bool scriptErrorFollows;
+        std::size_t uploads;
+    };
+    for (const Case c : {Case{"abort", true, 0}, Case{"ignore", false, 1}}) {
+        SCOPED_TRACE(c.answer);
+        RunFolder run;
+        run.Write("c.bin", "abc");
+        run.Write("loader.sld", "_LF nothere.bin\n_LD\n_LF c.bin\n_LA 0x40\n_LV 1\n_LD\n");
+
+        const BatchResult result = run.RunBatch({"--answer", c.answer});
+
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(result.err.find(notFound), result.err.find("Error: ")) << result.err;
+        EXPECT_EQ(Contains(result.err, scriptError), c.scriptErrorFollows) << result.err;
+        // The missing file sent nothing and logged nothing.
+        const auto uploads = run.Uploads(c.uploads);
+        ASSERT_EQ(uploads.size(), c.uploads);
+        std::vector<std::vector<std::string>> log = {LogHeader};
+        if (c.uploads) {
+            EXPECT_EQ(uploads[0].header, "LF 0x40 3 0126 1");
+            log.push_back(Entry("c.bin", 3, "0126",
+                                "1; " + platform::FileDateText(run.dir.File("c.bin"), "?"),
+                                "0x40"));
+        }
+        EXPECT_EQ(run.MaskedLog(), LogLines(Join(log)));
+    }
+}
+
+TEST(BatchRunTest, DeviceErrorInTheMiddleOfABodyEndsTheRun)
+{
+    RunFolder run({"--mode", "UL", "--baud", "115200", "--fail-after", "100"});
+    run.Write("a.bin", Pattern(3000));
+    run.Write("c.bin", "abc");
+    run.Write("loader.sld", "_LF a.bin\n_LD\n_LF c.bin\n_LD\n");
+
+    const BatchResult result = run.RunBatch();
+
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(Count(result.err, "Error: "), 1) << result.err;
+    EXPECT_TRUE(Contains(result.err, "Error: Upload error encountered, script aborted! Reset "
+                                     "remote system.\nFile: a.bin\n"))
+        << result.err;
+    const auto uploads = run.Uploads(1);
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].end, "failed");
+    EXPECT_EQ(uploads[0].received, "100");
+}
+
+TEST(BatchRunTest, SilentDeviceFailsTheVerificationTwice)
+{
+    RunFolder run({"--silent"});
+    run.Write("c.bin", "abc");
+    run.Write("loader.sld", "_LF c.bin\n_LD\n_LF c.bin\n_LD\n");
+
+    const BatchResult result = run.RunBatch();
+
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(Contains(result.out, "Verifying Upload: no answer yet, trying once more\n"))
+        << result.out;
+    EXPECT_TRUE(Contains(result.err, "Error: Communication test failed. Upload of c.bin may have "
+                                     "failed!\nScript Line: 2\nError: Upload error encountered, "
+                                     "script aborted! Reset remote system.\nFile: c.bin\n"))
+        << result.err;
+    // The device received the one body whole; the second never went out.
+    const auto uploads = run.Uploads(1);
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].end, "complete");
+}
+
+TEST(BatchRunTest, InterruptDuringADelayCancelsTheRun)
+{
+    RunFolder run;
+    run.Write("loader.sld", "_DY 6000\n_SC \"never^M\"\n");
+    auto program = run.StartBatch();
+    std::string out;
+    while (!Contains(out, "Script progress: 50%") && program->waitForReadyRead(30000))
+        out += program->readAllStandardOutput().toStdString();
+    ASSERT_TRUE(Contains(out, "Script progress: 50%")) << out;
+
+    ::kill(static_cast<pid_t>(program->processId()), SIGINT);
+    BatchResult result = RunFolder::Finish(*program);
+    result.out = out + result.out;
+
+    EXPECT_EQ(result.status, 1);
+    EXPECT_TRUE(Contains(result.out, "Interrupted: cancelling the run.\n")) << result.out;
+    EXPECT_FALSE(Contains(result.out, "Script progress: 100%")) << result.out;
+    EXPECT_TRUE(Contains(result.err, "Warning: Cancel current upload?\nError: Upload error "
+                                     "encountered, script aborted! Reset remote system.\nFile: \n"))
+        << result.err;
+}
+
+TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
+{
+    struct Case {
+        const char *what;
+        std::string script; // loader.sld; empty string: an empty script
+        bool portOpen;
+        std::vector<std::string> args;
+        int status;
+        std::string err; // a box expected on standard error
+        std::string log; // expected loader.log, masked; empty: not checked
+    };
+    const std::string headerOnly = LogLines(LogHeader);
+    const Case cases[] = {
+        {"empty script", "", true, {}, 0, "", headerOnly},
+        {"comments only", "nothing to do\r\n\r\n", true, {}, 0, "", headerOnly},
+        {"message box only",
+         "_DM \"hello^Mthere\"\n",
+         true,
+         {},
+         0,
+         "Information: hello\nthere\n",
+         headerOnly},
+        {"file that cannot be read",
+         "_LF /proc/self/mem\n_LD\n",
+         true,
+         {},
+         1,
+         "Error: Insufficient Memory Resources - Script Terminated !\n",
+         headerOnly},
+        {"script missing", "", true, {"--script", "missing.sld"}, 2, "Error: Script file \"", ""},
+        {"port not open", "", false, {}, 2, "Error: Error Opening Selected Comm Port !\n", ""},
+        {"bad answer policy",
+         "",
+         true,
+         {"--answer", "maybe"},
+         2,
+         "--answer takes abort or ignore",
+         ""},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        RunFolder run;
+        run.Write("loader.sld", c.script);
+        if (!c.portOpen)
+            run.WriteIni("", run.dir.File("no-such-device"));
+
+        const BatchResult result = run.RunBatch(c.args);
+
+        EXPECT_EQ(result.status, c.status) << result.err;
+        if (!c.err.empty()) {
+            EXPECT_TRUE(Contains(result.err, c.err)) << result.err;
+        }
+        if (c.status == 0) {
+            EXPECT_TRUE(Contains(result.out, "Run ended normally.\n")) << result.out;
+        }
+        if (!c.log.empty()) {
+            EXPECT_EQ(run.MaskedLog(), c.log);
+        }
+        EXPECT_TRUE(run.Uploads(0).empty());
+    }
+}
+
+TEST(BatchRunTest, ScriptOnTheCommandLineIsTakenFromTheStartFolder)
+{
+    RunFolder run({"--mode", "UL"}, "Default Path=work");
+    std::filesystem::create_directories(run.dir.File("work"));
+    std::filesystem::create_directories(run.dir.File("scripts"));
+    run.Write("work/c.bin", "abc");
+    run.Write("scripts/one.sld", "_LF c.bin\n_LD\n");
+
+    const BatchResult result = run.RunBatch({"--script=scripts/one.sld"});
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(run.Uploads(1).size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(run.dir.File("work/loader.log")));
+}
+
+} // namespace

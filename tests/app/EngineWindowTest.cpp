@@ -1,0 +1,235 @@
+// The upload engine in the real main window, offscreen, against the device simulator: runs one
+// after another in one program run, the cancel button, the manual open dialog, closing during a
+// run, and steps that never overlap.
+
+#include "app/FrmLoadr.h"
+#include "app/Gauge.h"
+#include "app/LoaderApplication.h"
+#include "link/FrmS_comm.h"
+#include "platform/FileDate.h"
+#include "tests/app/RunFolder.h"
+#include "tests/support/ScriptedBoxes.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace
+{
+
+using loader::TFrmLoadr;
+using platform::MsgButtons;
+using platform::MsgResult;
+using platform::MsgType;
+using runtest::RunFolder;
+
+// Spins the event loop until `done` holds or a generous limit passes (a hang, not a timing test).
+bool SpinUntil(const std::function<bool()> &done, int limitMs = 60000)
+{
+    QEventLoop loop;
+    QTimer poll;
+    int waited = 0;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        waited += 5;
+        if (done() || waited > limitMs)
+            loop.quit();
+    });
+    poll.start(5);
+    loop.exec();
+    return done();
+}
+
+class EngineWindowTest : public ::testing::Test
+{
+  protected:
+    void SetUp() override
+    {
+        run.dir.Enter();
+        window = std::make_unique<TFrmLoadr>();
+        loader::CreateStartupWindows(*window);
+        window->show();
+        ASSERT_TRUE(loader::FrmS_comm && loader::FrmS_comm->SCommOpen());
+    }
+    void TearDown() override { window.reset(); }
+
+    bool RunToEnd()
+    {
+        window->BtnUpload->click();
+        return SpinUntil([this] { return !window->Running(); });
+    }
+
+    void ExpectIdle(const QColor &lamp)
+    {
+        EXPECT_FALSE(window->Running());
+        EXPECT_FALSE(window->GrpBxProgress->isVisible());
+        EXPECT_TRUE(window->BtnUpload->isEnabled());
+        EXPECT_FALSE(window->BtnULCancel->isEnabled());
+        EXPECT_FALSE(window->ScriptTimer->isActive());
+        EXPECT_EQ(window->LblUpload->text().toStdString(), "Upload Progress");
+        EXPECT_EQ(window->GgeUpload->Progress(), 0);
+        EXPECT_EQ(window->ComLamp(), lamp);
+    }
+
+    RunFolder run;
+    testsupport::ScriptedBoxes boxes;
+    std::unique_ptr<TFrmLoadr> window;
+};
+
+TEST_F(EngineWindowTest, SecondRunRewritesTheLogWithItsOwnFilesOnly)
+{
+    run.Write("a.bin", std::string(700, 'a'));
+    run.Write("b.bin", "bb");
+    run.Write("loader.sld", "_LF a.bin\n_LA 1\n_LV x\n_LD\n_LF b.bin\n_LD\n");
+    ASSERT_TRUE(RunToEnd());
+    ExpectIdle(loader::LampGreen());
+    EXPECT_EQ(window->GgeScript->Progress(), 100);
+
+    run.Write("loader.sld", "_LA 2\n_LD\n");
+    const std::string bDate = platform::FileDateText(run.dir.File("b.bin"), "?");
+    ASSERT_TRUE(RunToEnd());
+    ExpectIdle(loader::LampGreen());
+
+    EXPECT_TRUE(boxes.Shown().empty());
+    const auto uploads = run.Uploads(3);
+    ASSERT_EQ(uploads.size(), 3u);
+    // The second run inherits the file name and version of the first.
+    EXPECT_EQ(uploads[2].header, "LF 2 2 00C4 x");
+    EXPECT_EQ(uploads[2].end, "complete");
+    EXPECT_EQ(run.MaskedLog(),
+              runtest::LogLines({"Tavrin Research, Inc. Flash File Loader, Version 1.04", "<time>",
+                                 "", "File Name: b.bin", "  File Size: 2", "  File Checksum: 00C4",
+                                 "  File Version: x; " + bDate, "  Load Address: 2", ""}));
+}
+
+TEST_F(EngineWindowTest, CancelButtonDuringADelayEndsTheRunOnTheNextTick)
+{
+    run.Write("loader.sld", "_LF late.bin\n_DY 6000\n_SC \"never^M\"\n");
+    window->BtnUpload->click();
+    ASSERT_TRUE(SpinUntil([this] { return window->ScriptState == TFrmLoadr::Delaying; }));
+
+    boxes.Answer(MsgResult::Yes);
+    window->BtnULCancel->click();
+    ASSERT_TRUE(SpinUntil([this] { return !window->Running(); }));
+
+    ASSERT_EQ(boxes.Shown().size(), 2u);
+    EXPECT_EQ(boxes.Shown()[0].type, MsgType::Warning);
+    EXPECT_EQ(boxes.Shown()[0].text, "Cancel current upload?");
+    EXPECT_EQ(boxes.Shown()[0].buttons, MsgButtons::YesNo);
+    EXPECT_EQ(boxes.Shown()[1].text,
+              "Upload error encountered, script aborted! Reset remote system.\rFile: late.bin");
+    EXPECT_EQ(window->LineIndex, 2);
+    ExpectIdle(loader::LampRed());
+}
+
+TEST_F(EngineWindowTest, CancelAnsweredNoLetsTheRunGoOn)
+{
+    run.Write("loader.sld", "_DY 20\n_DM \"done\"\n");
+    window->BtnUpload->click();
+    ASSERT_TRUE(SpinUntil([this] { return window->ScriptState == TFrmLoadr::Delaying; }));
+
+    boxes.Answer(MsgResult::No);
+    window->BtnULCancel->click();
+    ASSERT_TRUE(SpinUntil([this] { return !window->Running(); }));
+
+    ASSERT_EQ(boxes.Shown().size(), 2u);
+    EXPECT_EQ(boxes.Shown()[1].text, "done");
+    ExpectIdle(loader::LampGreen());
+}
+
+TEST_F(EngineWindowTest, TicksDuringAStepThatHandlesEventsAreNotTaken)
+{
+    run.Write("loader.sld", "_DM \"first\"\n_DM \"second\"\nignored\n");
+    std::vector<int> lineDuringBox;
+    int boxesShown = 0;
+    const auto previous = platform::SetMessageResponder([&](const platform::MessageRequest &) {
+        ++boxesShown;
+        // The box lets the GUI run: ticks fall meanwhile, but must wait for the step.
+        window->ScriptTimer->start();
+        QEventLoop loop;
+        QTimer::singleShot(100, &loop, &QEventLoop::quit);
+        loop.exec();
+        lineDuringBox.push_back(window->LineIndex);
+        return MsgResult::Ok;
+    });
+
+    const bool ended = RunToEnd();
+    platform::SetMessageResponder(previous);
+
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(boxesShown, 2);
+    EXPECT_EQ(lineDuringBox, (std::vector<int>{0, 1}));
+    EXPECT_EQ(window->LineIndex, 3);
+}
+
+TEST_F(EngineWindowTest, DeviceErrorReportsAfterTheRunAreDropped)
+{
+    run.Write("loader.sld", "");
+    ASSERT_TRUE(RunToEnd());
+
+    window->SetScriptError();
+    window->SetULError();
+    SpinUntil([] { return false; }, 100);
+
+    EXPECT_TRUE(boxes.Shown().empty());
+    ExpectIdle(loader::LampGreen());
+}
+
+TEST_F(EngineWindowTest, ManualModeRunsThePickedScriptOrNothingWhenCancelled)
+{
+    run.Write("picked.sld", "_DM \"picked\"\n");
+    window->MnuItmManualUlClick();
+    window->OpnDlgULFile->setDirectory(QString::fromStdString(run.dir.Path()));
+    for (bool pick : {false, true}) {
+        SCOPED_TRACE(pick);
+        // The name is typed before the dialog is up: once it shows, its name field has the focus
+        // and a selection no longer reaches it.
+        if (pick)
+            window->OpnDlgULFile->selectFile(QStringLiteral("picked.sld"));
+        // Answers the dialog as soon as it is up.
+        QTimer answer;
+        QObject::connect(&answer, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog)
+                return;
+            if (pick) {
+                static_cast<QDialog *>(dialog)->accept();
+            } else {
+                dialog->reject();
+            }
+        });
+        answer.start(5);
+        window->BtnUpload->click();
+        ASSERT_TRUE(SpinUntil([this] { return !window->Running(); }));
+        EXPECT_TRUE(window->BtnUpload->isEnabled());
+    }
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].text, "picked");
+    EXPECT_EQ(window->ScriptFileName, run.dir.File("picked.sld"));
+}
+
+TEST_F(EngineWindowTest, ClosingDuringARunStopsTheEngineAndClosesPortAndLog)
+{
+    run.Write("loader.sld", "_DY 6000\n_DM \"never\"\n");
+    window->BtnUpload->click();
+    ASSERT_TRUE(SpinUntil([this] { return window->ScriptState == TFrmLoadr::Delaying; }));
+
+    window->close();
+    const int ticksLeft = window->DelayTicks;
+    SpinUntil([] { return false; }, 100);
+
+    EXPECT_EQ(window->DelayTicks, ticksLeft);
+    EXPECT_FALSE(window->ScriptTimer->isActive());
+    EXPECT_FALSE(loader::FrmS_comm->SCommOpen());
+    EXPECT_FALSE(loader::FrmS_comm->Link.UploadMode);
+    EXPECT_FALSE(window->LogOpen);
+    EXPECT_TRUE(boxes.Shown().empty());
+}
+
+} // namespace

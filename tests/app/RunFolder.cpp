@@ -1,0 +1,159 @@
+#include "tests/app/RunFolder.h"
+
+#include <QProcessEnvironment>
+#include <QStringList>
+#include <chrono>
+#include <sstream>
+#include <thread>
+
+namespace runtest
+{
+namespace
+{
+
+// A generous bound for one batch run; a run that needs longer is hanging.
+constexpr int RunLimitMs = 120000;
+
+// The value of "name" in one report line: a string without its quotes and with its escapes
+// undone, or a number or flag as written. Empty when the field is absent.
+std::string JsonField(const std::string &line, const std::string &name)
+{
+    const std::string key = "\"" + name + "\":";
+    const std::size_t at = line.find(key);
+    if (at == std::string::npos)
+        return {};
+    std::size_t i = at + key.size();
+    if (i < line.size() && line[i] != '"') {
+        const std::size_t end = line.find_first_of(",}", i);
+        return line.substr(i, end - i);
+    }
+    std::string value;
+    for (++i; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] != '\\') {
+            value += line[i];
+            continue;
+        }
+        ++i;
+        if (i < line.size() && line[i] == 'u' && i + 4 < line.size()) {
+            value += static_cast<char>(std::stoi(line.substr(i + 1, 4), nullptr, 16));
+            i += 4;
+        } else if (i < line.size()) {
+            value += line[i];
+        }
+    }
+    return value;
+}
+
+} // namespace
+
+RunFolder::RunFolder(const std::vector<std::string> &devsimArgs, const std::string &uploadSettings)
+{
+    std::vector<std::string> args = {"--link", Link(), "--report", dir.File("report.jsonl")};
+    args.insert(args.end(), devsimArgs.begin(), devsimArgs.end());
+    devsim_ = std::make_unique<testsupport::DevsimProcess>(DEVSIM_BINARY, args);
+    WriteIni(uploadSettings, Link());
+}
+
+void RunFolder::WriteIni(const std::string &uploadSettings, const std::string &comDevice)
+{
+    // No pause before a body: the tests wait for bytes, not for time.
+    dir.Write("loader.ini", "[Upload Settings]\n"
+                            "Delay=0\n" +
+                                uploadSettings +
+                                "\n[RS232Settings]\n"
+                                "Comm Port=COM1\n"
+                                "Baud Rate=115200\n"
+                                "[Devices]\n"
+                                "COM1=" +
+                                comDevice + "\n");
+}
+
+std::unique_ptr<QProcess> RunFolder::StartBatch(const std::vector<std::string> &args) const
+{
+    auto program = std::make_unique<QProcess>();
+    program->setWorkingDirectory(QString::fromStdString(dir.Path()));
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // The batch mode chooses its platform itself.
+    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    program->setProcessEnvironment(environment);
+    QStringList arguments{QStringLiteral("--batch")};
+    for (const std::string &arg : args)
+        arguments << QString::fromStdString(arg);
+    program->start(QStringLiteral(LOADER_EXECUTABLE), arguments);
+    program->waitForStarted();
+    return program;
+}
+
+BatchResult RunFolder::Finish(QProcess &program)
+{
+    BatchResult result;
+    if (!program.waitForFinished(RunLimitMs)) {
+        program.kill();
+        program.waitForFinished();
+        result.err = "the batch run did not end";
+        return result;
+    }
+    result.status = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
+    result.out = program.readAllStandardOutput().toStdString();
+    result.err = program.readAllStandardError().toStdString();
+    return result;
+}
+
+BatchResult RunFolder::RunBatch(const std::vector<std::string> &args) const
+{
+    return Finish(*StartBatch(args));
+}
+
+std::vector<Upload> RunFolder::Uploads(std::size_t expected) const
+{
+    std::vector<Upload> uploads;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (;;) {
+        uploads.clear();
+        std::istringstream report(dir.Read("report.jsonl"));
+        for (std::string line; std::getline(report, line);)
+            uploads.push_back({JsonField(line, "header"), JsonField(line, "address"),
+                               JsonField(line, "length"), JsonField(line, "checksum"),
+                               JsonField(line, "version"), JsonField(line, "received"),
+                               JsonField(line, "received_checksum"), JsonField(line, "end")});
+        if (uploads.size() >= expected || std::chrono::steady_clock::now() > giveUp)
+            return uploads;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+std::string RunFolder::MaskedLog() const
+{
+    std::string log = dir.Read("loader.log");
+    const std::size_t first = log.find("\r\n");
+    if (first == std::string::npos)
+        return log;
+    const std::size_t second = log.find("\r\n", first + 2);
+    if (second == std::string::npos)
+        return log;
+    return log.replace(first + 2, second - first - 2, "<time>");
+}
+
+std::string LogLines(const std::vector<std::string> &lines)
+{
+    std::string text;
+    for (const std::string &line : lines)
+        text += line + "\r\n";
+    return text;
+}
+
+bool Contains(const std::string &text, const std::string &part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+int Count(const std::string &text, const std::string &part)
+{
+    int count = 0;
+    for (std::size_t at = text.find(part); at != std::string::npos;
+         at = text.find(part, at + part.size()))
+        ++count;
+    return count;
+}
+
+} // namespace runtest

@@ -1,0 +1,77 @@
+#pragma once
+// A folder for one upload run against the device simulator: loader.ini whose COM1 is the
+// simulator's link, scripts and flash files written by the test, the simulator's upload report,
+// and the real loader program started there in batch mode.
+
+#include "tests/support/DevsimProcess.h"
+#include "tests/support/TempDir.h"
+
+#include <QProcess>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace runtest
+{
+
+struct BatchResult {
+    int status = -1; // exit status; -1 when the program did not exit normally
+    std::string out; // standard output: progress
+    std::string err; // standard error: the message boxes
+};
+
+// One upload the simulator reported, with the fields the tests look at.
+struct Upload {
+    std::string header;
+    std::string address;
+    std::string length;
+    std::string checksum;
+    std::string version;
+    std::string received;
+    std::string receivedChecksum;
+    std::string end;
+};
+
+class RunFolder
+{
+  public:
+    // Starts the simulator with `devsimArgs` (its link and report are added) and writes
+    // loader.ini; `uploadSettings` are extra lines of section "Upload Settings".
+    explicit RunFolder(const std::vector<std::string> &devsimArgs = {"--mode", "UL"},
+                       const std::string &uploadSettings = "");
+
+    testsupport::TempDir dir;
+
+    std::string Link() const { return dir.File("link"); }
+    void WriteIni(const std::string &uploadSettings, const std::string &comDevice);
+    void Write(const std::string &name, const std::string &content) const
+    {
+        dir.Write(name, content);
+    }
+
+    // Runs "loader --batch" with `args` in the folder and waits for its end.
+    BatchResult RunBatch(const std::vector<std::string> &args = {}) const;
+    // Starts it only; Finish waits for the end and collects what it wrote.
+    std::unique_ptr<QProcess> StartBatch(const std::vector<std::string> &args = {}) const;
+    static BatchResult Finish(QProcess &program);
+
+    // The uploads reported so far; waits a little for `expected` of them, as a report line is
+    // written when the simulator has seen an upload's end, which may follow the loader's exit.
+    std::vector<Upload> Uploads(std::size_t expected) const;
+
+    // The upload log with its time stamp line replaced by "<time>".
+    std::string MaskedLog() const;
+
+    void StopDevice() { devsim_.reset(); }
+
+  private:
+    std::unique_ptr<testsupport::DevsimProcess> devsim_;
+};
+
+// Lines of the log, each ended by CR LF as the loader writes them.
+std::string LogLines(const std::vector<std::string> &lines);
+
+bool Contains(const std::string &text, const std::string &part);
+int Count(const std::string &text, const std::string &part);
+
+} // namespace runtest
