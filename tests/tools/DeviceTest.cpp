@@ -230,5 +230,21 @@ TEST(Device, DeadlineFollowsTheBody)
     EXPECT_FALSE(device.Deadline());
 }
 
+TEST(Device, BodyBytesAreTimedFromFirstToLast)
+{
+    Device device(DeviceSettings{});
+    device.Receive("LF 0 3 0006 v\r", 100);
+    device.Receive("\x01", 140);
+    device.Receive("\x02\x03VER\r", 190);
+    const auto records = device.TakeRecords();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0].firstByteMs, 140);
+    EXPECT_EQ(records[0].lastByteMs, 190);
+
+    // A header with no body has nothing to time.
+    device.Receive("LF 0 0 0000 v\r", 300);
+    EXPECT_FALSE(device.TakeRecords().at(0).firstByteMs);
+}
+
 } // namespace
 } // namespace devsim

@@ -12,6 +12,7 @@ TEST(Options, DefaultsMatchTheLoadersDefaults)
     const Options o = ParseOptions({"--link", "/tmp/x"});
     EXPECT_EQ(o.linkPath, "/tmp/x");
     EXPECT_EQ(o.reportPath, "");
+    EXPECT_FALSE(o.reportTimes);
     EXPECT_EQ(o.baud, 0u);
     const ReplyTexts &t = o.device.texts;
     EXPECT_EQ(std::vector<std::string>({t.prompt, t.error, t.ulPrompt, t.ulError, t.result}),
@@ -45,9 +46,11 @@ TEST(Options, EveryOptionReachesItsSetting)
                                     "--result",
                                     "R",
                                     "--silent",
-                                    "--echo"});
+                                    "--echo",
+                                    "--report-times"});
     EXPECT_EQ(o.linkPath, "/dev/link");
     EXPECT_EQ(o.reportPath, "r.jsonl");
+    EXPECT_TRUE(o.reportTimes);
     EXPECT_EQ(o.baud, 19200u);
     EXPECT_EQ(o.device.failAfter, 0u);
     EXPECT_EQ(o.device.bodyIdleMs, 250);

@@ -2,6 +2,7 @@
 
 #include "tests/support/TempDir.h"
 
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <system_error>
 
@@ -46,6 +47,18 @@ TEST(Report, LinesCarryHeaderFieldsAndOutcome)
          R"("checksum":"0006","version":"1.0","received":2,"received_checksum":"0006",)"
          R"("length_ok":false,"checksum_ok":false,"end":"timeout"})"
          "\n"},
+        // Body bytes that came are timed.
+        {[&header] {
+             UploadRecord timed = Record("LF 0x100 3 0006 1.0", header, 3, 6, UploadEnd::Complete);
+             timed.firstByteMs = 1000;
+             timed.lastByteMs = 1250;
+             return timed;
+         }(),
+         R"({"header":"LF 0x100 3 0006 1.0","valid":true,"address":"0x100","length":3,)"
+         R"("checksum":"0006","version":"1.0","received":3,"received_checksum":"0006",)"
+         R"("length_ok":true,"checksum_ok":true,"first_byte_ms":1000,"last_byte_ms":1250,)"
+         R"("end":"complete"})"
+         "\n"},
         {Record("LF junk", std::nullopt, 0, 0, UploadEnd::Rejected),
          R"({"header":"LF junk","valid":false,"end":"rejected"})"
          "\n"},
@@ -77,6 +90,21 @@ TEST(Report, StringsAreEscapedToAscii)
     };
     for (const auto &[text, json] : cases)
         EXPECT_EQ(JsonString(text), json);
+}
+
+TEST(Report, FileCarriesBodyTimesOnlyWhenAskedTo)
+{
+    testsupport::TempDir dir;
+    UploadRecord timed =
+        Record("LF 0 1 0001 v", UploadHeader{"0", 1, "0001", 1, "v"}, 1, 1, UploadEnd::Complete);
+    timed.firstByteMs = timed.lastByteMs = 7;
+    for (bool times : {false, true}) {
+        ReportFile(dir.File("report.jsonl"), times).Append(timed);
+        const std::string line = dir.Read("report.jsonl");
+        EXPECT_EQ(line.find("\"first_byte_ms\":7,\"last_byte_ms\":7") != std::string::npos, times)
+            << line;
+        std::remove(dir.File("report.jsonl").c_str());
+    }
 }
 
 TEST(Report, FileCollectsOneLinePerUpload)

@@ -258,6 +258,11 @@ std::size_t Device::TakeBody(std::string_view bytes, int64_t nowMs)
     const auto taken = static_cast<uint32_t>(std::min<std::size_t>(due, bytes.size()));
     upload_.receivedChecksum = AddToChecksum(upload_.receivedChecksum, bytes.substr(0, taken));
     upload_.received += taken;
+    if (taken > 0) {
+        if (!upload_.firstByteMs)
+            upload_.firstByteMs = nowMs;
+        upload_.lastByteMs = nowMs;
+    }
     lastByteMs_ = nowMs;
     CheckBody();
     return taken;

@@ -54,6 +54,10 @@ struct UploadRecord {
     uint32_t received = 0;
     uint16_t receivedChecksum = 0;
     UploadEnd end = UploadEnd::Rejected;
+    // When the first and the last body byte reached the device (the caller's clock, ms); unset
+    // while no body byte has come.
+    std::optional<int64_t> firstByteMs;
+    std::optional<int64_t> lastByteMs;
 
     bool LengthMatches() const { return header && received == header->length; }
     bool ChecksumMatches() const { return LengthMatches() && receivedChecksum == header->checksum; }

@@ -71,6 +71,7 @@ Options ParseOptions(const std::vector<std::string> &args)
     const std::map<std::string, bool *> flags = {
         {"--silent", &device.silent},
         {"--echo", &device.echo},
+        {"--report-times", &options.reportTimes},
         {"--help", &options.help},
     };
 
@@ -119,6 +120,7 @@ std::string UsageText()
            "  --silent          never answer\n"
            "  --echo            echo command characters\n"
            "  --report FILE     append one JSON line per upload header received\n"
+           "  --report-times    add when the first and last body byte arrived (ms)\n"
            "  --help            show this text\n";
 }
 

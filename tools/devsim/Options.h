@@ -13,8 +13,9 @@ namespace devsim
 
 struct Options {
     std::string linkPath;
-    std::string reportPath; // empty: no report
-    uint32_t baud = 0;      // 0: unpaced
+    std::string reportPath;   // empty: no report
+    bool reportTimes = false; // report when the first and last body byte arrived
+    uint32_t baud = 0;        // 0: unpaced
     DeviceSettings device;
     bool help = false;
 };

@@ -45,14 +45,19 @@ std::string FormatReportLine(const UploadRecord &record)
         line += record.LengthMatches() ? "true" : "false";
         line += ",\"checksum_ok\":";
         line += record.ChecksumMatches() ? "true" : "false";
+        if (record.firstByteMs && record.lastByteMs) {
+            line += ",\"first_byte_ms\":" + std::to_string(*record.firstByteMs);
+            line += ",\"last_byte_ms\":" + std::to_string(*record.lastByteMs);
+        }
     }
     line += ",\"end\":";
     line += JsonString(UploadEndName(record.end));
     return line + "}\n";
 }
 
-ReportFile::ReportFile(const std::string &path)
-    : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)), path_(path)
+ReportFile::ReportFile(const std::string &path, bool times)
+    : fd_(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644)), path_(path),
+      times_(times)
 {
     if (fd_ < 0)
         throw std::system_error(errno, std::generic_category(), "cannot open report " + path);
@@ -65,7 +70,10 @@ ReportFile::~ReportFile()
 
 void ReportFile::Append(const UploadRecord &record)
 {
-    const std::string line = FormatReportLine(record);
+    UploadRecord shown = record;
+    if (!times_)
+        shown.firstByteMs = shown.lastByteMs = std::nullopt;
+    const std::string line = FormatReportLine(shown);
     ssize_t written;
     do {
         written = ::write(fd_, line.data(), line.size());

@@ -21,8 +21,9 @@ std::string JsonString(std::string_view text);
 class ReportFile
 {
   public:
-    // Opens (creating) the file; throws std::system_error when it cannot.
-    explicit ReportFile(const std::string &path);
+    // Opens (creating) the file; throws std::system_error when it cannot. With `times`, lines
+    // carry when the first and the last body byte arrived.
+    explicit ReportFile(const std::string &path, bool times = false);
     ~ReportFile();
     ReportFile(const ReportFile &) = delete;
     ReportFile &operator=(const ReportFile &) = delete;
@@ -33,6 +34,7 @@ class ReportFile
   private:
     int fd_;
     std::string path_;
+    bool times_;
 };
 
 } // namespace devsim

@@ -61,7 +61,7 @@ int main(int argc, char **argv)
         const sigset_t waitMask = InstallStopSignals();
         std::unique_ptr<devsim::ReportFile> report;
         if (!options.reportPath.empty())
-            report = std::make_unique<devsim::ReportFile>(options.reportPath);
+            report = std::make_unique<devsim::ReportFile>(options.reportPath, options.reportTimes);
         devsim::PtyLink link(options.linkPath);
         std::fprintf(stderr, "devsim: %s -> %s\n", link.LinkPath().c_str(),
                      link.SlavePath().c_str());
