@@ -54,8 +54,8 @@ TEST(LoaderApplicationTest, SerialDevicesAreLookedUpInTheStartFoldersLoaderIni)
     std::filesystem::create_directory(dir.File("work"));
     // The settings object opens COM1 at start: a pseudo terminal stands in for it.
     testsupport::PseudoTerminal line;
-    dir.Write("loader.ini", "[Upload Settings]\nDefault Path=work\n[Devices]\nCOM1=" +
-                                line.SlavePath() + "\n");
+    dir.Write("loader.ini",
+              "[Upload Settings]\nDefault Path=work\n[Devices]\nCOM1=" + line.SlavePath() + "\n");
     const std::string previous = serial::DeviceIniFile();
 
     loader::TFrmLoadr window;
