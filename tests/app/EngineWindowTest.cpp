@@ -108,6 +108,26 @@ TEST_F(EngineWindowTest, SecondRunRewritesTheLogWithItsOwnFilesOnly)
                                  "  File Version: x; " + bDate, "  Load Address: 2", ""}));
 }
 
+TEST_F(EngineWindowTest, TerminalIsHeldOffTheLineFromEachHeaderToItsVerification)
+{
+    run.Write("c.bin", "abc");
+    run.Write("loader.sld", "_LF c.bin\n_LD\n_LF missing.bin\n_LD\n");
+    std::vector<std::string> events;
+    window->SetTerminalActive = [&](bool active) {
+        events.push_back(std::string(active ? "on" : "off") + " at line " +
+                         std::to_string(window->LineIndex));
+    };
+    for (bool terminal : {false, true}) {
+        SCOPED_TRACE(terminal);
+        events.clear();
+        window->TerminalCreated = terminal;
+        boxes.Answer(MsgResult::Ignore); // the missing file: verified without a transfer
+        ASSERT_TRUE(RunToEnd());
+        const std::vector<std::string> expected = {"off at line 2", "on at line 2", "on at line 4"};
+        EXPECT_EQ(events, terminal ? expected : std::vector<std::string>{});
+    }
+}
+
 TEST_F(EngineWindowTest, CancelButtonDuringADelayEndsTheRunOnTheNextTick)
 {
     run.Write("loader.sld", "_LF late.bin\n_DY 6000\n_SC \"never^M\"\n");
