@@ -1,7 +1,7 @@
 #include "app/FrmLoadr.h"
 
 #include "app/Gauge.h"
-#include "app/Glyphs.h"
+#include "platform/Glyphs.h"
 #include "link/FrmS_comm.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"

@@ -1,5 +1,7 @@
 #include "link/FrmS_comm.h"
 
+#include "platform/Glyphs.h"
+
 #include "link/LoaderCallbacks.h"
 #include "link/RadioGroup.h"
 
@@ -15,8 +17,6 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QPainter>
-#include <QPainterPath>
 #include <QPushButton>
 #include <QScreen>
 #include <array>
@@ -59,27 +59,6 @@ bool ParsePortNumber(const std::string &text, std::size_t from, uint16_t &number
     return true;
 }
 
-// A green tick, the glyph of the button that accepts and saves.
-QIcon SaveGlyph()
-{
-    QIcon icon;
-    for (int size : {16, 32}) {
-        QPixmap pixmap(size, size);
-        pixmap.fill(Qt::transparent);
-        QPainter painter(&pixmap);
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.scale(size / 16.0, size / 16.0);
-        QPainterPath tick;
-        tick.moveTo(2.5, 8.5);
-        tick.lineTo(6.0, 12.5);
-        tick.lineTo(13.5, 3.5);
-        painter.setPen(QPen(QColor(0, 128, 0), 2.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
-        painter.drawPath(tick);
-        painter.end();
-        icon.addPixmap(pixmap);
-    }
-    return icon;
-}
 
 // Writes a corrected value back to loader.ini. A file that cannot be written is reported once
 // per load, and the settings already read stay in force.

@@ -10,6 +10,7 @@
 #include "serial/SimulatedDevice.h"
 #include "tests/support/ScriptedBoxes.h"
 #include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
 
 #include <QCoreApplication>
 #include <gtest/gtest.h>
@@ -29,21 +30,10 @@ namespace linktest
 // net for a broken engine, not a measurement).
 inline bool WaitUntil(const std::function<bool()> &pred, int limitMs = 10000)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return testsupport::ProcessEventsUntil(pred, limitMs);
 }
 
-// Lets the GUI thread run for a while, for checks that something does NOT happen.
-inline void Settle(int ms = 300)
-{
-    WaitUntil([] { return false; }, ms);
-}
+inline void Settle(int ms = 300) { testsupport::Settle(ms); }
 
 // Names a parameterised case after the "name" field of its parameter.
 struct ByName {

@@ -3,6 +3,7 @@
 // dispatcher's messages, and a recorder that writes every event of a port into one list.
 
 #include "serial/ApdComPort.h"
+#include "tests/support/Wait.h"
 
 #include <QCoreApplication>
 #include <QEvent>
@@ -21,21 +22,10 @@ namespace comporttest
 // net for a broken engine, not a measurement).
 inline bool WaitUntil(const std::function<bool()> &pred, int limitMs = 5000)
 {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return testsupport::ProcessEventsUntil(pred, limitMs);
 }
 
-// Lets the GUI thread run for a while (for checks that something does NOT happen).
-inline void Settle(int ms = 200)
-{
-    WaitUntil([] { return false; }, ms);
-}
+inline void Settle(int ms = 200) { testsupport::Settle(ms); }
 
 // Windows closed from inside their own handler are deleted later; do it now.
 inline void FlushDeferredDeletes()

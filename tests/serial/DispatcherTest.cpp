@@ -6,6 +6,7 @@
 #include "serial/Dispatcher.h"
 #include "serial/ErrorCodes.h"
 #include "serial/SimulatedDevice.h"
+#include "tests/support/Wait.h"
 #include "tests/support/SimulatedPort.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ThreadMessageTarget.h"
@@ -28,16 +29,7 @@ using namespace std::chrono_literals;
 namespace
 {
 
-bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds limit = 5s)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 std::atomic<uint32_t> gFakeMs{55 * 1000};
 uint32_t FakeClock()

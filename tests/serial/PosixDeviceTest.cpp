@@ -4,6 +4,7 @@
 #include "serial/PosixDevice.h"
 #include "serial/Dispatcher.h"
 #include "serial/ErrorCodes.h"
+#include "tests/support/Wait.h"
 #include "tests/support/PseudoTerminal.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TriggerRecorder.h"
@@ -22,16 +23,7 @@ using testsupport::TriggerRecorder;
 namespace
 {
 
-bool WaitUntil(const std::function<bool()> &condition, std::chrono::milliseconds limit = 5s)
-{
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!condition()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(1ms);
-    }
-    return true;
-}
+using testsupport::WaitUntil;
 
 std::string Pattern(size_t size)
 {

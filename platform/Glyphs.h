@@ -10,6 +10,7 @@ namespace loader
 QIcon TerminalGlyph();    // a monitor with a prompt
 QIcon ComSetupGlyph();    // a nine-pin serial connector
 QIcon CancelGlyph();      // a red cross
+QIcon SaveGlyph();        // a green tick
 QIcon LoaderWindowIcon(); // a chip with a download arrow
 
 } // namespace loader

@@ -1,4 +1,4 @@
-#include "app/Glyphs.h"
+#include "platform/Glyphs.h"
 
 #include <QPainter>
 #include <QPainterPath>
@@ -75,6 +75,18 @@ QIcon CancelGlyph()
         p.setPen(Pen(QColor(192, 0, 0), 2.6));
         p.drawLine(QPointF(3.5, 3.5), QPointF(12.5, 12.5));
         p.drawLine(QPointF(12.5, 3.5), QPointF(3.5, 12.5));
+    });
+}
+
+QIcon SaveGlyph()
+{
+    return Draw([](QPainter &p) {
+        QPainterPath tick;
+        tick.moveTo(2.5, 8.5);
+        tick.lineTo(6.0, 12.5);
+        tick.lineTo(13.5, 3.5);
+        p.setPen(Pen(QColor(0, 128, 0), 2.6));
+        p.drawPath(tick);
     });
 }
 
