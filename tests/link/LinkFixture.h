@@ -136,12 +136,6 @@ class LinkTest : public ::testing::Test
     }
     serial::TApdComPort &ComPort() { return *dialog->ApdComPort1; }
 
-    // With the port's default avail threshold, a match that follows other bytes of the same
-    // read is announced as available data first and fires only when more bytes arrive (nobody
-    // here reads the announced bytes). Tests of what the link does with a match switch the
-    // announcements off, so every match is delivered as soon as it arrives.
-    void DeliverMatchesAtOnce() { ComPort().SetTriggerLength(0); }
-
     std::vector<std::string> Shown() const
     {
         std::vector<std::string> texts;

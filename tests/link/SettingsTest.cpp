@@ -292,7 +292,6 @@ TEST_F(LinkTest, SaveWritesChoicesAndReopensWithExactlyTheFourTriggers)
     EXPECT_EQ(form.Link.CurrentPrompt, ">"); // the mode's texts stay in force
 
     // The reopened port's prompt trigger is the normal one: "#" clears the input.
-    DeliverMatchesAtOnce();
     form.Link.ReceivedText = "stale";
     Port(3).Write("xx>#");
     EXPECT_TRUE(linktest::WaitUntil([&] { return form.Link.ReceivedText.empty(); }));

@@ -179,7 +179,6 @@ TEST_P(UploadError, DiscardsQueuedOutputAndReportsOnceDrained)
     ASSERT_EQ(calls.progress.size(), c.blocksBeforeError);
 
     // Each reply ends with the prompt, whose handler shows that the reply was seen.
-    DeliverMatchesAtOnce();
     for (int i = 0; i < c.errorTexts; ++i) {
         form.Link.ReceivedText = "stale";
         Port(1).Write("err\r\n>");
@@ -220,7 +219,6 @@ TEST_P(DeviceReply, OutsideAnUploadReachesTheLoaderOnlyInUploadMode)
 {
     const ReplyCase &c = GetParam();
     loader::TFrmS_comm &form = Start("50", c.uploadMode);
-    DeliverMatchesAtOnce();
     form.Link.ReceivedText = "stale";
     Port(1).Write(c.text);
     ASSERT_TRUE(WaitUntil([&] { return form.Link.ReceivedText.empty(); }));
@@ -378,7 +376,6 @@ TEST_F(Transfer, FlushAllDiscardsBothDirections)
 TEST_F(Transfer, ModeSwitchReplacesTheDataTriggers)
 {
     loader::TFrmS_comm &form = Start("50", false);
-    DeliverMatchesAtOnce();
     const TTriggerCount armed{2, 2, 0};
     // The prompt handler empties the reply buffer; a stale one shows when it ran.
     auto promptSeen = [&](const std::string &text) {
