@@ -48,6 +48,9 @@ constexpr uint32_t ceOverrun = 0x02;  // hardware overrun
 constexpr uint32_t ceRxParity = 0x04; // parity error
 constexpr uint32_t ceFrame = 0x08;    // framing error
 constexpr uint32_t ceBreak = 0x10;    // break received
+// The line failed for good (hang-up, unplugged adapter, persistent write error): no more input
+// or output until the port is closed and opened again.
+constexpr uint32_t ceIoError = 0x0400;
 
 // Modem line states as the modem-lines routine reports them (the 8250 status byte's upper half).
 constexpr uint8_t msCts = 0x10;
