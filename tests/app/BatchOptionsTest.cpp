@@ -20,7 +20,10 @@ TEST(BatchOptionsTest, CommandLineOptions)
         bool batch;
         const char *script; // nullptr: none
         BatchPolicy answer;
-        const char *error; // "" when the line is good
+        const char *error;        // "" when the line is good
+        const char *toolkit = ""; // what the toolkit gets, joined by spaces
+        bool help = false;
+        bool version = false;
     };
     const Case cases[] = {
         {{"loader", "--batch"}, true, nullptr, BatchPolicy::Abort, ""},
@@ -34,12 +37,24 @@ TEST(BatchOptionsTest, CommandLineOptions)
          "b c.sld",
          BatchPolicy::Abort,
          ""},
-        {{"loader", "-platform", "offscreen", "--batch"}, true, nullptr, BatchPolicy::Abort, ""},
-        {{"loader", "--batch", "--script"},
+        {{"loader", "-platform", "offscreen", "--batch"},
          true,
          nullptr,
          BatchPolicy::Abort,
-         "--script needs a file name"},
+         "",
+         "-platform offscreen"},
+        {{"loader", "-display", ":1", "--style=fusion", "-qwindowgeometry", "90x80+0+0",
+          "-reverse"},
+         false,
+         nullptr,
+         BatchPolicy::Abort,
+         "",
+         "-display :1 -style fusion -qwindowgeometry 90x80+0+0 -reverse"},
+        {{"loader", "--batch", "--script"},
+         false,
+         nullptr,
+         BatchPolicy::Abort,
+         "Missing value after '--script'."},
         {{"loader", "--batch", "--script="},
          true,
          nullptr,
@@ -55,7 +70,24 @@ TEST(BatchOptionsTest, CommandLineOptions)
          "a.sld",
          BatchPolicy::Abort,
          "--script and --answer belong to --batch"},
-        {{"loader", "--scripts", "a.sld"}, false, nullptr, BatchPolicy::Abort, ""},
+        // A mistyped or stray word must not leave a run of the default script behind.
+        {{"loader", "--scripts", "a.sld"},
+         false,
+         nullptr,
+         BatchPolicy::Abort,
+         "Unknown option 'scripts'."},
+        {{"loader", "--batch", "--scrpit", "fail.sld"},
+         false,
+         nullptr,
+         BatchPolicy::Abort,
+         "Unknown option 'scrpit'."},
+        {{"loader", "--batch", "fail.sld"},
+         false,
+         nullptr,
+         BatchPolicy::Abort,
+         "unexpected argument 'fail.sld'"},
+        {{"loader", "--help"}, false, nullptr, BatchPolicy::Abort, "", "", true},
+        {{"loader", "-v"}, false, nullptr, BatchPolicy::Abort, "", "", false, true},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -65,6 +97,12 @@ TEST(BatchOptionsTest, CommandLineOptions)
         EXPECT_EQ(options.script.value_or("<none>"), c.script ? c.script : "<none>");
         EXPECT_EQ(options.answer, c.answer);
         EXPECT_EQ(options.error, c.error);
+        std::string toolkit;
+        for (const std::string &arg : options.toolkitArgs)
+            toolkit += (toolkit.empty() ? "" : " ") + arg;
+        EXPECT_EQ(toolkit, c.toolkit);
+        EXPECT_EQ(options.help, c.help);
+        EXPECT_EQ(options.version, c.version);
     }
 }
 
