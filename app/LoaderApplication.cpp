@@ -76,9 +76,11 @@ QCommandLineOption Hidden(QCommandLineOption option)
 
 StartOptions ParseStartOptions(int argc, const char *const *argv)
 {
+    // Latin-1 both ways keeps every byte: a file name need not be valid in any encoding.
+    const auto bytes = [](const QString &text) { return text.toLatin1().toStdString(); };
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
-        arguments << QString::fromLocal8Bit(argv[i]);
+        arguments << QString::fromLatin1(argv[i]);
     if (arguments.isEmpty())
         arguments << QStringLiteral("loader");
 
@@ -100,12 +102,11 @@ StartOptions ParseStartOptions(int argc, const char *const *argv)
 
     StartOptions options;
     if (!parser.parse(arguments)) {
-        options.error = parser.errorText().toStdString();
+        options.error = bytes(parser.errorText());
         return options;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        options.error =
-            "unexpected argument '" + parser.positionalArguments().front().toStdString() + "'";
+        options.error = "unexpected argument '" + bytes(parser.positionalArguments().front()) + "'";
         return options;
     }
 
@@ -123,21 +124,21 @@ StartOptions ParseStartOptions(int argc, const char *const *argv)
         }
         for (const QString &value : parser.values(name)) {
             options.toolkitArgs.push_back(std::string("-") + toolkit.name);
-            options.toolkitArgs.push_back(value.toLocal8Bit().toStdString());
+            options.toolkitArgs.push_back(bytes(value));
         }
     }
     if (parser.isSet(QStringLiteral("platform")))
-        options.platform = parser.value(QStringLiteral("platform")).toLocal8Bit().toStdString();
+        options.platform = bytes(parser.value(QStringLiteral("platform")));
 
     if (parser.isSet(script)) {
-        const std::string name = parser.value(script).toLocal8Bit().toStdString();
+        const std::string name = bytes(parser.value(script));
         if (name.empty())
             options.error = "--script needs a file name";
         else
             options.script = name;
     }
     if (parser.isSet(answer)) {
-        if (const auto policy = ParseBatchPolicy(parser.value(answer).toStdString()))
+        if (const auto policy = ParseBatchPolicy(bytes(parser.value(answer))))
             options.answer = *policy;
         else
             options.error = "--answer takes abort or ignore";
