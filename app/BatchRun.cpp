@@ -129,7 +129,7 @@ void TBatchProgress::UploadCaption(const std::string &caption)
 // ---- The run ----
 
 TBatchRun::TBatchRun(std::ostream &progress, std::ostream &boxes, BatchPolicy policy)
-    : progressOut_(progress), progress_(progress), boxes_(boxes, policy)
+    : progressOut_(progress), boxesOut_(boxes), progress_(progress), boxes_(boxes, policy)
 {
 }
 
@@ -174,6 +174,9 @@ int TBatchRun::Run(QApplication &application, TFrmLoadr &window,
         progress_.UploadCaption(caption);
     };
     window.OnRunEnded = [&application] { application.quit(); };
+    window.OnFileUnreadable = [this](const std::string &file, const std::string &reason) {
+        boxesOut_ << file << ": " << reason << '\n' << std::flush;
+    };
 
     InterruptCatcher catcher;
     std::unique_ptr<QSocketNotifier> notifier;
@@ -204,6 +207,7 @@ int TBatchRun::Run(QApplication &application, TFrmLoadr &window,
 
     notifier.reset();
     window.OnRunEnded = nullptr;
+    window.OnFileUnreadable = nullptr;
     window.FormClose();
     return status;
 }

@@ -2,6 +2,7 @@
 // One upload run without a screen: the main window exists but is never shown, the run starts as
 // the start button starts it in automatic mode, every message box goes to the error stream and is
 // answered by a fixed policy, and the progress the window would show goes to the output stream.
+// A script or flash file that cannot be read gets a line after its box with the system's reason.
 // SIGINT cancels the run as the cancel button does, with the question answered Yes; a second
 // SIGINT while the cancelled run still winds down stops at once.
 
@@ -65,6 +66,7 @@ class TBatchRun
     void Interrupted(QApplication &application, TFrmLoadr &window);
 
     std::ostream &progressOut_;
+    std::ostream &boxesOut_; // the boxes, and why a file named for the run was not read
     TBatchProgress progress_;
     TBatchBoxes boxes_;
     bool confirmCancel_ = false;

@@ -124,6 +124,9 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     std::function<void(int percent)> OnUploadProgress;
     std::function<void(const std::string &caption)> OnUploadCaption;
     std::function<void()> OnRunEnded;
+    // Told, after the box that says so, that the script or a flash file could not be read, with
+    // the system's reason ("No such file or directory", "not a regular file").
+    std::function<void(const std::string &file, const std::string &reason)> OnFileUnreadable;
     // Switches the RS232 terminal on (true) or off (false) while a file goes to the device; set by
     // whoever creates the terminal window. The engine calls it only while TerminalCreated.
     std::function<void(bool active)> SetTerminalActive;

@@ -1,6 +1,7 @@
 #include "app/LoaderApplication.h"
 
 #include "app/BatchRun.h"
+#include "app/BuildInfo.h"
 #include "app/FrmLoadr.h"
 #include "link/FrmS_comm.h"
 #include "platform/Help.h"
@@ -9,9 +10,12 @@
 #include "serial/PosixDevice.h"
 
 #include <QApplication>
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
 #include <QTimer>
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <string_view>
@@ -41,53 +45,146 @@ platform::MsgResult AnswerUnattended(const platform::MessageRequest &request)
     }
 }
 
-// "--name VALUE" or "--name=VALUE": the value, advancing i past it. Nothing when argv[i] is
-// another option; an empty optional value with `missing` set when the value is absent.
-std::optional<std::string> OptionValue(int argc, const char *const *argv, int &i,
-                                       std::string_view name, bool &missing)
+// The toolkit's generic options, handed on to the application object untouched.
+struct ToolkitOption {
+    const char *name;
+    bool takesValue;
+};
+constexpr ToolkitOption ToolkitOptions[] = {
+    {"platform", true},      {"platformpluginpath", true},
+    {"platformtheme", true}, {"plugin", true},
+    {"display", true},       {"style", true},
+    {"stylesheet", true},    {"qwindowgeometry", true},
+    {"geometry", true},      {"qwindowtitle", true},
+    {"title", true},         {"qwindowicon", true},
+    {"session", true},       {"reverse", false},
+    {"widgetcount", false},  {"nograb", false},
+    {"dograb", false},       {"sync", false},
+};
+
+// Platforms that draw without a display server.
+constexpr std::string_view DisplaylessPlatforms[] = {"offscreen", "minimal", "minimalegl",  "eglfs",
+                                                     "linuxfb",   "vnc",     "vkkhrdisplay"};
+
+QCommandLineOption Hidden(QCommandLineOption option)
 {
-    const std::string_view arg = argv[i];
-    if (arg == name) {
-        if (i + 1 >= argc) {
-            missing = true;
-            return std::string();
-        }
-        return std::string(argv[++i]);
-    }
-    if (arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
-        return std::string(arg.substr(name.size() + 1));
-    return std::nullopt;
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return option;
 }
 
 } // namespace
 
 StartOptions ParseStartOptions(int argc, const char *const *argv)
 {
+    // Latin-1 both ways keeps every byte: a file name need not be valid in any encoding.
+    const auto bytes = [](const QString &text) { return text.toLatin1().toStdString(); };
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLatin1(argv[i]);
+    if (arguments.isEmpty())
+        arguments << QStringLiteral("loader");
+
+    QCommandLineParser parser;
+    // "-platform" is one word, as every Qt program takes it, not the letters p, l, a, ...
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    const QCommandLineOption batch(QStringLiteral("batch"));
+    const QCommandLineOption script(QStringLiteral("script"), QString(), QStringLiteral("FILE"));
+    const QCommandLineOption answer(QStringLiteral("answer"), QString(), QStringLiteral("POLICY"));
+    const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    const QCommandLineOption smoke = Hidden(QCommandLineOption(QStringLiteral("smoke")));
+    parser.addOptions({batch, script, answer, help, version, smoke});
+    for (const ToolkitOption &toolkit : ToolkitOptions)
+        parser.addOption(Hidden(toolkit.takesValue
+                                    ? QCommandLineOption(QString::fromLatin1(toolkit.name),
+                                                         QString(), QStringLiteral("VALUE"))
+                                    : QCommandLineOption(QString::fromLatin1(toolkit.name))));
+
     StartOptions options;
-    bool batchOnlyOption = false;
-    for (int i = 1; i < argc; ++i) {
-        bool missing = false;
-        if (std::strcmp(argv[i], "--smoke") == 0) {
-            options.smoke = true;
-        } else if (std::strcmp(argv[i], "--batch") == 0) {
-            options.batch = true;
-        } else if (auto script = OptionValue(argc, argv, i, "--script", missing)) {
-            batchOnlyOption = true;
-            if (missing || script->empty())
-                options.error = "--script needs a file name";
-            else
-                options.script = *script;
-        } else if (auto answer = OptionValue(argc, argv, i, "--answer", missing)) {
-            batchOnlyOption = true;
-            if (const auto policy = ParseBatchPolicy(*answer))
-                options.answer = *policy;
-            else
-                options.error = "--answer takes abort or ignore";
+    if (!parser.parse(arguments)) {
+        options.error = bytes(parser.errorText());
+        return options;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        options.error = "unexpected argument '" + bytes(parser.positionalArguments().front()) + "'";
+        return options;
+    }
+
+    options.smoke = parser.isSet(smoke);
+    options.batch = parser.isSet(batch);
+    options.help = parser.isSet(help);
+    options.version = parser.isSet(version);
+    for (const ToolkitOption &toolkit : ToolkitOptions) {
+        const QString name = QString::fromLatin1(toolkit.name);
+        if (!parser.isSet(name))
+            continue;
+        if (!toolkit.takesValue) {
+            options.toolkitArgs.push_back(std::string("-") + toolkit.name);
+            continue;
+        }
+        for (const QString &value : parser.values(name)) {
+            options.toolkitArgs.push_back(std::string("-") + toolkit.name);
+            options.toolkitArgs.push_back(bytes(value));
         }
     }
-    if (options.error.empty() && batchOnlyOption && !options.batch)
+    if (parser.isSet(QStringLiteral("platform")))
+        options.platform = bytes(parser.value(QStringLiteral("platform")));
+
+    if (parser.isSet(script)) {
+        const std::string name = bytes(parser.value(script));
+        if (name.empty())
+            options.error = "--script needs a file name";
+        else
+            options.script = name;
+    }
+    if (parser.isSet(answer)) {
+        if (const auto policy = ParseBatchPolicy(bytes(parser.value(answer))))
+            options.answer = *policy;
+        else
+            options.error = "--answer takes abort or ignore";
+    }
+    if (options.error.empty() && (parser.isSet(script) || parser.isSet(answer)) && !options.batch)
         options.error = "--script and --answer belong to --batch";
     return options;
+}
+
+std::string UsageText()
+{
+    return "Usage: loader [--batch [--script FILE] [--answer abort|ignore]]\n"
+           "       loader --help | --version\n"
+           "\n"
+           "Without options the loader shows its window.\n"
+           "  --batch                one upload run without a window, as \"Start File Upload\"\n"
+           "                         in automatic mode; boxes go to standard error\n"
+           "  --script FILE          run FILE instead of the \"Default Script\" of loader.ini\n"
+           "  --answer abort|ignore  the answer to boxes with Abort and Ignore (default abort)\n"
+           "  -h, --help             show this text\n"
+           "  -v, --version          show the version\n"
+           "Qt's own options (-platform NAME, -display NAME, -style NAME, -qwindowgeometry G,\n"
+           "...) are passed on to the toolkit.\n"
+           "Exit status: 0 run ended without an error box, 1 an error box was shown, 2 the run\n"
+           "could not start or the command line is wrong.\n";
+}
+
+std::string VersionText()
+{
+    return std::string(ApplicationTitle) + "\nVersion " + LOADER_VERSION + " (revision " +
+           LOADER_REVISION + ")\n";
+}
+
+bool PlatformNeedsDisplay(std::string_view platforms)
+{
+    // The toolkit tries the names in turn: one that needs no display is enough.
+    while (!platforms.empty()) {
+        const std::size_t end = std::min(platforms.find(';'), platforms.size());
+        const std::string_view entry = platforms.substr(0, end);
+        const std::string_view name = entry.substr(0, std::min(entry.find(':'), entry.size()));
+        for (std::string_view displayless : DisplaylessPlatforms)
+            if (name == displayless)
+                return false;
+        platforms.remove_prefix(std::min(end + 1, platforms.size()));
+    }
+    return true;
 }
 
 namespace
@@ -137,15 +234,54 @@ void CreateStartupWindows(TFrmLoadr &mainWindow)
 
 int RunLoader(int argc, char **argv)
 {
+    // Read before the application object exists: a bad command line must end the program before
+    // loader.ini, loader.log or the port are touched.
     const StartOptions options = ParseStartOptions(argc, argv);
     if (!options.error.empty()) {
-        std::fprintf(stderr, "loader: %s\n%s\n", options.error.c_str(), BatchUsage);
+        std::fprintf(stderr, "loader: %s\n%s", options.error.c_str(), UsageText().c_str());
         return BatchNotStarted;
+    }
+    if (options.help) {
+        std::fputs(UsageText().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs(VersionText().c_str(), stdout);
+        return 0;
     }
     if ((options.smoke || options.batch) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
 
-    QApplication application(argc, argv);
+    // Without a display the toolkit would abort the program; say what is missing instead.
+    const std::string platforms =
+        options.platform.value_or(qEnvironmentVariable("QT_QPA_PLATFORM").toStdString());
+    const bool displayNamed = std::find(options.toolkitArgs.begin(), options.toolkitArgs.end(),
+                                        "-display") != options.toolkitArgs.end();
+    if (PlatformNeedsDisplay(platforms) && !displayNamed &&
+        qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")) {
+        if (options.batch)
+            std::fprintf(stderr,
+                         "loader: platform \"%s\" needs a display, but neither DISPLAY nor "
+                         "WAYLAND_DISPLAY is set\n",
+                         platforms.c_str());
+        else
+            std::fputs("loader: the window needs a display (neither DISPLAY nor WAYLAND_DISPLAY is "
+                       "set); use --batch to upload without one\n",
+                       stderr);
+        return BatchNotStarted;
+    }
+
+    // The application object sees the program name and the toolkit's options only. Both lists
+    // outlive it, as it keeps pointers into them.
+    std::vector<std::string> toolkitArgs{argc > 0 ? argv[0] : "loader"};
+    toolkitArgs.insert(toolkitArgs.end(), options.toolkitArgs.begin(), options.toolkitArgs.end());
+    std::vector<char *> toolkitArgv;
+    for (std::string &arg : toolkitArgs)
+        toolkitArgv.push_back(arg.data());
+    toolkitArgv.push_back(nullptr);
+    int toolkitArgc = static_cast<int>(toolkitArgs.size());
+
+    QApplication application(toolkitArgc, toolkitArgv.data());
     InitialiseApplication(application);
     if (options.batch)
         return RunBatch(application, options);

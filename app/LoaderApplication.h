@@ -1,12 +1,15 @@
 #pragma once
-// Program start: names the application and its help file, creates the windows that exist from
-// the start, and runs the message loop. A smoke run shows the window offscreen for a moment and
-// ends by itself, for machines without a display.
+// Program start: reads the command line before anything else happens, names the application and
+// its help file, creates the windows that exist from the start, and runs the message loop. A
+// smoke run shows the window offscreen for a moment and ends by itself, for machines without a
+// display.
 
 #include "app/BatchBoxes.h"
 
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 class QApplication;
 
@@ -22,16 +25,32 @@ constexpr int SmokeRunMs = 1500;
 struct StartOptions {
     bool smoke = false;                      // "--smoke"
     bool batch = false;                      // "--batch": one run without a window
+    bool help = false;                       // "-h", "--help"
+    bool version = false;                    // "-v", "--version"
     std::optional<std::string> script;       // "--script FILE" (batch only)
     BatchPolicy answer = BatchPolicy::Abort; // "--answer abort|ignore" (batch only)
-    std::string error; // what is wrong with the command line; empty when nothing
+    // The toolkit's own options ("-platform NAME", "-style NAME", ...), each with its value, in
+    // the form the application object reads them.
+    std::vector<std::string> toolkitArgs;
+    std::optional<std::string> platform; // the value of "-platform", when given
+    std::string error;                   // what is wrong with the command line; empty when nothing
 };
 
-constexpr const char *BatchUsage = "usage: loader --batch [--script FILE] [--answer abort|ignore]";
-
-// Picks the program's own options; everything else is left to the toolkit. Options take their
-// value as the next argument or after "=" ("--script=boot.sld").
+// Reads the whole command line, argv[0] being the program. Anything not known (a mistyped option,
+// a stray argument) is an error: a production line must not run the default script by mistake.
+// Options take their value as the next argument or after "=" ("--script=boot.sld"); the
+// toolkit's options may start with one dash or two.
 StartOptions ParseStartOptions(int argc, const char *const *argv);
+
+// The usage text for --help and after a bad command line.
+std::string UsageText();
+// Program name, version and the revision it was built from, for --version.
+std::string VersionText();
+
+// Whether the toolkit platform list `platforms` (QT_QPA_PLATFORM's form: names with optional
+// ":arguments", separated by ";", empty for the default) needs a display server: false when one
+// of them can do without, such as "offscreen".
+bool PlatformNeedsDisplay(std::string_view platforms);
 
 // Sets the application's title and help file.
 void InitialiseApplication(QApplication &application);

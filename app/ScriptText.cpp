@@ -2,6 +2,8 @@
 
 #include "app/WholeFile.h"
 
+#include <cerrno>
+#include <cstring>
 #include <new>
 
 namespace loader
@@ -28,15 +30,21 @@ std::vector<std::string> SplitScriptText(std::string_view text)
     return lines;
 }
 
-std::optional<std::vector<std::string>> ReadScriptFile(const std::string &fileName)
+std::optional<std::vector<std::string>> ReadScriptFile(const std::string &fileName,
+                                                       std::string *reason)
 {
     const WholeFile file = ReadWholeFile(fileName, std::string().max_size());
-    if (file.status != ReadStatus::Ok)
+    if (file.status != ReadStatus::Ok) {
+        if (reason)
+            *reason = file.reason;
         return std::nullopt;
+    }
     // A script far too big to hold (a wrong file picked by hand) counts as unreadable.
     try {
         return SplitScriptText(file.data);
     } catch (const std::bad_alloc &) {
+        if (reason)
+            *reason = std::strerror(ENOMEM);
         return std::nullopt;
     }
 }

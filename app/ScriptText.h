@@ -13,8 +13,10 @@ namespace loader
 
 std::vector<std::string> SplitScriptText(std::string_view text);
 
-// The script's lines, or nothing when the file cannot be opened or read (a missing file, a
-// directory, no permission, a read error). An existing empty file gives an empty list.
-std::optional<std::vector<std::string>> ReadScriptFile(const std::string &fileName);
+// The script's lines, or nothing when the file cannot be opened or read (a missing file, no
+// permission, anything but a regular file, a read error); then `reason`, when given, says why.
+// An existing empty file gives an empty list.
+std::optional<std::vector<std::string>> ReadScriptFile(const std::string &fileName,
+                                                       std::string *reason = nullptr);
 
 } // namespace loader

@@ -159,10 +159,13 @@ void TFrmLoadr::OpenUploadLog()
 
 void TFrmLoadr::ProcessScript(const std::string &fileName)
 {
-    auto lines = ReadScriptFile(fileName);
+    std::string reason;
+    auto lines = ReadScriptFile(fileName, &reason);
     if (!lines) {
         platform::ShowMessage(MsgType::Error, "Script file \"" + fileName + "\" not found !",
                               MsgButtons::Ok);
+        if (OnFileUnreadable)
+            OnFileUnreadable(fileName, reason);
         return;
     }
     ScriptLines = std::move(*lines);
@@ -305,6 +308,8 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
                                   "Script file error - File not found!\rFile Name: " + file +
                                       "\rLine Number: " + std::to_string(LineIndex),
                                   MsgButtons::AbortIgnore);
+        if (OnFileUnreadable)
+            OnFileUnreadable(file, content.reason);
         if (answer == MsgResult::Abort)
             ScriptState = ScriptFailed;
         ScriptTimer->start();

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <fcntl.h>
 #include <new>
 #include <sys/stat.h>
@@ -30,7 +31,7 @@ class FileDescriptor
 };
 
 // Reads to the end, not just the size seen at open: a file may still be growing.
-bool ReadAll(int fd, std::string &data, std::size_t maxSize)
+bool ReadAll(int fd, std::string &data, std::size_t maxSize, std::string &reason)
 {
     char chunk[65536];
     for (;;) {
@@ -40,10 +41,13 @@ bool ReadAll(int fd, std::string &data, std::size_t maxSize)
         if (got < 0) {
             if (errno == EINTR)
                 continue;
+            reason = std::strerror(errno);
             return false;
         }
-        if (static_cast<std::size_t>(got) > maxSize - data.size())
+        if (static_cast<std::size_t>(got) > maxSize - data.size()) {
+            reason = "longer than " + std::to_string(maxSize) + " bytes";
             return false;
+        }
         data.append(chunk, static_cast<std::size_t>(got));
     }
 }
@@ -53,24 +57,44 @@ bool ReadAll(int fd, std::string &data, std::size_t maxSize)
 WholeFile ReadWholeFile(const std::string &fileName, std::size_t maxSize)
 {
     WholeFile file;
-    FileDescriptor fd(fileName.empty() ? -1 : ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+    if (fileName.empty()) {
+        file.reason = std::strerror(ENOENT);
+        return file;
+    }
+    // Non-blocking, so that a FIFO or a device cannot hold the open; no controlling terminal
+    // from a terminal device named by mistake.
+    FileDescriptor fd(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat info {
     };
-    if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode))
+    if (fd.Get() < 0 || ::fstat(fd.Get(), &info) != 0) {
+        file.reason = std::strerror(errno);
         return file;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        file.reason = "not a regular file";
+        return file;
+    }
+    const int flags = ::fcntl(fd.Get(), F_GETFL);
+    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+        file.reason = std::strerror(errno);
+        return file;
+    }
 
     file.status = ReadStatus::NotRead;
     const auto size = static_cast<uintmax_t>(info.st_size > 0 ? info.st_size : 0);
-    if (size > maxSize)
+    if (size > maxSize) {
+        file.reason = "longer than " + std::to_string(maxSize) + " bytes";
         return file;
+    }
     try {
         file.data.reserve(static_cast<std::size_t>(size));
-        if (!ReadAll(fd.Get(), file.data, maxSize)) {
+        if (!ReadAll(fd.Get(), file.data, maxSize, file.reason)) {
             std::string().swap(file.data);
             return file;
         }
     } catch (const std::bad_alloc &) {
         std::string().swap(file.data);
+        file.reason = std::strerror(ENOMEM);
         return file;
     }
     file.status = ReadStatus::Ok;

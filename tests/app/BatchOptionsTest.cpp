@@ -20,8 +20,10 @@ TEST(BatchOptionsTest, CommandLineOptions)
         bool batch;
         const char *script; // nullptr: none
         BatchPolicy answer;
-        const char *error; // "" when the line is good
+        const char *error;        // "" when the line is good
+        const char *toolkit = ""; // what the toolkit gets, joined by spaces
     };
+    constexpr BatchPolicy Abort = BatchPolicy::Abort;
     const Case cases[] = {
         {{"loader", "--batch"}, true, nullptr, BatchPolicy::Abort, ""},
         {{"loader", "--batch", "--script", "a.sld", "--answer", "IGNORE"},
@@ -29,17 +31,29 @@ TEST(BatchOptionsTest, CommandLineOptions)
          "a.sld",
          BatchPolicy::Ignore,
          ""},
+        {{"loader", "--batch", "--script", "\xe9 -x.sld"}, true, "\xe9 -x.sld", Abort, ""},
         {{"loader", "--answer=abort", "--script=b c.sld", "--batch"},
          true,
          "b c.sld",
          BatchPolicy::Abort,
          ""},
-        {{"loader", "-platform", "offscreen", "--batch"}, true, nullptr, BatchPolicy::Abort, ""},
-        {{"loader", "--batch", "--script"},
+        {{"loader", "-platform", "offscreen", "--batch"},
          true,
          nullptr,
-         BatchPolicy::Abort,
-         "--script needs a file name"},
+         Abort,
+         "",
+         "-platform offscreen"},
+        {{"loader", "-display", ":1", "--style=fusion", "-qwindowgeometry", "9x8", "-reverse"},
+         false,
+         nullptr,
+         Abort,
+         "",
+         "-display :1 -style fusion -qwindowgeometry 9x8 -reverse"},
+        {{"loader", "--batch", "--script"},
+         false,
+         nullptr,
+         Abort,
+         "Missing value after '--script'."},
         {{"loader", "--batch", "--script="},
          true,
          nullptr,
@@ -55,7 +69,7 @@ TEST(BatchOptionsTest, CommandLineOptions)
          "a.sld",
          BatchPolicy::Abort,
          "--script and --answer belong to --batch"},
-        {{"loader", "--scripts", "a.sld"}, false, nullptr, BatchPolicy::Abort, ""},
+        {{"loader", "--scripts", "a.sld"}, false, nullptr, Abort, "Unknown option 'scripts'."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -65,6 +79,10 @@ TEST(BatchOptionsTest, CommandLineOptions)
         EXPECT_EQ(options.script.value_or("<none>"), c.script ? c.script : "<none>");
         EXPECT_EQ(options.answer, c.answer);
         EXPECT_EQ(options.error, c.error);
+        std::string toolkit;
+        for (const std::string &arg : options.toolkitArgs)
+            toolkit += (toolkit.empty() ? "" : " ") + arg;
+        EXPECT_EQ(toolkit, c.toolkit);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace
@@ -148,7 +149,8 @@ TEST(BatchRunTest, ErrorTextInReplyToATestCommandIsAScriptError)
 TEST(BatchRunTest, MissingFlashFileAbortedOrIgnored)
 {
     const std::string notFound =
-        "Error: Script file error - File not found!\nFile Name: nothere.bin\nLine Number: 2\n";
+        "Error: Script file error - File not found!\nFile Name: nothere.bin\nLine Number: 2\n"
+        "nothere.bin: No such file or directory\n";
     const std::string scriptError = "Error: Script error encountered! - System not responding or "
                                     "command error.\nFile Name: loader.sld\nLine Number: 2\n";
     struct Case {
@@ -252,8 +254,9 @@ TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
         bool portOpen;
         std::vector<std::string> args;
         int status;
-        std::string err; // a box expected on standard error
-        std::string log; // expected loader.log, masked; empty: not checked
+        std::string err;            // a box expected on standard error
+        std::string log;            // expected loader.log, masked; empty: not checked
+        const char *fifo = nullptr; // a FIFO made in the folder under this name
     };
     const std::string headerOnly = LogLines(LogHeader);
     const Case cases[] = {
@@ -274,6 +277,15 @@ TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
          "Error: Insufficient Memory Resources - Script Terminated !\n",
          headerOnly},
         {"script missing", "", true, {"--script", "missing.sld"}, 2, "Error: Script file \"", ""},
+        // It may not hold the run up waiting for a writer.
+        {"script that is a FIFO",
+         "",
+         true,
+         {"--script", "pipe.sld"},
+         2,
+         "/pipe.sld\" not found !\n/",
+         "",
+         "pipe.sld"},
         {"port not open", "", false, {}, 2, "Error: Error Opening Selected Comm Port !\n", ""},
         {"bad answer policy",
          "",
@@ -289,6 +301,9 @@ TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
         run.Write("loader.sld", c.script);
         if (!c.portOpen)
             run.WriteIni("", run.dir.File("no-such-device"));
+        if (c.fifo) {
+            ASSERT_EQ(::mkfifo(run.dir.File(c.fifo).c_str(), 0600), 0);
+        }
 
         const BatchResult result = run.RunBatch(c.args);
 

@@ -90,4 +90,58 @@ TEST(LoaderApplicationTest, SmokeRunEndsByItselfAndSaysWhatItDid)
     EXPECT_NE(err.find("Error: Unable to write to " + ini), std::string::npos) << err;
 }
 
+// Without a display, as on a build machine. Nothing is read or written when the program ends at
+// its command line: loader.ini keeps its bytes and no log appears.
+TEST(LoaderApplicationTest, CommandLineIsCheckedBeforeAnythingIsOpened)
+{
+    struct Case {
+        const char *args;     // separated by spaces
+        const char *platform; // QT_QPA_PLATFORM; nullptr: unset
+        int status;
+        std::string out; // the start of standard output
+        std::string err; // a part of standard error; "" when it must be empty
+    };
+    const Case cases[] = {
+        {"--batch --scrpit fail.sld", nullptr, 2, "", "loader: Unknown option 'scrpit'.\nUsage: "},
+        {"--batch fail.sld", nullptr, 2, "", "unexpected argument 'fail.sld'"},
+        {"--help", nullptr, 0, "Usage: loader [--batch", ""},
+        {"--version", nullptr, 0, "Tavrin Research, Inc. RS232 Flash File Loader\nVersion 1.04 (",
+         ""},
+        {"", nullptr, 2, "", "needs a display"},
+        {"", "xcb", 2, "", "needs a display"},
+        // The toolkit's own option reaches it, ahead of the environment; the window starts up.
+        {"-platform offscreen --smoke", "xcb", 0, "Smoke run: ", "Error Opening Selected Comm"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.args);
+        testsupport::TempDir dir;
+        const std::string ini = "[Devices]\nCOM1=" + dir.File("no-such-port") + "\n";
+        dir.Write("loader.ini", ini);
+
+        QProcess program;
+        program.setWorkingDirectory(QString::fromStdString(dir.Path()));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            environment.remove(QString::fromLatin1(name));
+        if (c.platform)
+            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLatin1(c.platform));
+        program.setProcessEnvironment(environment);
+        program.start(QStringLiteral(LOADER_EXECUTABLE),
+                      QString::fromLatin1(c.args).split(u' ', Qt::SkipEmptyParts));
+        ASSERT_TRUE(program.waitForFinished(60000)) << "the program did not end";
+
+        const std::string out = program.readAllStandardOutput().toStdString();
+        const std::string err = program.readAllStandardError().toStdString();
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << err;
+        EXPECT_EQ(program.exitCode(), c.status) << err;
+        EXPECT_EQ(out.substr(0, c.out.size()), c.out) << out;
+        EXPECT_EQ(out.empty(), c.out.empty()) << out;
+        EXPECT_TRUE(c.err.empty() ? err.empty() : err.find(c.err) != std::string::npos) << err;
+        if (c.out != "Smoke run: ") { // only the smoke run starts up for real
+            EXPECT_EQ(dir.Read("loader.ini"), ini);
+            EXPECT_FALSE(std::filesystem::exists(dir.File("loader.log")));
+        }
+    }
+}
+
 } // namespace
