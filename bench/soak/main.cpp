@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <random>
 #include <sstream>
@@ -194,6 +195,7 @@ struct Tally {
     int lostOrCorrupt = 0;
     int misreported = 0;
     std::vector<std::string> failures;
+    std::map<std::string, int> kinds; // what went wrong, and on which line, with its count
 };
 
 std::string FailureLine(const soak::UploadPlan &plan, const soak::Verdict &verdict,
@@ -220,6 +222,10 @@ void Count(Tally &tally, const soak::UploadPlan &plan, const soak::Verdict &verd
     tally.misreported += verdict.misreport.empty() ? 0 : 1;
     if (verdict.Fine())
         return;
+    const std::string line = plan.paced ? " (paced)" : " (unpaced)";
+    for (const std::string &fault : {verdict.lost, verdict.misreport})
+        if (!fault.empty())
+            ++tally.kinds[fault + line];
     tally.failures.push_back(FailureLine(plan, verdict, options));
     std::printf("FAILED %s\n", tally.failures.back().c_str());
     std::fflush(stdout);
@@ -233,6 +239,8 @@ void PrintSummary(const Tally &tally, const Options &options, Clock::time_point 
         std::printf("no failures\n");
     } else {
         std::printf("%zu failed uploads:\n", tally.failures.size());
+        for (const auto &[kind, count] : tally.kinds)
+            std::printf("  %4d x %s\n", count, kind.c_str());
         constexpr std::size_t Shown = 50;
         for (std::size_t i = 0; i < tally.failures.size() && i < Shown; ++i)
             std::printf("  %s\n", tally.failures[i].c_str());
