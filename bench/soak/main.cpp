@@ -191,6 +191,8 @@ std::string Elapsed(Clock::time_point since)
 
 struct Tally {
     int uploads = 0;
+    int injected = 0;
+    int paced = 0;
     uint64_t bytes = 0;
     int lostOrCorrupt = 0;
     int misreported = 0;
@@ -217,6 +219,8 @@ void Count(Tally &tally, const soak::UploadPlan &plan, const soak::Verdict &verd
            const Options &options)
 {
     ++tally.uploads;
+    tally.injected += plan.Injected() ? 1 : 0;
+    tally.paced += plan.paced ? 1 : 0;
     tally.bytes += verdict.intactBytes;
     tally.lostOrCorrupt += verdict.lost.empty() ? 0 : 1;
     tally.misreported += verdict.misreport.empty() ? 0 : 1;
@@ -233,7 +237,8 @@ void Count(Tally &tally, const soak::UploadPlan &plan, const soak::Verdict &verd
 
 void PrintSummary(const Tally &tally, const Options &options, Clock::time_point start)
 {
-    std::printf("%d uploads in %s, seed %llu\n", tally.uploads, Elapsed(start).c_str(),
+    std::printf("%d uploads (%d paced, %d with an injected failure) in %s, seed %llu\n",
+                tally.uploads, tally.paced, tally.injected, Elapsed(start).c_str(),
                 static_cast<unsigned long long>(options.seed));
     if (tally.failures.empty()) {
         std::printf("no failures\n");
