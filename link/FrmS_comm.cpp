@@ -133,6 +133,7 @@ TFrmS_comm::~TFrmS_comm()
     ApdComPort1->OnTriggerData = nullptr;
     ApdComPort1->OnTriggerOutbuffFree = nullptr;
     ApdComPort1->OnTriggerOutbuffUsed = nullptr;
+    ApdComPort1->OnTriggerLineError = nullptr;
     ApdComPort1->OnWaitChar = nullptr;
     ApdComPort1.reset();
     if (FrmS_comm == this)
@@ -214,6 +215,10 @@ void TFrmS_comm::ApplyStoredPortSettings()
     };
     port.OnTriggerOutbuffUsed = [this](serial::TApdCustomComPort &cp) {
         ApdComPort1TriggerOutbuffUsed(cp);
+    };
+    port.OnTriggerLineError = [this](serial::TApdCustomComPort &cp, uint16_t error,
+                                     bool lineBreak) {
+        ApdComPort1TriggerLineError(cp, error, lineBreak);
     };
     port.OnWaitChar = [this](serial::TApdCustomComPort &cp, char c) { ApdComPort1WaitChar(cp, c); };
     port.EndLoading();
@@ -383,6 +388,7 @@ void TFrmS_comm::SaveRs232Ini()
         DropOwnTrigger(Link.OutUsedTrigger);
         DropOwnTrigger(Link.PromptTrigger);
         DropOwnTrigger(Link.ErrorTrigger);
+        DropOwnTrigger(Link.LineErrorTrigger);
         port.SetOpen(false);
     }
     port.SetBaud(Link.CfgBaud);
@@ -397,6 +403,8 @@ void TFrmS_comm::OpenAndArm()
 {
     // Handles from an earlier arming are stale now; one that fails to arm must not keep one.
     Link.PromptTrigger = Link.ErrorTrigger = Link.OutFreeTrigger = Link.OutUsedTrigger = 0;
+    Link.LineErrorTrigger = 0;
+    Link.LineFailed = false;
     try {
         serial::TApdComPort &port = *ApdComPort1;
         port.SetOpen(true);
@@ -404,6 +412,8 @@ void TFrmS_comm::OpenAndArm()
         Link.ErrorTrigger = port.AddMatchTrigger(Link.ErrorText, true);
         Link.OutFreeTrigger = port.AddStateTrigger(serial::StatusOutFree);
         Link.OutUsedTrigger = port.AddStateTrigger(serial::StatusOutUsed);
+        Link.LineErrorTrigger = port.AddStateTrigger(serial::StatusLineError);
+        port.ArmStateTrigger(Link.LineErrorTrigger, AllLineErrors, true);
         if (callbacks_)
             callbacks_->SetComBtnState(true);
     } catch (const std::exception &) {

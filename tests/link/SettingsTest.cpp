@@ -34,7 +34,8 @@ std::vector<std::string> Entries(const QComboBox &box)
     return entries;
 }
 
-const TTriggerCount ArmedSet{2, 2, 0}; // prompt and error, output free and output used
+// Prompt and error; output free, output used and line error.
+const TTriggerCount ArmedSet{2, 3, 0};
 
 } // namespace
 
@@ -308,7 +309,7 @@ INSTANTIATE_TEST_SUITE_P(Link, TriggerText,
                                                            {}}),
                          linktest::ByName());
 
-TEST_F(LinkTest, SaveWritesChoicesAndReopensWithExactlyTheFourTriggers)
+TEST_F(LinkTest, SaveWritesChoicesAndReopensWithExactlyTheArmedSet)
 {
     AddPort(1);
     AddPort(3);

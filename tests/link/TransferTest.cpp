@@ -376,7 +376,7 @@ TEST_F(Transfer, FlushAllDiscardsBothDirections)
 TEST_F(Transfer, ModeSwitchReplacesTheDataTriggers)
 {
     loader::TFrmS_comm &form = Start("50", false);
-    const TTriggerCount armed{2, 2, 0};
+    const TTriggerCount armed{2, 3, 0};
     // The prompt handler empties the reply buffer; a stale one shows when it ran.
     auto promptSeen = [&](const std::string &text) {
         form.Link.ReceivedText = "stale";
@@ -393,7 +393,7 @@ TEST_F(Transfer, ModeSwitchReplacesTheDataTriggers)
     EXPECT_TRUE(calls.calls.empty());
 
     form.DataTriggerEnabled(false);
-    EXPECT_EQ(TriggersOf(ComPort()), (TTriggerCount{0, 2, 0}));
+    EXPECT_EQ(TriggersOf(ComPort()), (TTriggerCount{0, 3, 0}));
     Port(1).Write("ERR>");
     ASSERT_TRUE(WaitUntil([&] { return ComPort().InputCount() == 4; }));
     Settle();
