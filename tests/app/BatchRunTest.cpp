@@ -244,6 +244,32 @@ TEST(BatchRunTest, InterruptDuringADelayCancelsTheRun)
         << result.err;
 }
 
+TEST(BatchRunTest, InterruptDuringATransferThatCannotDrainEndsTheRun)
+{
+    RunFolder run({"--mode", "UL", "--baud", "115200"});
+    run.Write("a.bin", Pattern(200000));
+    run.Write("loader.sld", "_LF a.bin\n_LD\n");
+    auto program = run.StartBatch();
+    std::string out;
+    while (!Contains(out, "Upload progress: 10%") && program->waitForReadyRead(30000))
+        out += program->readAllStandardOutput().toStdString();
+    ASSERT_TRUE(Contains(out, "Upload progress: 10%")) << out;
+
+    // The device takes nothing more, so the loader's output can never drain.
+    ASSERT_EQ(::kill(run.DevicePid(), SIGSTOP), 0);
+    ::kill(static_cast<pid_t>(program->processId()), SIGINT);
+    BatchResult result = RunFolder::Finish(*program);
+    ::kill(run.DevicePid(), SIGCONT);
+    result.out = out + result.out;
+
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_FALSE(Contains(result.out, "Interrupted again")) << result.out;
+    EXPECT_TRUE(Contains(result.err, "Warning: Cancel current upload?\nError: Upload error "
+                                     "encountered, script aborted! Reset remote system.\nFile: "
+                                     "a.bin\n"))
+        << result.err;
+}
+
 TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
 {
     struct Case {
