@@ -270,6 +270,32 @@ TEST(BatchRunTest, InterruptDuringATransferThatCannotDrainEndsTheRun)
         << result.err;
 }
 
+// Needs the serial engine to report a line that went away (ceIoError through the line-error
+// trigger); it stays disabled until the engine does.
+TEST(BatchRunTest, DISABLED_DeviceVanishingMidBodyEndsTheRunWithTheUploadError)
+{
+    RunFolder run({"--mode", "UL", "--baud", "115200"});
+    run.Write("a.bin", Pattern(200000));
+    run.Write("c.bin", "abc");
+    run.Write("loader.sld", "_LF a.bin\n_LD\n_LF c.bin\n_LD\n");
+    auto program = run.StartBatch();
+    std::string out;
+    while (!Contains(out, "Upload progress: 10%") && program->waitForReadyRead(30000))
+        out += program->readAllStandardOutput().toStdString();
+    ASSERT_TRUE(Contains(out, "Upload progress: 10%")) << out;
+
+    // The device goes away with its end of the line, as an unplugged adapter would.
+    ASSERT_EQ(::kill(run.DevicePid(), SIGKILL), 0);
+    BatchResult result = RunFolder::Finish(*program);
+    result.out = out + result.out;
+
+    EXPECT_EQ(result.status, 1) << result.err;
+    EXPECT_FALSE(Contains(result.out, "Uploading c.bin")) << result.out;
+    EXPECT_TRUE(Contains(result.err, "Error: Upload error encountered, script aborted! Reset "
+                                     "remote system.\nFile: a.bin\n"))
+        << result.err;
+}
+
 TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
 {
     struct Case {
