@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <stdexcept>
 
 namespace loader
 {
@@ -239,6 +240,9 @@ void TFrmS_comm::ApdComPort1WaitChar(serial::TApdCustomComPort &, char C)
 void TFrmS_comm::SendInitCmd(const std::string &command, std::string &reply)
 {
     try {
+        // A line known to have failed takes nothing and answers nothing: no 5.5 s wait for it.
+        if (Link.LineFailed)
+            throw std::runtime_error("the line has failed");
         {
             TWaitCursor hourglass;
             Link.ReceivedText.clear();

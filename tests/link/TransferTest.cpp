@@ -468,6 +468,12 @@ TEST_P(LineFailure, EndsWhatIsUnderWayAtOnceAndTheSettingsReopenThePort)
     EXPECT_EQ(calls.progress.size(), blocks);
     EXPECT_EQ(calls.calls, c.calls);
 
+    // A handshake on a failed line ends at once, whatever is still in the input.
+    Port(1).Write(form.Link.CurrentPrompt);
+    std::string reply;
+    form.SendInitCmd("\r", reply);
+    EXPECT_EQ(reply, c.failed ? "ERROR" : "OK");
+
     form.EndFileWatch();
     form.SaveRs232Ini();
     EXPECT_FALSE(form.FileUploadFailed());
