@@ -13,7 +13,6 @@
 #include <chrono>
 #include <gtest/gtest.h>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -22,9 +21,10 @@ namespace
 {
 
 enum class Stage { Body, AfterDrain, PostDelay, FirstCheck, SecondCheck };
+constexpr long FileLength = 1000;
 
-// Answers the loader like the device: headers and bodies are taken in, a lone carriage return
-// gets the upload prompt. At its stage it sends the upload error text instead of going on.
+// Plays the device: takes in each header and a body of FileLength bytes, and answers a lone
+// carriage return with the upload prompt; at its stage it sends the upload error text.
 class FarEnd
 {
   public:
@@ -40,64 +40,50 @@ class FarEnd
     FarEnd(const FarEnd &) = delete;
     FarEnd &operator=(const FarEnd &) = delete;
 
-    int Headers() const { return headers_; }
+    std::atomic<int> headers{0};
 
   private:
     void Serve()
     {
+        std::string command;
+        long body = 0;
+        int checks = 0;
         while (!stop_) {
             if (!line_.WaitForSent(1, std::chrono::milliseconds(20)))
                 continue;
-            for (char c : line_.TakeSent())
-                Take(c);
+            for (char c : line_.TakeSent()) {
+                if (body > 0) {
+                    --body;
+                    if ((stage_ == Stage::Body && body == FileLength / 2) ||
+                        (stage_ == Stage::AfterDrain && body == 0))
+                        line_.Write("ERR\r\n");
+                } else if (c != '\r') {
+                    command += c;
+                } else {
+                    const bool header = command.rfind("LF ", 0) == 0;
+                    headers += header;
+                    body = header ? FileLength : 0;
+                    checks = header ? 0 : checks + 1;
+                    if (!header)
+                        Answer(checks);
+                    command.clear();
+                }
+            }
         }
     }
 
-    void Take(char c)
+    void Answer(int check)
     {
-        if (remaining_ > 0) {
-            --remaining_;
-            if ((stage_ == Stage::Body && remaining_ == total_ / 2) ||
-                (stage_ == Stage::AfterDrain && remaining_ == 0))
-                line_.Write("ERR\r\n");
-            return;
-        }
-        if (c != '\r') {
-            command_ += c;
-            return;
-        }
-        if (command_.rfind("LF ", 0) == 0) {
-            std::istringstream fields(command_.substr(3));
-            std::string address;
-            fields >> address >> total_;
-            remaining_ = total_;
-            ++headers_;
-            checks_ = 0;
-        } else {
-            Check(++checks_);
-        }
-        command_.clear();
-    }
-
-    void Check(int n)
-    {
-        if (stage_ == Stage::FirstCheck && n == 1)
-            line_.Write("ERR\r\n>");
-        else if (stage_ == Stage::SecondCheck && n == 2)
-            line_.Write("ERR\r\n>");
-        else if (!(stage_ == Stage::SecondCheck && n == 1)) // busy: the first check goes unheard
-            line_.Write(">");
+        const bool error = (stage_ == Stage::FirstCheck && check == 1) ||
+                           (stage_ == Stage::SecondCheck && check == 2);
+        if (stage_ != Stage::SecondCheck || check != 1) // else busy: the first check goes unheard
+            line_.Write(error ? "ERR\r\n>" : ">");
     }
 
     serial::TSimulatedDevice &line_;
     Stage stage_;
-    std::thread thread_;
     std::atomic<bool> stop_{false};
-    std::atomic<int> headers_{0};
-    std::string command_;
-    long total_ = 0;
-    long remaining_ = 0;
-    int checks_ = 0;
+    std::thread thread_;
 };
 
 struct StageCase {
@@ -136,7 +122,7 @@ class UploadErrorText : public ::testing::TestWithParam<StageCase>
 TEST_P(UploadErrorText, FailsTheFileWithTheUploadErrorAndEndsTheRun)
 {
     const StageCase &c = GetParam();
-    dir.Write("a.bin", std::string(1000, 'a'));
+    dir.Write("a.bin", std::string(FileLength, 'a'));
     dir.Write("b.bin", "bb");
     dir.Write("loader.sld",
               std::string("_LP ") + c.postDelay + "\n_LF a.bin\n_LA 1\n_LD\n_LF b.bin\n_LD\n");
@@ -159,7 +145,7 @@ TEST_P(UploadErrorText, FailsTheFileWithTheUploadErrorAndEndsTheRun)
     EXPECT_EQ(shown, std::vector<std::string>{"Error: Upload error encountered, script aborted! "
                                               "Reset remote system.\rFile: a.bin"});
     EXPECT_EQ(window->ComLamp(), loader::LampRed());
-    EXPECT_EQ(device.Headers(), 1);
+    EXPECT_EQ(device.headers, 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
