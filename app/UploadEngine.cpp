@@ -463,7 +463,6 @@ void TFrmLoadr::EndRun()
 {
     ScriptTimer->stop();
     running_ = false;
-    transferActive_ = false;
     if (FrmS_comm)
         FrmS_comm->EndFileWatch();
     if (OnRunEnded)
