@@ -227,6 +227,8 @@ void TBatchRun::Interrupted(QApplication &application, TFrmLoadr &window)
     confirmCancel_ = true;
     window.BtnULCancelClick();
     confirmCancel_ = false;
+    // A transfer would finish its drain first, which a stalled or vanished device never allows.
+    window.AbandonTransfer();
 }
 
 } // namespace loader

@@ -100,6 +100,10 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     // What a confirmed cancel does: the state ends the run at the engine's next chance, and the
     // link services queue no further block of a running transfer.
     void CancelRun();
+    // Ends a running transfer without waiting for its output to drain (a device that takes no
+    // more output would never let it): the queued output is discarded and the next step ends
+    // the run. For an operator who will not wait, such as an interrupt in batch mode.
+    void AbandonTransfer();
     // Between the start of a run and its end (ScriptEnd, UploadError, or a file too big to hold).
     bool Running() const { return running_; }
 
@@ -202,6 +206,8 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void SetUploadCaption(const std::string &caption);
     void TerminalHold(bool hold);
     void ReleaseUploadBuffer();
+    // True, with the run set to end with the upload error, when the file has failed.
+    bool FileFailed();
     void EndRun();
 
     bool firstShowDone_ = false;

@@ -332,6 +332,8 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
 
     SetUploadCaption(file);
     TFrmS_comm &comm = Comm();
+    // From the header on, the device's upload error text fails this file, whenever it comes.
+    comm.BeginFileWatch();
     comm.SendDataString(UploadHeader(address, length, checksum, VersionField(version, dateText)));
 
     if (LogOpen) {
@@ -341,6 +343,9 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
 
     TerminalHold(true);
     Pause(UploadDelayMs);
+    // A device that has already refused the file gets no body.
+    if (FileFailed())
+        return;
     // Marked first: the drain may be reported before SendBuffer returns.
     transferActive_ = true;
     try {
@@ -351,19 +356,41 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
     }
 }
 
+// The device's upload error text (or a failed line) since the file's header fails the file with
+// the upload error. Its report may have been lost while a pause or a wait held the GUI thread,
+// so the engine asks at every stage instead of relying on it.
+bool TFrmLoadr::FileFailed()
+{
+    if (!Comm().FileUploadFailed())
+        return false;
+    ScriptState = UploadFailed;
+    ScriptTimer->start();
+    return true;
+}
+
 void TFrmLoadr::UploadFinish()
 {
+    if (FileFailed())
+        return;
     SetUploadCaption(VerifyingCaption);
     SetUploadProgress(50);
     Pause(PostDelayMs);
+    if (FileFailed())
+        return;
 
     TFrmS_comm &comm = Comm();
     std::string reply;
     comm.SendInitCmd(ReadyCheck, reply);
+    if (FileFailed())
+        return;
     if (reply != "OK") {
         SetUploadProgress(70);
         Pause(static_cast<int32_t>(SecondCheckPauseMs));
+        if (FileFailed())
+            return;
         comm.SendInitCmd(ReadyCheck, reply);
+        if (FileFailed())
+            return;
     }
     if (reply != "OK") {
         SetUploadProgress(90);
@@ -376,6 +403,7 @@ void TFrmLoadr::UploadFinish()
         return;
     }
 
+    comm.EndFileWatch();
     TerminalHold(false);
     ReleaseUploadBuffer();
     SetUploadCaption(IdleUploadCaption);
@@ -440,6 +468,8 @@ void TFrmLoadr::EndRun()
 {
     ScriptTimer->stop();
     running_ = false;
+    if (FrmS_comm)
+        FrmS_comm->EndFileWatch();
     if (OnRunEnded)
         OnRunEnded();
 }
@@ -461,6 +491,16 @@ void TFrmLoadr::CancelRun()
     ScriptState = UploadCancelled;
     if (FrmS_comm)
         FrmS_comm->Link.StopTransfer = true;
+}
+
+void TFrmLoadr::AbandonTransfer()
+{
+    if (!running_ || !transferActive_)
+        return;
+    if (FrmS_comm)
+        FrmS_comm->AbandonUpload();
+    transferActive_ = false;
+    ScriptTimer->start();
 }
 
 } // namespace loader

@@ -10,6 +10,7 @@
 #include "platform/ProfileFile.h"
 #include "serial/DeviceRoutines.h"
 #include "serial/PosixDevice.h"
+#include "serial/Triggers.h"
 
 #include <QComboBox>
 #include <QCoreApplication>
@@ -22,6 +23,7 @@
 #include <array>
 #include <charconv>
 #include <exception>
+#include <filesystem>
 
 namespace loader
 {
@@ -59,7 +61,6 @@ bool ParsePortNumber(const std::string &text, std::size_t from, uint16_t &number
     return true;
 }
 
-
 // Writes a corrected value back to loader.ini. A file that cannot be written is reported once
 // per load, and the settings already read stay in force.
 class TWriteBack
@@ -92,6 +93,26 @@ class TWriteBack
     bool reported_ = false;
 };
 
+// A prompt or error text the port can match: a data trigger holds at most kMaxMatchLength bytes,
+// and an empty one never matches. Anything else would make the port fail to open, or leave the
+// loader waiting for a reply it cannot recognise, so the key's default stands in for it.
+std::string ReadTriggerText(platform::TIniFile &ini, const char *key, const std::string &fallback)
+{
+    const std::string text = ini.ReadString(TriggerSection, key, fallback);
+    if (!text.empty() && text.size() <= serial::kMaxMatchLength)
+        return text;
+    const std::string file = std::filesystem::path(ini.FileName()).filename().string();
+    const std::string fault =
+        text.empty() ? "is empty"
+                     : "is longer than " + std::to_string(serial::kMaxMatchLength) + " characters";
+    platform::ShowMessage(platform::MsgType::Error,
+                          std::string("Trigger text \"") + key + "\" in section \"" +
+                              TriggerSection + "\" of " + file + " " + fault + "; the default \"" +
+                              fallback + "\" is used instead.",
+                          platform::MsgButtons::Ok);
+    return fallback;
+}
+
 } // namespace
 
 TFrmS_comm::TFrmS_comm(std::string iniFileName, TLoaderCallbacks *callbacks, QWidget *parent,
@@ -112,6 +133,7 @@ TFrmS_comm::~TFrmS_comm()
     ApdComPort1->OnTriggerData = nullptr;
     ApdComPort1->OnTriggerOutbuffFree = nullptr;
     ApdComPort1->OnTriggerOutbuffUsed = nullptr;
+    ApdComPort1->OnTriggerLineError = nullptr;
     ApdComPort1->OnWaitChar = nullptr;
     ApdComPort1.reset();
     if (FrmS_comm == this)
@@ -193,6 +215,10 @@ void TFrmS_comm::ApplyStoredPortSettings()
     };
     port.OnTriggerOutbuffUsed = [this](serial::TApdCustomComPort &cp) {
         ApdComPort1TriggerOutbuffUsed(cp);
+    };
+    port.OnTriggerLineError = [this](serial::TApdCustomComPort &cp, uint16_t error,
+                                     bool lineBreak) {
+        ApdComPort1TriggerLineError(cp, error, lineBreak);
     };
     port.OnWaitChar = [this](serial::TApdCustomComPort &cp, char c) { ApdComPort1WaitChar(cp, c); };
     port.EndLoading();
@@ -289,10 +315,10 @@ void TFrmS_comm::LoadRs232Ini()
     if (!stopKnown)
         writeBack.Integer(Rs232Section, "Stop Bit", 1);
 
-    Link.PromptText = ini.ReadString(TriggerSection, "Prompt", "#");
-    Link.ErrorText = ini.ReadString(TriggerSection, "Error", "?");
-    Link.ULPromptText = ini.ReadString(TriggerSection, "UL Prompt", ">");
-    Link.ULErrorText = ini.ReadString(TriggerSection, "UL Error", "ERR");
+    Link.PromptText = ReadTriggerText(ini, "Prompt", "#");
+    Link.ErrorText = ReadTriggerText(ini, "Error", "?");
+    Link.ULPromptText = ReadTriggerText(ini, "UL Prompt", ">");
+    Link.ULErrorText = ReadTriggerText(ini, "UL Error", "ERR");
     Link.ResultMarker = ini.ReadString(TriggerSection, "Result", "=");
     Link.CurrentPrompt = Link.PromptText;
     Link.CurrentError = Link.ErrorText;
@@ -362,6 +388,7 @@ void TFrmS_comm::SaveRs232Ini()
         DropOwnTrigger(Link.OutUsedTrigger);
         DropOwnTrigger(Link.PromptTrigger);
         DropOwnTrigger(Link.ErrorTrigger);
+        DropOwnTrigger(Link.LineErrorTrigger);
         port.SetOpen(false);
     }
     port.SetBaud(Link.CfgBaud);
@@ -376,6 +403,8 @@ void TFrmS_comm::OpenAndArm()
 {
     // Handles from an earlier arming are stale now; one that fails to arm must not keep one.
     Link.PromptTrigger = Link.ErrorTrigger = Link.OutFreeTrigger = Link.OutUsedTrigger = 0;
+    Link.LineErrorTrigger = 0;
+    Link.LineFailed = false;
     try {
         serial::TApdComPort &port = *ApdComPort1;
         port.SetOpen(true);
@@ -383,6 +412,8 @@ void TFrmS_comm::OpenAndArm()
         Link.ErrorTrigger = port.AddMatchTrigger(Link.ErrorText, true);
         Link.OutFreeTrigger = port.AddStateTrigger(serial::StatusOutFree);
         Link.OutUsedTrigger = port.AddStateTrigger(serial::StatusOutUsed);
+        Link.LineErrorTrigger = port.AddStateTrigger(serial::StatusLineError);
+        port.ArmStateTrigger(Link.LineErrorTrigger, AllLineErrors, true);
         if (callbacks_)
             callbacks_->SetComBtnState(true);
     } catch (const std::exception &) {

@@ -33,6 +33,9 @@ class TLoaderCallbacks;
 class TRadioGroup;
 
 constexpr int CommSettingsHelpContext = 210;
+// The value the line-error trigger is armed with: every kind of line error. Its handler picks
+// out a line that failed for good and lets the others pass.
+constexpr uint16_t AllLineErrors = 0xFFFF;
 
 class TFrmS_comm : public QDialog
 {
@@ -71,11 +74,22 @@ class TFrmS_comm : public QDialog
     bool GetBuffer(void *buffer, uint16_t length);
     char PreviewChar(uint16_t index);
 
+    // The watch over one file (see LinkState): begun when its header is sent, ended after its
+    // verification or with the run. FileUploadFailed tells whether the device reported the
+    // upload error text, or the line failed, since the header.
+    void BeginFileWatch();
+    void EndFileWatch();
+    bool FileUploadFailed();
+    // Gives up a buffer upload at once, without waiting for its output to drain: the queued
+    // output is discarded and the buffer is never touched again.
+    void AbandonUpload();
+
     // Port event handlers.
     void ApdComPort1WaitChar(serial::TApdCustomComPort &CP, char C);
     void ApdComPort1TriggerData(serial::TApdCustomComPort &CP, uint16_t TriggerHandle);
     void ApdComPort1TriggerOutbuffFree(serial::TApdCustomComPort &Sender);
     void ApdComPort1TriggerOutbuffUsed(serial::TApdCustomComPort &Sender);
+    void ApdComPort1TriggerLineError(serial::TApdCustomComPort &CP, uint16_t Error, bool LineBreak);
 
     // Replaces the object told about port state, errors and upload progress (null: nobody).
     void SetCallbacks(TLoaderCallbacks *callbacks) { callbacks_ = callbacks; }
@@ -105,13 +119,16 @@ class TFrmS_comm : public QDialog
     void ApplyStoredPortSettings();
     void BuildPortList();
     void SelectPortEntry(uint16_t comNumber);
-    // Opens the port and arms the prompt, error, output-free and output-used triggers.
+    // Opens the port and arms the prompt, error, output-free, output-used and line-error
+    // triggers.
     void OpenAndArm();
     // Drops a trigger this object armed, and forgets its handle.
     void DropOwnTrigger(uint16_t &handle);
     void AddDataTriggers();
     void BtnOKClick();
     void ReportUploadProgress();
+    // Ends the buffer upload's phase and disarms its two output triggers.
+    void StopUpload();
 
     TLoaderCallbacks *callbacks_;
 };

@@ -8,12 +8,15 @@
 #include "link/WaitCursor.h"
 
 #include "platform/MessageBox.h"
+#include "serial/DeviceRoutines.h"
+#include "serial/Triggers.h"
 
 #include <QCoreApplication>
 #include <QThread>
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <stdexcept>
 
 namespace loader
 {
@@ -36,6 +39,17 @@ constexpr int32_t UploadFailing = 2;
 bool Contains(const std::string &text, const std::string &part)
 {
     return !part.empty() && text.find(part) != std::string::npos;
+}
+
+// The error trigger matches ignoring case, and so does the watch over a file.
+bool ContainsIgnoringCase(const std::string &text, const std::string &part)
+{
+    const auto same = [](char a, char b) {
+        return serial::UpperByte(static_cast<uint8_t>(a)) ==
+               serial::UpperByte(static_cast<uint8_t>(b));
+    };
+    return !part.empty() &&
+           std::search(text.begin(), text.end(), part.begin(), part.end(), same) != text.end();
 }
 
 } // namespace
@@ -90,6 +104,10 @@ void TFrmS_comm::SendBuffer(const void *buffer, int32_t length)
 void TFrmS_comm::ApdComPort1TriggerOutbuffFree(serial::TApdCustomComPort &)
 {
     serial::TApdComPort &port = *ApdComPort1;
+    // An upload given up (failed line, abandoned) leaves its buffer to the caller at once; a
+    // late event must not send from it.
+    if (port.Tag() == NoUpload)
+        return;
     const int32_t block = Link.UploadBlockSize;
     if (block < Link.UploadRemaining) {
         port.SendBytes(Link.UploadPtr, static_cast<uint16_t>(block));
@@ -125,14 +143,67 @@ void TFrmS_comm::ReportUploadProgress()
 
 void TFrmS_comm::ApdComPort1TriggerOutbuffUsed(serial::TApdCustomComPort &)
 {
-    if (ApdComPort1->Tag() == UploadFailing) {
+    // No upload to end: one given up has already been reported.
+    if (ApdComPort1->Tag() == NoUpload)
+        return;
+    // The error text may have come while its delivery could not be taken (the loader blocked
+    // the GUI thread); its match count still tells.
+    const bool failed = ApdComPort1->Tag() == UploadFailing || FileUploadFailed();
+    ApdComPort1->SetTag(NoUpload);
+    if (failed) {
         if (callbacks_)
             callbacks_->SetULError();
     } else if (Link.UploadMode) {
         if (callbacks_)
             callbacks_->EnableScriptTimer();
     }
-    ApdComPort1->SetTag(NoUpload);
+}
+
+void TFrmS_comm::StopUpload()
+{
+    serial::TApdComPort &port = *ApdComPort1;
+    port.SetTag(NoUpload);
+    Link.UploadRemaining = 0;
+    Link.StopTransfer = false;
+    try {
+        port.ArmStateTrigger(Link.OutFreeTrigger, 0, false);
+        port.ArmStateTrigger(Link.OutUsedTrigger, 0, false);
+    } catch (const std::exception &) {
+        // A port that cannot even disarm delivers nothing more; the Tag check covers the rest.
+    }
+}
+
+void TFrmS_comm::AbandonUpload()
+{
+    if (ApdComPort1->Tag() == NoUpload)
+        return;
+    StopUpload();
+    if (Link.FileWatch)
+        Link.FileFailed = true;
+    try {
+        ApdComPort1->DiscardOutput();
+    } catch (const std::exception &) {
+        // Nothing more leaves a port that cannot discard its output either.
+    }
+}
+
+void TFrmS_comm::ApdComPort1TriggerLineError(serial::TApdCustomComPort &, uint16_t Error, bool)
+{
+    if (!(Error & serial::ceIoError)) {
+        // Parity, framing, overrun and break are not the link's business; keep watching.
+        ApdComPort1->ArmStateTrigger(Link.LineErrorTrigger, AllLineErrors, true);
+        return;
+    }
+    // The line is gone until the port is opened again; not re-armed, as nothing more can come.
+    Link.LineFailed = true;
+    const bool transfer = ApdComPort1->Tag() != NoUpload;
+    // The output that would drain has been thrown away with the line: report at once.
+    if (transfer)
+        StopUpload();
+    if (transfer || Link.FileWatch)
+        Link.FileFailed = true;
+    if ((transfer || Link.FileWatch || Link.UploadMode) && callbacks_)
+        callbacks_->SetULError();
 }
 
 void TFrmS_comm::ApdComPort1TriggerData(serial::TApdCustomComPort &, uint16_t TriggerHandle)
@@ -146,6 +217,11 @@ void TFrmS_comm::ApdComPort1TriggerData(serial::TApdCustomComPort &, uint16_t Tr
         } else if (port.Tag() == UploadFailing) {
             // The failing upload reports once its output has drained; a repeated error text
             // must not end the run a second time as a script error.
+        } else if (Link.FileWatch) {
+            // Between a file's header and the end of its verification the text fails the file.
+            if (!Link.FileFailed && callbacks_)
+                callbacks_->SetULError();
+            Link.FileFailed = true;
         } else if (Link.UploadMode) {
             if (callbacks_)
                 callbacks_->SetScriptError();
@@ -164,6 +240,9 @@ void TFrmS_comm::ApdComPort1WaitChar(serial::TApdCustomComPort &, char C)
 void TFrmS_comm::SendInitCmd(const std::string &command, std::string &reply)
 {
     try {
+        // A line known to have failed takes nothing and answers nothing: no 5.5 s wait for it.
+        if (Link.LineFailed)
+            throw std::runtime_error("the line has failed");
         {
             TWaitCursor hourglass;
             Link.ReceivedText.clear();
@@ -171,6 +250,8 @@ void TFrmS_comm::SendInitCmd(const std::string &command, std::string &reply)
             ApdComPort1->AwaitText(Link.CurrentPrompt, HandshakeTicks, false, true);
         }
         const std::string &received = Link.ReceivedText;
+        if (Link.FileWatch && ContainsIgnoringCase(received, Link.CurrentError))
+            Link.FileFailed = true;
         const std::size_t marker =
             Link.ResultMarker.empty() ? std::string::npos : received.find(Link.ResultMarker);
         if (marker != std::string::npos) {
@@ -189,6 +270,9 @@ void TFrmS_comm::SendInitCmd(const std::string &command, std::string &reply)
             reply = "ERROR";
         }
     } catch (const std::exception &) {
+        // A file whose check cannot even be sent cannot have arrived intact.
+        if (Link.FileWatch)
+            Link.FileFailed = true;
         platform::ShowMessage(platform::MsgType::Error, "Error Accessing Comm Port !",
                               platform::MsgButtons::Ok);
         reply = "ERROR";
@@ -202,6 +286,47 @@ void TFrmS_comm::AddDataTriggers()
         port.AddMatchTrigger(Link.UploadMode ? Link.ULPromptText : Link.PromptText, false);
     Link.ErrorTrigger =
         port.AddMatchTrigger(Link.UploadMode ? Link.ULErrorText : Link.ErrorText, true);
+    // A watched file goes on counting with the new error trigger, which starts from nothing.
+    Link.FileErrorTrigger = Link.ErrorTrigger;
+    Link.FileErrorBaseline = 0;
+}
+
+void TFrmS_comm::BeginFileWatch()
+{
+    Link.FileWatch = true;
+    Link.FileFailed = Link.LineFailed;
+    Link.FileErrorTrigger = Link.ErrorTrigger;
+    Link.FileErrorBaseline = 0;
+    try {
+        if (Link.ErrorTrigger != 0)
+            Link.FileErrorBaseline = ApdComPort1->MatchCount(Link.ErrorTrigger);
+    } catch (const std::exception &) {
+        Link.FileErrorTrigger = 0; // a port that cannot count fails the file on its first send
+    }
+}
+
+void TFrmS_comm::EndFileWatch()
+{
+    Link.FileWatch = false;
+    Link.FileFailed = false;
+}
+
+bool TFrmS_comm::FileUploadFailed()
+{
+    if (!Link.FileWatch)
+        return Link.LineFailed;
+    if (Link.LineFailed)
+        Link.FileFailed = true;
+    if (!Link.FileFailed && Link.FileErrorTrigger != 0 &&
+        Link.FileErrorTrigger == Link.ErrorTrigger) {
+        try {
+            if (ApdComPort1->MatchCount(Link.FileErrorTrigger) != Link.FileErrorBaseline)
+                Link.FileFailed = true;
+        } catch (const std::exception &) {
+            // The count is gone with the port; the failing sends tell the rest.
+        }
+    }
+    return Link.FileFailed;
 }
 
 void TFrmS_comm::DataTriggerEnabled(bool on)

@@ -36,6 +36,7 @@ struct LinkState {
     uint16_t ErrorTrigger = 0;
     uint16_t OutFreeTrigger = 0;
     uint16_t OutUsedTrigger = 0;
+    uint16_t LineErrorTrigger = 0;
 
     // The characters the current handshake consumed while waiting for the prompt.
     std::string ReceivedText;
@@ -50,6 +51,17 @@ struct LinkState {
 
     bool UploadMode = false;   // the upload reply texts are in force
     bool StopTransfer = false; // end the running buffer upload after the block being queued
+
+    // The watch over one file, from its header to the end of its verification: the device's
+    // upload error text, or a line failure, in that time fails the file. The error trigger's
+    // match count is noted at the header, so a text whose delivery was lost still counts.
+    bool FileWatch = false;
+    bool FileFailed = false;
+    uint16_t FileErrorTrigger = 0;
+    uint32_t FileErrorBaseline = 0;
+
+    // The port reported that its line failed for good; cleared when the port is opened again.
+    bool LineFailed = false;
 };
 
 } // namespace loader

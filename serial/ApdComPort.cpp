@@ -871,6 +871,13 @@ void TApdCustomComPort::ArmStateTrigger(uint16_t handle, uint16_t value, bool ac
     Check(serial::ArmStateTrigger(PortHandle(), handle, value, activate));
 }
 
+uint32_t TApdCustomComPort::MatchCount(uint16_t handle)
+{
+    uint32_t count = 0;
+    Check(serial::MatchCount(PortHandle(), handle, count));
+    return count;
+}
+
 bool TApdCustomComPort::CTS()
 {
     return active_ && Check(TestCTS(portSlot_)) == 1;

@@ -222,6 +222,8 @@ class TApdCustomComPort : public TApdBaseComponent
     void DropTrigger(uint16_t handle);
     void ArmClockTrigger(uint16_t handle, int32_t ticks, bool activate);
     void ArmStateTrigger(uint16_t handle, uint16_t value, bool activate);
+    // How often a data trigger's text has matched, delivered or not.
+    uint32_t MatchCount(uint16_t handle);
 
     // Reads input until the text has arrived (true) or timeout ticks of 55 ms have passed
     // (false). Trigger events of this port are held meanwhile; with yield the GUI keeps

@@ -415,8 +415,10 @@ bool DataAndAvailStep(TPortAccess &access)
         if (!rec.MatchesPending) {
             const uint8_t c = rec.InRing[a];
             for (TDataTrigger &t : rec.Triggers.Data)
-                if (t.Handle && t.Length && !t.Matched && t.Feed(c))
+                if (t.Handle && t.Length && !t.Matched && t.Feed(c)) {
                     t.Matched = true;
+                    ++t.MatchCount;
+                }
         }
         rec.MatchesPending = false;
         for (const TDataTrigger &t : rec.Triggers.Data) {
@@ -1547,6 +1549,18 @@ int StatusTriggerKind(int port, uint16_t handle)
 {
     TPortAccess access(port);
     return access ? access->Triggers.StatusKindOf(handle) : 0;
+}
+
+int MatchCount(int port, uint16_t handle, uint32_t &count)
+{
+    TPortAccess access(port);
+    if (!access)
+        return ecBadHandle;
+    const int slot = access->Triggers.SlotOf(handle, hkData);
+    if (slot < 1 || slot > kDataSlots)
+        return ecBadTriggerHandle;
+    count = access->Triggers.Data[slot - 1].MatchCount;
+    return ecOK;
 }
 
 int SetOptionBits(int port, uint16_t bits)

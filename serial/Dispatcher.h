@@ -113,6 +113,8 @@ int ReinstateTriggers(int port, const TTriggerSnapshot &snapshot);
 int ResetTriggers(int port);
 // The status kind (1 to 5) behind a status trigger's handle, 0 for any other handle or port.
 int StatusTriggerKind(int port, uint16_t handle);
+// How often the data trigger's text has matched since it was added.
+int MatchCount(int port, uint16_t handle, uint32_t &count);
 
 // Options and delivery.
 int SetOptionBits(int port, uint16_t bits);

@@ -49,6 +49,9 @@ struct TDataTrigger {
     bool Matched = false;
     bool IgnoreCase = false;
     uint8_t Text[kMaxMatchLength + 1] = {};
+    // Completed matches since the trigger was added, counted by the dispatch thread whether or
+    // not their delivery reached anyone, so an owner can tell that its text came.
+    uint32_t MatchCount = 0;
 
     // Shows the trigger one received byte; true when it completes a match. Keeps up to Length
     // overlapping partial matches, starting at most one new one per byte.

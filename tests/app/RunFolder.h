@@ -63,6 +63,7 @@ class RunFolder
     std::string MaskedLog() const;
 
     void StopDevice() { devsim_.reset(); }
+    pid_t DevicePid() const { return devsim_ ? devsim_->Pid() : -1; }
 
   private:
     std::unique_ptr<testsupport::DevsimProcess> devsim_;

@@ -34,7 +34,8 @@ std::vector<std::string> Entries(const QComboBox &box)
     return entries;
 }
 
-const TTriggerCount ArmedSet{2, 2, 0}; // prompt and error, output free and output used
+// Prompt and error; output free, output used and line error.
+const TTriggerCount ArmedSet{2, 3, 0};
 
 } // namespace
 
@@ -238,27 +239,77 @@ INSTANTIATE_TEST_SUITE_P(
         CommPortCase{"TooLarge", "[RS232Settings]\nComm Port=COM70000\n", 0, 1, "COM1", false}),
     linktest::ByName());
 
-TEST_F(LinkTest, TooLongTriggerTextReportsOpenErrorWithPortLeftOpen)
+namespace
 {
-    AddPort(1);
-    WriteIni("[RS232Settings]\nComm Port=COM1\n[Trigger]\nError=0123456789012345678901\n");
-    loader::TFrmS_comm &form = Create();
-    EXPECT_EQ(calls.calls, std::vector<std::string>{"ComBtn off"});
-    EXPECT_EQ(Shown(), std::vector<std::string>{"Error: Error Opening Selected Comm Port !"});
-    EXPECT_TRUE(ComPort().Open());
-    EXPECT_EQ(TriggersOf(ComPort()), (TTriggerCount{1, 0, 0}));
-    EXPECT_EQ(form.Link.ErrorTrigger, 0);
-    EXPECT_EQ(form.Link.OutFreeTrigger, 0);
 
-    // A later save drops only what this dialog armed, and reports the same failure again.
-    boxes.Clear();
-    calls.calls.clear();
-    form.SaveRs232Ini();
-    EXPECT_EQ(calls.calls, std::vector<std::string>{"ComBtn off"});
-    EXPECT_EQ(TriggersOf(ComPort()), (TTriggerCount{1, 0, 0}));
+struct TriggerTextCase {
+    const char *name;
+    const char *line; // in section "Trigger"
+    std::string loader::LinkState::*field;
+    std::string expected;
+    std::vector<std::string> shown;
+};
+
+class TriggerText : public LinkTest, public ::testing::WithParamInterface<TriggerTextCase>
+{
+};
+
+std::string Refused(const std::string &key, const std::string &fault, const std::string &fallback)
+{
+    return "Error: Trigger text \"" + key + "\" in section \"Trigger\" of loader.ini " + fault +
+           "; the default \"" + fallback + "\" is used instead.";
 }
 
-TEST_F(LinkTest, SaveWritesChoicesAndReopensWithExactlyTheFourTriggers)
+const std::string TooLong = "is longer than 21 characters";
+
+} // namespace
+
+TEST_P(TriggerText, UnmatchableTextIsRefusedAndThePortStaysUsable)
+{
+    const TriggerTextCase &c = GetParam();
+    AddPort(1);
+    WriteIni(std::string("[RS232Settings]\nComm Port=COM1\n[Trigger]\n") + c.line + "\n");
+    loader::TFrmS_comm &form = Create();
+    EXPECT_EQ(form.Link.*c.field, c.expected);
+    EXPECT_EQ(Shown(), c.shown);
+    EXPECT_EQ(calls.calls, std::vector<std::string>{"ComBtn on"});
+    EXPECT_EQ(TriggersOf(ComPort()), ArmedSet);
+    // The upload texts are armed only for a run; they must be armable too.
+    EXPECT_NO_THROW(form.SetUploadMode(true));
+    EXPECT_EQ(TriggersOf(ComPort()), ArmedSet);
+    EXPECT_NE(Ini().find(c.line), std::string::npos); // the section is never rewritten
+}
+
+INSTANTIATE_TEST_SUITE_P(Link, TriggerText,
+                         ::testing::Values(TriggerTextCase{"ErrorTooLong",
+                                                           "Error=0123456789012345678901",
+                                                           &loader::LinkState::ErrorText,
+                                                           "?",
+                                                           {Refused("Error", TooLong, "?")}},
+                                           TriggerTextCase{"ULPromptTooLong",
+                                                           "UL Prompt=Ready for the next block >",
+                                                           &loader::LinkState::ULPromptText,
+                                                           ">",
+                                                           {Refused("UL Prompt", TooLong, ">")}},
+                                           TriggerTextCase{"PromptEmpty",
+                                                           "Prompt=",
+                                                           &loader::LinkState::PromptText,
+                                                           "#",
+                                                           {Refused("Prompt", "is empty", "#")}},
+                                           TriggerTextCase{
+                                               "ULErrorBlank",
+                                               "UL Error=   ",
+                                               &loader::LinkState::ULErrorText,
+                                               "ERR",
+                                               {Refused("UL Error", "is empty", "ERR")}},
+                                           TriggerTextCase{"PromptOfTheLongestLength",
+                                                           "Prompt=012345678901234567890",
+                                                           &loader::LinkState::PromptText,
+                                                           "012345678901234567890",
+                                                           {}}),
+                         linktest::ByName());
+
+TEST_F(LinkTest, SaveWritesChoicesAndReopensWithExactlyTheArmedSet)
 {
     AddPort(1);
     AddPort(3);

@@ -376,7 +376,7 @@ TEST_F(Transfer, FlushAllDiscardsBothDirections)
 TEST_F(Transfer, ModeSwitchReplacesTheDataTriggers)
 {
     loader::TFrmS_comm &form = Start("50", false);
-    const TTriggerCount armed{2, 2, 0};
+    const TTriggerCount armed{2, 3, 0};
     // The prompt handler empties the reply buffer; a stale one shows when it ran.
     auto promptSeen = [&](const std::string &text) {
         form.Link.ReceivedText = "stale";
@@ -393,7 +393,7 @@ TEST_F(Transfer, ModeSwitchReplacesTheDataTriggers)
     EXPECT_TRUE(calls.calls.empty());
 
     form.DataTriggerEnabled(false);
-    EXPECT_EQ(TriggersOf(ComPort()), (TTriggerCount{0, 2, 0}));
+    EXPECT_EQ(TriggersOf(ComPort()), (TTriggerCount{0, 3, 0}));
     Port(1).Write("ERR>");
     ASSERT_TRUE(WaitUntil([&] { return ComPort().InputCount() == 4; }));
     Settle();
@@ -423,4 +423,87 @@ TEST_F(Transfer, ModeSwitchOnAClosedPortOnlyChangesTheTexts)
     EXPECT_TRUE(form.Link.UploadMode);
     EXPECT_EQ(form.Link.CurrentPrompt, ">");
     EXPECT_EQ(form.Link.CurrentError, "ERR");
+}
+
+namespace
+{
+
+struct LineFailureCase {
+    const char *name;
+    bool uploadMode;
+    bool transfer;  // a buffer upload runs
+    bool fileWatch; // a file lies between its header and the end of its verification
+    uint16_t error;
+    std::vector<std::string> calls;
+    bool failed;
+};
+
+class LineFailure : public Transfer, public ::testing::WithParamInterface<LineFailureCase>
+{
+};
+
+} // namespace
+
+TEST_P(LineFailure, EndsWhatIsUnderWayAtOnceAndTheSettingsReopenThePort)
+{
+    const LineFailureCase &c = GetParam();
+    loader::TFrmS_comm &form = Start("50", c.uploadMode);
+    Port(1).SetPace(9600);
+    auto buffer = std::make_unique<std::vector<uint8_t>>(Pattern(20000));
+    if (c.fileWatch)
+        form.BeginFileWatch();
+    if (c.transfer) {
+        form.SendBuffer(buffer->data(), static_cast<int32_t>(buffer->size()));
+        ASSERT_TRUE(WaitUntil([&] { return !calls.progress.empty(); }));
+    }
+    // What the port delivers when its line-error trigger fires.
+    ComPort().OnTriggerLineError(ComPort(), c.error, false);
+    EXPECT_EQ(calls.calls, c.calls); // at once: no drain is waited for
+    EXPECT_EQ(form.FileUploadFailed(), c.failed);
+
+    // The buffer is the loader's again; no block may be taken from it any more.
+    const std::size_t blocks = calls.progress.size();
+    buffer.reset();
+    Settle();
+    EXPECT_EQ(calls.progress.size(), blocks);
+    EXPECT_EQ(calls.calls, c.calls);
+
+    // A handshake on a failed line ends at once, whatever is still in the input.
+    Port(1).Write(form.Link.CurrentPrompt);
+    std::string reply;
+    form.SendInitCmd("\r", reply);
+    EXPECT_EQ(reply, c.failed ? "ERROR" : "OK");
+
+    form.EndFileWatch();
+    form.SaveRs232Ini();
+    EXPECT_FALSE(form.FileUploadFailed());
+    EXPECT_EQ(TriggersOf(ComPort()), (TTriggerCount{2, 3, 0}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Link, LineFailure,
+    ::testing::Values(
+        LineFailureCase{"DuringATransfer", true, true, true, serial::ceIoError, {"ULError"}, true},
+        LineFailureCase{
+            "WhileAFileIsChecked", true, false, true, serial::ceIoError, {"ULError"}, true},
+        LineFailureCase{
+            "BetweenFilesOfARun", true, false, false, serial::ceIoError, {"ULError"}, true},
+        LineFailureCase{"OutsideARun", false, false, false, serial::ceIoError, {}, true},
+        LineFailureCase{"ParityErrorOnAFile", true, false, true, serial::ceRxParity, {}, false}),
+    linktest::ByName());
+
+TEST_F(Transfer, OtherLineErrorsAreIgnoredAndWatchedForAgain)
+{
+    Start("50");
+    int seen = 0;
+    const auto handler = ComPort().OnTriggerLineError;
+    ComPort().OnTriggerLineError = [&](serial::TApdCustomComPort &port, uint16_t error, bool brk) {
+        ++seen;
+        handler(port, error, brk);
+    };
+    for (int n = 1; n <= 2; ++n) {
+        Port(1).RaiseLineError(serial::ceFrame);
+        EXPECT_TRUE(WaitUntil([&] { return seen == n; })) << n;
+    }
+    EXPECT_TRUE(calls.calls.empty());
 }

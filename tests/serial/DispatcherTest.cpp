@@ -6,11 +6,11 @@
 #include "serial/Dispatcher.h"
 #include "serial/ErrorCodes.h"
 #include "serial/SimulatedDevice.h"
-#include "tests/support/Wait.h"
 #include "tests/support/SimulatedPort.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ThreadMessageTarget.h"
 #include "tests/support/TriggerRecorder.h"
+#include "tests/support/Wait.h"
 
 #include <atomic>
 #include <fstream>
@@ -297,6 +297,23 @@ TEST(DispatcherData, UnreadAvailBytesDoNotHoldBackTheMatchBehindThem)
     const int p = sim.Port;
     EXPECT_EQ(recorder.Messages()[0], Msg(MsgTriggerAvail, 2, 0, p));
     EXPECT_EQ(recorder.Messages()[1], Msg(MsgTriggerData, static_cast<uintptr_t>(err), 3, p));
+}
+
+TEST(DispatcherData, MatchesAreCountedWhetherOrNotAnyoneTakesTheirDelivery)
+{
+    SimulatedPort sim;
+    ASSERT_EQ(sim.OpenResult, ecOK);
+    const int err = AddMatchTrigger(sim.Port, "ERR", true);
+    const int prompt = AddMatchTrigger(sim.Port, ">", false);
+    ASSERT_GT(err, 0);
+    ASSERT_GT(prompt, 0);
+    sim.Far.Write("err x ERR");
+    uint32_t count = 0;
+    EXPECT_TRUE(WaitUntil([&] { return MatchCount(sim.Port, err, count) == ecOK && count == 2; }))
+        << count;
+    EXPECT_EQ(MatchCount(sim.Port, prompt, count), ecOK);
+    EXPECT_EQ(count, 0u);
+    EXPECT_EQ(MatchCount(sim.Port, kAvailHandle, count), ecBadTriggerHandle);
 }
 
 TEST(DispatcherData, ConsumingReadsStopAfterAvailUntilMoreDataComes)

@@ -20,6 +20,8 @@ class DevsimProcess
     DevsimProcess &operator=(const DevsimProcess &) = delete;
 
     const std::string &LinkPath() const { return linkPath_; }
+    // For tests that freeze the device (SIGSTOP) and let it go on (SIGCONT).
+    pid_t Pid() const { return pid_; }
 
     // Sends SIGTERM and waits. Returns the exit status, or -1 when it did not exit normally.
     int Stop();
