@@ -5,6 +5,7 @@
 #include "serial/MessageTarget.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <new>
@@ -98,15 +99,19 @@ int RefreshStatus(TPortRecord &rec)
     return errors;
 }
 
+// Bytes not yet on the wire: the output ring and what the driver still holds (the device
+// status counts both), so "drained" means the bytes left the machine.
 uint16_t OutputCountOf(TPortRecord &rec)
 {
     RefreshStatus(rec);
-    return static_cast<uint16_t>(std::min<uint32_t>(rec.Status.OutQueue, rec.OutSize));
+    return static_cast<uint16_t>(std::min<uint32_t>(rec.Status.OutQueue, 0xFFFF));
 }
 
+// Room in the output ring alone: a block fits there whatever the driver still holds.
 uint16_t OutputRoomOf(TPortRecord &rec)
 {
-    return static_cast<uint16_t>(rec.OutSize - OutputCountOf(rec));
+    RefreshStatus(rec);
+    return static_cast<uint16_t>(rec.OutSize - std::min(rec.OutputUsed(), rec.OutSize));
 }
 
 bool ReadsProvisionally(const TPortRecord &rec)
@@ -501,7 +506,8 @@ bool StatusCheck(TPortAccess &access)
             fire = (((t.Value & 0xFF) ^ rec.ModemShadow) & (t.Value >> 8)) != 0;
             break;
         case StatusLineError:
-            fire = (rec.LineErrors & t.Value) != 0;
+            // A failed line is a line error whatever the mask: it is the one that matters most.
+            fire = (rec.LineErrors & (t.Value | ceIoError)) != 0;
             break;
         case StatusOutFree:
             count = OutputRoomOf(rec);
@@ -853,13 +859,48 @@ void ResetOutputRing(TPortRecord &port)
 
 void FlushOutputRing(TPortRecord &port)
 {
-    if (port.OutputRunning) {
+    // An output thread that has ended (or is ending: a stop or a line failure) cannot
+    // acknowledge; the ring is then emptied here.
+    if (port.OutputRunning && !port.IoStop) {
         port.FlushAck.Reset();
         port.FlushOutput.Set();
-        if (port.FlushAck.Wait(2 * kSendLimitMs))
+        if (Event::WaitAny({&port.FlushAck, &port.IoStopEvent}, 2 * kSendLimitMs) == 0)
             return;
     }
     ResetOutputRing(port);
+}
+
+bool IsLineFailure(int error)
+{
+    switch (error) {
+    case EIO:
+    case ENXIO:
+    case EPIPE:
+    case ENODEV:
+    case EBADF:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void FailLine(TPortRecord &port, int error)
+{
+    {
+        std::lock_guard lock(port.Lock);
+        if (port.LineFailed)
+            return;
+        port.LastSystemError = error != 0 ? error : EIO;
+        port.LineFailed = true;
+        port.LineErrors |= ceIoError;
+        port.OutHead = port.OutTail = 0;
+        port.OutFull = false;
+        ++port.OutGeneration;
+        ++port.OutActivity;
+    }
+    port.IoStop = true;
+    port.IoStopEvent.Set();
+    port.TriggerWake.Set();
 }
 
 void AcknowledgeFlush(TPortRecord &port)
@@ -1070,13 +1111,23 @@ int TakeLineError(int port)
         uint32_t bit;
         int code;
     } kOrder[] = {{ceRxOver, 1}, {ceOverrun, 2}, {ceRxParity, 3}, {ceFrame, 4}, {ceBreak, 9}};
+    // A failed line stays reported (ceIoError beside the code) until the port closes.
+    const int failed = (access->LineErrors & ceIoError) ? static_cast<int>(ceIoError) : 0;
     for (const auto &entry : kOrder) {
         if (access->LineErrors & entry.bit) {
             access->LineErrors &= ~(ceRxOver | ceOverrun | ceRxParity | ceFrame);
-            return entry.code;
+            return entry.code | failed;
         }
     }
-    return 0;
+    return failed;
+}
+
+int LineFailure(int port)
+{
+    TPortAccess access(port);
+    if (!access)
+        return ecBadHandle;
+    return access->LineFailed ? access->LastSystemError.load() : 0;
 }
 
 int TestBreak(int port)
@@ -1172,9 +1223,10 @@ int SendBytes(int port, const uint8_t *data, uint16_t count)
     if (count == 0)
         return ecOK;
     TPortRecord &rec = *access;
-    RefreshStatus(rec);
-    const uint32_t waiting = std::min<uint32_t>(rec.Status.OutQueue, rec.OutSize);
-    const uint32_t room = rec.OutSize - waiting;
+    // Bytes queued on a failed line could never leave.
+    if (rec.LineFailed)
+        return ecPutBlockFail;
+    const uint32_t room = OutputRoomOf(rec);
     if (room < count)
         return ecOutputBufferTooSmall;
     const int written = rec.Routines.Write(rec.DeviceHandle, data, count);
@@ -1665,9 +1717,10 @@ int InspectPort(int port, TPortView &view)
     if (!access)
         return ecBadHandle;
     const TPortRecord &rec = *access;
-    view = TPortView{rec.InHead,     rec.InTail,      rec.InputFull,    rec.OutHead,
-                     rec.OutTail,    rec.OutFull,     rec.ScanPosition, rec.Options,
-                     rec.LineErrors, rec.ModemShadow, rec.DeviceHandle, rec.EventRunning};
+    view = TPortView{rec.InHead,       rec.InTail,      rec.InputFull,    rec.OutHead,
+                     rec.OutTail,      rec.OutFull,     rec.ScanPosition, rec.Options,
+                     rec.LineErrors,   rec.ModemShadow, rec.DeviceHandle, rec.EventRunning,
+                     rec.OutputRunning};
     return ecOK;
 }
 

@@ -4,6 +4,7 @@
 #include "serial/ErrorCodes.h"
 #include "serial/PortRecord.h"
 
+#include <algorithm>
 #include <asm/ioctls.h>
 #include <cerrno>
 #include <cstring>
@@ -221,6 +222,14 @@ void DriveLine(int fd, int bit, bool on)
     ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bit);
 }
 
+// The kernel keeps a pseudo terminal's exclusive mark while its master is open, so every later
+// open by a user without CAP_SYS_ADMIN would fail with EBUSY: clear it before letting go.
+int CloseExclusive(int fd)
+{
+    ioctl(fd, TIOCNXCL);
+    return close(fd);
+}
+
 int PosixOpen(const std::string &name, int &platformError)
 {
     const std::string path = DevicePathFor(name);
@@ -254,7 +263,7 @@ int PosixOpen(const std::string &name, int &platformError)
 
     auto record = std::shared_ptr<THandleRecord>(new (std::nothrow) THandleRecord);
     if (!record) {
-        close(fd);
+        CloseExclusive(fd);
         return ecOutOfMemory;
     }
     record->Fd = fd;
@@ -307,7 +316,7 @@ int PosixClose(int handle)
         gHandles.erase(it);
     }
     std::lock_guard guard(record->Mutex);
-    const int result = close(record->Fd) == 0 ? 0 : -1;
+    const int result = CloseExclusive(record->Fd) == 0 ? 0 : -1;
     record->Fd = -1;
     return result;
 }
@@ -403,8 +412,13 @@ int PosixStatus(int handle, TDeviceStatus &status)
         }
         return 0;
     });
+    // Bytes the kernel still holds for the line count as waiting output, except on a failed
+    // line where they can never leave.
+    int driverQueue = 0;
+    if (!port->LineFailed)
+        WithFd(handle, 0, [&](THandleRecord &r) { return ioctl(r.Fd, TIOCOUTQ, &driverQueue); });
     std::lock_guard lock(port->Lock);
-    status.OutQueue = port->OutputUsed();
+    status.OutQueue = port->OutputUsed() + static_cast<uint32_t>(std::max(driverQueue, 0));
     return static_cast<int>(status.Errors);
 }
 
@@ -489,7 +503,8 @@ bool InputStalled(TPortRecord &port, int fd)
 // Waits for device events and hands each to the dispatch thread, one at a time. Data wakes it
 // at once; modem lines and error counters are sampled every 50 ms. While the input ring is
 // full the descriptor is not watched for data (it would stay readable), and data still waiting
-// is offered again at every sample instead.
+// is offered again at every sample instead. A hang-up or an error on the descriptor fails the
+// line (after the data that came with it was handed over) and ends the thread.
 void PosixEventThread(TPortRecord &port)
 {
     const int handle = port.DeviceHandle;
@@ -524,6 +539,8 @@ void PosixEventThread(TPortRecord &port)
                 word |= evRxChar;
             // The device went away (a hang-up, an unplugged adapter): no more events.
             vanished = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+            if (vanished && word == 0)
+                break;
         } else if (stalled) {
             int waiting = 0;
             if (ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0)
@@ -546,6 +563,8 @@ void PosixEventThread(TPortRecord &port)
             break;
         stalled = InputStalled(port, fd);
     }
+    if (vanished && !port.IoStop && !port.Stop)
+        FailLine(port, EIO);
 }
 
 void RaiseOutputPriority()
@@ -555,6 +574,12 @@ void RaiseOutputPriority()
 }
 
 enum class TDrainEnd { Empty, Flushed, Stopped };
+
+TDrainEnd Failed(TPortRecord &port, int error)
+{
+    FailLine(port, error);
+    return TDrainEnd::Stopped;
+}
 
 TDrainEnd AckFlush(TPortRecord &port)
 {
@@ -604,11 +629,16 @@ TDrainEnd Drain(TPortRecord &port, THandleRecord &record, int fd)
             continue;
         }
         const ssize_t n = write(fd, span.Ring->data() + span.Start, span.Length);
+        const int error = n < 0 ? errno : 0;
         if (n > 0) {
             CompleteOutputSpan(port, span, static_cast<uint16_t>(n));
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (n < 0 && error == EINTR)
+            continue;
+        if (IsLineFailure(error))
+            return Failed(port, error);
+        if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
             short revents = 0;
             const int woke =
                 WaitEventsOrFd({&port.FlushOutput, &port.IoStopEvent, &port.StopEvent}, fd, POLLOUT,
@@ -617,10 +647,11 @@ TDrainEnd Drain(TPortRecord &port, THandleRecord &record, int fd)
                 return AckFlush(port);
             if (woke == 1 || woke == 2)
                 return TDrainEnd::Stopped;
-            if (woke == 3 && !(revents & (POLLERR | POLLHUP | POLLNVAL)))
-                continue;
+            if (woke == 3 && (revents & (POLLERR | POLLHUP | POLLNVAL)))
+                return Failed(port, (revents & POLLNVAL) ? EBADF : EIO);
+            continue;
         }
-        // The device refused the write: try again after a pause rather than spinning.
+        // Any other refusal may pass: try again after a pause rather than spinning.
         if (const TDrainEnd end = PauseOutput(port, kRetryPauseMs); end != TDrainEnd::Empty)
             return end;
     }

@@ -5,6 +5,7 @@
 #include "serial/PortRecord.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -37,6 +38,10 @@ struct TSimLine {
     bool Break = false;
     uint16_t Options = 0;
     TLineState State;
+    bool HungUp = false;     // the line went away; opens fail until it is back
+    int WriteErrno = 0;      // device writes fail with this (transient ones only hold the output)
+    size_t DriverBuffer = 0; // what the driver takes ahead of the line (0: nothing)
+    std::deque<uint8_t> DriverQueue;          // bytes the driver holds for the line
     Event EventWake{Event::Mode::AutoReset};  // the port's event thread
     Event OutputWake{Event::Mode::AutoReset}; // the port's output thread (lines or pace moved)
 
@@ -89,6 +94,10 @@ int SimOpen(const std::string &name, int &platformError)
     }
     TSimLine &line = *it->second;
     std::lock_guard lineGuard(line.Mutex);
+    if (line.HungUp) {
+        platformError = peFileNotFound;
+        return -1;
+    }
     if (line.Open) {
         platformError = peAccessDenied;
         return -1;
@@ -115,6 +124,7 @@ int SimClose(int handle)
     std::lock_guard guard(line->Mutex);
     line->Open = false;
     line->Dtr = line->Rts = false;
+    line->DriverQueue.clear();
     return 0;
 }
 
@@ -181,7 +191,10 @@ int SimFlush(int handle, int which)
         if (!port)
             return ecNotOpen;
         FlushOutputRing(*port);
-        return 0;
+        return WithLine(handle, ecNotOpen, [](TSimLine &line) {
+            line.DriverQueue.clear();
+            return 0;
+        });
     }
     return WithLine(handle, ecNotOpen, [](TSimLine &line) {
         line.Rx.clear();
@@ -195,14 +208,17 @@ int SimStatus(int handle, TDeviceStatus &status)
     if (!port)
         return ecNotOpen;
     status = TDeviceStatus{};
+    uint32_t driverQueue = 0;
     WithLine(handle, 0, [&](TSimLine &line) {
         status.Errors = line.Errors;
         status.InQueue = static_cast<uint32_t>(line.Rx.size());
         line.Errors = 0;
+        driverQueue = static_cast<uint32_t>(line.DriverQueue.size());
         return 0;
     });
     std::lock_guard lock(port->Lock);
-    status.OutQueue = port->OutputUsed();
+    // What the driver holds of a failed line never leaves.
+    status.OutQueue = port->OutputUsed() + (port->LineFailed ? 0 : driverQueue);
     return static_cast<int>(status.Errors);
 }
 
@@ -274,7 +290,8 @@ bool InputFull(TPortRecord &port)
 
 // Hands each batch of far-end activity to the dispatch thread. Bytes still waiting in the line
 // after a batch was processed are offered again at once, or every 50 ms while the input ring is
-// full, so they are never stranded and a full ring costs no busy loop.
+// full, so they are never stranded and a full ring costs no busy loop. A hang-up fails the line
+// after the bytes that came before it were handed over.
 void SimEventThread(TPortRecord &port)
 {
     const std::shared_ptr<TSimLine> line = LineOf(port.DeviceHandle);
@@ -292,12 +309,18 @@ void SimEventThread(TPortRecord &port)
         if (woke == 1 || woke == 2)
             break;
         uint32_t word = 0;
+        bool hungUp = false;
         {
             std::lock_guard guard(line->Mutex);
             word = line->PendingEvents;
             line->PendingEvents = 0;
             if (!line->Rx.empty())
                 word |= evRxChar;
+            hungUp = line->HungUp;
+        }
+        if (hungUp && (word & evRxChar) == 0) {
+            FailLine(port, EIO);
+            break;
         }
         if (word == 0)
             continue;
@@ -309,11 +332,11 @@ void SimEventThread(TPortRecord &port)
             break;
         ringFull = InputFull(port);
         std::lock_guard guard(line->Mutex);
-        leftOver = !line->Rx.empty();
+        leftOver = !line->Rx.empty() || line->HungUp;
     }
 }
 
-enum class TDrainEnd { Empty, Flushed, Stopped };
+enum class TDrainEnd { Empty, Flushed, Stopped, Again };
 
 // Waits for a flush, a stop or a line change. Empty means a line change or the time-out.
 TDrainEnd WaitOnOutput(TPortRecord &port, TSimLine &line, std::chrono::microseconds limit)
@@ -331,10 +354,87 @@ TDrainEnd WaitOnOutput(TPortRecord &port, TSimLine &line, std::chrono::microseco
     }
 }
 
-// Moves the output ring onto the line. Each span taken from the ring is one device write; a
-// paced line takes it a few bytes at a time (never more than 2 ms of line time ahead), and a
-// line held by flow control takes nothing until released, flushed or stopped.
-TDrainEnd Drain(TPortRecord &port, TSimLine &line, SteadyClock::time_point &lineFreeAt)
+// What the line does to the output now.
+struct TLineCondition {
+    int Failure = 0;   // the errno that fails the line (a hang-up is EIO), 0 when none
+    bool Held = false; // flow control or a transient write error holds the output
+    uint32_t Baud = 0;
+};
+
+TLineCondition ConditionOf(TSimLine &line)
+{
+    std::lock_guard guard(line.Mutex);
+    TLineCondition c;
+    c.Failure = line.HungUp ? EIO : IsLineFailure(line.WriteErrno) ? line.WriteErrno : 0;
+    c.Held = line.HeldLocked() || line.WriteErrno != 0;
+    c.Baud = line.PaceBaud;
+    return c;
+}
+
+// How many of wanted bytes a line at baud takes now (never more than 2 ms of line time ahead);
+// 0 with wait set when it must wait first.
+size_t PacedTake(uint32_t baud, size_t wanted, SteadyClock::time_point &lineFreeAt,
+                 std::chrono::microseconds &wait)
+{
+    if (baud == 0)
+        return wanted;
+    const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / baud);
+    const auto window = std::max<std::chrono::nanoseconds>(kPaceWindow, byteTime);
+    const auto now = SteadyClock::now();
+    if (lineFreeAt < now)
+        lineFreeAt = now;
+    const auto ahead = lineFreeAt - now;
+    if (ahead >= window) {
+        wait = std::chrono::duration_cast<std::chrono::microseconds>(ahead - window) +
+               std::chrono::microseconds(1);
+        return 0;
+    }
+    const auto fits = (window - ahead + byteTime - std::chrono::nanoseconds(1)) / byteTime;
+    const size_t take = std::min<size_t>(wanted, static_cast<size_t>(std::max<long long>(1, fits)));
+    lineFreeAt += byteTime * static_cast<long long>(take);
+    return take;
+}
+
+void PutOnLine(TSimLine &line, const uint8_t *bytes, size_t count)
+{
+    {
+        std::lock_guard guard(line.Mutex);
+        line.Sent.append(reinterpret_cast<const char *>(bytes), count);
+        line.TotalSent += count;
+    }
+    line.SentChanged.notify_all();
+}
+
+// The checks before each step of a drain: a flush, a stop, a failed line, or output held (which
+// waits for a line change and then says Again). Empty means go on.
+TDrainEnd StepAllowed(TPortRecord &port, TSimLine &line, TLineCondition &c)
+{
+    if (port.FlushOutput.Claim()) {
+        AcknowledgeFlush(port);
+        return TDrainEnd::Flushed;
+    }
+    if (port.IoStop || port.Stop)
+        return TDrainEnd::Stopped;
+    c = ConditionOf(line);
+    if (c.Failure != 0) {
+        {
+            std::lock_guard guard(line.Mutex);
+            line.DriverQueue.clear();
+        }
+        FailLine(port, c.Failure);
+        return TDrainEnd::Stopped;
+    }
+    if (c.Held) {
+        const TDrainEnd end = WaitOnOutput(port, line, std::chrono::microseconds(-1));
+        return end == TDrainEnd::Empty ? TDrainEnd::Again : end;
+    }
+    return TDrainEnd::Empty;
+}
+
+// Moves the output ring straight onto the line. Each span taken from the ring is one device
+// write; a paced line takes it a few bytes at a time, and a held line takes nothing until
+// released, flushed or stopped.
+TDrainEnd DrainDirect(TPortRecord &port, TSimLine &line, SteadyClock::time_point &lineFreeAt)
 {
     TOutputSpan span;
     while (TakeOutputSpan(port, span)) {
@@ -344,61 +444,89 @@ TDrainEnd Drain(TPortRecord &port, TSimLine &line, SteadyClock::time_point &line
         }
         uint16_t done = 0;
         while (done < span.Length) {
-            if (port.FlushOutput.Claim()) {
-                AcknowledgeFlush(port);
-                return TDrainEnd::Flushed;
-            }
-            if (port.IoStop || port.Stop)
-                return TDrainEnd::Stopped;
-            bool held = false;
-            uint32_t baud = 0;
-            {
-                std::lock_guard guard(line.Mutex);
-                held = line.HeldLocked();
-                baud = line.PaceBaud;
-            }
-            const auto infinite = std::chrono::microseconds(-1);
-            if (held) {
-                if (const TDrainEnd end = WaitOnOutput(port, line, infinite);
-                    end != TDrainEnd::Empty)
+            TLineCondition c;
+            const TDrainEnd step = StepAllowed(port, line, c);
+            if (step == TDrainEnd::Again)
+                continue;
+            if (step != TDrainEnd::Empty)
+                return step;
+            auto wait = std::chrono::microseconds(0);
+            const size_t take = PacedTake(c.Baud, span.Length - done, lineFreeAt, wait);
+            if (take == 0) {
+                if (const TDrainEnd end = WaitOnOutput(port, line, wait); end != TDrainEnd::Empty)
                     return end;
                 continue;
             }
-            uint16_t take = static_cast<uint16_t>(span.Length - done);
-            if (baud != 0) {
-                const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / baud);
-                const auto window = std::max<std::chrono::nanoseconds>(kPaceWindow, byteTime);
-                const auto now = SteadyClock::now();
-                if (lineFreeAt < now)
-                    lineFreeAt = now;
-                const auto ahead = lineFreeAt - now;
-                if (ahead >= window) {
-                    const auto wait =
-                        std::chrono::duration_cast<std::chrono::microseconds>(ahead - window) +
-                        std::chrono::microseconds(1);
-                    if (const TDrainEnd end = WaitOnOutput(port, line, wait);
-                        end != TDrainEnd::Empty)
-                        return end;
-                    continue;
-                }
-                const auto fits =
-                    (window - ahead + byteTime - std::chrono::nanoseconds(1)) / byteTime;
-                take =
-                    static_cast<uint16_t>(std::min<long long>(take, std::max<long long>(1, fits)));
-                lineFreeAt += byteTime * take;
-            }
-            {
-                std::lock_guard guard(line.Mutex);
-                line.Sent.append(
-                    reinterpret_cast<const char *>(span.Ring->data()) + span.Start + done, take);
-                line.TotalSent += take;
-            }
-            line.SentChanged.notify_all();
+            PutOnLine(line, span.Ring->data() + span.Start + done, take);
             done = static_cast<uint16_t>(done + take);
             CompleteOutputSpan(port, span, done);
         }
     }
     return TDrainEnd::Empty;
+}
+
+// With a driver buffer: a device write hands the driver what fits at once (the ring tail moves
+// then), and the line takes from the driver at its pace, like a kernel's tty output queue.
+TDrainEnd DrainThroughDriver(TPortRecord &port, TSimLine &line, SteadyClock::time_point &lineFreeAt)
+{
+    for (;;) {
+        TLineCondition c;
+        const TDrainEnd step = StepAllowed(port, line, c);
+        if (step == TDrainEnd::Again)
+            continue;
+        if (step != TDrainEnd::Empty)
+            return step;
+        TOutputSpan span;
+        if (TakeOutputSpan(port, span)) {
+            size_t accepted = 0;
+            {
+                std::lock_guard guard(line.Mutex);
+                const size_t room =
+                    line.DriverBuffer - std::min(line.DriverBuffer, line.DriverQueue.size());
+                accepted = std::min<size_t>(room, span.Length);
+                const uint8_t *from = span.Ring->data() + span.Start;
+                line.DriverQueue.insert(line.DriverQueue.end(), from, from + accepted);
+                if (accepted > 0)
+                    line.WriteSizes.push_back(accepted);
+            }
+            CompleteOutputSpan(port, span, static_cast<uint16_t>(accepted));
+        }
+        std::vector<uint8_t> chunk;
+        auto wait = std::chrono::microseconds(0);
+        {
+            std::lock_guard guard(line.Mutex);
+            if (line.DriverQueue.empty())
+                return TDrainEnd::Empty;
+            const size_t take = PacedTake(c.Baud, line.DriverQueue.size(), lineFreeAt, wait);
+            chunk.assign(line.DriverQueue.begin(), line.DriverQueue.begin() + take);
+            line.DriverQueue.erase(line.DriverQueue.begin(), line.DriverQueue.begin() + take);
+        }
+        if (chunk.empty()) {
+            if (const TDrainEnd end = WaitOnOutput(port, line, wait); end != TDrainEnd::Empty)
+                return end;
+            continue;
+        }
+        PutOnLine(line, chunk.data(), chunk.size());
+        // The driver queue counts as waiting output: its shrinking may let a trigger fire.
+        port.TriggerWake.Set();
+    }
+}
+
+// Drains until the ring (and the driver queue) are empty, whichever way the line is set up now.
+TDrainEnd Drain(TPortRecord &port, TSimLine &line, SteadyClock::time_point &lineFreeAt)
+{
+    for (;;) {
+        bool driver = false;
+        {
+            std::lock_guard guard(line.Mutex);
+            driver = line.DriverBuffer > 0 || !line.DriverQueue.empty();
+        }
+        const TDrainEnd end = driver ? DrainThroughDriver(port, line, lineFreeAt)
+                                     : DrainDirect(port, line, lineFreeAt);
+        TOutputSpan span;
+        if (end != TDrainEnd::Empty || !TakeOutputSpan(port, span))
+            return end;
+    }
 }
 
 void SimOutputThread(TPortRecord &port)
@@ -436,6 +564,36 @@ TSimulatedDevice::~TSimulatedDevice()
     const auto it = gByName.find(line_->Name);
     if (it != gByName.end() && it->second == line_)
         gByName.erase(it);
+}
+
+void TSimulatedDevice::SetDriverBuffer(size_t bytes)
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->DriverBuffer = bytes;
+    line_->OutputWake.Set();
+}
+
+void TSimulatedDevice::Hangup()
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->HungUp = true;
+    line_->EventWake.Set();
+    line_->OutputWake.Set();
+}
+
+void TSimulatedDevice::FailWrites(int error)
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->WriteErrno = error;
+    line_->OutputWake.Set();
+}
+
+void TSimulatedDevice::Reconnect()
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->HungUp = false;
+    line_->WriteErrno = 0;
+    line_->OutputWake.Set();
 }
 
 void TSimulatedDevice::SetPace(uint32_t baud)

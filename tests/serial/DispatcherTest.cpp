@@ -6,13 +6,15 @@
 #include "serial/Dispatcher.h"
 #include "serial/ErrorCodes.h"
 #include "serial/SimulatedDevice.h"
-#include "tests/support/Wait.h"
 #include "tests/support/SimulatedPort.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/ThreadMessageTarget.h"
 #include "tests/support/TriggerRecorder.h"
+#include "tests/support/Wait.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -693,6 +695,63 @@ TEST(DispatcherStatus, ModemLinesLineErrorsAndBreak)
     sim.Far.SetRI(false);
     EXPECT_TRUE(WaitUntil([&] { return TestRingEdge(sim.Port) == 1; }));
     EXPECT_EQ(TestRingEdge(sim.Port), 0);
+}
+
+TEST(DispatcherLineFailure, AFailedLineEndsItsThreadsAndTellsTheTriggers)
+{
+    struct Case {
+        const char *name;
+        void (*fail)(TSimulatedDevice &);
+        int error;
+    };
+    const Case cases[] = {
+        {"hang-up", [](TSimulatedDevice &far) { far.Hangup(); }, EIO},
+        {"EIO", [](TSimulatedDevice &far) { far.FailWrites(EIO); }, EIO},
+        {"ENXIO", [](TSimulatedDevice &far) { far.FailWrites(ENXIO); }, ENXIO},
+        {"EPIPE", [](TSimulatedDevice &far) { far.FailWrites(EPIPE); }, EPIPE},
+        {"ENODEV", [](TSimulatedDevice &far) { far.FailWrites(ENODEV); }, ENODEV},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TriggerRecorder recorder;
+        SimulatedPort sim;
+        ASSERT_EQ(sim.OpenResult, ecOK);
+        sim.Far.SetPace(2400);
+        const int errors = AddStateTrigger(sim.Port, StatusLineError);
+        const int used = AddStateTrigger(sim.Port, StatusOutUsed);
+        ASSERT_EQ(recorder.Attach(sim.Port), ecOK);
+        // Armed for overruns only: a failed line fires it all the same.
+        ASSERT_EQ(ArmStateTrigger(sim.Port, static_cast<uint16_t>(errors), 1, true), ecOK);
+        ASSERT_EQ(Send(sim.Port, std::string(3000, 'x')), ecOK);
+        ASSERT_TRUE(sim.Far.WaitForSent(10, 5s));
+        ASSERT_EQ(ArmStateTrigger(sim.Port, static_cast<uint16_t>(used), 0, true), ecOK);
+        c.fail(sim.Far);
+
+        ASSERT_TRUE(recorder.WaitForCount(2));
+        std::vector<uintptr_t> fired = {recorder.Messages()[0].WParam,
+                                        recorder.Messages()[1].WParam};
+        std::sort(fired.begin(), fired.end());
+        EXPECT_EQ(fired, (std::vector<uintptr_t>{static_cast<uintptr_t>(errors),
+                                                 static_cast<uintptr_t>(used)}));
+        EXPECT_EQ(TakeLineError(sim.Port), static_cast<int>(ceIoError));
+        EXPECT_EQ(LineFailure(sim.Port), c.error);
+        ASSERT_TRUE(WaitUntil([&] {
+            const TPortView view = View(sim.Port);
+            return !view.EventThreadRunning && !view.OutputThreadRunning;
+        }));
+        EXPECT_EQ(OutputCount(sim.Port), 0);
+        EXPECT_EQ(Send(sim.Port, "lost"), ecPutBlockFail);
+        EXPECT_EQ(DiscardOutput(sim.Port), ecOK);
+        ASSERT_EQ(recorder.Detach(sim.Port), ecOK);
+        EXPECT_EQ(sim.Close(), ecOK);
+
+        sim.Far.Reconnect();
+        const uint64_t before = sim.Far.TotalSent();
+        ASSERT_EQ(OpenPort(sim.Port, "COM7", 4096, 4096, 19200, 0, 8, 1), ecOK);
+        EXPECT_EQ(LineFailure(sim.Port), 0);
+        ASSERT_EQ(Send(sim.Port, "back"), ecOK);
+        EXPECT_TRUE(WaitUntil([&] { return sim.Far.TotalSent() == before + 4; }));
+    }
 }
 
 TEST(DispatcherTimers, FireAfterTheDurationStrictlyAndAcrossTheWrap)
