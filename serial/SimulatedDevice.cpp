@@ -356,8 +356,9 @@ TDrainEnd WaitOnOutput(TPortRecord &port, TSimLine &line, std::chrono::microseco
 
 // What the line does to the output now.
 struct TLineCondition {
-    int Failure = 0;   // the errno that fails the line (a hang-up is EIO), 0 when none
-    bool Held = false; // flow control or a transient write error holds the output
+    int Failure = 0;           // the errno that fails the line (a hang-up is EIO), 0 when none
+    bool Held = false;         // flow control or a transient write error holds the output
+    bool WriteRefused = false; // device writes fail for the moment (a transient error)
     uint32_t Baud = 0;
 };
 
@@ -366,7 +367,8 @@ TLineCondition ConditionOf(TSimLine &line)
     std::lock_guard guard(line.Mutex);
     TLineCondition c;
     c.Failure = line.HungUp ? EIO : IsLineFailure(line.WriteErrno) ? line.WriteErrno : 0;
-    c.Held = line.HeldLocked() || line.WriteErrno != 0;
+    c.WriteRefused = line.WriteErrno != 0;
+    c.Held = line.HeldLocked() || c.WriteRefused;
     c.Baud = line.PaceBaud;
     return c;
 }
@@ -406,8 +408,8 @@ void PutOnLine(TSimLine &line, const uint8_t *bytes, size_t count)
 }
 
 // The checks before each step of a drain: a flush, a stop, a failed line, or output held (which
-// waits for a line change and then says Again). Empty means go on.
-TDrainEnd StepAllowed(TPortRecord &port, TSimLine &line, TLineCondition &c)
+// with waitWhenHeld waits for a line change and then says Again). Empty means go on.
+TDrainEnd StepAllowed(TPortRecord &port, TSimLine &line, TLineCondition &c, bool waitWhenHeld)
 {
     if (port.FlushOutput.Claim()) {
         AcknowledgeFlush(port);
@@ -424,7 +426,7 @@ TDrainEnd StepAllowed(TPortRecord &port, TSimLine &line, TLineCondition &c)
         FailLine(port, c.Failure);
         return TDrainEnd::Stopped;
     }
-    if (c.Held) {
+    if (c.Held && waitWhenHeld) {
         const TDrainEnd end = WaitOnOutput(port, line, std::chrono::microseconds(-1));
         return end == TDrainEnd::Empty ? TDrainEnd::Again : end;
     }
@@ -445,7 +447,7 @@ TDrainEnd DrainDirect(TPortRecord &port, TSimLine &line, SteadyClock::time_point
         uint16_t done = 0;
         while (done < span.Length) {
             TLineCondition c;
-            const TDrainEnd step = StepAllowed(port, line, c);
+            const TDrainEnd step = StepAllowed(port, line, c, true);
             if (step == TDrainEnd::Again)
                 continue;
             if (step != TDrainEnd::Empty)
@@ -466,18 +468,16 @@ TDrainEnd DrainDirect(TPortRecord &port, TSimLine &line, SteadyClock::time_point
 }
 
 // With a driver buffer: a device write hands the driver what fits at once (the ring tail moves
-// then), and the line takes from the driver at its pace, like a kernel's tty output queue.
+// then, also while flow control holds the line), and the line takes from the driver at its
+// pace, like a kernel's tty output queue.
 TDrainEnd DrainThroughDriver(TPortRecord &port, TSimLine &line, SteadyClock::time_point &lineFreeAt)
 {
     for (;;) {
         TLineCondition c;
-        const TDrainEnd step = StepAllowed(port, line, c);
-        if (step == TDrainEnd::Again)
-            continue;
-        if (step != TDrainEnd::Empty)
+        if (const TDrainEnd step = StepAllowed(port, line, c, false); step != TDrainEnd::Empty)
             return step;
         TOutputSpan span;
-        if (TakeOutputSpan(port, span)) {
+        if (!c.WriteRefused && TakeOutputSpan(port, span)) {
             size_t accepted = 0;
             {
                 std::lock_guard guard(line.Mutex);
@@ -490,6 +490,21 @@ TDrainEnd DrainThroughDriver(TPortRecord &port, TSimLine &line, SteadyClock::tim
                     line.WriteSizes.push_back(accepted);
             }
             CompleteOutputSpan(port, span, static_cast<uint16_t>(accepted));
+        }
+        if (c.Held) {
+            // Wait for the line, a flush, a stop, or more output the driver may take meanwhile.
+            switch (Event::WaitAny({&port.FlushOutput, &line.OutputWake, &port.OutputReady,
+                                    &port.IoStopEvent, &port.StopEvent},
+                                   -1)) {
+            case 0:
+                AcknowledgeFlush(port);
+                return TDrainEnd::Flushed;
+            case 3:
+            case 4:
+                return TDrainEnd::Stopped;
+            default:
+                continue;
+            }
         }
         std::vector<uint8_t> chunk;
         auto wait = std::chrono::microseconds(0);

@@ -645,6 +645,30 @@ TEST(DispatcherStatus, OutputTriggersFireOncePerArming)
         EXPECT_EQ(recorder.Messages()[i].WParam, static_cast<uintptr_t>(sent));
 }
 
+TEST(DispatcherStatus, OutputUsedCountsWhatTheDriverStillHolds)
+{
+    TriggerRecorder recorder;
+    SimulatedPort sim;
+    ASSERT_EQ(sim.OpenResult, ecOK);
+    sim.Far.SetDriverBuffer(4096);
+    sim.Far.SetPace(57600);
+    HoldOutput(sim, true);
+    const int used = AddStateTrigger(sim.Port, StatusOutUsed);
+    std::atomic<uint64_t> onLineAtFire{0};
+    recorder.OnMessage([&](const RecordedMessage &) { onLineAtFire = sim.Far.TotalSent(); });
+    ASSERT_EQ(recorder.Attach(sim.Port), ecOK);
+    // The driver takes the whole ring while the line is held; the ring's room is free again
+    // (blocks may follow) but the bytes still wait.
+    ASSERT_EQ(Send(sim.Port, std::string(4096, 'a')), ecOK);
+    ASSERT_TRUE(WaitUntil([&] { return OutputRoom(sim.Port) == 4096; }));
+    EXPECT_EQ(OutputCount(sim.Port), 4096);
+    ASSERT_EQ(Send(sim.Port, std::string(1000, 'b')), ecOK);
+    ASSERT_EQ(ArmStateTrigger(sim.Port, static_cast<uint16_t>(used), 0, true), ecOK);
+    HoldOutput(sim, false);
+    ASSERT_TRUE(recorder.WaitForCount(1));
+    EXPECT_EQ(onLineAtFire.load(), 5096u);
+}
+
 TEST(DispatcherStatus, ReArmedFromTheHandlerFiresAgainInTheNextPass)
 {
     TriggerRecorder recorder;
