@@ -14,6 +14,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -201,8 +202,10 @@ TEST_F(PosixPort, BytesTravelBothWays)
     ASSERT_EQ(Send("ATZ\r"), ecOK);
     EXPECT_EQ(pty.Read(4), "ATZ\r");
 
-    // More than the terminal buffers while nobody reads: the output thread waits for room.
+    // More than the terminal buffers while nobody reads: the output thread waits for room. (The
+    // reader may see "ATZ\r" before the output thread has moved the ring's tail past it.)
     const std::string block = Pattern(4096);
+    ASSERT_TRUE(WaitUntil([&] { return OutputRoom(port) == 4096; }));
     ASSERT_EQ(Send(block), ecOK);
     ASSERT_TRUE(WaitUntil([&] { return OutputRoom(port) == 4096; }));
     ASSERT_EQ(Send(block), ecOK);
@@ -224,6 +227,37 @@ TEST_F(PosixPort, AdoptedHandleIsUsedAndClosed)
     ASSERT_EQ(ClosePort(port), ecOK);
     port = 0;
     EXPECT_EQ(fcntl(fd, F_GETFD), -1);
+}
+
+TEST_F(PosixPort, EveryCloseLiftsTheExclusiveMark)
+{
+    // The kernel keeps the mark while the terminal lives, and then refuses every open by a user
+    // without CAP_SYS_ADMIN (EBUSY); root may open and asks for the mark itself.
+    auto exclusive = [&] {
+        const int fd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return errno == EBUSY ? 1 : -1;
+        int mark = -1;
+        ioctl(fd, TIOCGEXCL, &mark);
+        close(fd);
+        return mark;
+    };
+    const std::pair<const char *, std::function<void()>> uses[] = {
+        {"probe", [] { EXPECT_TRUE(ProbePort(21)); }},
+        {"failed open",
+         [&] { EXPECT_EQ(OpenPort(port, "COM21", 4096, 4096, 14400, 0, 8, 1), ecNotSupported); }},
+        {"open and close",
+         [&] {
+             ASSERT_EQ(Open(), ecOK);
+             EXPECT_EQ(exclusive(), 1);
+             ASSERT_EQ(ClosePort(port), ecOK);
+             port = 0;
+         }},
+    };
+    for (const auto &[name, use] : uses) {
+        use();
+        EXPECT_EQ(exclusive(), 0) << name;
+    }
 }
 
 TEST_F(PosixPort, HangUpInTheMiddleOfALargeWriteFailsTheLine)
