@@ -7,7 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 namespace serial
@@ -581,39 +583,92 @@ bool ProcessDeviceEvent(TPortAccess &access, uint32_t word)
     return !rec.ClosePending;
 }
 
-void WaitForThread(std::thread &thread, Event &ended)
+// Port threads that could not be joined where they were stopped (a dispatch thread that tears
+// its own port down, a thread slow to end) are handed over here instead of being detached. They
+// are joined once they have ended, and at the latest when the program exits, before any static
+// object they use (the port table, the device layers' tables) is destroyed.
+struct THandedOver {
+    std::thread Thread;
+    std::shared_ptr<TPortRecord> Record; // keeps the running flag readable
+    std::atomic<bool> TPortRecord::*Running;
+};
+
+std::mutex gHandedOverMutex;
+std::vector<THandedOver> gHandedOver;
+std::once_flag gJoinAtExit;
+
+void JoinThreads(std::vector<THandedOver> &threads)
+{
+    for (THandedOver &h : threads) {
+        if (h.Thread.get_id() == std::this_thread::get_id())
+            h.Thread.detach(); // only when exit is called from a port thread itself
+        else
+            h.Thread.join();
+    }
+}
+
+// Joins the handed-over threads that have ended (all of them when all is set).
+void JoinHandedOver(bool all)
+{
+    std::vector<THandedOver> ended;
+    {
+        std::lock_guard guard(gHandedOverMutex);
+        auto keep = std::partition(gHandedOver.begin(), gHandedOver.end(), [&](THandedOver &h) {
+            return !all && (*h.Record.*h.Running).load();
+        });
+        std::move(keep, gHandedOver.end(), std::back_inserter(ended));
+        gHandedOver.erase(keep, gHandedOver.end());
+    }
+    JoinThreads(ended);
+}
+
+void JoinAllHandedOver()
+{
+    JoinHandedOver(true);
+}
+
+void HandOver(const std::shared_ptr<TPortRecord> &rec, std::thread &thread,
+              std::atomic<bool> TPortRecord::*running)
 {
     if (!thread.joinable())
         return;
-    if (thread.get_id() == std::this_thread::get_id()) {
-        thread.detach();
+    // Registered after the port table and the device layers' tables were built, so it runs
+    // before they are destroyed.
+    std::call_once(gJoinAtExit, [] { std::atexit(JoinAllHandedOver); });
+    std::lock_guard guard(gHandedOverMutex);
+    gHandedOver.push_back(THandedOver{std::move(thread), rec, running});
+}
+
+void WaitForThread(const std::shared_ptr<TPortRecord> &rec, std::thread &thread, Event &ended,
+                   std::atomic<bool> TPortRecord::*running)
+{
+    if (!thread.joinable())
         return;
-    }
-    // A thread that does not end in time keeps its own reference to the record and is left
-    // to finish on its own.
-    if (ended.Wait(kThreadStopMs))
+    // A thread that does not end in time (or the thread itself) keeps its own reference to the
+    // record and is joined later.
+    if (thread.get_id() != std::this_thread::get_id() && ended.Wait(kThreadStopMs))
         thread.join();
     else
-        thread.detach();
+        HandOver(rec, thread, running);
 }
 
 // Ends the event and output threads (they are the only users of the device besides the
 // callers), so the device can be closed under them safely.
-void StopIoThreads(TPortRecord &rec)
+void StopIoThreads(const std::shared_ptr<TPortRecord> &rec)
 {
-    rec.IoStop = true;
-    rec.IoStopEvent.Set();
-    rec.OutputReady.Set();
-    WaitForThread(rec.OutputThread, rec.OutputEnded);
-    WaitForThread(rec.EventThread, rec.EventEnded);
+    rec->IoStop = true;
+    rec->IoStopEvent.Set();
+    rec->OutputReady.Set();
+    WaitForThread(rec, rec->OutputThread, rec->OutputEnded, &TPortRecord::OutputRunning);
+    WaitForThread(rec, rec->EventThread, rec->EventEnded, &TPortRecord::EventRunning);
 }
 
 void TearDown(const std::shared_ptr<TPortRecord> &rec)
 {
     rec->Stop = true;
     rec->StopEvent.Set();
-    StopIoThreads(*rec);
-    WaitForThread(rec->DispatchThread, rec->DispatchEnded);
+    StopIoThreads(rec);
+    WaitForThread(rec, rec->DispatchThread, rec->DispatchEnded, &TPortRecord::DispatchRunning);
     std::lock_guard lock(rec->Lock);
     FreeHandlers(*rec);
     rec->TornDown = true;
@@ -674,6 +729,7 @@ void DispatchThreadMain(std::shared_ptr<TPortRecord> rec)
     rec->DispatchEnded.Set();
     if (rec->ClosePending && !rec->Stop)
         TearDown(rec);
+    rec->DispatchRunning = false;
 }
 
 int FailOpen(const std::shared_ptr<TPortRecord> &rec, int result, bool deviceOpen)
@@ -701,6 +757,7 @@ int StartThreads(const std::shared_ptr<TPortRecord> &rec)
         rec->EventReady.Wait(kThreadReadyMs);
         {
             std::lock_guard lock(rec->Lock);
+            rec->DispatchRunning = true;
             rec->DispatchThread = std::thread(DispatchThreadMain, rec);
             rec->DispatchThreadId = rec->DispatchThread.get_id();
         }
@@ -715,6 +772,7 @@ int StartThreads(const std::shared_ptr<TPortRecord> &rec)
     } catch (const std::system_error &) {
         rec->OutputRunning = rec->OutputThread.joinable();
         rec->EventRunning = rec->EventThread.joinable();
+        rec->DispatchRunning = rec->DispatchThread.joinable();
         return ecOutOfMemory;
     }
     return ecOK;
@@ -724,6 +782,7 @@ int Open(int &port, const std::string *deviceName, int adoptedHandle, uint16_t i
          uint16_t outSize, int32_t baud, uint16_t parity, uint16_t dataBits, uint16_t stopBits)
 {
     port = 0;
+    JoinHandedOver(false);
     int slot = 0;
     {
         std::lock_guard guard(gTableMutex);
@@ -971,7 +1030,7 @@ int ClosePort(int port)
     access.Unlock();
     if (handle >= 0)
         rec.Routines.Flush(handle, 0);
-    StopIoThreads(rec);
+    StopIoThreads(access.Shared());
     access.Relock();
     if (handle >= 0) {
         if (rec.Adopted)
@@ -985,6 +1044,9 @@ int ClosePort(int port)
         // The dispatch thread finishes the close when the current delivery returns. A
         // procedure handler still running is waited for, so nothing of the caller's is used
         // after this returns (no further handler is called once the close is pending).
+        // The dispatch thread tears the port down on its own; it is joined later (by the
+        // program's exit at the latest), never left running detached.
+        HandOver(access.Shared(), rec.DispatchThread, &TPortRecord::DispatchRunning);
         rec.ClosePending = true;
         rec.TriggerWake.Set();
         if (!onDispatchThread)

@@ -94,6 +94,7 @@ struct TPortRecord {
     std::thread OutputThread;
     std::atomic<bool> OutputRunning{false};
     std::atomic<bool> EventRunning{false};
+    std::atomic<bool> DispatchRunning{false};
     // The line failed for good (hang-up, unplugged adapter, persistent write error): set once by
     // FailLine and kept until the port closes, with the system error number that ended it.
     std::atomic<bool> LineFailed{false};
