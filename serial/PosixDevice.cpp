@@ -1,6 +1,7 @@
 #include "serial/PosixDevice.h"
 
 #include "platform/ProfileFile.h"
+#include "serial/DeviceLayerCommon.h"
 #include "serial/ErrorCodes.h"
 #include "serial/PortRecord.h"
 
@@ -385,11 +386,8 @@ int PosixLineFunction(int handle, int function)
 
 int PosixFlush(int handle, int which)
 {
-    if (which == 0) {
-        const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, PosixOpen);
-        if (port)
-            FlushOutputRing(*port);
-    }
+    if (which == 0)
+        FlushPortOutput(handle, PosixOpen);
     return WithFd(handle, ecNotOpen, [&](THandleRecord &r) {
         return tcflush(r.Fd, which ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : errno;
     });
@@ -397,29 +395,23 @@ int PosixFlush(int handle, int which)
 
 int PosixStatus(int handle, TDeviceStatus &status)
 {
-    const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, PosixOpen);
-    if (!port)
-        return ecNotOpen;
-    status = TDeviceStatus{};
-    WithFd(handle, 0, [&](THandleRecord &r) {
-        int waiting = 0;
-        if (ioctl(r.Fd, FIONREAD, &waiting) == 0 && waiting > 0)
-            status.InQueue = static_cast<uint32_t>(waiting);
-        serial_icounter_struct now{};
-        if (r.CountersSupported && ReadCounters(r.Fd, now)) {
-            status.Errors = ErrorBitsBetween(r.StatusBase, now);
-            r.StatusBase = now;
-        }
-        return 0;
+    return PortStatus(handle, PosixOpen, status, [handle](TDeviceStatus &s) {
+        return WithFd(handle, 0u, [&](THandleRecord &r) {
+            int waiting = 0;
+            if (ioctl(r.Fd, FIONREAD, &waiting) == 0 && waiting > 0)
+                s.InQueue = static_cast<uint32_t>(waiting);
+            serial_icounter_struct now{};
+            if (r.CountersSupported && ReadCounters(r.Fd, now)) {
+                s.Errors = ErrorBitsBetween(r.StatusBase, now);
+                r.StatusBase = now;
+            }
+            // Bytes the kernel still holds for the line.
+            int driverQueue = 0;
+            if (ioctl(r.Fd, TIOCOUTQ, &driverQueue) != 0)
+                driverQueue = 0;
+            return static_cast<uint32_t>(std::max(driverQueue, 0));
+        });
     });
-    // Bytes the kernel still holds for the line count as waiting output, except on a failed
-    // line where they can never leave.
-    int driverQueue = 0;
-    if (!port->LineFailed)
-        WithFd(handle, 0, [&](THandleRecord &r) { return ioctl(r.Fd, TIOCOUTQ, &driverQueue); });
-    std::lock_guard lock(port->Lock);
-    status.OutQueue = port->OutputUsed() + static_cast<uint32_t>(std::max(driverQueue, 0));
-    return static_cast<int>(status.Errors);
 }
 
 uint8_t PosixModemLines(int handle)
@@ -442,8 +434,7 @@ int PosixReadError(int, int)
 
 int PosixWrite(int handle, const uint8_t *data, int count)
 {
-    const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, PosixOpen);
-    return port ? WriteIntoOutputRing(*port, data, count) : ecNotOpen;
+    return WriteToPort(handle, PosixOpen, data, count);
 }
 
 void PosixOptionsChanged(int, uint16_t) {}
@@ -555,11 +546,7 @@ void PosixEventThread(TPortRecord &port)
             counters = countersNow;
         if (word == 0)
             continue;
-        if (word & evRingTrailingEdge)
-            port.RingEdge = true;
-        port.EventWord.fetch_or(word);
-        port.DeviceEvent.Set();
-        if (Event::WaitAny({&port.EventProcessed, &port.IoStopEvent, &port.StopEvent}, -1) != 0)
+        if (!HandOverDeviceEvents(port, word))
             break;
         stalled = InputStalled(port, fd);
     }
@@ -572,8 +559,6 @@ void RaiseOutputPriority()
     // Best effort: the highest scheduling priority a normal thread can have; refused is fine.
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -20);
 }
-
-enum class TDrainEnd { Empty, Flushed, Stopped };
 
 TDrainEnd Failed(TPortRecord &port, int error)
 {
@@ -666,16 +651,7 @@ void PosixOutputThread(TPortRecord &port)
     if (!record)
         return;
     const int fd = record->Fd;
-    while (!port.Stop && !port.IoStop) {
-        const int woke = Event::WaitAny(
-            {&port.OutputReady, &port.FlushOutput, &port.IoStopEvent, &port.StopEvent}, -1);
-        if (woke == 1) {
-            AcknowledgeFlush(port);
-            continue;
-        }
-        if (woke != 0 || Drain(port, *record, fd) == TDrainEnd::Stopped)
-            break;
-    }
+    RunOutputLoop(port, nullptr, [&] { return Drain(port, *record, fd); });
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "serial/SimulatedDevice.h"
 
+#include "serial/DeviceLayerCommon.h"
 #include "serial/ErrorCodes.h"
 #include "serial/Event.h"
 #include "serial/PortRecord.h"
@@ -187,10 +188,8 @@ int SimLineFunction(int handle, int function)
 int SimFlush(int handle, int which)
 {
     if (which == 0) {
-        const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, SimOpen);
-        if (!port)
+        if (!FlushPortOutput(handle, SimOpen))
             return ecNotOpen;
-        FlushOutputRing(*port);
         return WithLine(handle, ecNotOpen, [](TSimLine &line) {
             line.DriverQueue.clear();
             return 0;
@@ -204,22 +203,14 @@ int SimFlush(int handle, int which)
 
 int SimStatus(int handle, TDeviceStatus &status)
 {
-    const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, SimOpen);
-    if (!port)
-        return ecNotOpen;
-    status = TDeviceStatus{};
-    uint32_t driverQueue = 0;
-    WithLine(handle, 0, [&](TSimLine &line) {
-        status.Errors = line.Errors;
-        status.InQueue = static_cast<uint32_t>(line.Rx.size());
-        line.Errors = 0;
-        driverQueue = static_cast<uint32_t>(line.DriverQueue.size());
-        return 0;
+    return PortStatus(handle, SimOpen, status, [handle](TDeviceStatus &s) {
+        return WithLine(handle, 0u, [&](TSimLine &line) {
+            s.Errors = line.Errors;
+            s.InQueue = static_cast<uint32_t>(line.Rx.size());
+            line.Errors = 0;
+            return static_cast<uint32_t>(line.DriverQueue.size());
+        });
     });
-    std::lock_guard lock(port->Lock);
-    // What the driver holds of a failed line never leaves.
-    status.OutQueue = port->OutputUsed() + (port->LineFailed ? 0 : driverQueue);
-    return static_cast<int>(status.Errors);
 }
 
 uint8_t SimModemLines(int handle)
@@ -244,8 +235,7 @@ int SimReadError(int, int)
 
 int SimWrite(int handle, const uint8_t *data, int count)
 {
-    const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, SimOpen);
-    return port ? WriteIntoOutputRing(*port, data, count) : ecNotOpen;
+    return WriteToPort(handle, SimOpen, data, count);
 }
 
 void SimOptionsChanged(int handle, uint16_t options)
@@ -324,19 +314,13 @@ void SimEventThread(TPortRecord &port)
         }
         if (word == 0)
             continue;
-        if (word & evRingTrailingEdge)
-            port.RingEdge = true;
-        port.EventWord.fetch_or(word);
-        port.DeviceEvent.Set();
-        if (Event::WaitAny({&port.EventProcessed, &port.IoStopEvent, &port.StopEvent}, -1) != 0)
+        if (!HandOverDeviceEvents(port, word))
             break;
         ringFull = InputFull(port);
         std::lock_guard guard(line->Mutex);
         leftOver = !line->Rx.empty() || line->HungUp;
     }
 }
-
-enum class TDrainEnd { Empty, Flushed, Stopped, Again };
 
 // Waits for a flush, a stop or a line change. Empty means a line change or the time-out.
 TDrainEnd WaitOnOutput(TPortRecord &port, TSimLine &line, std::chrono::microseconds limit)
@@ -551,17 +535,7 @@ void SimOutputThread(TPortRecord &port)
     if (!line)
         return;
     SteadyClock::time_point lineFreeAt = SteadyClock::now();
-    while (!port.Stop && !port.IoStop) {
-        const int woke = Event::WaitAny({&port.OutputReady, &port.FlushOutput, &line->OutputWake,
-                                         &port.IoStopEvent, &port.StopEvent},
-                                        -1);
-        if (woke == 1) {
-            AcknowledgeFlush(port);
-            continue;
-        }
-        if (woke == 3 || woke == 4 || Drain(port, *line, lineFreeAt) == TDrainEnd::Stopped)
-            break;
-    }
+    RunOutputLoop(port, &line->OutputWake, [&] { return Drain(port, *line, lineFreeAt); });
 }
 
 } // namespace
