@@ -490,22 +490,26 @@ TDrainEnd DrainThroughDriver(TPortRecord &port, TSimLine &line, SteadyClock::tim
                 continue;
             }
         }
-        std::vector<uint8_t> chunk;
+        size_t take = 0;
         auto wait = std::chrono::microseconds(0);
         {
+            // The bytes leave the driver and reach the line in one step: a status query in
+            // between would see them nowhere and call the output drained too early.
             std::lock_guard guard(line.Mutex);
             if (line.DriverQueue.empty())
                 return TDrainEnd::Empty;
-            const size_t take = PacedTake(c.Baud, line.DriverQueue.size(), lineFreeAt, wait);
-            chunk.assign(line.DriverQueue.begin(), line.DriverQueue.begin() + take);
-            line.DriverQueue.erase(line.DriverQueue.begin(), line.DriverQueue.begin() + take);
+            take = PacedTake(c.Baud, line.DriverQueue.size(), lineFreeAt, wait);
+            const auto end = line.DriverQueue.begin() + static_cast<std::ptrdiff_t>(take);
+            line.Sent.append(line.DriverQueue.begin(), end);
+            line.TotalSent += take;
+            line.DriverQueue.erase(line.DriverQueue.begin(), end);
         }
-        if (chunk.empty()) {
+        if (take == 0) {
             if (const TDrainEnd end = WaitOnOutput(port, line, wait); end != TDrainEnd::Empty)
                 return end;
             continue;
         }
-        PutOnLine(line, chunk.data(), chunk.size());
+        line.SentChanged.notify_all();
         // The driver queue counts as waiting output: its shrinking may let a trigger fire.
         port.TriggerWake.Set();
     }
