@@ -899,6 +899,16 @@ bool TApdCustomComPort::LineBreak()
     return active_ && Check(TestBreak(portSlot_)) == 1;
 }
 
+bool TApdCustomComPort::LineFailed()
+{
+    return LastSystemError() != 0;
+}
+
+int TApdCustomComPort::LastSystemError()
+{
+    return active_ ? Check(LineFailure(portSlot_)) : 0;
+}
+
 uint16_t TApdCustomComPort::PendingLineError()
 {
     if (!active_)

@@ -237,6 +237,10 @@ class TApdCustomComPort : public TApdBaseComponent
     bool RingSeen();
     uint16_t PendingLineError();
     bool LineBreak();
+    // The line failed for good (the device vanished or refuses every write) and the errno that
+    // says why; both stay until the port closes. False and 0 when the port is not active.
+    bool LineFailed();
+    int LastSystemError();
 
     // Users told of opening and closing: windows get NoticePortOpened / NoticePortClosing,
     // notifiers are called with true / false; the newest entry is told first.

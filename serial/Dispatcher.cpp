@@ -5,8 +5,11 @@
 #include "serial/MessageTarget.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <new>
 
 namespace serial
@@ -98,15 +101,19 @@ int RefreshStatus(TPortRecord &rec)
     return errors;
 }
 
+// Bytes not yet on the wire: the output ring and what the driver still holds (the device
+// status counts both), so "drained" means the bytes left the machine.
 uint16_t OutputCountOf(TPortRecord &rec)
 {
     RefreshStatus(rec);
-    return static_cast<uint16_t>(std::min<uint32_t>(rec.Status.OutQueue, rec.OutSize));
+    return static_cast<uint16_t>(std::min<uint32_t>(rec.Status.OutQueue, 0xFFFF));
 }
 
+// Room in the output ring alone: a block fits there whatever the driver still holds.
 uint16_t OutputRoomOf(TPortRecord &rec)
 {
-    return static_cast<uint16_t>(rec.OutSize - OutputCountOf(rec));
+    RefreshStatus(rec);
+    return static_cast<uint16_t>(rec.OutSize - std::min(rec.OutputUsed(), rec.OutSize));
 }
 
 bool ReadsProvisionally(const TPortRecord &rec)
@@ -503,7 +510,8 @@ bool StatusCheck(TPortAccess &access)
             fire = (((t.Value & 0xFF) ^ rec.ModemShadow) & (t.Value >> 8)) != 0;
             break;
         case StatusLineError:
-            fire = (rec.LineErrors & t.Value) != 0;
+            // A failed line is a line error whatever the mask: it is the one that matters most.
+            fire = (rec.LineErrors & (t.Value | ceIoError)) != 0;
             break;
         case StatusOutFree:
             count = OutputRoomOf(rec);
@@ -577,39 +585,92 @@ bool ProcessDeviceEvent(TPortAccess &access, uint32_t word)
     return !rec.ClosePending;
 }
 
-void WaitForThread(std::thread &thread, Event &ended)
+// Port threads that could not be joined where they were stopped (a dispatch thread that tears
+// its own port down, a thread slow to end) are handed over here instead of being detached. They
+// are joined once they have ended, and at the latest when the program exits, before any static
+// object they use (the port table, the device layers' tables) is destroyed.
+struct THandedOver {
+    std::thread Thread;
+    std::shared_ptr<TPortRecord> Record; // keeps the running flag readable
+    std::atomic<bool> TPortRecord::*Running;
+};
+
+std::mutex gHandedOverMutex;
+std::vector<THandedOver> gHandedOver;
+std::once_flag gJoinAtExit;
+
+void JoinThreads(std::vector<THandedOver> &threads)
+{
+    for (THandedOver &h : threads) {
+        if (h.Thread.get_id() == std::this_thread::get_id())
+            h.Thread.detach(); // only when exit is called from a port thread itself
+        else
+            h.Thread.join();
+    }
+}
+
+// Joins the handed-over threads that have ended (all of them when all is set).
+void JoinHandedOver(bool all)
+{
+    std::vector<THandedOver> ended;
+    {
+        std::lock_guard guard(gHandedOverMutex);
+        auto keep = std::partition(gHandedOver.begin(), gHandedOver.end(), [&](THandedOver &h) {
+            return !all && (*h.Record.*h.Running).load();
+        });
+        std::move(keep, gHandedOver.end(), std::back_inserter(ended));
+        gHandedOver.erase(keep, gHandedOver.end());
+    }
+    JoinThreads(ended);
+}
+
+void JoinAllHandedOver()
+{
+    JoinHandedOver(true);
+}
+
+void HandOver(const std::shared_ptr<TPortRecord> &rec, std::thread &thread,
+              std::atomic<bool> TPortRecord::*running)
 {
     if (!thread.joinable())
         return;
-    if (thread.get_id() == std::this_thread::get_id()) {
-        thread.detach();
+    // Registered after the port table and the device layers' tables were built, so it runs
+    // before they are destroyed.
+    std::call_once(gJoinAtExit, [] { std::atexit(JoinAllHandedOver); });
+    std::lock_guard guard(gHandedOverMutex);
+    gHandedOver.push_back(THandedOver{std::move(thread), rec, running});
+}
+
+void WaitForThread(const std::shared_ptr<TPortRecord> &rec, std::thread &thread, Event &ended,
+                   std::atomic<bool> TPortRecord::*running)
+{
+    if (!thread.joinable())
         return;
-    }
-    // A thread that does not end in time keeps its own reference to the record and is left
-    // to finish on its own.
-    if (ended.Wait(kThreadStopMs))
+    // A thread that does not end in time (or the thread itself) keeps its own reference to the
+    // record and is joined later.
+    if (thread.get_id() != std::this_thread::get_id() && ended.Wait(kThreadStopMs))
         thread.join();
     else
-        thread.detach();
+        HandOver(rec, thread, running);
 }
 
 // Ends the event and output threads (they are the only users of the device besides the
 // callers), so the device can be closed under them safely.
-void StopIoThreads(TPortRecord &rec)
+void StopIoThreads(const std::shared_ptr<TPortRecord> &rec)
 {
-    rec.IoStop = true;
-    rec.IoStopEvent.Set();
-    rec.OutputReady.Set();
-    WaitForThread(rec.OutputThread, rec.OutputEnded);
-    WaitForThread(rec.EventThread, rec.EventEnded);
+    rec->IoStop = true;
+    rec->IoStopEvent.Set();
+    rec->OutputReady.Set();
+    WaitForThread(rec, rec->OutputThread, rec->OutputEnded, &TPortRecord::OutputRunning);
+    WaitForThread(rec, rec->EventThread, rec->EventEnded, &TPortRecord::EventRunning);
 }
 
 void TearDown(const std::shared_ptr<TPortRecord> &rec)
 {
     rec->Stop = true;
     rec->StopEvent.Set();
-    StopIoThreads(*rec);
-    WaitForThread(rec->DispatchThread, rec->DispatchEnded);
+    StopIoThreads(rec);
+    WaitForThread(rec, rec->DispatchThread, rec->DispatchEnded, &TPortRecord::DispatchRunning);
     std::lock_guard lock(rec->Lock);
     FreeHandlers(*rec);
     rec->TornDown = true;
@@ -670,6 +731,7 @@ void DispatchThreadMain(std::shared_ptr<TPortRecord> rec)
     rec->DispatchEnded.Set();
     if (rec->ClosePending && !rec->Stop)
         TearDown(rec);
+    rec->DispatchRunning = false;
 }
 
 int FailOpen(const std::shared_ptr<TPortRecord> &rec, int result, bool deviceOpen)
@@ -697,6 +759,7 @@ int StartThreads(const std::shared_ptr<TPortRecord> &rec)
         rec->EventReady.Wait(kThreadReadyMs);
         {
             std::lock_guard lock(rec->Lock);
+            rec->DispatchRunning = true;
             rec->DispatchThread = std::thread(DispatchThreadMain, rec);
             rec->DispatchThreadId = rec->DispatchThread.get_id();
         }
@@ -711,6 +774,7 @@ int StartThreads(const std::shared_ptr<TPortRecord> &rec)
     } catch (const std::system_error &) {
         rec->OutputRunning = rec->OutputThread.joinable();
         rec->EventRunning = rec->EventThread.joinable();
+        rec->DispatchRunning = rec->DispatchThread.joinable();
         return ecOutOfMemory;
     }
     return ecOK;
@@ -720,6 +784,7 @@ int Open(int &port, const std::string *deviceName, int adoptedHandle, uint16_t i
          uint16_t outSize, int32_t baud, uint16_t parity, uint16_t dataBits, uint16_t stopBits)
 {
     port = 0;
+    JoinHandedOver(false);
     int slot = 0;
     {
         std::lock_guard guard(gTableMutex);
@@ -855,13 +920,48 @@ void ResetOutputRing(TPortRecord &port)
 
 void FlushOutputRing(TPortRecord &port)
 {
-    if (port.OutputRunning) {
+    // An output thread that has ended (or is ending: a stop or a line failure) cannot
+    // acknowledge; the ring is then emptied here.
+    if (port.OutputRunning && !port.IoStop) {
         port.FlushAck.Reset();
         port.FlushOutput.Set();
-        if (port.FlushAck.Wait(2 * kSendLimitMs))
+        if (Event::WaitAny({&port.FlushAck, &port.IoStopEvent}, 2 * kSendLimitMs) == 0)
             return;
     }
     ResetOutputRing(port);
+}
+
+bool IsLineFailure(int error)
+{
+    switch (error) {
+    case EIO:
+    case ENXIO:
+    case EPIPE:
+    case ENODEV:
+    case EBADF:
+        return true;
+    default:
+        return false;
+    }
+}
+
+void FailLine(TPortRecord &port, int error)
+{
+    {
+        std::lock_guard lock(port.Lock);
+        if (port.LineFailed)
+            return;
+        port.LastSystemError = error != 0 ? error : EIO;
+        port.LineFailed = true;
+        port.LineErrors |= ceIoError;
+        port.OutHead = port.OutTail = 0;
+        port.OutFull = false;
+        ++port.OutGeneration;
+        ++port.OutActivity;
+    }
+    port.IoStop = true;
+    port.IoStopEvent.Set();
+    port.TriggerWake.Set();
 }
 
 void AcknowledgeFlush(TPortRecord &port)
@@ -932,7 +1032,7 @@ int ClosePort(int port)
     access.Unlock();
     if (handle >= 0)
         rec.Routines.Flush(handle, 0);
-    StopIoThreads(rec);
+    StopIoThreads(access.Shared());
     access.Relock();
     if (handle >= 0) {
         if (rec.Adopted)
@@ -946,6 +1046,9 @@ int ClosePort(int port)
         // The dispatch thread finishes the close when the current delivery returns. A
         // procedure handler still running is waited for, so nothing of the caller's is used
         // after this returns (no further handler is called once the close is pending).
+        // The dispatch thread tears the port down on its own; it is joined later (by the
+        // program's exit at the latest), never left running detached.
+        HandOver(access.Shared(), rec.DispatchThread, &TPortRecord::DispatchRunning);
         rec.ClosePending = true;
         rec.TriggerWake.Set();
         if (!onDispatchThread)
@@ -1072,13 +1175,23 @@ int TakeLineError(int port)
         uint32_t bit;
         int code;
     } kOrder[] = {{ceRxOver, 1}, {ceOverrun, 2}, {ceRxParity, 3}, {ceFrame, 4}, {ceBreak, 9}};
+    // A failed line stays reported (ceIoError beside the code) until the port closes.
+    const int failed = (access->LineErrors & ceIoError) ? static_cast<int>(ceIoError) : 0;
     for (const auto &entry : kOrder) {
         if (access->LineErrors & entry.bit) {
             access->LineErrors &= ~(ceRxOver | ceOverrun | ceRxParity | ceFrame);
-            return entry.code;
+            return entry.code | failed;
         }
     }
-    return 0;
+    return failed;
+}
+
+int LineFailure(int port)
+{
+    TPortAccess access(port);
+    if (!access)
+        return ecBadHandle;
+    return access->LineFailed ? access->LastSystemError.load() : 0;
 }
 
 int TestBreak(int port)
@@ -1174,9 +1287,10 @@ int SendBytes(int port, const uint8_t *data, uint16_t count)
     if (count == 0)
         return ecOK;
     TPortRecord &rec = *access;
-    RefreshStatus(rec);
-    const uint32_t waiting = std::min<uint32_t>(rec.Status.OutQueue, rec.OutSize);
-    const uint32_t room = rec.OutSize - waiting;
+    // Bytes queued on a failed line could never leave.
+    if (rec.LineFailed)
+        return ecPutBlockFail;
+    const uint32_t room = OutputRoomOf(rec);
     if (room < count)
         return ecOutputBufferTooSmall;
     const int written = rec.Routines.Write(rec.DeviceHandle, data, count);
@@ -1679,9 +1793,10 @@ int InspectPort(int port, TPortView &view)
     if (!access)
         return ecBadHandle;
     const TPortRecord &rec = *access;
-    view = TPortView{rec.InHead,     rec.InTail,      rec.InputFull,    rec.OutHead,
-                     rec.OutTail,    rec.OutFull,     rec.ScanPosition, rec.Options,
-                     rec.LineErrors, rec.ModemShadow, rec.DeviceHandle, rec.EventRunning};
+    view = TPortView{rec.InHead,       rec.InTail,      rec.InputFull,    rec.OutHead,
+                     rec.OutTail,      rec.OutFull,     rec.ScanPosition, rec.Options,
+                     rec.LineErrors,   rec.ModemShadow, rec.DeviceHandle, rec.EventRunning,
+                     rec.OutputRunning};
     return ecOK;
 }
 

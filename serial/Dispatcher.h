@@ -66,8 +66,12 @@ int TestCTS(int port);
 int TestDSR(int port);
 int TestDCD(int port);
 int TestRingEdge(int port);
+// The first of the pending line errors as a code (1 overrun of the queue, 2 overrun, 3 parity,
+// 4 framing, 9 break); ceIoError is ORed in while the line has failed.
 int TakeLineError(int port);
 int TestBreak(int port);
+// The system error number (errno) that failed the line for good, 0 while the line works.
+int LineFailure(int port);
 
 // Input.
 bool HasInput(int port);
@@ -154,7 +158,8 @@ struct TPortView {
     uint32_t LineErrors;
     uint8_t ModemShadow;
     int32_t DeviceHandle;
-    bool EventThreadRunning; // false once the device vanished (or the port is closing)
+    bool EventThreadRunning;  // false once the line failed (or the port is closing)
+    bool OutputThreadRunning; // likewise
 };
 int InspectPort(int port, TPortView &view);
 

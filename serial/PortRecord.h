@@ -94,6 +94,11 @@ struct TPortRecord {
     std::thread OutputThread;
     std::atomic<bool> OutputRunning{false};
     std::atomic<bool> EventRunning{false};
+    std::atomic<bool> DispatchRunning{false};
+    // The line failed for good (hang-up, unplugged adapter, persistent write error): set once by
+    // FailLine and kept until the port closes, with the system error number that ended it.
+    std::atomic<bool> LineFailed{false};
+    std::atomic<int> LastSystemError{0};
     Event DeviceEvent{Event::Mode::AutoReset};    // event thread -> dispatch thread
     Event EventProcessed{Event::Mode::AutoReset}; // dispatch thread -> event thread
     Event OutputReady{Event::Mode::AutoReset};    // a write into the output ring
@@ -166,6 +171,14 @@ int WriteIntoOutputRing(TPortRecord &port, const uint8_t *data, int count);
 void FlushOutputRing(TPortRecord &port);
 // The output thread's side: empties the ring, then acknowledges.
 void AcknowledgeFlush(TPortRecord &port);
+
+// The device layers' report of a line failure (error is the errno; 0 counts as EIO). The first
+// report wins: it ends the event and output threads, drops the output that can never leave,
+// marks ceIoError in the line-error word and wakes the dispatch thread so an armed line-error
+// trigger fires at once. Callable from any thread without the port lock held or with it.
+void FailLine(TPortRecord &port, int error);
+// Whether a device error number means the device is gone rather than busy for a moment.
+bool IsLineFailure(int error);
 
 // Output thread helpers shared by the device layers: take the span to write next (false when
 // the ring is empty), and account for bytes the device accepted from it.

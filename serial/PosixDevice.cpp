@@ -1,9 +1,11 @@
 #include "serial/PosixDevice.h"
 
 #include "platform/ProfileFile.h"
+#include "serial/DeviceLayerCommon.h"
 #include "serial/ErrorCodes.h"
 #include "serial/PortRecord.h"
 
+#include <algorithm>
 #include <asm/ioctls.h>
 #include <cerrno>
 #include <cstring>
@@ -221,6 +223,14 @@ void DriveLine(int fd, int bit, bool on)
     ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bit);
 }
 
+// The kernel keeps a pseudo terminal's exclusive mark while its master is open, so every later
+// open by a user without CAP_SYS_ADMIN would fail with EBUSY: clear it before letting go.
+int CloseExclusive(int fd)
+{
+    ioctl(fd, TIOCNXCL);
+    return close(fd);
+}
+
 int PosixOpen(const std::string &name, int &platformError)
 {
     const std::string path = DevicePathFor(name);
@@ -254,7 +264,7 @@ int PosixOpen(const std::string &name, int &platformError)
 
     auto record = std::shared_ptr<THandleRecord>(new (std::nothrow) THandleRecord);
     if (!record) {
-        close(fd);
+        CloseExclusive(fd);
         return ecOutOfMemory;
     }
     record->Fd = fd;
@@ -307,7 +317,7 @@ int PosixClose(int handle)
         gHandles.erase(it);
     }
     std::lock_guard guard(record->Mutex);
-    const int result = close(record->Fd) == 0 ? 0 : -1;
+    const int result = CloseExclusive(record->Fd) == 0 ? 0 : -1;
     record->Fd = -1;
     return result;
 }
@@ -376,11 +386,8 @@ int PosixLineFunction(int handle, int function)
 
 int PosixFlush(int handle, int which)
 {
-    if (which == 0) {
-        const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, PosixOpen);
-        if (port)
-            FlushOutputRing(*port);
-    }
+    if (which == 0)
+        FlushPortOutput(handle, PosixOpen);
     return WithFd(handle, ecNotOpen, [&](THandleRecord &r) {
         return tcflush(r.Fd, which ? TCIFLUSH : TCOFLUSH) == 0 ? 0 : errno;
     });
@@ -388,24 +395,23 @@ int PosixFlush(int handle, int which)
 
 int PosixStatus(int handle, TDeviceStatus &status)
 {
-    const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, PosixOpen);
-    if (!port)
-        return ecNotOpen;
-    status = TDeviceStatus{};
-    WithFd(handle, 0, [&](THandleRecord &r) {
-        int waiting = 0;
-        if (ioctl(r.Fd, FIONREAD, &waiting) == 0 && waiting > 0)
-            status.InQueue = static_cast<uint32_t>(waiting);
-        serial_icounter_struct now{};
-        if (r.CountersSupported && ReadCounters(r.Fd, now)) {
-            status.Errors = ErrorBitsBetween(r.StatusBase, now);
-            r.StatusBase = now;
-        }
-        return 0;
+    return PortStatus(handle, PosixOpen, status, [handle](TDeviceStatus &s) {
+        return WithFd(handle, 0u, [&](THandleRecord &r) {
+            int waiting = 0;
+            if (ioctl(r.Fd, FIONREAD, &waiting) == 0 && waiting > 0)
+                s.InQueue = static_cast<uint32_t>(waiting);
+            serial_icounter_struct now{};
+            if (r.CountersSupported && ReadCounters(r.Fd, now)) {
+                s.Errors = ErrorBitsBetween(r.StatusBase, now);
+                r.StatusBase = now;
+            }
+            // Bytes the kernel still holds for the line.
+            int driverQueue = 0;
+            if (ioctl(r.Fd, TIOCOUTQ, &driverQueue) != 0)
+                driverQueue = 0;
+            return static_cast<uint32_t>(std::max(driverQueue, 0));
+        });
     });
-    std::lock_guard lock(port->Lock);
-    status.OutQueue = port->OutputUsed();
-    return static_cast<int>(status.Errors);
 }
 
 uint8_t PosixModemLines(int handle)
@@ -428,8 +434,7 @@ int PosixReadError(int, int)
 
 int PosixWrite(int handle, const uint8_t *data, int count)
 {
-    const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, PosixOpen);
-    return port ? WriteIntoOutputRing(*port, data, count) : ecNotOpen;
+    return WriteToPort(handle, PosixOpen, data, count);
 }
 
 void PosixOptionsChanged(int, uint16_t) {}
@@ -489,7 +494,8 @@ bool InputStalled(TPortRecord &port, int fd)
 // Waits for device events and hands each to the dispatch thread, one at a time. Data wakes it
 // at once; modem lines and error counters are sampled every 50 ms. While the input ring is
 // full the descriptor is not watched for data (it would stay readable), and data still waiting
-// is offered again at every sample instead.
+// is offered again at every sample instead. A hang-up or an error on the descriptor fails the
+// line (after the data that came with it was handed over) and ends the thread.
 void PosixEventThread(TPortRecord &port)
 {
     const int handle = port.DeviceHandle;
@@ -524,6 +530,8 @@ void PosixEventThread(TPortRecord &port)
                 word |= evRxChar;
             // The device went away (a hang-up, an unplugged adapter): no more events.
             vanished = (revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+            if (vanished && word == 0)
+                break;
         } else if (stalled) {
             int waiting = 0;
             if (ioctl(fd, FIONREAD, &waiting) == 0 && waiting > 0)
@@ -538,14 +546,12 @@ void PosixEventThread(TPortRecord &port)
             counters = countersNow;
         if (word == 0)
             continue;
-        if (word & evRingTrailingEdge)
-            port.RingEdge = true;
-        port.EventWord.fetch_or(word);
-        port.DeviceEvent.Set();
-        if (Event::WaitAny({&port.EventProcessed, &port.IoStopEvent, &port.StopEvent}, -1) != 0)
+        if (!HandOverDeviceEvents(port, word))
             break;
         stalled = InputStalled(port, fd);
     }
+    if (vanished && !port.IoStop && !port.Stop)
+        FailLine(port, EIO);
 }
 
 void RaiseOutputPriority()
@@ -554,7 +560,11 @@ void RaiseOutputPriority()
     setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), -20);
 }
 
-enum class TDrainEnd { Empty, Flushed, Stopped };
+TDrainEnd Failed(TPortRecord &port, int error)
+{
+    FailLine(port, error);
+    return TDrainEnd::Stopped;
+}
 
 TDrainEnd AckFlush(TPortRecord &port)
 {
@@ -604,11 +614,16 @@ TDrainEnd Drain(TPortRecord &port, THandleRecord &record, int fd)
             continue;
         }
         const ssize_t n = write(fd, span.Ring->data() + span.Start, span.Length);
+        const int error = n < 0 ? errno : 0;
         if (n > 0) {
             CompleteOutputSpan(port, span, static_cast<uint16_t>(n));
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        if (n < 0 && error == EINTR)
+            continue;
+        if (IsLineFailure(error))
+            return Failed(port, error);
+        if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
             short revents = 0;
             const int woke =
                 WaitEventsOrFd({&port.FlushOutput, &port.IoStopEvent, &port.StopEvent}, fd, POLLOUT,
@@ -617,10 +632,11 @@ TDrainEnd Drain(TPortRecord &port, THandleRecord &record, int fd)
                 return AckFlush(port);
             if (woke == 1 || woke == 2)
                 return TDrainEnd::Stopped;
-            if (woke == 3 && !(revents & (POLLERR | POLLHUP | POLLNVAL)))
-                continue;
+            if (woke == 3 && (revents & (POLLERR | POLLHUP | POLLNVAL)))
+                return Failed(port, (revents & POLLNVAL) ? EBADF : EIO);
+            continue;
         }
-        // The device refused the write: try again after a pause rather than spinning.
+        // Any other refusal may pass: try again after a pause rather than spinning.
         if (const TDrainEnd end = PauseOutput(port, kRetryPauseMs); end != TDrainEnd::Empty)
             return end;
     }
@@ -635,16 +651,7 @@ void PosixOutputThread(TPortRecord &port)
     if (!record)
         return;
     const int fd = record->Fd;
-    while (!port.Stop && !port.IoStop) {
-        const int woke = Event::WaitAny(
-            {&port.OutputReady, &port.FlushOutput, &port.IoStopEvent, &port.StopEvent}, -1);
-        if (woke == 1) {
-            AcknowledgeFlush(port);
-            continue;
-        }
-        if (woke != 0 || Drain(port, *record, fd) == TDrainEnd::Stopped)
-            break;
-    }
+    RunOutputLoop(port, nullptr, [&] { return Drain(port, *record, fd); });
 }
 
 } // namespace

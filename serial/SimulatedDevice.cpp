@@ -1,10 +1,12 @@
 #include "serial/SimulatedDevice.h"
 
+#include "serial/DeviceLayerCommon.h"
 #include "serial/ErrorCodes.h"
 #include "serial/Event.h"
 #include "serial/PortRecord.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <map>
@@ -37,6 +39,10 @@ struct TSimLine {
     bool Break = false;
     uint16_t Options = 0;
     TLineState State;
+    bool HungUp = false;     // the line went away; opens fail until it is back
+    int WriteErrno = 0;      // device writes fail with this (transient ones only hold the output)
+    size_t DriverBuffer = 0; // what the driver takes ahead of the line (0: nothing)
+    std::deque<uint8_t> DriverQueue;          // bytes the driver holds for the line
     Event EventWake{Event::Mode::AutoReset};  // the port's event thread
     Event OutputWake{Event::Mode::AutoReset}; // the port's output thread (lines or pace moved)
 
@@ -89,6 +95,10 @@ int SimOpen(const std::string &name, int &platformError)
     }
     TSimLine &line = *it->second;
     std::lock_guard lineGuard(line.Mutex);
+    if (line.HungUp) {
+        platformError = peFileNotFound;
+        return -1;
+    }
     if (line.Open) {
         platformError = peAccessDenied;
         return -1;
@@ -115,6 +125,7 @@ int SimClose(int handle)
     std::lock_guard guard(line->Mutex);
     line->Open = false;
     line->Dtr = line->Rts = false;
+    line->DriverQueue.clear();
     return 0;
 }
 
@@ -177,11 +188,12 @@ int SimLineFunction(int handle, int function)
 int SimFlush(int handle, int which)
 {
     if (which == 0) {
-        const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, SimOpen);
-        if (!port)
+        if (!FlushPortOutput(handle, SimOpen))
             return ecNotOpen;
-        FlushOutputRing(*port);
-        return 0;
+        return WithLine(handle, ecNotOpen, [](TSimLine &line) {
+            line.DriverQueue.clear();
+            return 0;
+        });
     }
     return WithLine(handle, ecNotOpen, [](TSimLine &line) {
         line.Rx.clear();
@@ -191,19 +203,14 @@ int SimFlush(int handle, int which)
 
 int SimStatus(int handle, TDeviceStatus &status)
 {
-    const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, SimOpen);
-    if (!port)
-        return ecNotOpen;
-    status = TDeviceStatus{};
-    WithLine(handle, 0, [&](TSimLine &line) {
-        status.Errors = line.Errors;
-        status.InQueue = static_cast<uint32_t>(line.Rx.size());
-        line.Errors = 0;
-        return 0;
+    return PortStatus(handle, SimOpen, status, [handle](TDeviceStatus &s) {
+        return WithLine(handle, 0u, [&](TSimLine &line) {
+            s.Errors = line.Errors;
+            s.InQueue = static_cast<uint32_t>(line.Rx.size());
+            line.Errors = 0;
+            return static_cast<uint32_t>(line.DriverQueue.size());
+        });
     });
-    std::lock_guard lock(port->Lock);
-    status.OutQueue = port->OutputUsed();
-    return static_cast<int>(status.Errors);
 }
 
 uint8_t SimModemLines(int handle)
@@ -228,8 +235,7 @@ int SimReadError(int, int)
 
 int SimWrite(int handle, const uint8_t *data, int count)
 {
-    const std::shared_ptr<TPortRecord> port = FindPortByHandle(handle, SimOpen);
-    return port ? WriteIntoOutputRing(*port, data, count) : ecNotOpen;
+    return WriteToPort(handle, SimOpen, data, count);
 }
 
 void SimOptionsChanged(int handle, uint16_t options)
@@ -274,7 +280,8 @@ bool InputFull(TPortRecord &port)
 
 // Hands each batch of far-end activity to the dispatch thread. Bytes still waiting in the line
 // after a batch was processed are offered again at once, or every 50 ms while the input ring is
-// full, so they are never stranded and a full ring costs no busy loop.
+// full, so they are never stranded and a full ring costs no busy loop. A hang-up fails the line
+// after the bytes that came before it were handed over.
 void SimEventThread(TPortRecord &port)
 {
     const std::shared_ptr<TSimLine> line = LineOf(port.DeviceHandle);
@@ -292,28 +299,28 @@ void SimEventThread(TPortRecord &port)
         if (woke == 1 || woke == 2)
             break;
         uint32_t word = 0;
+        bool hungUp = false;
         {
             std::lock_guard guard(line->Mutex);
             word = line->PendingEvents;
             line->PendingEvents = 0;
             if (!line->Rx.empty())
                 word |= evRxChar;
+            hungUp = line->HungUp;
+        }
+        if (hungUp && (word & evRxChar) == 0) {
+            FailLine(port, EIO);
+            break;
         }
         if (word == 0)
             continue;
-        if (word & evRingTrailingEdge)
-            port.RingEdge = true;
-        port.EventWord.fetch_or(word);
-        port.DeviceEvent.Set();
-        if (Event::WaitAny({&port.EventProcessed, &port.IoStopEvent, &port.StopEvent}, -1) != 0)
+        if (!HandOverDeviceEvents(port, word))
             break;
         ringFull = InputFull(port);
         std::lock_guard guard(line->Mutex);
-        leftOver = !line->Rx.empty();
+        leftOver = !line->Rx.empty() || line->HungUp;
     }
 }
-
-enum class TDrainEnd { Empty, Flushed, Stopped };
 
 // Waits for a flush, a stop or a line change. Empty means a line change or the time-out.
 TDrainEnd WaitOnOutput(TPortRecord &port, TSimLine &line, std::chrono::microseconds limit)
@@ -331,10 +338,89 @@ TDrainEnd WaitOnOutput(TPortRecord &port, TSimLine &line, std::chrono::microseco
     }
 }
 
-// Moves the output ring onto the line. Each span taken from the ring is one device write; a
-// paced line takes it a few bytes at a time (never more than 2 ms of line time ahead), and a
-// line held by flow control takes nothing until released, flushed or stopped.
-TDrainEnd Drain(TPortRecord &port, TSimLine &line, SteadyClock::time_point &lineFreeAt)
+// What the line does to the output now.
+struct TLineCondition {
+    int Failure = 0;           // the errno that fails the line (a hang-up is EIO), 0 when none
+    bool Held = false;         // flow control or a transient write error holds the output
+    bool WriteRefused = false; // device writes fail for the moment (a transient error)
+    uint32_t Baud = 0;
+};
+
+TLineCondition ConditionOf(TSimLine &line)
+{
+    std::lock_guard guard(line.Mutex);
+    TLineCondition c;
+    c.Failure = line.HungUp ? EIO : IsLineFailure(line.WriteErrno) ? line.WriteErrno : 0;
+    c.WriteRefused = line.WriteErrno != 0;
+    c.Held = line.HeldLocked() || c.WriteRefused;
+    c.Baud = line.PaceBaud;
+    return c;
+}
+
+// How many of wanted bytes a line at baud takes now (never more than 2 ms of line time ahead);
+// 0 with wait set when it must wait first.
+size_t PacedTake(uint32_t baud, size_t wanted, SteadyClock::time_point &lineFreeAt,
+                 std::chrono::microseconds &wait)
+{
+    if (baud == 0)
+        return wanted;
+    const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / baud);
+    const auto window = std::max<std::chrono::nanoseconds>(kPaceWindow, byteTime);
+    const auto now = SteadyClock::now();
+    if (lineFreeAt < now)
+        lineFreeAt = now;
+    const auto ahead = lineFreeAt - now;
+    if (ahead >= window) {
+        wait = std::chrono::duration_cast<std::chrono::microseconds>(ahead - window) +
+               std::chrono::microseconds(1);
+        return 0;
+    }
+    const auto fits = (window - ahead + byteTime - std::chrono::nanoseconds(1)) / byteTime;
+    const size_t take = std::min<size_t>(wanted, static_cast<size_t>(std::max<long long>(1, fits)));
+    lineFreeAt += byteTime * static_cast<long long>(take);
+    return take;
+}
+
+void PutOnLine(TSimLine &line, const uint8_t *bytes, size_t count)
+{
+    {
+        std::lock_guard guard(line.Mutex);
+        line.Sent.append(reinterpret_cast<const char *>(bytes), count);
+        line.TotalSent += count;
+    }
+    line.SentChanged.notify_all();
+}
+
+// The checks before each step of a drain: a flush, a stop, a failed line, or output held (which
+// with waitWhenHeld waits for a line change and then says Again). Empty means go on.
+TDrainEnd StepAllowed(TPortRecord &port, TSimLine &line, TLineCondition &c, bool waitWhenHeld)
+{
+    if (port.FlushOutput.Claim()) {
+        AcknowledgeFlush(port);
+        return TDrainEnd::Flushed;
+    }
+    if (port.IoStop || port.Stop)
+        return TDrainEnd::Stopped;
+    c = ConditionOf(line);
+    if (c.Failure != 0) {
+        {
+            std::lock_guard guard(line.Mutex);
+            line.DriverQueue.clear();
+        }
+        FailLine(port, c.Failure);
+        return TDrainEnd::Stopped;
+    }
+    if (c.Held && waitWhenHeld) {
+        const TDrainEnd end = WaitOnOutput(port, line, std::chrono::microseconds(-1));
+        return end == TDrainEnd::Empty ? TDrainEnd::Again : end;
+    }
+    return TDrainEnd::Empty;
+}
+
+// Moves the output ring straight onto the line. Each span taken from the ring is one device
+// write; a paced line takes it a few bytes at a time, and a held line takes nothing until
+// released, flushed or stopped.
+TDrainEnd DrainDirect(TPortRecord &port, TSimLine &line, SteadyClock::time_point &lineFreeAt)
 {
     TOutputSpan span;
     while (TakeOutputSpan(port, span)) {
@@ -344,61 +430,106 @@ TDrainEnd Drain(TPortRecord &port, TSimLine &line, SteadyClock::time_point &line
         }
         uint16_t done = 0;
         while (done < span.Length) {
-            if (port.FlushOutput.Claim()) {
-                AcknowledgeFlush(port);
-                return TDrainEnd::Flushed;
-            }
-            if (port.IoStop || port.Stop)
-                return TDrainEnd::Stopped;
-            bool held = false;
-            uint32_t baud = 0;
-            {
-                std::lock_guard guard(line.Mutex);
-                held = line.HeldLocked();
-                baud = line.PaceBaud;
-            }
-            const auto infinite = std::chrono::microseconds(-1);
-            if (held) {
-                if (const TDrainEnd end = WaitOnOutput(port, line, infinite);
-                    end != TDrainEnd::Empty)
+            TLineCondition c;
+            const TDrainEnd step = StepAllowed(port, line, c, true);
+            if (step == TDrainEnd::Again)
+                continue;
+            if (step != TDrainEnd::Empty)
+                return step;
+            auto wait = std::chrono::microseconds(0);
+            const size_t take = PacedTake(c.Baud, span.Length - done, lineFreeAt, wait);
+            if (take == 0) {
+                if (const TDrainEnd end = WaitOnOutput(port, line, wait); end != TDrainEnd::Empty)
                     return end;
                 continue;
             }
-            uint16_t take = static_cast<uint16_t>(span.Length - done);
-            if (baud != 0) {
-                const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / baud);
-                const auto window = std::max<std::chrono::nanoseconds>(kPaceWindow, byteTime);
-                const auto now = SteadyClock::now();
-                if (lineFreeAt < now)
-                    lineFreeAt = now;
-                const auto ahead = lineFreeAt - now;
-                if (ahead >= window) {
-                    const auto wait =
-                        std::chrono::duration_cast<std::chrono::microseconds>(ahead - window) +
-                        std::chrono::microseconds(1);
-                    if (const TDrainEnd end = WaitOnOutput(port, line, wait);
-                        end != TDrainEnd::Empty)
-                        return end;
-                    continue;
-                }
-                const auto fits =
-                    (window - ahead + byteTime - std::chrono::nanoseconds(1)) / byteTime;
-                take =
-                    static_cast<uint16_t>(std::min<long long>(take, std::max<long long>(1, fits)));
-                lineFreeAt += byteTime * take;
-            }
-            {
-                std::lock_guard guard(line.Mutex);
-                line.Sent.append(
-                    reinterpret_cast<const char *>(span.Ring->data()) + span.Start + done, take);
-                line.TotalSent += take;
-            }
-            line.SentChanged.notify_all();
+            PutOnLine(line, span.Ring->data() + span.Start + done, take);
             done = static_cast<uint16_t>(done + take);
             CompleteOutputSpan(port, span, done);
         }
     }
     return TDrainEnd::Empty;
+}
+
+// With a driver buffer: a device write hands the driver what fits at once (the ring tail moves
+// then, also while flow control holds the line), and the line takes from the driver at its
+// pace, like a kernel's tty output queue.
+TDrainEnd DrainThroughDriver(TPortRecord &port, TSimLine &line, SteadyClock::time_point &lineFreeAt)
+{
+    for (;;) {
+        TLineCondition c;
+        if (const TDrainEnd step = StepAllowed(port, line, c, false); step != TDrainEnd::Empty)
+            return step;
+        TOutputSpan span;
+        if (!c.WriteRefused && TakeOutputSpan(port, span)) {
+            size_t accepted = 0;
+            {
+                std::lock_guard guard(line.Mutex);
+                const size_t room =
+                    line.DriverBuffer - std::min(line.DriverBuffer, line.DriverQueue.size());
+                accepted = std::min<size_t>(room, span.Length);
+                const uint8_t *from = span.Ring->data() + span.Start;
+                line.DriverQueue.insert(line.DriverQueue.end(), from, from + accepted);
+                if (accepted > 0)
+                    line.WriteSizes.push_back(accepted);
+            }
+            CompleteOutputSpan(port, span, static_cast<uint16_t>(accepted));
+        }
+        if (c.Held) {
+            // Wait for the line, a flush, a stop, or more output the driver may take meanwhile.
+            switch (Event::WaitAny({&port.FlushOutput, &line.OutputWake, &port.OutputReady,
+                                    &port.IoStopEvent, &port.StopEvent},
+                                   -1)) {
+            case 0:
+                AcknowledgeFlush(port);
+                return TDrainEnd::Flushed;
+            case 3:
+            case 4:
+                return TDrainEnd::Stopped;
+            default:
+                continue;
+            }
+        }
+        size_t take = 0;
+        auto wait = std::chrono::microseconds(0);
+        {
+            // The bytes leave the driver and reach the line in one step: a status query in
+            // between would see them nowhere and call the output drained too early.
+            std::lock_guard guard(line.Mutex);
+            if (line.DriverQueue.empty())
+                return TDrainEnd::Empty;
+            take = PacedTake(c.Baud, line.DriverQueue.size(), lineFreeAt, wait);
+            const auto end = line.DriverQueue.begin() + static_cast<std::ptrdiff_t>(take);
+            line.Sent.append(line.DriverQueue.begin(), end);
+            line.TotalSent += take;
+            line.DriverQueue.erase(line.DriverQueue.begin(), end);
+        }
+        if (take == 0) {
+            if (const TDrainEnd end = WaitOnOutput(port, line, wait); end != TDrainEnd::Empty)
+                return end;
+            continue;
+        }
+        line.SentChanged.notify_all();
+        // The driver queue counts as waiting output: its shrinking may let a trigger fire.
+        port.TriggerWake.Set();
+    }
+}
+
+// Drains until the ring (and the driver queue) are empty, whichever way the line is set up now.
+TDrainEnd Drain(TPortRecord &port, TSimLine &line, SteadyClock::time_point &lineFreeAt)
+{
+    for (;;) {
+        bool driver = false;
+        {
+            std::lock_guard guard(line.Mutex);
+            driver = line.DriverBuffer > 0 || !line.DriverQueue.empty();
+        }
+        const TDrainEnd end = driver ? DrainThroughDriver(port, line, lineFreeAt)
+                                     : DrainDirect(port, line, lineFreeAt);
+        TOutputSpan span;
+        if (end != TDrainEnd::Empty || !TakeOutputSpan(port, span))
+            return end;
+    }
 }
 
 void SimOutputThread(TPortRecord &port)
@@ -408,17 +539,7 @@ void SimOutputThread(TPortRecord &port)
     if (!line)
         return;
     SteadyClock::time_point lineFreeAt = SteadyClock::now();
-    while (!port.Stop && !port.IoStop) {
-        const int woke = Event::WaitAny({&port.OutputReady, &port.FlushOutput, &line->OutputWake,
-                                         &port.IoStopEvent, &port.StopEvent},
-                                        -1);
-        if (woke == 1) {
-            AcknowledgeFlush(port);
-            continue;
-        }
-        if (woke == 3 || woke == 4 || Drain(port, *line, lineFreeAt) == TDrainEnd::Stopped)
-            break;
-    }
+    RunOutputLoop(port, &line->OutputWake, [&] { return Drain(port, *line, lineFreeAt); });
 }
 
 } // namespace
@@ -436,6 +557,36 @@ TSimulatedDevice::~TSimulatedDevice()
     const auto it = gByName.find(line_->Name);
     if (it != gByName.end() && it->second == line_)
         gByName.erase(it);
+}
+
+void TSimulatedDevice::SetDriverBuffer(size_t bytes)
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->DriverBuffer = bytes;
+    line_->OutputWake.Set();
+}
+
+void TSimulatedDevice::Hangup()
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->HungUp = true;
+    line_->EventWake.Set();
+    line_->OutputWake.Set();
+}
+
+void TSimulatedDevice::FailWrites(int error)
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->WriteErrno = error;
+    line_->OutputWake.Set();
+}
+
+void TSimulatedDevice::Reconnect()
+{
+    std::lock_guard guard(line_->Mutex);
+    line_->HungUp = false;
+    line_->WriteErrno = 0;
+    line_->OutputWake.Set();
 }
 
 void TSimulatedDevice::SetPace(uint32_t baud)

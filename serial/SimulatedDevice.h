@@ -31,6 +31,18 @@ class TSimulatedDevice
 
     // Bytes leave the port at baud/10 per second; 0 takes them as fast as the port writes.
     void SetPace(uint32_t baud);
+    // A driver queue of this many bytes between the port's writes and the line, drained at the
+    // pace and reported as waiting output like a kernel's tty queue (0: none, the default).
+    void SetDriverBuffer(size_t bytes);
+
+    // The line goes away (a hang-up, an unplugged adapter): the port's line fails with EIO and
+    // opening the name fails until Reconnect.
+    void Hangup();
+    // Device writes fail with error from now on: a line failure for EIO, ENXIO, EPIPE, ENODEV
+    // (and EBADF); a transient error (EAGAIN, EINTR) only holds the output. 0 lets them work.
+    void FailWrites(int error);
+    // The device is back: opens and writes work again.
+    void Reconnect();
 
     // What the port sent: taken (and forgotten) by TakeSent; WaitForSent waits until at least
     // count bytes are there or the time is up.

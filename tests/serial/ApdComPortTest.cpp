@@ -14,6 +14,7 @@
 #include "tests/support/TempDir.h"
 
 #include <QTimer>
+#include <cerrno>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -510,6 +511,10 @@ TEST_F(SimulatedPort, EventsOfEachTriggerKindInOrder)
         {"break",
          status(StatusLineError, 8, [](TApdComPort &, TSimulatedDevice &d) { d.SendBreak(); }),
          {"Trigger 7E04 # 0", "Status #", "LineError 0 break"}},
+        // A failed line fires a line-error trigger whatever its mask.
+        {"hang-up",
+         status(StatusLineError, 1, [](TApdComPort &, TSimulatedDevice &d) { d.Hangup(); }),
+         {"Trigger 7E04 # 0", "Status #", "LineError 1024"}},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -529,6 +534,21 @@ TEST_F(SimulatedPort, EventsOfEachTriggerKindInOrder)
         EXPECT_EQ(log.entries, expected);
         p.SetOpen(false);
     }
+}
+
+TEST_F(SimulatedPort, AFailedLineIsNamedAndRefusesSends)
+{
+    TSimulatedDevice far("COM5");
+    TApdComPort p;
+    UseSimulatedLayer(p, 5);
+    p.SetOpen(true);
+    far.FailWrites(ENODEV);
+    p.SendText("x");
+    ASSERT_TRUE(WaitUntil([&] { return p.LineFailed(); }));
+    EXPECT_EQ(p.LastSystemError(), ENODEV);
+    EXPECT_THROW(p.SendText("y"), EPutBlockFail);
+    p.SetOpen(false);
+    EXPECT_FALSE(p.LineFailed());
 }
 
 TEST_F(SimulatedPort, HandlerExceptionIsShownAndLaterMessagesArrive)

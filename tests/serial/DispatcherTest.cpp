@@ -12,7 +12,9 @@
 #include "tests/support/TriggerRecorder.h"
 #include "tests/support/Wait.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
@@ -660,6 +662,30 @@ TEST(DispatcherStatus, OutputTriggersFireOncePerArming)
         EXPECT_EQ(recorder.Messages()[i].WParam, static_cast<uintptr_t>(sent));
 }
 
+TEST(DispatcherStatus, OutputUsedCountsWhatTheDriverStillHolds)
+{
+    TriggerRecorder recorder;
+    SimulatedPort sim;
+    ASSERT_EQ(sim.OpenResult, ecOK);
+    sim.Far.SetDriverBuffer(4096);
+    sim.Far.SetPace(57600);
+    HoldOutput(sim, true);
+    const int used = AddStateTrigger(sim.Port, StatusOutUsed);
+    std::atomic<uint64_t> onLineAtFire{0};
+    recorder.OnMessage([&](const RecordedMessage &) { onLineAtFire = sim.Far.TotalSent(); });
+    ASSERT_EQ(recorder.Attach(sim.Port), ecOK);
+    // The driver takes the whole ring while the line is held; the ring's room is free again
+    // (blocks may follow) but the bytes still wait.
+    ASSERT_EQ(Send(sim.Port, std::string(4096, 'a')), ecOK);
+    ASSERT_TRUE(WaitUntil([&] { return OutputRoom(sim.Port) == 4096; }));
+    EXPECT_EQ(OutputCount(sim.Port), 4096);
+    ASSERT_EQ(Send(sim.Port, std::string(1000, 'b')), ecOK);
+    ASSERT_EQ(ArmStateTrigger(sim.Port, static_cast<uint16_t>(used), 0, true), ecOK);
+    HoldOutput(sim, false);
+    ASSERT_TRUE(recorder.WaitForCount(1));
+    EXPECT_EQ(onLineAtFire.load(), 5096u);
+}
+
 TEST(DispatcherStatus, ReArmedFromTheHandlerFiresAgainInTheNextPass)
 {
     TriggerRecorder recorder;
@@ -710,6 +736,63 @@ TEST(DispatcherStatus, ModemLinesLineErrorsAndBreak)
     sim.Far.SetRI(false);
     EXPECT_TRUE(WaitUntil([&] { return TestRingEdge(sim.Port) == 1; }));
     EXPECT_EQ(TestRingEdge(sim.Port), 0);
+}
+
+TEST(DispatcherLineFailure, AFailedLineEndsItsThreadsAndTellsTheTriggers)
+{
+    struct Case {
+        const char *name;
+        void (*fail)(TSimulatedDevice &);
+        int error;
+    };
+    const Case cases[] = {
+        {"hang-up", [](TSimulatedDevice &far) { far.Hangup(); }, EIO},
+        {"EIO", [](TSimulatedDevice &far) { far.FailWrites(EIO); }, EIO},
+        {"ENXIO", [](TSimulatedDevice &far) { far.FailWrites(ENXIO); }, ENXIO},
+        {"EPIPE", [](TSimulatedDevice &far) { far.FailWrites(EPIPE); }, EPIPE},
+        {"ENODEV", [](TSimulatedDevice &far) { far.FailWrites(ENODEV); }, ENODEV},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        TriggerRecorder recorder;
+        SimulatedPort sim;
+        ASSERT_EQ(sim.OpenResult, ecOK);
+        sim.Far.SetPace(2400);
+        const int errors = AddStateTrigger(sim.Port, StatusLineError);
+        const int used = AddStateTrigger(sim.Port, StatusOutUsed);
+        ASSERT_EQ(recorder.Attach(sim.Port), ecOK);
+        // Armed for overruns only: a failed line fires it all the same.
+        ASSERT_EQ(ArmStateTrigger(sim.Port, static_cast<uint16_t>(errors), 1, true), ecOK);
+        ASSERT_EQ(Send(sim.Port, std::string(3000, 'x')), ecOK);
+        ASSERT_TRUE(sim.Far.WaitForSent(10, 5s));
+        ASSERT_EQ(ArmStateTrigger(sim.Port, static_cast<uint16_t>(used), 0, true), ecOK);
+        c.fail(sim.Far);
+
+        ASSERT_TRUE(recorder.WaitForCount(2));
+        std::vector<uintptr_t> fired = {recorder.Messages()[0].WParam,
+                                        recorder.Messages()[1].WParam};
+        std::sort(fired.begin(), fired.end());
+        EXPECT_EQ(fired, (std::vector<uintptr_t>{static_cast<uintptr_t>(errors),
+                                                 static_cast<uintptr_t>(used)}));
+        EXPECT_EQ(TakeLineError(sim.Port), static_cast<int>(ceIoError));
+        EXPECT_EQ(LineFailure(sim.Port), c.error);
+        ASSERT_TRUE(WaitUntil([&] {
+            const TPortView view = View(sim.Port);
+            return !view.EventThreadRunning && !view.OutputThreadRunning;
+        }));
+        EXPECT_EQ(OutputCount(sim.Port), 0);
+        EXPECT_EQ(Send(sim.Port, "lost"), ecPutBlockFail);
+        EXPECT_EQ(DiscardOutput(sim.Port), ecOK);
+        ASSERT_EQ(recorder.Detach(sim.Port), ecOK);
+        EXPECT_EQ(sim.Close(), ecOK);
+
+        sim.Far.Reconnect();
+        const uint64_t before = sim.Far.TotalSent();
+        ASSERT_EQ(OpenPort(sim.Port, "COM7", 4096, 4096, 19200, 0, 8, 1), ecOK);
+        EXPECT_EQ(LineFailure(sim.Port), 0);
+        ASSERT_EQ(Send(sim.Port, "back"), ecOK);
+        EXPECT_TRUE(WaitUntil([&] { return sim.Far.TotalSent() == before + 4; }));
+    }
 }
 
 TEST(DispatcherTimers, FireAfterTheDurationStrictlyAndAcrossTheWrap)

@@ -4,14 +4,17 @@
 #include "serial/PosixDevice.h"
 #include "serial/Dispatcher.h"
 #include "serial/ErrorCodes.h"
-#include "tests/support/Wait.h"
 #include "tests/support/PseudoTerminal.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/TriggerRecorder.h"
+#include "tests/support/Wait.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <fcntl.h>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
 
@@ -199,8 +202,10 @@ TEST_F(PosixPort, BytesTravelBothWays)
     ASSERT_EQ(Send("ATZ\r"), ecOK);
     EXPECT_EQ(pty.Read(4), "ATZ\r");
 
-    // More than the terminal buffers while nobody reads: the output thread waits for room.
+    // More than the terminal buffers while nobody reads: the output thread waits for room. (The
+    // reader may see "ATZ\r" before the output thread has moved the ring's tail past it.)
     const std::string block = Pattern(4096);
+    ASSERT_TRUE(WaitUntil([&] { return OutputRoom(port) == 4096; }));
     ASSERT_EQ(Send(block), ecOK);
     ASSERT_TRUE(WaitUntil([&] { return OutputRoom(port) == 4096; }));
     ASSERT_EQ(Send(block), ecOK);
@@ -224,20 +229,81 @@ TEST_F(PosixPort, AdoptedHandleIsUsedAndClosed)
     EXPECT_EQ(fcntl(fd, F_GETFD), -1);
 }
 
-TEST_F(PosixPort, HangUpEndsTheEventThreadAndThePortStillCloses)
+TEST_F(PosixPort, EveryCloseLiftsTheExclusiveMark)
+{
+    // The kernel keeps the mark while the terminal lives, and then refuses every open by a user
+    // without CAP_SYS_ADMIN (EBUSY); root may open and asks for the mark itself.
+    auto exclusive = [&] {
+        const int fd = open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (fd < 0)
+            return errno == EBUSY ? 1 : -1;
+        int mark = -1;
+        ioctl(fd, TIOCGEXCL, &mark);
+        close(fd);
+        return mark;
+    };
+    const std::pair<const char *, std::function<void()>> uses[] = {
+        {"probe", [] { EXPECT_TRUE(ProbePort(21)); }},
+        {"failed open",
+         [&] { EXPECT_EQ(OpenPort(port, "COM21", 4096, 4096, 14400, 0, 8, 1), ecNotSupported); }},
+        {"open and close",
+         [&] {
+             ASSERT_EQ(Open(), ecOK);
+             EXPECT_EQ(exclusive(), 1);
+             ASSERT_EQ(ClosePort(port), ecOK);
+             port = 0;
+         }},
+    };
+    for (const auto &[name, use] : uses) {
+        use();
+        EXPECT_EQ(exclusive(), 0) << name;
+    }
+}
+
+TEST_F(PosixPort, HangUpInTheMiddleOfALargeWriteFailsTheLine)
 {
     ASSERT_EQ(Open(), ecOK);
+    const int errors = AddStateTrigger(port, StatusLineError);
+    const int used = AddStateTrigger(port, StatusOutUsed);
+    ASSERT_EQ(recorder.Attach(port), ecOK);
+    ASSERT_EQ(ArmStateTrigger(port, static_cast<uint16_t>(errors), 0, true), ecOK);
     pty.Write("bye");
     ASSERT_TRUE(WaitUntil([&] { return InputCount(port) == 3; }));
+    // Nobody reads the device side: the terminal's buffer fills up, then the output ring.
+    const std::string block = Pattern(256);
+    for (int i = 0; i < 200 && Send(block) == ecOK; ++i) {
+    }
+    ASSERT_EQ(ArmStateTrigger(port, static_cast<uint16_t>(used), 0, true), ecOK);
     pty.CloseMaster();
+
+    ASSERT_TRUE(recorder.WaitForCount(2));
+    std::vector<uintptr_t> fired;
+    for (const testsupport::RecordedMessage &m : recorder.Messages())
+        fired.push_back(m.WParam);
+    std::sort(fired.begin(), fired.end());
+    EXPECT_EQ(fired, (std::vector<uintptr_t>{static_cast<uintptr_t>(errors),
+                                             static_cast<uintptr_t>(used)}));
+    EXPECT_EQ(TakeLineError(port) & ceIoError, static_cast<int>(ceIoError));
+    EXPECT_EQ(LineFailure(port), EIO);
     TPortView view{};
-    ASSERT_TRUE(
-        WaitUntil([&] { return InspectPort(port, view) == ecOK && !view.EventThreadRunning; }));
-    // Output to a vanished device stays queued; the output thread retries at a slow pace.
-    EXPECT_EQ(Send("lost"), ecOK);
+    ASSERT_TRUE(WaitUntil([&] {
+        return InspectPort(port, view) == ecOK && !view.EventThreadRunning &&
+               !view.OutputThreadRunning;
+    }));
+    EXPECT_EQ(OutputCount(port), 0);
+    EXPECT_EQ(Send("lost"), ecPutBlockFail);
     EXPECT_EQ(ReadPort(3), "bye");
+    ASSERT_EQ(recorder.Detach(port), ecOK);
     EXPECT_EQ(ClosePort(port), ecOK);
     uint8_t c = 0;
     EXPECT_EQ(ReadByte(port, c), ecBadHandle);
     port = 0;
+
+    // The device is back on another terminal.
+    PseudoTerminal back;
+    dir.Write("loader.ini", "[Devices]\ncom21 = " + back.SlavePath() + "\n");
+    ASSERT_EQ(Open(), ecOK);
+    EXPECT_EQ(LineFailure(port), 0);
+    ASSERT_EQ(Send("ping"), ecOK);
+    EXPECT_EQ(back.Read(4), "ping");
 }

@@ -7,7 +7,6 @@
 #include <pty.h>
 #include <stdexcept>
 #include <sys/inotify.h>
-#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <termios.h>
@@ -137,14 +136,8 @@ void PtyLink::HoldHost(bool hold)
     held_ = hold;
 }
 
-void PtyLink::LiftExclusive()
-{
-    ::ioctl(keeper_, TIOCNXCL);
-}
-
 void PtyLink::ResetForNextHost()
 {
-    LiftExclusive();
     ::tcflow(keeper_, TCOON);
     held_ = false;
 }

@@ -3,10 +3,8 @@
 // symbolic link, so the host opens the link path like a serial port.
 //
 // The simulator keeps a slave descriptor of its own open the whole time. Without it the master
-// would see a hang-up each time the host closes, and a host that made the port exclusive could
-// not reopen it (the kernel keeps the exclusive mark while the master lives). Host opens and
-// closes are followed through inotify on the slave device, so the simulator still learns when
-// the host has gone.
+// would see a hang-up each time the host closes. Host opens and closes are followed through inotify
+// on the slave device, so the simulator still learns when the host has gone.
 
 #include <string>
 
@@ -42,10 +40,7 @@ class PtyLink
     void HoldHost(bool hold);
     bool HostHeld() const { return held_; }
 
-    // Lifts a host's exclusive mark. The kernel keeps it after the host closes (our own slave
-    // keeps the terminal alive), and an unprivileged host could then not reopen the port.
-    void LiftExclusive();
-    // After the last host closed: lift the exclusive mark and any hold so the next open works.
+    // After the last host closed: lift any hold so the next host's output flows.
     void ResetForNextHost();
     // Drops bytes sent towards the host that no host read.
     void DropUnreadReplies();

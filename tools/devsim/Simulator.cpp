@@ -16,10 +16,6 @@ namespace
 constexpr int64_t NsPerMs = 1'000'000;
 // Longest sleep of the loop when nothing is due; a signal ends it early anyway.
 constexpr int64_t MaxWaitNs = 1000 * NsPerMs;
-// After a host opens, its exclusive mark is lifted for this long, checking this often: a host
-// sets the mark right after its open.
-constexpr int64_t LiftExclusiveForNs = 2000 * NsPerMs;
-constexpr int64_t LiftExclusiveEveryNs = 10 * NsPerMs;
 // A paced direction that may not move yet waits at least this long, so rounding cannot spin.
 constexpr int64_t MinPacedWaitNs = 100'000;
 
@@ -59,12 +55,7 @@ int Simulator::Run(const volatile std::sig_atomic_t &stop, const sigset_t &waitM
 
 void Simulator::FollowHostOpens()
 {
-    const int64_t now = NowNs();
     const PtyLink::OpenNotices notices = link_.ReadOpenNotices();
-    if (notices.opened)
-        liftExclusiveUntilNs_ = now + LiftExclusiveForNs;
-    if (now < liftExclusiveUntilNs_)
-        link_.LiftExclusive();
     if (notices.lastClosed) {
         // Let the next host in at once; what the last one sent is still delivered first.
         link_.ResetForNextHost();
@@ -141,8 +132,6 @@ void Simulator::Wait(const sigset_t &waitMask, int64_t nowNs)
         due(*deadline * NsPerMs - nowNs);
     if (!received_.empty())
         due(std::max(rxPacer_.WaitNs(nowNs), MinPacedWaitNs));
-    if (nowNs < liftExclusiveUntilNs_)
-        due(LiftExclusiveEveryNs);
 
     pollfd fds[2] = {{link_.Master(), POLLIN, 0}, {link_.OpenWatch(), POLLIN, 0}};
     if (!toSend_.empty()) {

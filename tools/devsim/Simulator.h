@@ -46,7 +46,6 @@ class Simulator
     std::string received_;
     std::string toSend_;
     bool hostGone_ = false;
-    int64_t liftExclusiveUntilNs_ = 0;
 };
 
 // Monotonic clock in nanoseconds.
