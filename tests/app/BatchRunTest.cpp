@@ -282,9 +282,8 @@ TEST(BatchRunTest, InterruptDuringATransferThatCannotDrainEndsTheRun)
         << result.err;
 }
 
-// Needs the serial engine to report a line that went away (ceIoError through the line-error
-// trigger); it stays disabled until the engine does.
-TEST(BatchRunTest, DISABLED_DeviceVanishingMidBodyEndsTheRunWithTheUploadError)
+// The device's end of the line closes for good: the engine reports the hang-up as a failed line.
+TEST(BatchRunTest, DeviceVanishingMidBodyEndsTheRunWithTheUploadError)
 {
     const BatchResult result = StrandMidBody(SIGKILL, false);
     EXPECT_EQ(result.status, 1) << result.err;

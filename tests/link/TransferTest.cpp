@@ -456,9 +456,20 @@ TEST_P(LineFailure, EndsWhatIsUnderWayAtOnceAndTheSettingsReopenThePort)
         form.SendBuffer(buffer->data(), static_cast<int32_t>(buffer->size()));
         ASSERT_TRUE(WaitUntil([&] { return !calls.progress.empty(); }));
     }
-    // What the port delivers when its line-error trigger fires.
-    ComPort().OnTriggerLineError(ComPort(), c.error, false);
-    EXPECT_EQ(calls.calls, c.calls); // at once: no drain is waited for
+    int reports = 0;
+    const auto handler = ComPort().OnTriggerLineError;
+    ComPort().OnTriggerLineError = [&](serial::TApdCustomComPort &port, uint16_t error, bool brk) {
+        ++reports;
+        handler(port, error, brk);
+    };
+    // The device's end goes away for good, or the line shows a lesser error.
+    const bool hangup = c.error == serial::ceIoError;
+    if (hangup)
+        Port(1).Hangup();
+    else
+        Port(1).RaiseLineError(c.error);
+    ASSERT_TRUE(WaitUntil([&] { return reports > 0; }));
+    EXPECT_EQ(calls.calls, c.calls);
     EXPECT_EQ(form.FileUploadFailed(), c.failed);
 
     // The buffer is the loader's again; no block may be taken from it any more.
@@ -475,7 +486,11 @@ TEST_P(LineFailure, EndsWhatIsUnderWayAtOnceAndTheSettingsReopenThePort)
     EXPECT_EQ(reply, c.failed ? "ERROR" : "OK");
 
     form.EndFileWatch();
+    // Once the device is back, Save reopens the port.
+    if (hangup)
+        Port(1).Reconnect();
     form.SaveRs232Ini();
+    EXPECT_TRUE(ComPort().Open());
     EXPECT_FALSE(form.FileUploadFailed());
     EXPECT_EQ(TriggersOf(ComPort()), (TTriggerCount{2, 3, 0}));
 }
