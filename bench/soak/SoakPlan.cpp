@@ -1,5 +1,7 @@
 #include "bench/soak/SoakPlan.h"
 
+#include "tools/devsim/UploadHeader.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -150,12 +152,7 @@ std::string MakeBody(const UploadPlan &plan)
 
 std::string Checksum(std::string_view bytes)
 {
-    unsigned sum = 0;
-    for (unsigned char byte : bytes)
-        sum += byte;
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", sum & 0xFFFF);
-    return text;
+    return devsim::ChecksumText(devsim::AddToChecksum(0, bytes));
 }
 
 std::string ScriptFor(const UploadPlan &plan, const std::string &bodyFile)

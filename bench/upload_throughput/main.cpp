@@ -5,6 +5,8 @@
 // byte, so both figures are measured where the device sees them.
 // Prints the two times and last upload_vs_raw_ratio=X (upload body time over raw body time).
 
+#include "tools/devsim/UploadHeader.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -122,16 +124,6 @@ class Device
     pid_t pid_ = -1;
 };
 
-std::string Checksum(const std::string &bytes)
-{
-    unsigned sum = 0;
-    for (unsigned char byte : bytes)
-        sum += byte;
-    char text[8];
-    std::snprintf(text, sizeof text, "%04X", sum & 0xFFFF);
-    return text;
-}
-
 void WriteAll(int fd, const std::string &bytes)
 {
     std::size_t done = 0;
@@ -170,7 +162,8 @@ int64_t RawBodyMs(const fs::path &dir, const std::string &body)
     cfmakeraw(&tio);
     cfsetspeed(&tio, B115200);
     tcsetattr(fd, TCSANOW, &tio);
-    WriteAll(fd, "LF 0 " + std::to_string(body.size()) + " " + Checksum(body) + " raw\r");
+    WriteAll(fd, "LF 0 " + std::to_string(body.size()) + " " +
+                     devsim::ChecksumText(devsim::AddToChecksum(0, body)) + " raw\r");
     WriteAll(fd, body);
     const int64_t ms = device.BodyMs();
     ::close(fd);
