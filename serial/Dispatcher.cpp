@@ -1260,7 +1260,11 @@ int DiscardInput(int port)
     if (!access)
         return ecBadHandle;
     TPortRecord &rec = *access;
-    const int result = rec.Routines.Flush(rec.DeviceHandle, 1);
+    // Only what the port has received is discarded. Bytes still queued in the driver have not
+    // been shown to the data triggers yet: purging them there could drop a device's error text
+    // that arrived behind the text whose handler discards (a prompt delivered late), and a
+    // failed upload would pass. They arrive, and are scanned, like any later bytes.
+    const int result = ecOK;
     if (ReadsProvisionally(rec)) {
         // Inside a delivery the discard is one more provisional read of everything; the tail
         // moves (and the full flag clears) when the delivery ends.

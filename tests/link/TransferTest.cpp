@@ -522,3 +522,18 @@ TEST_F(Transfer, OtherLineErrorsAreIgnoredAndWatchedForAgain)
     }
     EXPECT_TRUE(calls.calls.empty());
 }
+
+// The prompt handler discards the input. When its delivery is late, the device's upload error
+// may already wait in the driver behind the prompt: the discard must not take it before the
+// error trigger has seen it, or the file would pass as uploaded.
+TEST_F(Transfer, ErrorTextWaitingBehindALatePromptStillFailsTheFile)
+{
+    loader::TFrmS_comm &form = Start("50", true);
+    form.BeginFileWatch();
+    Port(1).Write(form.Link.CurrentPrompt);
+    // Read by the dispatch thread, whose delivery now waits for this (busy) GUI thread.
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return Port(1).PendingInput() == 0; }));
+    Port(1).Write(form.Link.CurrentError + "\r\n");
+    EXPECT_TRUE(WaitUntil([&] { return form.FileUploadFailed(); }));
+    form.EndFileWatch();
+}
