@@ -129,6 +129,8 @@ class TFrmS_comm : public QDialog
     void ReportUploadProgress();
     // Ends the buffer upload's phase and disarms its two output triggers.
     void StopUpload();
+    // The line failed for good: ends what is under way with the upload error, once.
+    void LineFailure();
 
     TLoaderCallbacks *callbacks_;
 };

@@ -108,6 +108,11 @@ void TFrmS_comm::ApdComPort1TriggerOutbuffFree(serial::TApdCustomComPort &)
     // late event must not send from it.
     if (port.Tag() == NoUpload)
         return;
+    // The line may have failed before its report came: the output it emptied looks like room.
+    if (port.LineFailed()) {
+        LineFailure();
+        return;
+    }
     const int32_t block = Link.UploadBlockSize;
     if (block < Link.UploadRemaining) {
         port.SendBytes(Link.UploadPtr, static_cast<uint16_t>(block));
@@ -146,6 +151,11 @@ void TFrmS_comm::ApdComPort1TriggerOutbuffUsed(serial::TApdCustomComPort &)
     // No upload to end: one given up has already been reported.
     if (ApdComPort1->Tag() == NoUpload)
         return;
+    // Output emptied by a failed line has not drained to the device.
+    if (ApdComPort1->LineFailed()) {
+        LineFailure();
+        return;
+    }
     // The error text may have come while its delivery could not be taken (the loader blocked
     // the GUI thread); its match count still tells.
     const bool failed = ApdComPort1->Tag() == UploadFailing || FileUploadFailed();
@@ -194,7 +204,15 @@ void TFrmS_comm::ApdComPort1TriggerLineError(serial::TApdCustomComPort &, uint16
         ApdComPort1->ArmStateTrigger(Link.LineErrorTrigger, AllLineErrors, true);
         return;
     }
-    // The line is gone until the port is opened again; not re-armed, as nothing more can come.
+    // Not re-armed: nothing more can come until the port is opened again.
+    LineFailure();
+}
+
+void TFrmS_comm::LineFailure()
+{
+    // Reported once, by whichever event comes first.
+    if (Link.LineFailed)
+        return;
     Link.LineFailed = true;
     const bool transfer = ApdComPort1->Tag() != NoUpload;
     // The output that would drain has been thrown away with the line: report at once.
