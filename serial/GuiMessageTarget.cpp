@@ -74,13 +74,17 @@ std::shared_ptr<TSendTicket> TGuiMessageTarget::PostMessage(unsigned msg, uintpt
                                                             intptr_t lParam)
 {
     auto ticket = std::make_shared<TSendTicket>();
+    TMessageEvent *event = nullptr;
     {
+        // Made under the lock that event() takes, so the hand-over through Qt's queue is
+        // ordered in terms the thread checker can see too.
         std::lock_guard guard(mutex_);
         std::erase_if(outstanding_,
                       [](const std::weak_ptr<TSendTicket> &weak) { return weak.expired(); });
         outstanding_.push_back(ticket);
+        event = new TMessageEvent(msg, wParam, lParam, ticket);
     }
-    QCoreApplication::postEvent(this, new TMessageEvent(msg, wParam, lParam, ticket));
+    QCoreApplication::postEvent(this, event);
     return ticket;
 }
 
@@ -91,6 +95,11 @@ bool TGuiMessageTarget::OnOwnThread() const
 
 bool TGuiMessageTarget::event(QEvent *e)
 {
+    // Pairs with the lock in PostMessage: whatever the dispatch thread wrote into the event is
+    // seen here after it.
+    {
+        std::lock_guard guard(mutex_);
+    }
     if (e->type() != MessageEventType())
         return QObject::event(e);
     auto *message = static_cast<TMessageEvent *>(e);
