@@ -7,14 +7,21 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 kind=${1:-}
 shift || true
+tests=()
 case "$kind" in
-    address) build="$root/build-asan"; labels="" ;;
+    address) build="$root/build-asan" ;;
     thread) build="$root/build-tsan"
-            labels="serial_engine_tests|serial_component_tests|serial_target_tests|link_tests|run_tests" ;;
+            tests=(serial_engine_tests serial_component_tests serial_target_tests link_tests run_tests) ;;
     *) echo "usage: scripts/sanitize.sh address|thread [ctest arguments...]" >&2; exit 2 ;;
 esac
 
-"$root/scripts/setup.sh" "$build" -DLOADER_SANITIZE="$kind" -DLOADER_BUILD_BENCH=OFF
+# Configures (installing what is missing) without building, then builds what the run needs.
+"$root/scripts/setup.sh" "$build" -DLOADER_SANITIZE="$kind" -DLOADER_BUILD_BENCH=OFF --configure-only
+if ((${#tests[@]})); then
+    cmake --build "$build" -j"$(nproc)" --target "${tests[@]}"
+else
+    cmake --build "$build" -j"$(nproc)"
+fi
 
 export QT_QPA_PLATFORM=offscreen
 # Reports in our code fail the run; the suppression files name only code that is not ours.
@@ -25,5 +32,5 @@ export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/
 
 cd "$build"
 args=(--output-on-failure -j"$(nproc)" --timeout 600)
-[ -n "$labels" ] && args+=(-L "$labels")
+((${#tests[@]})) && args+=(-L "$(IFS='|'; echo "${tests[*]}")")
 ctest "${args[@]}" "$@"

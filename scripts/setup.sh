@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what a fresh Debian machine lacks, then configures and builds out of tree.
-# Usage: scripts/setup.sh [BUILD_DIR [extra cmake arguments...]]
+# Usage: scripts/setup.sh [BUILD_DIR [extra cmake arguments...] [--configure-only]]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
@@ -20,5 +20,10 @@ if ((${#missing[@]})); then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-cmake --build "$build" -j"$(nproc)"
+configure_only=false
+args=()
+for arg in "$@"; do
+    if [ "$arg" = "--configure-only" ]; then configure_only=true; else args+=("$arg"); fi
+done
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${args[@]}" >/dev/null
+$configure_only || cmake --build "$build" -j"$(nproc)"
