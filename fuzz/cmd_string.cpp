@@ -86,8 +86,8 @@ std::optional<int32_t> ReferenceInteger(std::string_view text)
         return std::nullopt;
     if (magnitude > (negative ? 2147483648u : 2147483647u))
         return std::nullopt;
-    const int64_t value = negative ? -static_cast<int64_t>(magnitude)
-                                   : static_cast<int64_t>(magnitude);
+    const int64_t value =
+        negative ? -static_cast<int64_t>(magnitude) : static_cast<int64_t>(magnitude);
     return static_cast<int32_t>(value);
 }
 

@@ -22,11 +22,11 @@ struct Piece {
 
 bool Same(const UploadRecord &a, const UploadRecord &b)
 {
-    const bool headers = a.header.has_value() == b.header.has_value() &&
-                         (!a.header || (a.header->length == b.header->length &&
-                                        a.header->checksum == b.header->checksum &&
-                                        a.header->address == b.header->address &&
-                                        a.header->version == b.header->version));
+    const bool headers =
+        a.header.has_value() == b.header.has_value() &&
+        (!a.header ||
+         (a.header->length == b.header->length && a.header->checksum == b.header->checksum &&
+          a.header->address == b.header->address && a.header->version == b.header->version));
     return headers && a.headerLine == b.headerLine && a.received == b.received &&
            a.receivedChecksum == b.receivedChecksum && a.end == b.end &&
            a.firstByteMs == b.firstByteMs && a.lastByteMs == b.lastByteMs;

@@ -34,8 +34,8 @@ const std::string &Folder()
     if (folder.empty()) {
         const bool shm = ::access("/dev/shm", W_OK) == 0;
         const char *tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(shm ? "/dev/shm" : (tmp ? tmp : "/tmp")) +
-                              "/profile_fuzz.XXXXXX";
+        std::string pattern =
+            std::string(shm ? "/dev/shm" : (tmp ? tmp : "/tmp")) + "/profile_fuzz.XXXXXX";
         if (!::mkdtemp(pattern.data()))
             std::abort();
         folder = pattern;
@@ -61,7 +61,8 @@ std::string Trimmed(std::string_view s)
 }
 
 // Candidate names: whatever stands between brackets, and whatever stands before an equals sign.
-void Names(std::string_view text, std::vector<std::string> &sections, std::vector<std::string> &keys)
+void Names(std::string_view text, std::vector<std::string> &sections,
+           std::vector<std::string> &keys)
 {
     constexpr std::size_t most = 6;
     std::size_t start = 0;
@@ -85,9 +86,8 @@ void Names(std::string_view text, std::vector<std::string> &sections, std::vecto
 // the line's meaning, not a comment.
 bool Writable(const std::string &name)
 {
-    return !name.empty() && name == Trimmed(name) && name.front() != ';' &&
-           name.front() != '[' && name.find_first_of(std::string_view("\n\r=]\0", 5)) ==
-                                       std::string::npos;
+    return !name.empty() && name == Trimmed(name) && name.front() != ';' && name.front() != '[' &&
+           name.find_first_of(std::string_view("\n\r=]\0", 5)) == std::string::npos;
 }
 
 // A value that reads back as written: one line, no blanks around it, not wholly quoted.
@@ -103,7 +103,7 @@ std::string WritableValue(std::string_view raw)
     value = Trimmed(value);
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
         value.back() == value.front())
-        value.insert(0, "x");
+        value = "x" + value;
     return value;
 }
 
@@ -113,7 +113,8 @@ bool SameName(const std::string &a, const std::string &b)
         return false;
     for (std::size_t i = 0; i < a.size(); ++i) {
         const auto x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x != y && !(x >= 'a' && x <= 'z' && x - 32 == y) && !(y >= 'a' && y <= 'z' && y - 32 == x))
+        if (x != y && !(x >= 'a' && x <= 'z' && x - 32 == y) &&
+            !(y >= 'a' && y <= 'z' && y - 32 == x))
             return false;
     }
     return true;
