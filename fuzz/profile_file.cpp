@@ -40,6 +40,7 @@ const std::string &Folder()
             std::abort();
         folder = pattern;
         std::atexit(RemoveFolder);
+        fuzzCleanup = RemoveFolder;
     }
     return folder;
 }
