@@ -498,6 +498,10 @@ TDrainEnd DrainThroughDriver(TPortRecord &port, TSimLine &line, SteadyClock::tim
             std::lock_guard guard(line.Mutex);
             if (line.DriverQueue.empty())
                 return TDrainEnd::Empty;
+            // The line may have been held since the condition was read: like a UART, which
+            // looks at CTS before every byte, nothing leaves then.
+            if (line.HeldLocked())
+                continue;
             take = PacedTake(c.Baud, line.DriverQueue.size(), lineFreeAt, wait);
             const auto end = line.DriverQueue.begin() + static_cast<std::ptrdiff_t>(take);
             line.Sent.append(line.DriverQueue.begin(), end);
