@@ -30,6 +30,11 @@ class FileDescriptor
     int fd_;
 };
 
+std::string TooLong(std::size_t maxSize)
+{
+    return "longer than " + std::to_string(maxSize) + " bytes";
+}
+
 // Reads to the end, not just the size seen at open: a file may still be growing.
 bool ReadAll(int fd, std::string &data, std::size_t maxSize, std::string &reason)
 {
@@ -45,7 +50,7 @@ bool ReadAll(int fd, std::string &data, std::size_t maxSize, std::string &reason
             return false;
         }
         if (static_cast<std::size_t>(got) > maxSize - data.size()) {
-            reason = "longer than " + std::to_string(maxSize) + " bytes";
+            reason = TooLong(maxSize);
             return false;
         }
         data.append(chunk, static_cast<std::size_t>(got));
@@ -70,20 +75,16 @@ WholeFile ReadWholeFile(const std::string &fileName, std::size_t maxSize)
         file.reason = std::strerror(errno);
         return file;
     }
+    // Only a regular file is read, and reads of one ignore O_NONBLOCK.
     if (!S_ISREG(info.st_mode)) {
         file.reason = "not a regular file";
-        return file;
-    }
-    const int flags = ::fcntl(fd.Get(), F_GETFL);
-    if (flags < 0 || ::fcntl(fd.Get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-        file.reason = std::strerror(errno);
         return file;
     }
 
     file.status = ReadStatus::NotRead;
     const auto size = static_cast<uintmax_t>(info.st_size > 0 ? info.st_size : 0);
     if (size > maxSize) {
-        file.reason = "longer than " + std::to_string(maxSize) + " bytes";
+        file.reason = TooLong(maxSize);
         return file;
     }
     try {

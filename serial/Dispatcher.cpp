@@ -954,10 +954,7 @@ void FailLine(TPortRecord &port, int error)
         port.LastSystemError = error != 0 ? error : EIO;
         port.LineFailed = true;
         port.LineErrors |= ceIoError;
-        port.OutHead = port.OutTail = 0;
-        port.OutFull = false;
-        ++port.OutGeneration;
-        ++port.OutActivity;
+        ResetOutputRing(port);
     }
     port.IoStop = true;
     port.IoStopEvent.Set();
@@ -1264,7 +1261,6 @@ int DiscardInput(int port)
     // been shown to the data triggers yet: purging them there could drop a device's error text
     // that arrived behind the text whose handler discards (a prompt delivered late), and a
     // failed upload would pass. They arrive, and are scanned, like any later bytes.
-    const int result = ecOK;
     if (ReadsProvisionally(rec)) {
         // Inside a delivery the discard is one more provisional read of everything; the tail
         // moves (and the full flag clears) when the delivery ends.
@@ -1275,7 +1271,7 @@ int DiscardInput(int port)
     }
     for (TDataTrigger &t : rec.Triggers.Data)
         t.ResetPositions();
-    return result;
+    return ecOK;
 }
 
 int SendByte(int port, uint8_t c)
