@@ -10,6 +10,7 @@
 #include "serial/PosixDevice.h"
 
 #include <QApplication>
+#include <clocale>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QStringList>
@@ -220,6 +221,8 @@ void InitialiseApplication(QApplication &application)
     // every window title.
     application.setApplicationName(QString::fromLatin1(ApplicationTitle));
     platform::SetHelpFile(ApplicationHelpFile);
+    // File dates and the log's time stamp follow the user's date and time formats.
+    std::setlocale(LC_TIME, "");
 }
 
 void CreateStartupWindows(TFrmLoadr &mainWindow)

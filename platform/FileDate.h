@@ -1,7 +1,8 @@
 #pragma once
 // Date and time texts in the system's formats: the version text made from a file's modification
-// time, and the time of day the upload log is stamped with. The formats are Qt date/time patterns
-// ("M/d/yy", "h:mm:ss AP"); tests pass their own, the program uses the system's.
+// time, and the time of day the upload log is stamped with. The formats are the C library's
+// strftime patterns of the current LC_TIME locale (what "%x" and "%X" stand for); tests pass
+// their own.
 
 #include <cstdint>
 #include <string>
@@ -10,17 +11,18 @@ namespace platform
 {
 
 struct DateTimeFormats {
-    std::string shortDate;
-    std::string longTime;
-    std::string locale; // locale for month and AM/PM names, e.g. "en_US"; empty: the system's
+    std::string shortDate; // strftime pattern, e.g. "%m/%d/%y"
+    std::string longTime;  // strftime pattern, e.g. "%H:%M:%S" or "%I:%M:%S %p"
 };
 
+// The short date and long time patterns of the current LC_TIME locale.
 DateTimeFormats SystemDateTimeFormats();
 
 // The local time of secondsSinceEpoch as a version text: the short date, then (unless the time is
-// exactly midnight) a blank and the long time; then the first blank becomes "_" and the next blank
-// is dropped ("6/19/92_10:20:30AM"). Without any blank the "_" is put in front ("_6/19/92").
-// Unicode spaces of a format (U+00A0, U+202F) count as blanks; the text is 8-bit.
+// exactly midnight) a blank and the long time; then the first blank becomes "_" and every further
+// blank is dropped ("06/19/92_10:20:30AM"): the device reads the header's fields as separated by
+// blanks, so none may remain. Without any blank the "_" is put in front ("_06/19/92"). The
+// no-break spaces of UTF-8 locales count as blanks.
 std::string DateVersionText(int64_t secondsSinceEpoch, const DateTimeFormats &formats);
 
 // DateVersionText of the file's modification time, or fallback when the file cannot be opened.

@@ -1,6 +1,7 @@
 #include "platform/FileDate.h"
 #include "tests/support/TempDir.h"
 
+#include <clocale>
 #include <ctime>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,7 +13,9 @@ using platform::DateTimeFormats;
 namespace
 {
 
-const DateTimeFormats UsFormats{"M/d/yy", "h:mm:ss AP", "en_US"};
+// The en_US patterns; the C locale names AM and PM as en_US does.
+const DateTimeFormats UsFormats{"%m/%d/%Y", "%I:%M:%S %p"};
+const DateTimeFormats CFormats{"%m/%d/%y", "%H:%M:%S"};
 
 int64_t LocalSeconds(int year, int month, int day, int hour, int minute, int second)
 {
@@ -44,14 +47,19 @@ TEST(FileDate, VersionTextJoinsDateAndTimeWithoutBlanks)
         DateTimeFormats formats;
         const char *text;
     } cases[] = {
-        {morning, UsFormats, "6/19/92_10:20:30AM"},
-        {LocalSeconds(1992, 6, 19, 0, 0, 0), UsFormats, "_6/19/92"},
-        {LocalSeconds(1992, 6, 19, 0, 0, 1), UsFormats, "6/19/92_12:00:01AM"},
-        {LocalSeconds(2004, 12, 31, 15, 4, 5), UsFormats, "12/31/04_3:04:05PM"},
-        {morning, {"dd.MM.yyyy", "HH:mm:ss", "de_DE"}, "19.06.1992_10:20:30"},
-        {morning, {"d MMM yyyy", "HH:mm:ss", "en_US"}, "19_Jun1992 10:20:30"},
-        {morning, {"M/d/yy", "h:mm:ss\u202fAP", "en_US"}, "6/19/92_10:20:30AM"},
-        {morning, {"M/d/yy", "h:mm:ss\u00a0AP", "en_US"}, "6/19/92_10:20:30AM"},
+        {morning, UsFormats, "06/19/1992_10:20:30AM"},
+        {morning, CFormats, "06/19/92_10:20:30"},
+        {LocalSeconds(1992, 6, 19, 0, 0, 0), UsFormats, "_06/19/1992"},
+        {LocalSeconds(1992, 6, 19, 0, 0, 1), UsFormats, "06/19/1992_12:00:01AM"},
+        {LocalSeconds(2026, 12, 7, 21, 41, 50), CFormats, "12/07/26_21:41:50"},
+        {LocalSeconds(2026, 12, 7, 21, 41, 50), UsFormats, "12/07/2026_09:41:50PM"},
+        {morning, {"%d.%m.%Y", "%H:%M:%S"}, "19.06.1992_10:20:30"},
+        // Formats with blanks of their own still give one field for the device.
+        {morning, {"%d %b %Y", "%H:%M:%S"}, "19_Jun199210:20:30"},
+        {LocalSeconds(1992, 6, 9, 10, 20, 30), {"%e %b %Y", "%H:%M:%S"}, "_9Jun199210:20:30"},
+        {morning, {"%m/%d/%y", "%I:%M:%S\u202f%p"}, "06/19/92_10:20:30AM"},
+        {morning, {"%m/%d/%y", "%I:%M:%S\u00a0%p"}, "06/19/92_10:20:30AM"},
+        {morning, {"", ""}, "_"},
     };
     for (const auto &c : cases)
         EXPECT_EQ(platform::DateVersionText(c.seconds, c.formats), c.text)
@@ -66,8 +74,8 @@ TEST(FileDate, FileDateTextUsesTheModificationTimeOrTheFallback)
     dir.Write("night.bin", "x");
     SetModified(dir.File("night.bin"), LocalSeconds(2001, 1, 2, 0, 0, 0));
 
-    EXPECT_EQ(platform::FileDateText(dir.File("app.bin"), "v1", UsFormats), "6/19/92_10:20:30AM");
-    EXPECT_EQ(platform::FileDateText(dir.File("night.bin"), "v1", UsFormats), "_1/2/01");
+    EXPECT_EQ(platform::FileDateText(dir.File("app.bin"), "v1", UsFormats), "06/19/1992_10:20:30AM");
+    EXPECT_EQ(platform::FileDateText(dir.File("night.bin"), "v1", UsFormats), "_01/02/2001");
     EXPECT_EQ(platform::FileDateText(dir.File("missing.bin"), "DATE", UsFormats), "DATE");
     EXPECT_EQ(platform::FileDateText("", "date", UsFormats), "date");
     if (::geteuid() != 0) {
@@ -80,7 +88,13 @@ TEST(FileDate, FileDateTextUsesTheModificationTimeOrTheFallback)
 TEST(FileDate, TimeOfDayUsesTheLongTimeFormat)
 {
     const int64_t afternoon = LocalSeconds(1992, 6, 19, 14, 5, 9);
-    EXPECT_EQ(platform::TimeOfDayText(afternoon, UsFormats), "2:05:09 PM");
-    EXPECT_EQ(platform::TimeOfDayText(afternoon, {"", "HH:mm:ss", ""}), "14:05:09");
+    EXPECT_EQ(platform::TimeOfDayText(afternoon, UsFormats), "02:05:09 PM");
+    // The C locale's own formats: a plain time of day, no zone name.
+    const std::string saved = std::setlocale(LC_TIME, nullptr);
+    std::setlocale(LC_TIME, "C");
+    EXPECT_EQ(platform::TimeOfDayText(afternoon), "14:05:09");
+    EXPECT_EQ(platform::DateVersionText(afternoon, platform::SystemDateTimeFormats()),
+              "06/19/92_14:05:09");
+    std::setlocale(LC_TIME, saved.c_str());
     EXPECT_FALSE(platform::CurrentTimeText().empty());
 }
