@@ -1,8 +1,8 @@
 #include "app/FrmLoadr.h"
 
 #include "app/Gauge.h"
-#include "platform/Glyphs.h"
 #include "link/FrmS_comm.h"
+#include "platform/Glyphs.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
@@ -194,6 +194,7 @@ void TFrmLoadr::CreateMenu()
     connect(MnuItmAutoUl, &QAction::triggered, this, &TFrmLoadr::MnuItmAutoUlClick);
     connect(HelpTopics1, &QAction::triggered, this, &TFrmLoadr::HelpTopics1Click);
     connect(MnuItmRS232, &QAction::triggered, this, &TFrmLoadr::MnuItmRS232Click);
+    connect(MnuItmLogging, &QAction::triggered, this, &TFrmLoadr::MnuItmLoggingClick);
 }
 
 void TFrmLoadr::CreateSpeedBar(QWidget *client)
@@ -382,6 +383,26 @@ void TFrmLoadr::MnuItmRS232Click()
     SpdBtnComSetClick();
 }
 
+// Qt has already toggled the check mark when the item is triggered, so the mark tells the new
+// state. The log goes before the trace when switching on and off alike.
+void TFrmLoadr::MnuItmLoggingClick()
+{
+    if (!FrmS_comm)
+        return;
+    serial::TApdComPort &port = *FrmS_comm->ApdComPort1;
+    ShowingFailures([&] {
+        if (MnuItmLogging->isChecked()) {
+            port.SetLogging(serial::tlOn);
+            port.SetTracing(serial::tlOn);
+        } else {
+            port.SetLogging(serial::tlDump);
+            port.SetLogging(serial::tlOff);
+            port.SetTracing(serial::tlDump);
+            port.SetTracing(serial::tlOff);
+        }
+    });
+}
+
 void TFrmLoadr::FormClose()
 {
     if (closed_)
@@ -392,21 +413,16 @@ void TFrmLoadr::FormClose()
 
     if (FrmS_comm) {
         serial::TApdComPort &port = *FrmS_comm->ApdComPort1;
-        try {
-            if (MnuItmLogging->isChecked()) {
+        if (MnuItmLogging->isChecked())
+            ShowingFailures([&] {
                 port.SetLogging(serial::tlDump);
                 port.SetTracing(serial::tlDump);
-            }
-        } catch (const std::exception &e) {
-            platform::ShowException(e);
-        }
-        try {
-            FrmS_comm->SetUploadMode(false);
+            });
+        ShowingFailures([&] { FrmS_comm->SetUploadMode(false); });
+        ShowingFailures([&] {
             if (FrmS_comm->SCommOpen())
                 port.SetOpen(false);
-        } catch (const std::exception &e) {
-            platform::ShowException(e);
-        }
+        });
     }
 
     ScriptLines.clear();
@@ -418,6 +434,15 @@ void TFrmLoadr::closeEvent(QCloseEvent *event)
 {
     FormClose();
     QMainWindow::closeEvent(event);
+}
+
+void TFrmLoadr::ShowingFailures(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const std::exception &e) {
+        platform::ShowException(e);
+    }
 }
 
 void TFrmLoadr::SetComLamp(const QColor &color)

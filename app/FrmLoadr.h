@@ -81,6 +81,8 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void MnuItmExitClick();
     void SpdBtnComSetClick();
     void MnuItmRS232Click();
+    // Switches the port's dispatch log and trace on, or writes them to their files and ends them.
+    void MnuItmLoggingClick();
     // Runs once, whichever way the window closes: the link leaves upload mode, the port and the
     // upload log close, and the engine takes no further step.
     void FormClose();
@@ -198,6 +200,9 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void CreateProgressGroup(QWidget *client);
     void CreateOpenDialog();
     void OpenHelpContext(int context);
+    // Runs action; an exception it raises is shown as the port's failures are, and the caller goes
+    // on with its next step.
+    static void ShowingFailures(const std::function<void()> &action);
 
     // The settings object whose link services the engine uses; throws when there is none.
     TFrmS_comm &Comm() const;

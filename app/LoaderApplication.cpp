@@ -10,12 +10,12 @@
 #include "serial/PosixDevice.h"
 
 #include <QApplication>
-#include <clocale>
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QStringList>
 #include <QTimer>
 #include <algorithm>
+#include <clocale>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>

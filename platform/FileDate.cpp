@@ -75,7 +75,8 @@ std::string FileDateText(const std::string &fileName, const std::string &fallbac
                          const DateTimeFormats &formats)
 {
     // Non-blocking, so that a FIFO in the file's place cannot stall the run.
-    const int fd = fileName.empty() ? -1 : ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    const int fd =
+        fileName.empty() ? -1 : ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return fallback;
     struct stat info {

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
 #include <memory>
@@ -249,6 +250,49 @@ TEST_F(EngineWindowTest, ClosingDuringARunStopsTheEngineAndClosesPortAndLog)
     EXPECT_FALSE(loader::FrmS_comm->SCommOpen());
     EXPECT_FALSE(loader::FrmS_comm->Link.UploadMode);
     EXPECT_FALSE(window->LogOpen);
+    EXPECT_TRUE(boxes.Shown().empty());
+}
+
+// The diagnostic switch: the dispatch log and the trace reach COM.LOG and COM.TRC when it is
+// switched off, or when the window closes with it on; otherwise neither file is written.
+TEST_F(EngineWindowTest, LoggingSwitchWritesLogAndTraceOnlyWhenItEndsThem)
+{
+    namespace fs = std::filesystem;
+    struct Case {
+        const char *name;
+        int clicks;
+        bool writtenBeforeClose;
+        bool writtenAtClose;
+    } cases[] = {
+        {"never switched on", 0, false, false},
+        {"on when the window closes", 1, false, true},
+        {"switched off before closing", 2, true, false},
+    };
+    const std::string files[] = {run.dir.File("COM.LOG"), run.dir.File("COM.TRC")};
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        window.reset();
+        run.WriteIni("Logging=1", run.Link());
+        window = std::make_unique<TFrmLoadr>();
+        loader::CreateStartupWindows(*window);
+        ASSERT_TRUE(loader::FrmS_comm->SCommOpen());
+        serial::TApdComPort &port = *loader::FrmS_comm->ApdComPort1;
+        for (int i = 0; i < c.clicks; ++i) {
+            window->MnuItmLogging->trigger();
+            // Something to record: an empty trace or log writes no file.
+            port.SendText("\r");
+            ASSERT_TRUE(SpinUntil([&] { return port.OutputCount() == 0; }));
+        }
+        for (const std::string &file : files) {
+            EXPECT_EQ(fs::exists(file), c.writtenBeforeClose) << file;
+            fs::remove(file);
+        }
+        window->close();
+        for (const std::string &file : files) {
+            EXPECT_EQ(fs::exists(file), c.writtenAtClose) << file;
+            fs::remove(file);
+        }
+    }
     EXPECT_TRUE(boxes.Shown().empty());
 }
 

@@ -74,7 +74,8 @@ TEST(FileDate, FileDateTextUsesTheModificationTimeOrTheFallback)
     dir.Write("night.bin", "x");
     SetModified(dir.File("night.bin"), LocalSeconds(2001, 1, 2, 0, 0, 0));
 
-    EXPECT_EQ(platform::FileDateText(dir.File("app.bin"), "v1", UsFormats), "06/19/1992_10:20:30AM");
+    EXPECT_EQ(platform::FileDateText(dir.File("app.bin"), "v1", UsFormats),
+              "06/19/1992_10:20:30AM");
     EXPECT_EQ(platform::FileDateText(dir.File("night.bin"), "v1", UsFormats), "_01/02/2001");
     EXPECT_EQ(platform::FileDateText(dir.File("missing.bin"), "DATE", UsFormats), "DATE");
     EXPECT_EQ(platform::FileDateText("", "date", UsFormats), "date");
