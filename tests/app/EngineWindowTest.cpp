@@ -237,7 +237,8 @@ TEST_F(EngineWindowTest, ManualModeRunsThePickedScriptOrNothingWhenCancelled)
 
 TEST_F(EngineWindowTest, ClosingDuringARunStopsTheEngineAndClosesPortAndLog)
 {
-    run.Write("loader.sld", "_DY 6000\n_DM \"never\"\n");
+    run.Write("b.bin", "bb");
+    run.Write("loader.sld", "_LF b.bin\n_LA 2\n_LV x\n_LD\n_DY 6000\n_DM \"never\"\n");
     window->BtnUpload->click();
     ASSERT_TRUE(SpinUntil([this] { return window->ScriptState == TFrmLoadr::Delaying; }));
 
@@ -251,6 +252,13 @@ TEST_F(EngineWindowTest, ClosingDuringARunStopsTheEngineAndClosesPortAndLog)
     EXPECT_FALSE(loader::FrmS_comm->Link.UploadMode);
     EXPECT_FALSE(window->LogOpen);
     EXPECT_TRUE(boxes.Shown().empty());
+    // What the run had logged before the close is all there.
+    EXPECT_EQ(run.MaskedLog(),
+              runtest::LogLines(
+                  {"Tavrin Research, Inc. Flash File Loader, Version 1.04", "<time>", "",
+                   "File Name: b.bin", "  File Size: 2", "  File Checksum: 00C4",
+                   "  File Version: x; " + platform::FileDateText(run.dir.File("b.bin"), "?"),
+                   "  Load Address: 2", ""}));
 }
 
 // The diagnostic switch: the dispatch log and the trace reach COM.LOG and COM.TRC when it is
