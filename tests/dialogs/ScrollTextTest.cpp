@@ -106,6 +106,7 @@ TEST(ScrollText, StaticStopsAndAMovingDirectionOrContinuousResumesOnTheTimer)
     text.SetContinuous(false);
     EXPECT_FALSE(text.Scrolling());
     text.SetScrollDirection(sdTopToBottom);
+    EXPECT_EQ(text.Step(), 30);
     text.SetSpeed(0);
     // The pass goes on where it stopped, now on the control's own timer, and stays ended.
     EXPECT_TRUE(testsupport::ProcessEventsUntil([&] { return !text.Scrolling(); }, 10000));
