@@ -53,6 +53,10 @@ TFrmAboutLdr::TFrmAboutLdr(QWidget *parent) : QDialog(parent)
     setWindowTitle(QStringLiteral("About"));
     setFixedSize(ClientWidth, ClientHeight);
     setSizeGripEnabled(false);
+    // The layout is fixed, so the text size is too: a desktop with larger fonts must not clip it.
+    QFont text = font();
+    text.setPixelSize(BoxFontPixels);
+    setFont(text);
 
     CreatePanel();
     BtnOK = new QPushButton(QStringLiteral("OK"), this);

@@ -59,6 +59,10 @@ TFrmSupportBox::TFrmSupportBox(QWidget *parent) : QDialog(parent)
     setProperty("helpContext", SupportHelpContext);
     setFixedSize(ClientWidth, ClientHeight);
     setSizeGripEnabled(false);
+    // The layout is fixed, so the text size is too: a desktop with larger fonts must not clip it.
+    QFont text = font();
+    text.setPixelSize(BoxFontPixels);
+    setFont(text);
 
     CreatePanel();
     BtnSupportOK = new QPushButton(QStringLiteral("OK"), this);
