@@ -1,6 +1,8 @@
 #include "app/FrmLoadr.h"
 
 #include "app/Gauge.h"
+#include "dialogs/FrmAboutLdr.h"
+#include "dialogs/FrmSupportBox.h"
 #include "link/FrmS_comm.h"
 #include "platform/Glyphs.h"
 #include "platform/Help.h"
@@ -31,6 +33,8 @@ namespace loader
 {
 
 TFrmLoadr *FrmLoadr = nullptr;
+QPointer<TFrmAboutLdr> FrmAboutLdr;
+QPointer<TFrmSupportBox> FrmSupportBox;
 
 namespace
 {
@@ -195,6 +199,8 @@ void TFrmLoadr::CreateMenu()
     connect(HelpTopics1, &QAction::triggered, this, &TFrmLoadr::HelpTopics1Click);
     connect(MnuItmRS232, &QAction::triggered, this, &TFrmLoadr::MnuItmRS232Click);
     connect(MnuItmLogging, &QAction::triggered, this, &TFrmLoadr::MnuItmLoggingClick);
+    connect(MnuItmSupport, &QAction::triggered, this, &TFrmLoadr::MnuItmSupportClick);
+    connect(MnuItmAbout, &QAction::triggered, this, &TFrmLoadr::MnuItmAboutClick);
 }
 
 void TFrmLoadr::CreateSpeedBar(QWidget *client)
@@ -401,6 +407,18 @@ void TFrmLoadr::MnuItmLoggingClick()
             port.SetTracing(serial::tlOff);
         }
     });
+}
+
+void TFrmLoadr::MnuItmSupportClick()
+{
+    if (FrmSupportBox)
+        FrmSupportBox->exec();
+}
+
+void TFrmLoadr::MnuItmAboutClick()
+{
+    if (FrmAboutLdr)
+        FrmAboutLdr->exec();
 }
 
 void TFrmLoadr::FormClose()

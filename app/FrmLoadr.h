@@ -8,6 +8,7 @@
 
 #include <QColor>
 #include <QMainWindow>
+#include <QPointer>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -28,7 +29,9 @@ class QToolButton;
 namespace loader
 {
 
+class TFrmAboutLdr;
 class TFrmS_comm;
+class TFrmSupportBox;
 class TGauge;
 
 // Help contexts of the manual; 0 means an item has none of its own.
@@ -83,6 +86,9 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void MnuItmRS232Click();
     // Switches the port's dispatch log and trace on, or writes them to their files and ends them.
     void MnuItmLoggingClick();
+    // Show the support or the about box modally.
+    void MnuItmSupportClick();
+    void MnuItmAboutClick();
     // Runs once, whichever way the window closes: the link leaves upload mode, the port and the
     // upload log close, and the engine takes no further step.
     void FormClose();
@@ -224,6 +230,9 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
 
 // The one main window, set while it exists.
 extern TFrmLoadr *FrmLoadr;
+// The about and support boxes, made hidden at start; empty once freed.
+extern QPointer<TFrmAboutLdr> FrmAboutLdr;
+extern QPointer<TFrmSupportBox> FrmSupportBox;
 
 // The help context of a window or menu item (NoHelpContext when it has none).
 int HelpContextOf(const QObject *object);

@@ -3,6 +3,8 @@
 #include "app/BatchRun.h"
 #include "app/BuildInfo.h"
 #include "app/FrmLoadr.h"
+#include "dialogs/FrmAboutLdr.h"
+#include "dialogs/FrmSupportBox.h"
 #include "link/FrmS_comm.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
@@ -233,6 +235,9 @@ void CreateStartupWindows(TFrmLoadr &mainWindow)
     serial::SetDeviceIniFile(mainWindow.IniFileName);
     // Owned by the main window, which frees it before itself; it reports to the main window.
     FrmS_comm = new TFrmS_comm(mainWindow.IniFileName, &mainWindow, &mainWindow);
+    // Hidden until asked for; freed with the main window.
+    FrmAboutLdr = new TFrmAboutLdr(&mainWindow);
+    FrmSupportBox = new TFrmSupportBox(&mainWindow);
 }
 
 int RunLoader(int argc, char **argv)

@@ -58,7 +58,7 @@ void InitialiseApplication(QApplication &application);
 // Starts the serial port engine (no port component known, the POSIX device layer installed, its
 // devices looked up in the main window's loader.ini), then creates after the main window the
 // windows that live from start to end: the communication settings object, which opens the port
-// and reports to the main window, and later the about and support boxes. The terminal window is
+// and reports to the main window, then the about and support boxes, hidden. The terminal window is
 // made on demand.
 void CreateStartupWindows(TFrmLoadr &mainWindow);
 

@@ -5,11 +5,14 @@
 #include "app/FrmLoadr.h"
 #include "app/Gauge.h"
 #include "app/LoaderApplication.h"
+#include "dialogs/FrmAboutLdr.h"
+#include "dialogs/FrmSupportBox.h"
 #include "link/FrmS_comm.h"
 #include "platform/FileDate.h"
 #include "tests/app/RunFolder.h"
 #include "tests/support/ScriptedBoxes.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -302,6 +305,42 @@ TEST_F(EngineWindowTest, LoggingSwitchWritesLogAndTraceOnlyWhenItEndsThem)
         }
     }
     EXPECT_TRUE(boxes.Shown().empty());
+}
+
+// The about and support boxes are made hidden at start, after the settings object, and the Help
+// menu shows each of them modally.
+TEST_F(EngineWindowTest, HelpMenuShowsTheBoxesMadeAtStartModally)
+{
+    QList<QDialog *> madeAtStart;
+    for (QDialog *dialog : window->findChildren<QDialog *>(Qt::FindDirectChildrenOnly))
+        if (dialog != window->OpnDlgULFile)
+            madeAtStart.append(dialog);
+    const QList<QDialog *> startOrder{loader::FrmS_comm, loader::FrmAboutLdr.data(),
+                                      loader::FrmSupportBox.data()};
+    EXPECT_EQ(madeAtStart, startOrder);
+
+    struct Case {
+        QAction *item;
+        QDialog *box;
+        const char *caption;
+    } cases[] = {
+        {window->MnuItmAbout, loader::FrmAboutLdr, "About"},
+        {window->MnuItmSupport, loader::FrmSupportBox, "Techical Support"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.caption);
+        EXPECT_FALSE(c.box->isVisible());
+        QWidget *shown = nullptr;
+        QTimer::singleShot(0, [&] {
+            shown = QApplication::activeModalWidget();
+            if (shown)
+                shown->close();
+        });
+        c.item->trigger();
+        EXPECT_EQ(shown, c.box);
+        EXPECT_EQ(c.box->windowTitle().toStdString(), c.caption);
+        EXPECT_FALSE(c.box->isVisible());
+    }
 }
 
 } // namespace
