@@ -9,6 +9,7 @@
 #include "link/LinkState.h"
 
 #include "serial/ApdComPort.h"
+#include "serial/EventHook.h"
 
 #include <QDialog>
 #include <cstdint>
@@ -133,6 +134,12 @@ class TFrmS_comm : public QDialog
     void LineFailure();
 
     TLoaderCallbacks *callbacks_;
+    // The link services' handlers on the port's events, installed once at creation.
+    serial::TEventHook<serial::TTriggerDataEvent> dataHook_;
+    serial::TEventHook<serial::TNotifyEvent> outFreeHook_;
+    serial::TEventHook<serial::TNotifyEvent> outUsedHook_;
+    serial::TEventHook<serial::TTriggerLineErrorEvent> lineErrorHook_;
+    serial::TEventHook<serial::TWaitCharEvent> waitCharHook_;
 };
 
 // The program's one settings dialog, set by whoever creates it.
