@@ -15,6 +15,8 @@ TApdCustomStatusLight::TApdCustomStatusLight(QWidget *parent) : QWidget(parent)
 {
     // Every paint covers the whole lamp.
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // A lamp keeps its size in a layout instead of stretching with the row.
+    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
     resize(DefaultSize, DefaultSize);
 }
 

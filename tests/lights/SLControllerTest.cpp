@@ -289,6 +289,23 @@ TEST_F(Lights, FollowTheOpeningAndClosingPort)
     EXPECT_EQ(controller->State(), TApdCustomSLController::TState::Idle);
 }
 
+// Lamps that cannot get their triggers when the port opens do not make the opening fail.
+TEST_F(Lights, APortOpeningWithoutRoomForTheLampsStillOpens)
+{
+    port.SetOpen(true);
+    for (int i = 0; i < kStatusSlots; ++i)
+        port.AddStateTrigger(StatusOutFree);
+    port.SetOpen(false); // the port keeps its triggers for the next open
+    Use("11100000");
+    controller->SetWatching(true);
+    EXPECT_NO_THROW(port.SetOpen(true));
+    EXPECT_TRUE(port.Open());
+    EXPECT_FALSE(controller->Watching());
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].text, "No more trigger slots");
+    EXPECT_EQ(StatusAndTimers(), std::make_pair(kStatusSlots, 0));
+}
+
 TEST_F(Lights, ForgetsWhatIsDestroyedAndNeedsAPort)
 {
     port.SetOpen(true);
