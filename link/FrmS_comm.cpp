@@ -418,7 +418,7 @@ void TFrmS_comm::OpenAndArm()
         Link.OutFreeTrigger = port.AddStateTrigger(serial::StatusOutFree);
         Link.OutUsedTrigger = port.AddStateTrigger(serial::StatusOutUsed);
         Link.LineErrorTrigger = port.AddStateTrigger(serial::StatusLineError);
-        port.ArmStateTrigger(Link.LineErrorTrigger, AllLineErrors, true);
+        port.ArmStateTrigger(Link.LineErrorTrigger, LineFailureOnly, true);
         if (callbacks_)
             callbacks_->SetComBtnState(true);
     } catch (const std::exception &) {
