@@ -122,8 +122,11 @@ void TApdCustomSLController::Attach()
 {
     if (comPort_ == nullptr)
         return;
-    comPort_->AttachNotifier(
-        this, [this](serial::TApdCustomComPort &, bool opening) { PortNotice(opening); });
+    // A port that copied another's users (Assign) would tell this controller about itself.
+    comPort_->AttachNotifier(this, [this](serial::TApdCustomComPort &cp, bool opening) {
+        if (&cp == comPort_)
+            PortNotice(opening);
+    });
     comPort_->FreeNotification(this, [this](serial::TApdCustomComPort &) { PortFreed(); });
 }
 
@@ -279,6 +282,9 @@ void TApdCustomSLController::DropTriggers() noexcept
 
 void TApdCustomSLController::TriggerAvail(serial::TApdCustomComPort &CP, uint16_t)
 {
+    // Only the watched port's events are this controller's (a copied port copies the hooks).
+    if (&CP != comPort_)
+        return;
     if (lights_.RXDLight != nullptr && !lights_.RXDLight->Lit()) {
         lights_.RXDLight->SetLit(true);
         CP.ArmClockTrigger(rxdTimer_, rxdOffTimeout_, true);
@@ -287,7 +293,7 @@ void TApdCustomSLController::TriggerAvail(serial::TApdCustomComPort &CP, uint16_
 
 void TApdCustomSLController::TriggerStatus(serial::TApdCustomComPort &CP, uint16_t TriggerHandle)
 {
-    if (TriggerHandle == 0)
+    if (&CP != comPort_ || TriggerHandle == 0)
         return;
     if (TriggerHandle == modemTrigger_) {
         if (lights_.DCDLight != nullptr)
@@ -318,7 +324,7 @@ void TApdCustomSLController::TriggerStatus(serial::TApdCustomComPort &CP, uint16
 
 void TApdCustomSLController::TriggerTimer(serial::TApdCustomComPort &CP, uint16_t TriggerHandle)
 {
-    if (TriggerHandle == 0)
+    if (&CP != comPort_ || TriggerHandle == 0)
         return;
     if (TriggerHandle == errorTimer_) {
         Light(lights_.ERRORLight, false);

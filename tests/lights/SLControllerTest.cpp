@@ -62,6 +62,15 @@ void AppTimer(TApdCustomComPort &, uint16_t handle)
     gAppLog.push_back("timer " + std::to_string(handle));
 }
 
+using State = TApdCustomSLController::TState;
+
+struct Step {
+    const char *what;
+    std::function<void()> action;
+    const char *lit;                 // CTS DSR DCD RING TXD RXD ERROR BREAK
+    State state = State::Monitoring; // the controller's state afterwards
+};
+
 class Lights : public ::testing::Test
 {
   protected:
@@ -120,6 +129,7 @@ class Lights : public ::testing::Test
         const auto before = count();
         ASSERT_TRUE(WaitUntil([&] { return count() > before; })) << "tick " << tick;
     }
+    void Run(const std::vector<Step> &steps);
     TTriggerSnapshot Triggers()
     {
         TTriggerSnapshot snapshot;
@@ -147,11 +157,15 @@ class Lights : public ::testing::Test
     uint16_t witness = 0;
 };
 
-struct Step {
-    const char *what;
-    std::function<void()> action;
-    const char *lit; // CTS DSR DCD RING TXD RXD ERROR BREAK
-};
+void Lights::Run(const std::vector<Step> &steps)
+{
+    for (const Step &step : steps) {
+        step.action();
+        EXPECT_TRUE(WaitUntil([&] { return LitNow() == step.lit; }))
+            << step.what << ": " << LitNow() << " instead of " << step.lit;
+        EXPECT_EQ(controller->State(), step.state) << step.what;
+    }
+}
 
 TEST_F(Lights, LampsFollowTheLine)
 {
@@ -194,11 +208,7 @@ TEST_F(Lights, LampsFollowTheLine)
         {"sent", [&] { port.SendText("hello"); }, "10001000"},
         {"TXD out once drained", [&] { Tick(1135); }, "10000000"},
     };
-    for (const Step &step : steps) {
-        step.action();
-        EXPECT_TRUE(WaitUntil([&] { return LitNow() == step.lit; }))
-            << step.what << ": " << LitNow() << " instead of " << step.lit;
-    }
+    Run(steps);
     EXPECT_TRUE(boxes.Shown().empty());
 
     // The application's handlers saw the events after the lamps had changed.
@@ -265,28 +275,22 @@ TEST_F(Lights, FollowTheOpeningAndClosingPort)
 {
     Use("11100010");
     const std::vector<Step> steps = {
-        {"on while closed", [&] { controller->SetWatching(true); }, "00000000"},
+        {"on while closed", [&] { controller->SetWatching(true); }, "00000000", State::Requested},
         {"port opens", [&] { port.SetOpen(true); }, "11100000"},
         {"CTS off", [&] { far.SetCTS(false); }, "01100000"},
-        {"port closes", [&] { port.SetOpen(false); }, "01100000"},
+        {"port closes", [&] { port.SetOpen(false); }, "01100000", State::Requested},
         {"reopens", [&] { far.SetCTS(true), port.SetOpen(true); }, "11100000"},
         {"error", [&] { far.RaiseLineError(ceOverrun); }, "11100010"},
     };
-    const std::vector<TApdCustomSLController::TState> states = {
-        TApdCustomSLController::TState::Requested,  TApdCustomSLController::TState::Monitoring,
-        TApdCustomSLController::TState::Monitoring, TApdCustomSLController::TState::Requested,
-        TApdCustomSLController::TState::Monitoring, TApdCustomSLController::TState::Monitoring};
-    for (size_t i = 0; i < steps.size(); ++i) {
-        steps[i].action();
-        EXPECT_TRUE(WaitUntil([&] { return LitNow() == steps[i].lit; }))
-            << steps[i].what << ": " << LitNow();
-        EXPECT_EQ(controller->State(), states[i]) << steps[i].what;
-        EXPECT_EQ(StatusAndTimers(), port.Open() ? std::make_pair(2, 1) : std::make_pair(0, 0))
-            << steps[i].what;
-    }
+    Run(steps);
+    EXPECT_EQ(StatusAndTimers(), std::make_pair(2, 1));
+    port.SetOpen(false);
+    EXPECT_EQ(controller->State(), State::Requested);
     EXPECT_TRUE(controller->Watching());
     controller->SetWatching(false);
-    EXPECT_EQ(controller->State(), TApdCustomSLController::TState::Idle);
+    EXPECT_EQ(controller->State(), State::Idle);
+    port.SetOpen(true);
+    EXPECT_EQ(StatusAndTimers(), std::make_pair(0, 0));
 }
 
 // Lamps that cannot get their triggers when the port opens do not make the opening fail.
@@ -324,7 +328,7 @@ TEST_F(Lights, ForgetsWhatIsDestroyedAndNeedsAPort)
     // A new port keeps the monitoring on; none refuses it.
     auto other = std::make_unique<TApdComPort>();
     controller->SetComPort(other.get());
-    EXPECT_EQ(controller->State(), TApdCustomSLController::TState::Requested);
+    EXPECT_EQ(controller->State(), State::Requested);
     EXPECT_NE(port.OnTriggerStatus.target<decltype(&AppStatus)>(), nullptr);
     other.reset();
     EXPECT_EQ(controller->ComPort(), nullptr);
@@ -335,6 +339,28 @@ TEST_F(Lights, ForgetsWhatIsDestroyedAndNeedsAPort)
     } catch (const EPortNotAssigned &e) {
         EXPECT_STREQ(e.what(), "ComPort component not assigned");
     }
+}
+
+// A copy of the watched port carries the controller's hooks, users and triggers along; its
+// line is not the one the lamps show.
+TEST_F(Lights, ACopiedPortDoesNotDriveTheLamps)
+{
+    port.SetOpen(true);
+    Use("00000010");
+    controller->SetWatching(true);
+    TSimulatedDevice otherLine("COM6");
+    TApdComPort copy;
+    copy.Assign(port);
+    copy.SetComNumber(6);
+    copy.SetOpen(true);
+    // The copy's error trigger fires through the copied chain, down to the application.
+    const auto before = std::count(gAppLog.begin(), gAppLog.end(), "status 00000000");
+    otherLine.RaiseLineError(ceFrame);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return std::count(gAppLog.begin(), gAppLog.end(), "status 00000000") > before; }));
+    EXPECT_EQ(LitNow(), "00000000");
+    copy.SetOpen(false);
+    EXPECT_EQ(controller->State(), State::Monitoring);
 }
 
 // A pseudo terminal reports no modem lines: the lamps stay dark and nothing is raised.

@@ -8,7 +8,8 @@
 #include <QPainter>
 #include <gtest/gtest.h>
 
-#include <vector>
+#include <map>
+#include <sstream>
 
 using namespace lights;
 
@@ -34,17 +35,18 @@ QImage TestGlyph()
     return glyph;
 }
 
-struct Pixel {
-    int x, y;
-    QRgb rgb;
-};
+// Colours by letter: Green, Red, Blue, White, grey (Y), glyph Lit and Dark halves, Parent.
+const std::map<char, QRgb> Colours = {{'G', qRgb(0, 128, 0)},     {'R', qRgb(255, 0, 0)},
+                                      {'B', qRgb(0, 0, 255)},     {'W', qRgb(255, 255, 255)},
+                                      {'Y', qRgb(128, 128, 128)}, {'L', GlyphLit},
+                                      {'D', GlyphDark},           {'P', Background}};
 
 struct PaintCase {
     const char *name;
     bool glyph;
     bool lit;
     TColor litColor;
-    std::vector<Pixel> pixels;
+    const char *pixels; // "G6,6 W0,0 ...": the colour expected at x,y
 };
 
 class LampPaint : public ::testing::TestWithParam<PaintCase>
@@ -65,42 +67,23 @@ TEST_P(LampPaint, ShowsItsState)
     lamp->SetLit(c.lit);
     QImage image(lamp->size(), QImage::Format_RGB32);
     lamp->render(&image);
-    for (const Pixel &p : c.pixels)
-        EXPECT_EQ(QColor(image.pixel(p.x, p.y)).name(), QColor(p.rgb).name()) << p.x << "," << p.y;
+    std::istringstream pixels(c.pixels);
+    char colour, comma;
+    int x, y;
+    while (pixels >> colour >> x >> comma >> y)
+        EXPECT_EQ(QColor(image.pixel(x, y)).name(), QColor(Colours.at(colour)).name())
+            << colour << x << "," << y;
 }
-
-const QRgb Green = qRgb(0, 128, 0), Red = qRgb(255, 0, 0), White = qRgb(255, 255, 255),
-           Grey = qRgb(128, 128, 128);
 
 INSTANTIATE_TEST_SUITE_P(
     Lamp, LampPaint,
     ::testing::Values(
-        PaintCase{"UnlitGreenWithEdges",
-                  false,
-                  false,
-                  clRed,
-                  {{6, 6, Green},
-                   {0, 0, White},
-                   {12, 0, White},
-                   {0, 12, White},
-                   {6, 0, White},
-                   {0, 6, White},
-                   {12, 1, Grey},
-                   {12, 12, Grey},
-                   {1, 12, Grey},
-                   {11, 11, Green}}},
-        PaintCase{"LitRed", false, true, clRed, {{6, 6, Red}, {1, 1, Red}, {12, 6, Grey}}},
-        PaintCase{"ColourIsBlueHighByte", false, true, 0xFF0000, {{6, 6, qRgb(0, 0, 255)}}},
-        PaintCase{"GlyphLeftHalfWhenLit",
-                  true,
-                  true,
-                  clRed,
-                  {{6, 6, GlyphLit}, {1, 1, Background}, {3, 3, Background}, {0, 0, GlyphLit}}},
-        PaintCase{"GlyphRightHalfWhenNot",
-                  true,
-                  false,
-                  clRed,
-                  {{6, 6, GlyphDark}, {3, 3, Background}, {1, 1, GlyphDark}, {12, 12, GlyphDark}}}),
+        PaintCase{"UnlitGreenWithEdges", false, false, clRed,
+                  "G6,6 G11,11 W0,0 W6,0 W12,0 W0,6 W0,12 Y12,1 Y12,6 Y12,12 Y1,12 Y6,12"},
+        PaintCase{"LitRed", false, true, clRed, "R6,6 R1,1 W0,0 Y12,6"},
+        PaintCase{"ColourIsBlueHighByte", false, true, 0xFF0000, "B6,6"},
+        PaintCase{"GlyphLeftHalfWhenLit", true, true, clRed, "L6,6 L0,0 P1,1 P3,3"},
+        PaintCase{"GlyphRightHalfWhenNot", true, false, clRed, "D6,6 D1,1 D12,12 P3,3"}),
     [](const ::testing::TestParamInfo<PaintCase> &p) { return std::string(p.param.name); });
 
 struct SizeCase {

@@ -8,9 +8,6 @@
 #include <map>
 #include <optional>
 #include <sstream>
-#include <stdexcept>
-#include <string>
-#include <vector>
 
 namespace
 {
@@ -30,6 +27,11 @@ std::string Joined(const Log &log)
     for (const std::string &entry : log)
         text += (text.empty() ? "" : " ") + entry;
     return text;
+}
+
+std::function<void(Log &, int)> Named(const std::string &name)
+{
+    return [name](Log &log, int n) { log.push_back(name + std::to_string(n)); };
 }
 
 struct HookCase {
@@ -56,19 +58,14 @@ TEST_P(EventHookChain, LeavesTheChainWithoutDroppingOthers)
     for (std::string step; steps >> step;) {
         const char who = step[0];
         if (step == "M") {
-            slot = [old = slot](Log &log, int n) {
-                log.push_back("manual" + std::to_string(n));
-                old(log, n);
-            };
+            slot = [old = slot](Log &log, int n) { Named("manual")(log, n), old(log, n); };
             continue;
         }
         std::optional<Hook> &hook = hooks[who];
         switch (step[1]) {
         case '+':
             hook.emplace();
-            hook->Install(slot, [who](Log &log, int n) {
-                log.push_back(std::string(1, who) + std::to_string(n));
-            });
+            hook->Install(slot, Named(std::string(1, who)));
             break;
         case '-':
             try {
@@ -98,15 +95,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         HookCase{"NewestFirstThenTheSaved", "A+ B+", "B7 A7 app7", false, false},
         HookCase{"ReleasedInOrder", "A+ B+ B- A-", "app7", false, true},
-        HookCase{"DestroyedInOrder", "A+ B+ B! A!", "app7", false, true},
         HookCase{"ReleaseUnderAnotherRefused", "A+ B+ A-", "B7 A7 app7", true, false},
         HookCase{"ReleaseUnderAManualWrapRefused", "A+ M A-", "manual7 A7 app7", true, false},
         HookCase{"UnlinkedUnderAnother", "A+ B+ A~", "B7 app7", false, false},
         HookCase{"DestroyedUnderAnother", "A+ B+ A! B-", "app7", false, true},
         HookCase{"MiddleOfThreeLeaves", "A+ B+ C+ B~ C- A-", "app7", false, true},
         HookCase{"UnderAManualWrapPassesOn", "A+ M A~", "manual7 app7", false, false},
-        HookCase{"BelowAPassOnOneStillWorks", "A+ B+ M B~ A~", "manual7 app7", false, false},
-        HookCase{"InstalledAgainAfterRelease", "A+ A- A+", "A7 app7", false, false}),
+        HookCase{"BelowAPassOnOneStillWorks", "A+ B+ M B~ A~", "manual7 app7", false, false}),
     [](const ::testing::TestParamInfo<HookCase> &p) { return std::string(p.param.name); });
 
 // A handler that switches its own hook off mid-event, and one that fails: the handlers below
