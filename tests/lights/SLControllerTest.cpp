@@ -255,6 +255,11 @@ TEST_P(LightTriggers, AllocatesItsOwnAndGivesThemBack)
         controller->SetWatching(false);
         controller->SetWatching(true);
     }
+    // Other lamps while on: the triggers follow them.
+    if (c.failure == 0) {
+        Use("11100000");
+        EXPECT_EQ(StatusAndTimers(), std::make_pair(c.heldStatus + 1, c.heldTimers));
+    }
     controller->SetWatching(false);
     const TTriggerSnapshot after = Triggers();
     EXPECT_EQ(std::memcmp(after.Handles, before.Handles, sizeof before.Handles), 0);
