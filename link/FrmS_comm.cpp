@@ -129,12 +129,13 @@ TFrmS_comm::TFrmS_comm(std::string iniFileName, TLoaderCallbacks *callbacks, QWi
 
 TFrmS_comm::~TFrmS_comm()
 {
-    // The port closes here; it must not call back into a dialog that is going away.
-    ApdComPort1->OnTriggerData = nullptr;
-    ApdComPort1->OnTriggerOutbuffFree = nullptr;
-    ApdComPort1->OnTriggerOutbuffUsed = nullptr;
-    ApdComPort1->OnTriggerLineError = nullptr;
-    ApdComPort1->OnWaitChar = nullptr;
+    // The port closes here; it must not call back into a dialog that is going away. The hooks
+    // leave newest first, and whatever others hooked on top of them stays in place.
+    waitCharHook_.Unlink();
+    lineErrorHook_.Unlink();
+    outUsedHook_.Unlink();
+    outFreeHook_.Unlink();
+    dataHook_.Unlink();
     ApdComPort1.reset();
     if (FrmS_comm == this)
         FrmS_comm = nullptr;
@@ -207,20 +208,24 @@ void TFrmS_comm::ApplyStoredPortSettings()
     port.SetTraceName("COM.TRC");
     port.SetLogSize(20000);
     port.SetLogName("COM.LOG");
-    port.OnTriggerData = [this](serial::TApdCustomComPort &cp, uint16_t handle) {
+    // Hooked once, for the dialog's life: Save reopens the port without touching them, so a
+    // component that hooked the same events later (the status lights) keeps its place.
+    dataHook_.Install(port.OnTriggerData, [this](serial::TApdCustomComPort &cp, uint16_t handle) {
         ApdComPort1TriggerData(cp, handle);
-    };
-    port.OnTriggerOutbuffFree = [this](serial::TApdCustomComPort &cp) {
+    });
+    outFreeHook_.Install(port.OnTriggerOutbuffFree, [this](serial::TApdCustomComPort &cp) {
         ApdComPort1TriggerOutbuffFree(cp);
-    };
-    port.OnTriggerOutbuffUsed = [this](serial::TApdCustomComPort &cp) {
+    });
+    outUsedHook_.Install(port.OnTriggerOutbuffUsed, [this](serial::TApdCustomComPort &cp) {
         ApdComPort1TriggerOutbuffUsed(cp);
-    };
-    port.OnTriggerLineError = [this](serial::TApdCustomComPort &cp, uint16_t error,
-                                     bool lineBreak) {
-        ApdComPort1TriggerLineError(cp, error, lineBreak);
-    };
-    port.OnWaitChar = [this](serial::TApdCustomComPort &cp, char c) { ApdComPort1WaitChar(cp, c); };
+    });
+    lineErrorHook_.Install(port.OnTriggerLineError,
+                           [this](serial::TApdCustomComPort &cp, uint16_t error, bool lineBreak) {
+                               ApdComPort1TriggerLineError(cp, error, lineBreak);
+                           });
+    waitCharHook_.Install(port.OnWaitChar, [this](serial::TApdCustomComPort &cp, char c) {
+        ApdComPort1WaitChar(cp, c);
+    });
     port.EndLoading();
 }
 
@@ -413,7 +418,7 @@ void TFrmS_comm::OpenAndArm()
         Link.OutFreeTrigger = port.AddStateTrigger(serial::StatusOutFree);
         Link.OutUsedTrigger = port.AddStateTrigger(serial::StatusOutUsed);
         Link.LineErrorTrigger = port.AddStateTrigger(serial::StatusLineError);
-        port.ArmStateTrigger(Link.LineErrorTrigger, AllLineErrors, true);
+        port.ArmStateTrigger(Link.LineErrorTrigger, LineFailureOnly, true);
         if (callbacks_)
             callbacks_->SetComBtnState(true);
     } catch (const std::exception &) {

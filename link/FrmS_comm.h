@@ -9,6 +9,7 @@
 #include "link/LinkState.h"
 
 #include "serial/ApdComPort.h"
+#include "serial/EventHook.h"
 
 #include <QDialog>
 #include <cstdint>
@@ -33,9 +34,12 @@ class TLoaderCallbacks;
 class TRadioGroup;
 
 constexpr int CommSettingsHelpContext = 210;
-// The value the line-error trigger is armed with: every kind of line error. Its handler picks
-// out a line that failed for good and lets the others pass.
-constexpr uint16_t AllLineErrors = 0xFFFF;
+// The value the line-error trigger is armed with: none of the ordinary line errors (overrun,
+// parity, framing, break), so it fires only for a line that failed for good, which the port
+// reports to every line-error trigger whatever its mask. Firing it takes the pending errors
+// (the port reads them for the event), and ordinary ones belong to whoever watches them: the
+// status lights would never see one.
+constexpr uint16_t LineFailureOnly = 0;
 
 class TFrmS_comm : public QDialog
 {
@@ -133,6 +137,12 @@ class TFrmS_comm : public QDialog
     void LineFailure();
 
     TLoaderCallbacks *callbacks_;
+    // The link services' handlers on the port's events, installed once at creation.
+    serial::TEventHook<serial::TTriggerDataEvent> dataHook_;
+    serial::TEventHook<serial::TNotifyEvent> outFreeHook_;
+    serial::TEventHook<serial::TNotifyEvent> outUsedHook_;
+    serial::TEventHook<serial::TTriggerLineErrorEvent> lineErrorHook_;
+    serial::TEventHook<serial::TWaitCharEvent> waitCharHook_;
 };
 
 // The program's one settings dialog, set by whoever creates it.

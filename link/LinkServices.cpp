@@ -199,13 +199,11 @@ void TFrmS_comm::AbandonUpload()
 
 void TFrmS_comm::ApdComPort1TriggerLineError(serial::TApdCustomComPort &, uint16_t Error, bool)
 {
-    if (!(Error & serial::ceIoError)) {
-        // Parity, framing, overrun and break are not the link's business; keep watching.
-        ApdComPort1->ArmStateTrigger(Link.LineErrorTrigger, AllLineErrors, true);
-        return;
-    }
-    // Not re-armed: nothing more can come until the port is opened again.
-    LineFailure();
+    // Raised for every line-error trigger of the port, the status lights' too. Parity, framing,
+    // overrun and break are not the link's business; its own trigger fires only for a line that
+    // failed for good and is not re-armed then: nothing more can come until the port reopens.
+    if (Error & serial::ceIoError)
+        LineFailure();
 }
 
 void TFrmS_comm::LineFailure()
