@@ -3,6 +3,8 @@
 #include "app/Gauge.h"
 #include "dialogs/FrmAboutLdr.h"
 #include "dialogs/FrmSupportBox.h"
+#include "lights/ApdSLController.h"
+#include "lights/ApdStatusLight.h"
 #include "link/FrmS_comm.h"
 #include "platform/Glyphs.h"
 #include "platform/Help.h"
@@ -26,6 +28,7 @@
 #include <QShowEvent>
 #include <QTimer>
 #include <QToolButton>
+#include <QVBoxLayout>
 #include <filesystem>
 #include <unistd.h>
 
@@ -46,6 +49,7 @@ constexpr int ToolTipDelayMs = 1000;
 constexpr int ClientWidth = 344;
 constexpr int ClientHeight = 166;
 constexpr int SpeedBarHeight = 33;
+constexpr int LightsPanelHeight = 32;
 
 std::string UpperCase(std::string text)
 {
@@ -111,14 +115,23 @@ TFrmLoadr::TFrmLoadr(QWidget *parent) : QMainWindow(parent)
     setProperty(HelpContextProperty, MainWindowHelpContext);
 
     CreateMenu();
-    auto *client = new QWidget(this);
+    // The controls sit at fixed places in the client area; the status-light panel, when shown,
+    // is added below it rather than covering the progress group.
+    auto *frame = new QWidget(this);
+    auto *column = new QVBoxLayout(frame);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    auto *client = new QWidget(frame);
     client->setObjectName(QStringLiteral("ClientArea"));
     client->setFixedSize(ClientWidth, ClientHeight);
-    setCentralWidget(client);
+    column->addWidget(client);
+    setCentralWidget(frame);
     CreateSpeedBar(client);
     CreateUploadControls(client);
     CreateProgressGroup(client);
     CreateOpenDialog();
+    CreateLightsPanel();
+    column->addWidget(PnlLights);
 
     ScriptTimer = new QTimer(this);
     ScriptTimer->setObjectName(QStringLiteral("ScriptTimer"));
@@ -199,8 +212,52 @@ void TFrmLoadr::CreateMenu()
     connect(HelpTopics1, &QAction::triggered, this, &TFrmLoadr::HelpTopics1Click);
     connect(MnuItmRS232, &QAction::triggered, this, &TFrmLoadr::MnuItmRS232Click);
     connect(MnuItmLogging, &QAction::triggered, this, &TFrmLoadr::MnuItmLoggingClick);
+    connect(MnuItmStatusLght, &QAction::triggered, this, &TFrmLoadr::MnuItmStatusLghtClick);
     connect(MnuItmSupport, &QAction::triggered, this, &TFrmLoadr::MnuItmSupportClick);
     connect(MnuItmAbout, &QAction::triggered, this, &TFrmLoadr::MnuItmAboutClick);
+}
+
+// The caption at the left, then the four lamps, each under its label. The lamps show the port's
+// lines once the controller watches them.
+void TFrmLoadr::CreateLightsPanel()
+{
+    PnlLights = RaisedPanel(nullptr, "PnlLights");
+    PnlLights->setFixedSize(ClientWidth, LightsPanelHeight);
+    PnlLights->setToolTip(QStringLiteral("RS232 Status Lights"));
+    auto *caption = new QLabel(QStringLiteral("Status Lights"), PnlLights);
+    caption->setObjectName(QStringLiteral("LblStatusLights"));
+    caption->setGeometry(8, 0, 120, LightsPanelHeight);
+    caption->setAlignment(Qt::AlignVCenter | Qt::AlignLeft);
+
+    const auto lamp = [this](const char *name, const char *label, int left) {
+        auto *text = new QLabel(QString::fromLatin1(label), PnlLights);
+        text->setObjectName(QStringLiteral("Lbl") + QString::fromLatin1(name + 2));
+        text->setGeometry(left, 1, 36, 14);
+        text->setAlignment(Qt::AlignCenter);
+        QFont small = text->font();
+        small.setPixelSize(10);
+        text->setFont(small);
+        auto *light = new lights::TApdStatusLight(PnlLights);
+        light->setObjectName(QString::fromLatin1(name));
+        light->move(left + (36 - lights::TApdStatusLight::DefaultSize) / 2, 16);
+        return light;
+    };
+    SLCts = lamp("SLCts", "CTS", 160);
+    SLDsr = lamp("SLDsr", "DSR", 204);
+    SLDcd = lamp("SLDcd", "DCD", 248);
+    SLDer = lamp("SLDer", "ERR", 292);
+    PnlLights->setVisible(false);
+
+    ApdSLController2 = new lights::TApdSLController(this);
+    ApdSLController2->setObjectName(QStringLiteral("ApdSLController2"));
+    lights::TLightSet set;
+    set.CTSLight = SLCts;
+    set.DSRLight = SLDsr;
+    set.DCDLight = SLDcd;
+    set.ERRORLight = SLDer;
+    ApdSLController2->SetLights(set);
+    ApdSLController2->SetRXDOffTimeout(5);
+    ApdSLController2->SetTXDOffTimeout(5);
 }
 
 void TFrmLoadr::CreateSpeedBar(QWidget *client)
@@ -409,6 +466,17 @@ void TFrmLoadr::MnuItmLoggingClick()
     });
 }
 
+// Qt has already toggled the check mark; the panel and the controller follow it.
+void TFrmLoadr::MnuItmStatusLghtClick()
+{
+    const bool on = MnuItmStatusLght->isChecked();
+    PnlLights->setVisible(on);
+    // The window takes the panel's height, or gives it back, at once.
+    centralWidget()->layout()->activate();
+    layout()->activate();
+    ShowingFailures([&] { ApdSLController2->SetWatching(on); });
+}
+
 void TFrmLoadr::MnuItmSupportClick()
 {
     if (FrmSupportBox)
@@ -429,6 +497,8 @@ void TFrmLoadr::FormClose()
     closed_ = true;
     ScriptTimer->stop();
 
+    if (MnuItmStatusLght->isChecked())
+        ShowingFailures([&] { ApdSLController2->SetWatching(false); });
     if (FrmS_comm) {
         serial::TApdComPort &port = *FrmS_comm->ApdComPort1;
         if (MnuItmLogging->isChecked())

@@ -26,6 +26,12 @@ class QPushButton;
 class QTimer;
 class QToolButton;
 
+namespace lights
+{
+class TApdSLController;
+class TApdStatusLight;
+} // namespace lights
+
 namespace loader
 {
 
@@ -86,6 +92,8 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void MnuItmRS232Click();
     // Switches the port's dispatch log and trace on, or writes them to their files and ends them.
     void MnuItmLoggingClick();
+    // Shows or hides the status lights and starts or stops their controller.
+    void MnuItmStatusLghtClick();
     // Show the support or the about box modally.
     void MnuItmSupportClick();
     void MnuItmAboutClick();
@@ -173,6 +181,13 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     QLabel *LblUpload;
     QFileDialog *OpnDlgULFile;
     QTimer *ScriptTimer;
+    // The status-light panel at the bottom edge and the controller of its lamps.
+    QFrame *PnlLights;
+    lights::TApdStatusLight *SLCts;
+    lights::TApdStatusLight *SLDsr;
+    lights::TApdStatusLight *SLDcd;
+    lights::TApdStatusLight *SLDer;
+    lights::TApdSLController *ApdSLController2;
 
     // Configuration and engine values.
     std::string IniFileName;    // start directory + "/loader.ini"
@@ -205,6 +220,7 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void CreateUploadControls(QWidget *client);
     void CreateProgressGroup(QWidget *client);
     void CreateOpenDialog();
+    void CreateLightsPanel();
     void OpenHelpContext(int context);
     // Runs action; an exception it raises is shown as the port's failures are, and the caller goes
     // on with its next step.

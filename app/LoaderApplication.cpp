@@ -5,6 +5,7 @@
 #include "app/FrmLoadr.h"
 #include "dialogs/FrmAboutLdr.h"
 #include "dialogs/FrmSupportBox.h"
+#include "lights/ApdSLController.h"
 #include "link/FrmS_comm.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
@@ -235,6 +236,7 @@ void CreateStartupWindows(TFrmLoadr &mainWindow)
     serial::SetDeviceIniFile(mainWindow.IniFileName);
     // Owned by the main window, which frees it before itself; it reports to the main window.
     FrmS_comm = new TFrmS_comm(mainWindow.IniFileName, &mainWindow, &mainWindow);
+    mainWindow.ApdSLController2->SetComPort(FrmS_comm->ApdComPort1.get());
     // Hidden until asked for; freed with the main window.
     FrmAboutLdr = new TFrmAboutLdr(&mainWindow);
     FrmSupportBox = new TFrmSupportBox(&mainWindow);

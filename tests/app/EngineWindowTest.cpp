@@ -7,6 +7,8 @@
 #include "app/LoaderApplication.h"
 #include "dialogs/FrmAboutLdr.h"
 #include "dialogs/FrmSupportBox.h"
+#include "lights/ApdSLController.h"
+#include "lights/ApdStatusLight.h"
 #include "link/FrmS_comm.h"
 #include "platform/FileDate.h"
 #include "tests/app/RunFolder.h"
@@ -14,6 +16,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QGroupBox>
@@ -341,6 +344,30 @@ TEST_F(EngineWindowTest, HelpMenuShowsTheBoxesMadeAtStartModally)
         EXPECT_EQ(c.box->windowTitle().toStdString(), c.caption);
         EXPECT_FALSE(c.box->isVisible());
     }
+}
+
+// The Status Lights item shows the lamp panel below the controls (the window grows by it) and
+// starts the controller on the open port; again, it hides the panel and stops the controller, as
+// does closing the window.
+TEST_F(EngineWindowTest, StatusLightsItemShowsThePanelAndWatchesThePort)
+{
+    const int plainHeight = window->height();
+    EXPECT_EQ(window->ApdSLController2->ComPort(), loader::FrmS_comm->ApdComPort1.get());
+    for (const bool on : {true, false, true}) {
+        SCOPED_TRACE(on ? "on" : "off");
+        window->MnuItmStatusLght->trigger();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(window->MnuItmStatusLght->isChecked(), on);
+        EXPECT_EQ(window->PnlLights->isVisible(), on);
+        EXPECT_EQ(window->ApdSLController2->Watching(), on);
+        EXPECT_EQ(window->height(), plainHeight + (on ? 32 : 0));
+    }
+    // A pseudo terminal has no modem lines: the lamps stay dark, without any box.
+    for (auto *lamp : {window->SLCts, window->SLDsr, window->SLDcd, window->SLDer})
+        EXPECT_FALSE(lamp->Lit());
+    window->close();
+    EXPECT_FALSE(window->ApdSLController2->Watching());
+    EXPECT_TRUE(boxes.Shown().empty());
 }
 
 } // namespace
