@@ -1,5 +1,6 @@
 #include "dialogs/FrmAboutLdr.h"
 
+#include "dialogs/InfoBox.h"
 #include "dialogs/Pictures.h"
 #include "dialogs/ScrollText.h"
 
@@ -7,7 +8,6 @@
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
-#include <QScreen>
 #include <array>
 
 namespace loader
@@ -30,40 +30,14 @@ const std::array<QColor, 10> CreditColors = {
 };
 constexpr int StepsPerColor = 5;
 
-QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, QRect geometry,
-                  bool bold = false)
-{
-    auto *label = new QLabel(text, parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
-    if (bold) {
-        QFont font = label->font();
-        font.setBold(true);
-        label->setFont(font);
-    }
-    label->setGeometry(geometry);
-    return label;
-}
-
 } // namespace
 
 TFrmAboutLdr::TFrmAboutLdr(QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("FrmAboutLdr"));
-    setWindowTitle(QStringLiteral("About"));
-    setFixedSize(ClientWidth, ClientHeight);
-    setSizeGripEnabled(false);
-    // The layout is fixed, so the text size is too: a desktop with larger fonts must not clip it.
-    QFont text = font();
-    text.setPixelSize(BoxFontPixels);
-    setFont(text);
+    SetUpInfoBox(*this, "FrmAboutLdr", "About");
 
     CreatePanel();
-    BtnOK = new QPushButton(QStringLiteral("OK"), this);
-    BtnOK->setObjectName(QStringLiteral("BtnOK"));
-    BtnOK->setDefault(true);
-    BtnOK->setGeometry(134, 152, 75, 25);
-    connect(BtnOK, &QPushButton::clicked, this, &QDialog::accept);
+    BtnOK = AddOkButton(*this, "BtnOK");
 
     FormCreate();
 }
@@ -154,11 +128,7 @@ void TFrmAboutLdr::ScrollTextStep()
 void TFrmAboutLdr::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous()) {
-        if (const QScreen *screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        CentreOnScreen(*this);
         FormShow();
     }
     QDialog::showEvent(event);

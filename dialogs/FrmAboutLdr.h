@@ -19,9 +19,6 @@ class TFrmAboutLdr : public QDialog
     Q_OBJECT
 
   public:
-    static constexpr int ClientWidth = 344;
-    static constexpr int ClientHeight = 185;
-    static constexpr int BoxFontPixels = 12;
     // The secret spot of the picture: strictly inside these bounds, in picture coordinates.
     static constexpr int SpotLeft = 105, SpotRight = 115, SpotTop = 95, SpotBottom = 105;
 

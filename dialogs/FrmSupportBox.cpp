@@ -1,5 +1,6 @@
 #include "dialogs/FrmSupportBox.h"
 
+#include "dialogs/InfoBox.h"
 #include "dialogs/Pictures.h"
 #include "dialogs/UrlLabel.h"
 #include "platform/Help.h"
@@ -8,7 +9,6 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 
 namespace loader
 {
@@ -25,21 +25,6 @@ const char *const EmailLink = "mailto:support@tavrin-research.example";
 const char *const WebCaption = "www.tavrin-research.example";
 const char *const WebLink = "https://www.tavrin-research.example/support";
 
-QLabel *MakeLabel(QWidget *parent, const char *name, const char *text, QRect geometry,
-                  bool bold = false)
-{
-    auto *label = new QLabel(QString::fromLatin1(text), parent);
-    label->setObjectName(QString::fromLatin1(name));
-    label->setTextFormat(Qt::PlainText);
-    if (bold) {
-        QFont font = label->font();
-        font.setBold(true);
-        label->setFont(font);
-    }
-    label->setGeometry(geometry);
-    return label;
-}
-
 TUrlLabel *MakeLink(QWidget *parent, const char *name, const char *caption, const char *link,
                     QRect geometry)
 {
@@ -54,22 +39,11 @@ TUrlLabel *MakeLink(QWidget *parent, const char *name, const char *caption, cons
 
 TFrmSupportBox::TFrmSupportBox(QWidget *parent) : QDialog(parent)
 {
-    setObjectName(QStringLiteral("FrmSupportBox"));
-    setWindowTitle(QStringLiteral("Techical Support"));
+    SetUpInfoBox(*this, "FrmSupportBox", "Techical Support");
     setProperty("helpContext", SupportHelpContext);
-    setFixedSize(ClientWidth, ClientHeight);
-    setSizeGripEnabled(false);
-    // The layout is fixed, so the text size is too: a desktop with larger fonts must not clip it.
-    QFont text = font();
-    text.setPixelSize(BoxFontPixels);
-    setFont(text);
 
     CreatePanel();
-    BtnSupportOK = new QPushButton(QStringLiteral("OK"), this);
-    BtnSupportOK->setObjectName(QStringLiteral("BtnSupportOK"));
-    BtnSupportOK->setDefault(true);
-    BtnSupportOK->setGeometry(134, 152, 75, 25);
-    connect(BtnSupportOK, &QPushButton::clicked, this, &QDialog::accept);
+    BtnSupportOK = AddOkButton(*this, "BtnSupportOK");
 }
 
 void TFrmSupportBox::CreatePanel()
@@ -85,25 +59,22 @@ void TFrmSupportBox::CreatePanel()
     IcnSupport->setScaledContents(true);
     IcnSupport->setGeometry(12, 12, 41, 41);
 
-    LblMaker = MakeLabel(Panel1, "LblMaker", MakerName, QRect(66, 10, 254, 20), true);
-    LblStreet = MakeLabel(Panel1, "LblStreet", Street, QRect(66, 30, 254, 18));
-    LblCity = MakeLabel(Panel1, "LblCity", City, QRect(66, 47, 254, 18));
-    LblPhone = MakeLabel(Panel1, "LblPhone", Phone, QRect(66, 64, 254, 18));
+    LblMaker =
+        MakeLabel(Panel1, "LblMaker", QString::fromLatin1(MakerName), QRect(66, 10, 254, 20), true);
+    LblStreet = MakeLabel(Panel1, "LblStreet", QString::fromLatin1(Street), QRect(66, 30, 254, 18));
+    LblCity = MakeLabel(Panel1, "LblCity", QString::fromLatin1(City), QRect(66, 47, 254, 18));
+    LblPhone = MakeLabel(Panel1, "LblPhone", QString::fromLatin1(Phone), QRect(66, 64, 254, 18));
 
-    LblEmail = MakeLabel(Panel1, "LblEmail", "E-Mail :", QRect(12, 90, 54, 18));
+    LblEmail = MakeLabel(Panel1, "LblEmail", QStringLiteral("E-Mail :"), QRect(12, 90, 54, 18));
     UrlEmail = MakeLink(Panel1, "UrlEmail", EmailCaption, EmailLink, QRect(66, 90, 254, 18));
-    LblWeb = MakeLabel(Panel1, "LblWeb", "Web :", QRect(12, 108, 54, 18));
+    LblWeb = MakeLabel(Panel1, "LblWeb", QStringLiteral("Web :"), QRect(12, 108, 54, 18));
     UrlWeb = MakeLink(Panel1, "UrlWeb", WebCaption, WebLink, QRect(66, 108, 254, 18));
 }
 
 void TFrmSupportBox::showEvent(QShowEvent *event)
 {
     if (!event->spontaneous()) {
-        if (const QScreen *screen = this->screen()) {
-            QRect frame = frameGeometry();
-            frame.moveCenter(screen->availableGeometry().center());
-            move(frame.topLeft());
-        }
+        CentreOnScreen(*this);
     }
     QDialog::showEvent(event);
 }

@@ -18,9 +18,6 @@ class TFrmSupportBox : public QDialog
     Q_OBJECT
 
   public:
-    static constexpr int ClientWidth = 344;
-    static constexpr int ClientHeight = 185;
-    static constexpr int BoxFontPixels = 12;
     static constexpr int SupportHelpContext = 10;
 
     explicit TFrmSupportBox(QWidget *parent = nullptr);
