@@ -521,6 +521,8 @@ void TBuffer::bForcePaint()
         if (!ScrollbackMode) {
             int top, bottom;
             RegionBounds(top, bottom);
+            if (top > bottom)
+                top = 1; // no region: the whole page moves
             band.Top = std::min(CharHeight * (top - 1), ClientHeight);
             band.Bottom = std::min(CharHeight * bottom, ClientHeight);
         }
