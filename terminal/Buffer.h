@@ -1,0 +1,292 @@
+#pragma once
+// The terminal's screen buffer: a grid of character cells with colours and attributes, a
+// scrollback area above the emulated page, the cursor, tab stops, a scroll region, the mouse
+// selection, the bookkeeping for painting and scrolling the window, and an optional capture file
+// that records every byte written to the screen.
+//
+// Coordinates are 0-based cells (column, row) into the whole buffer, rows counting from the
+// oldest line kept. Page rows (scroll region, reports to the host) are 1-based and count from
+// the first visible row.
+//
+// Rows are reached through a row index: logical row r lives in physical row
+// rowMap_[(ringStart_ + r) mod rows]. Scrolling the whole buffer advances ringStart_ and blanks
+// one row, so a line feed at the end of the buffer costs O(columns); moving a band of rows
+// permutes index entries only. Each physical row is contiguous, so a row pointer covers a row.
+//
+// Not thread-safe: every operation runs on the GUI thread.
+
+#include "terminal/BufferWindow.h"
+#include "terminal/EmulatorCommand.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace terminal
+{
+
+// Attribute bits of a cell (the emulators produce them too).
+constexpr uint8_t attrBlink = 0x01;
+constexpr uint8_t attrReverse = 0x02;
+constexpr uint8_t attrBold = 0x04;
+constexpr uint8_t attrConcealed = 0x08;
+constexpr uint8_t attrUnderline = 0x10;
+
+constexpr int kMaxColumns = 133;
+constexpr int kMaxCells = 65535;
+constexpr int kHorizontalTabSlots = 25;
+constexpr int kVerticalTabSlots = 12;
+constexpr int kCaptureBufferSize = 8192;
+constexpr int kCaptureShortWrite = 101;
+constexpr const char *kDefaultCaptureName = "CAPTURE.CAP";
+
+// Colour map entries are 0x00BBGGRR.
+constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b)
+{
+    return uint32_t(r) | uint32_t(g) << 8 | uint32_t(b) << 16;
+}
+extern const uint32_t kDefaultColorMap[16];
+
+// Cursor remembered by the emulators' save-cursor command.
+struct TSavedCursor {
+    bool Saved = false;
+    int Column = 0;
+    int Row = 0;
+    uint8_t Colors = 0; // background << 4 | foreground
+    uint8_t Attributes = 0;
+};
+
+// The buffer's scalar state: everything a save of the whole buffer copies besides the cells.
+struct TBufferState {
+    uint8_t HorizontalTabs[kHorizontalTabSlots] = {}; // 1-based columns, 0 = empty, ascending
+    uint8_t VerticalTabs[kVerticalTabSlots] = {};     // 1-based page rows, 0 = empty, ascending
+
+    int Rows = 0;    // including the scrollback
+    int Columns = 0; // at most kMaxColumns
+    int CharHeight = 0;
+    int CharWidth = 0;
+    bool ScrollbackMode = false; // the operator browses the scrollback
+    int PageHeight = 0;          // rows of the emulated screen
+    int CellCount = 0;           // Rows * Columns
+    int LastRowOffset = 0;       // (Rows - 1) * Columns, in logical cells
+    int CursorColumn = 0;
+    int CursorRow = 0;
+    int HighestRow = 0; // highest cursor row reached so far
+    int FirstVisibleColumn = 0;
+    int FirstVisibleRow = 0;
+    int16_t PortHandle = 0; // dispatcher port slot for replies to the host, 0 = none
+    bool InRegion = true;   // the cursor's page row lies inside the scroll region
+
+    // View saved by the window on entering scrollback mode.
+    int SavedCursorColumn = 0;
+    int SavedCursorRow = 0;
+    int SavedFirstVisibleColumn = 0;
+    int SavedFirstVisibleRow = 0;
+    bool WholePageShown = false;
+
+    uint8_t CurrentForeground = 7;
+    uint8_t CurrentBackground = 0;
+    uint8_t DefaultForeground = 7;
+    uint8_t DefaultBackground = 0;
+    uint32_t ColorMap[16] = {};
+    uint8_t CurrentAttributes = 0;
+    bool BlinkPhase = false;
+
+    int VisibleRows = 0;
+    int VisibleColumns = 0;
+    int ClientWidth = 0; // pixels
+    int ClientHeight = 0;
+    int SavedClientWidth = 0; // on entering scrollback
+    int SavedClientHeight = 0;
+    int BarsClientWidth = 0; // after the scrollback's bars were set up
+    int BarsClientHeight = 0;
+    int PreviousVisibleRows = 0;
+    int PreviousVisibleColumns = 0;
+    int RegionTop = 1; // 1-based page rows
+    int RegionBottom = 0;
+
+    void *EmulatorContext = nullptr; // both empty: plain mode
+    TEmulatorRoutine EmulatorRoutine = nullptr;
+    TCommandRecord Command;
+    TSavedCursor SavedCursor;
+
+    int32_t PendingVerticalScroll = 0; // pixels still to scroll; negative moves content up
+    int32_t PendingHorizontalScroll = 0;
+    TRect InvalidRect; // still to be repainted
+    bool CaretEnabled = false;
+
+    bool Marking = false;
+    bool MarkValid = false;
+    bool MarkingAutoScroll = false;
+    int AnchorColumn = 0;
+    int AnchorRow = 0;
+    int StartColumn = 0; // ordered selection bounds, inclusive
+    int StartRow = 0;
+    int EndColumn = 0;
+    int EndRow = 0;
+    int16_t MarkingTimer = 0;
+    uint8_t HighlightBackground = 7;
+    uint8_t HighlightForeground = 0;
+
+    std::string CaptureFileName;
+};
+
+struct TBufferSnapshot;
+
+class TBuffer : public TBufferState
+{
+  public:
+    // Creation: default colour map, colours 7 on 0, a rows x columns buffer with page height 25,
+    // capture off, no emulator. Null (and *result set) when the buffer cannot be made.
+    static std::unique_ptr<TBuffer> Create(TBufferWindow *window, int columns, int rows,
+                                           int *result = nullptr);
+    ~TBuffer(); // closes capture
+    TBuffer(const TBuffer &) = delete;
+    TBuffer &operator=(const TBuffer &) = delete;
+
+    TBufferWindow *Window() const { return window_; }
+    void SetWindow(TBufferWindow *window) { window_ = window; }
+
+    // 0, ecBadArgument (-1002) or ecOutOfMemory (-8).
+    int bNewBuffer(int rows, int columns, int pageHeight);
+    void bDeallocBuffers();
+    void bSetColors(uint8_t foreground, uint8_t background);
+    void bSetHighlightColors(uint8_t foreground, uint8_t background);
+    void bSetScrollMode(bool on) { ScrollbackMode = on; }
+
+    // Character processing. bProcessChar (the emulators' command execution) lives in
+    // ProcessChar.cpp.
+    void bProcessChar(uint8_t c);
+    void bWriteChar(uint8_t c);
+    void bLineFeed(); // the line-feed step: next row, bUpdateBuffer, colours of the new row
+    void bUpdateBuffer();
+    void bClearScreen();
+    void bClearBuffer(); // the full clear: everything blank in the default colours
+
+    // Painting bookkeeping.
+    void bInvalidateChar(int column, int row);
+    void bInvalidateRows(int firstRow, int lastRow); // full width, merged into the rectangle
+    void bInvalidateAll();                           // whole window, rectangle cleared
+    void bUpdateWindow();                            // paint what is invalid now
+    void bMoveCaret();
+    void bForcePaint();
+    bool bNeedPaint() const { return InvalidRect.Bottom > InvalidRect.Top; }
+    void bPostStatusMsg();
+    void bSendPositionReport(uint16_t column, uint16_t row);
+    void bUpdateFont(int charHeight, int charWidth);
+
+    // View.
+    void bScroll(int columns, int rows);
+    void bGotoTop(bool vertical);
+    void bGotoBottom(bool vertical);
+    void bUpdateScrollThumb(bool vertical);
+    int bConvertToRow(int y) const;
+    int bConvertToCol(int x) const;
+
+    // Selection.
+    void bResetMarking();
+    void bFixMarking(int column, int row);
+    void bUpdateMarks(int x, int y);
+    int bCurLineLength() const;
+
+    // Tab tables. Stops are 1-based; the tables stay sorted with empty slots first.
+    static void bSortTabBuffer(uint8_t *table, int size);
+    int bGetNextTabStop(int position, int count, int size, const uint8_t *table) const;
+    int bGetPrevTabStop(int position, int count, int size, const uint8_t *table) const;
+    void bSetHorizontalTabStop(uint8_t column);
+    void bClearHorizontalTabStop(uint8_t column);
+    void bSetVerticalTabStop(uint8_t row);
+    void bClearVerticalTabStop(uint8_t row);
+    void bClearHorizontalTabStops();
+    void bClearVerticalTabStops();
+
+    // Capture. Results: 0 or a negative code (the negated errno of a failed open or close).
+    int bSetCapture(bool on, bool append, const std::string &fileName);
+    void bAddToCapture(uint8_t c)
+    {
+        if (!captureOn_)
+            return;
+        capture_[captureCount_++] = c;
+        if (captureCount_ == kCaptureBufferSize)
+            bFlushCapture();
+    }
+    void bFlushCapture();
+    bool CaptureOn() const { return captureOn_; }
+    int CaptureCount() const { return captureCount_; }
+
+    // Save and restore of the whole buffer. Saving closes capture; restoring takes over the
+    // saved cells and state, keeps the current window, and reopens capture for appending when it
+    // was on (the result is that of reopening). Save gives null when memory runs out.
+    std::unique_ptr<TBufferSnapshot> bSave();
+    int bRestore(std::unique_ptr<TBufferSnapshot> saved);
+
+    // Cells. A row pointer covers Columns cells of one logical row.
+    uint8_t *CharRow(int row) { return chars_.data() + RowOffset(row); }
+    uint8_t *ColorRow(int row) { return colors_.data() + RowOffset(row); }
+    uint8_t *BaseColorRow(int row) { return baseColors_.data() + RowOffset(row); }
+    uint8_t *AttrRow(int row) { return attrs_.data() + RowOffset(row); }
+    const uint8_t *CharRow(int row) const { return chars_.data() + RowOffset(row); }
+    const uint8_t *ColorRow(int row) const { return colors_.data() + RowOffset(row); }
+    const uint8_t *BaseColorRow(int row) const { return baseColors_.data() + RowOffset(row); }
+    const uint8_t *AttrRow(int row) const { return attrs_.data() + RowOffset(row); }
+    uint8_t &CharAt(int column, int row) { return CharRow(row)[column]; }
+    uint8_t &ColorAt(int column, int row) { return ColorRow(row)[column]; }
+    uint8_t &BaseColorAt(int column, int row) { return BaseColorRow(row)[column]; }
+    uint8_t &AttrAt(int column, int row) { return AttrRow(row)[column]; }
+    std::string RowText(int row) const; // the characters of a row
+
+    uint8_t CurrentColors() const { return uint8_t(CurrentBackground << 4 | CurrentForeground); }
+    // Blanks cells (spaces, colours into both colour arrays, attributes). BlankCells runs on
+    // through the following rows and stops at the end of the buffer.
+    void BlankCells(int column, int row, int count, uint8_t colors, uint8_t attributes);
+    void BlankRows(int firstRow, int count, uint8_t colors, uint8_t attributes);
+    // Moves rows first..last by count rows up (down); the rows pushed out of the band come in at
+    // its other end with their old content, for the caller to blank.
+    void RotateRowsUp(int first, int last, int count);
+    void RotateRowsDown(int first, int last, int count);
+
+    // Heap bytes held by the cells, the row index and the capture buffer.
+    size_t MemoryUsed() const;
+
+  private:
+    explicit TBuffer(TBufferWindow *window);
+
+    int RowOffset(int row) const
+    {
+        int slot = ringStart_ + row;
+        if (slot >= Rows)
+            slot -= Rows;
+        return rowMap_[slot] * Columns;
+    }
+    void ScrollWholeBufferUp();
+    void MergeInvalid(const TRect &cell);
+    void KeepCursorInside();
+    void SetScrollRange(bool vertical, int minimum, int maximum);
+    void CloseCapture();
+
+    TBufferWindow *window_ = nullptr;
+    std::vector<uint8_t> chars_;
+    std::vector<uint8_t> colors_;
+    std::vector<uint8_t> baseColors_;
+    std::vector<uint8_t> attrs_;
+    std::vector<uint16_t> rowMap_; // ring slot -> physical row
+    std::vector<uint16_t> rowScratch_;
+    int ringStart_ = 0;
+
+    bool captureOn_ = false;
+    int captureCount_ = 0;
+    int captureFile_ = -1;
+    std::unique_ptr<uint8_t[]> capture_;
+};
+
+// A saved buffer: cells in their ring order, the row index and the scalar state.
+struct TBufferSnapshot {
+    TBufferState State;
+    std::vector<uint8_t> Chars, Colors, BaseColors, Attrs;
+    std::vector<uint16_t> RowMap;
+    int RingStart = 0;
+    bool CaptureWasOn = false;
+};
+
+} // namespace terminal
