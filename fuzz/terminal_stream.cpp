@@ -1,0 +1,120 @@
+// Fuzzes the terminal's character processor with a received byte stream. The first byte chooses
+// the emulation type (0..4) and the buffer's shape; the rest goes through bProcessChar one byte
+// at a time. After every byte the cursor, the view, the scroll region, the colours, the tab
+// tables and the parser's state must be within their bounds; a repaint pass runs now and then.
+
+#include "fuzz/FuzzCheck.h"
+#include "terminal/ApdEmulator.h"
+#include "terminal/Buffer.h"
+
+#include <cstdint>
+#include <cstring>
+
+using namespace terminal;
+
+namespace
+{
+
+struct Shape {
+    int Columns, Rows, PageHeight, VisibleRows;
+};
+
+// The usual terminal, the widest and the tallest buffers that fit 65535 cells, a buffer without
+// scrollback, a one-row page, and a window showing less than the page.
+constexpr Shape kShapes[] = {
+    {80, 200, 25, 25}, {133, 492, 25, 25}, {1, 65535, 25, 25},
+    {10, 5, 5, 5},     {133, 3, 1, 1},     {80, 100, 40, 12},
+};
+constexpr int kShapeCount = sizeof kShapes / sizeof kShapes[0];
+
+class CheckingWindow : public TBufferWindow
+{
+  public:
+    void Invalidate(const TRect &, bool) override {}
+    void InvalidateAll() override {}
+    void ScrollContent(int32_t, int32_t, const TRect &) override {}
+    void UpdateNow() override {}
+    void MoveCaret(int32_t, int32_t) override {}
+    void SetScrollRange(bool, int32_t minimum, int32_t maximum) override
+    {
+        FUZZ_CHECK(minimum <= maximum || maximum == 0);
+    }
+    void SetScrollPos(bool, int32_t) override {}
+    void PostStatus(uint16_t, uint32_t) override {}
+    void SendError(uint16_t) override {}
+    void SendPositionReport(uint16_t, uint16_t) override {}
+};
+
+void CheckTabs(const uint8_t *table, int size)
+{
+    for (int i = 1; i < size; ++i)
+        FUZZ_CHECK(table[i - 1] == 0 || table[i - 1] < table[i]);
+}
+
+void CheckBuffer(const TBuffer &b)
+{
+    FUZZ_CHECK(b.CursorColumn >= 0 && b.CursorColumn < b.Columns);
+    FUZZ_CHECK(b.CursorRow >= 0 && b.CursorRow < b.Rows);
+    FUZZ_CHECK(b.FirstVisibleRow >= 0 && b.FirstVisibleRow < b.Rows);
+    FUZZ_CHECK(b.FirstVisibleColumn >= 0 && b.FirstVisibleColumn < b.Columns);
+    FUZZ_CHECK(b.HighestRow >= 0 && b.HighestRow < b.Rows);
+    FUZZ_CHECK(1 <= b.RegionTop && b.RegionTop <= b.RegionBottom &&
+               b.RegionBottom <= b.PageHeight);
+    FUZZ_CHECK(b.CurrentForeground < 16 && b.CurrentBackground < 16);
+    FUZZ_CHECK(b.DefaultForeground < 16 && b.DefaultBackground < 16);
+    FUZZ_CHECK((b.CurrentAttributes & ~0x1F) == 0);
+    CheckTabs(b.HorizontalTabs, kHorizontalTabSlots);
+    CheckTabs(b.VerticalTabs, kVerticalTabSlots);
+}
+
+void CheckParser(const TEmulatorState &s)
+{
+    FUZZ_CHECK(s.ParamIndex >= 1 && s.ParamIndex <= kMaxParams);
+    FUZZ_CHECK(s.CollectedCount <= kMaxCollected);
+    for (const TParamText &text : s.ParamTexts)
+        FUZZ_CHECK(text.Length <= kMaxParamDigits);
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 1)
+        return 0;
+    const uint8_t type = data[0] % (kLastEmulationType + 1);
+    const Shape &shape = kShapes[(data[0] / (kLastEmulationType + 1)) % kShapeCount];
+
+    CheckingWindow window;
+    auto buffer = TBuffer::Create(&window, 80, 200);
+    FUZZ_CHECK(buffer != nullptr);
+    FUZZ_CHECK(buffer->bNewBuffer(shape.Rows, shape.Columns, shape.PageHeight) == 0);
+    buffer->ClientWidth = shape.Columns * 8;
+    buffer->ClientHeight = shape.VisibleRows * 16;
+    buffer->bUpdateFont(16, 8);
+    // A port slot that is not open: replies take the whole road and are refused at the end.
+    buffer->PortHandle = 3;
+
+    TApdCustomEmulator emulator;
+    emulator.SetEmulationType(type);
+    if (type != etNone) {
+        buffer->EmulatorContext = &emulator;
+        buffer->EmulatorRoutine = &TApdCustomEmulator::EmulatorRoutine;
+    }
+
+    for (size_t i = 1; i < size; ++i) {
+        buffer->bProcessChar(data[i]);
+        CheckBuffer(*buffer);
+        if (emulator.State())
+            CheckParser(*emulator.State());
+        if (i % 64 == 0)
+            buffer->bForcePaint();
+    }
+    buffer->bForcePaint();
+    CheckBuffer(*buffer);
+    for (int row = 0; row < buffer->Rows; ++row) {
+        const uint8_t *attrs = buffer->AttrRow(row);
+        for (int column = 0; column < buffer->Columns; ++column)
+            FUZZ_CHECK((attrs[column] & ~0x1F) == 0);
+    }
+    return 0;
+}
