@@ -1,5 +1,14 @@
 #include "terminal/Buffer.h"
 
+#include "serial/ErrorCodes.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <new>
+#include <unistd.h>
+
 namespace terminal
 {
 
@@ -8,5 +17,949 @@ const uint32_t kDefaultColorMap[16] = {
     Rgb(0, 0, 128),     Rgb(128, 0, 128), Rgb(0, 128, 128), Rgb(192, 192, 192),
     Rgb(128, 128, 128), Rgb(255, 0, 0),   Rgb(0, 255, 0),   Rgb(255, 255, 0),
     Rgb(0, 0, 255),     Rgb(255, 0, 255), Rgb(0, 255, 255), Rgb(255, 255, 255)};
+
+namespace
+{
+
+uint8_t BlankColors(uint8_t background)
+{
+    return uint8_t(background << 4 | background);
+}
+
+} // namespace
+
+// ---- creation -----------------------------------------------------------------------------
+
+TBuffer::TBuffer(TBufferWindow *window) : window_(window) {}
+
+std::unique_ptr<TBuffer> TBuffer::Create(TBufferWindow *window, int columns, int rows, int *result)
+{
+    std::unique_ptr<TBuffer> buffer(new (std::nothrow) TBuffer(window));
+    int rc = serial::ecOutOfMemory;
+    if (buffer) {
+        std::copy(std::begin(kDefaultColorMap), std::end(kDefaultColorMap), buffer->ColorMap);
+        buffer->bSetColors(7, 0);
+        rc = buffer->bNewBuffer(rows, columns, 25);
+    }
+    if (result)
+        *result = rc;
+    if (rc != serial::ecOK)
+        return nullptr;
+    buffer->PortHandle = 0;
+    buffer->CurrentAttributes = 0;
+    buffer->BlinkPhase = false;
+    buffer->InRegion = true;
+    buffer->SavedCursor = {};
+    buffer->bResetMarking();
+    buffer->bSetHighlightColors(0, 7);
+    buffer->EmulatorContext = nullptr;
+    buffer->EmulatorRoutine = nullptr;
+    return buffer;
+}
+
+TBuffer::~TBuffer()
+{
+    // The window is going away with its buffer: nobody is left to hear of a failed flush.
+    window_ = nullptr;
+    if (captureOn_)
+        bSetCapture(false, false, std::string());
+    bDeallocBuffers();
+}
+
+int TBuffer::bNewBuffer(int rows, int columns, int pageHeight)
+{
+    if (columns < 1 || columns > kMaxColumns || pageHeight < 1 || rows < pageHeight ||
+        long(rows) * columns > kMaxCells)
+        return serial::ecBadArgument;
+
+    bDeallocBuffers();
+    const size_t cells = size_t(rows) * size_t(columns);
+    try {
+        chars_.assign(cells, ' ');
+        colors_.assign(cells, 0);
+        baseColors_.assign(cells, 0);
+        attrs_.assign(cells, 0);
+        rowMap_.resize(size_t(rows));
+    } catch (const std::bad_alloc &) {
+        bDeallocBuffers();
+        return serial::ecOutOfMemory;
+    }
+    for (int r = 0; r < rows; ++r)
+        rowMap_[size_t(r)] = uint16_t(r);
+    ringStart_ = 0;
+
+    Rows = rows;
+    Columns = columns;
+    PageHeight = pageHeight;
+    CellCount = rows * columns;
+    LastRowOffset = (rows - 1) * columns;
+    CursorColumn = 0;
+    CursorRow = 0;
+    HighestRow = pageHeight - 1;
+    const uint8_t pageColors = BlankColors(CurrentBackground);
+    std::memset(colors_.data(), pageColors, size_t(pageHeight) * size_t(columns));
+    std::memset(baseColors_.data(), pageColors, size_t(pageHeight) * size_t(columns));
+
+    bClearHorizontalTabStops();
+    for (int stop = 8; stop <= columns; stop += 8)
+        bSetHorizontalTabStop(stop);
+    bClearVerticalTabStops();
+
+    PendingVerticalScroll = 0;
+    PendingHorizontalScroll = 0;
+    InvalidRect = {};
+    FirstVisibleColumn = 0;
+    FirstVisibleRow = 0;
+    PreviousVisibleRows = 0;
+    PreviousVisibleColumns = 0;
+    RegionBottom = pageHeight;
+    // A selection or a saved cursor of the old size could point outside the new cells.
+    bResetMarking();
+    SavedCursor = {};
+    // Until a window tells its size, the whole page counts as shown.
+    if (CharHeight <= 0 || CharWidth <= 0) {
+        VisibleRows = pageHeight;
+        VisibleColumns = columns;
+    }
+    return serial::ecOK;
+}
+
+void TBuffer::bDeallocBuffers()
+{
+    chars_ = {};
+    colors_ = {};
+    baseColors_ = {};
+    attrs_ = {};
+    rowMap_ = {};
+    ringStart_ = 0;
+    Rows = 0;
+    Columns = 0;
+    CellCount = 0;
+    LastRowOffset = 0;
+    CursorColumn = 0;
+    CursorRow = 0;
+}
+
+void TBuffer::bSetColors(uint8_t foreground, uint8_t background)
+{
+    if (foreground > 15 || background > 15)
+        return;
+    CurrentForeground = DefaultForeground = foreground;
+    CurrentBackground = DefaultBackground = background;
+    bSetHighlightColors(background, foreground);
+}
+
+void TBuffer::bSetHighlightColors(uint8_t foreground, uint8_t background)
+{
+    HighlightForeground = foreground;
+    HighlightBackground = background;
+}
+
+// ---- cells and rows ----------------------------------------------------------------------
+
+std::string TBuffer::RowText(int row) const
+{
+    return std::string(reinterpret_cast<const char *>(CharRow(row)), size_t(Columns));
+}
+
+void TBuffer::BlankCells(int column, int row, int count, uint8_t colors, uint8_t attributes)
+{
+    if (CellCount == 0 || row < 0 || column < 0 || column >= Columns)
+        return;
+    while (count > 0 && row < Rows) {
+        const int n = std::min(count, Columns - column);
+        const int offset = RowOffset(row) + column;
+        std::memset(chars_.data() + offset, ' ', size_t(n));
+        std::memset(colors_.data() + offset, colors, size_t(n));
+        std::memset(baseColors_.data() + offset, colors, size_t(n));
+        std::memset(attrs_.data() + offset, attributes, size_t(n));
+        count -= n;
+        column = 0;
+        ++row;
+    }
+}
+
+void TBuffer::BlankRows(int firstRow, int count, uint8_t colors, uint8_t attributes)
+{
+    const int first = std::max(firstRow, 0);
+    const int end = std::min(firstRow + std::max(count, 0), Rows);
+    for (int row = first; row < end; ++row)
+        BlankCells(0, row, Columns, colors, attributes);
+}
+
+void TBuffer::ReverseRows(int first, int last)
+{
+    auto slot = [this](int row) {
+        const int s = ringStart_ + row;
+        return size_t(s >= Rows ? s - Rows : s);
+    };
+    for (; first < last; ++first, --last)
+        std::swap(rowMap_[slot(first)], rowMap_[slot(last)]);
+}
+
+void TBuffer::RotateRowsUp(int first, int last, int count)
+{
+    first = std::max(first, 0);
+    last = std::min(last, Rows - 1);
+    const int length = last - first + 1;
+    if (length < 2 || count <= 0)
+        return;
+    count %= length;
+    if (count == 0)
+        return;
+    if (length == Rows) {
+        ringStart_ = (ringStart_ + count) % Rows;
+    } else if (first == 0 && Rows - length < length) {
+        // Turning the whole ring moves the rows below the band too; put those back, which
+        // touches only the rows outside the band.
+        ringStart_ = (ringStart_ + count) % Rows;
+        RotateRowsDown(last - count + 1, Rows - 1, count);
+    } else {
+        ReverseRows(first, first + count - 1);
+        ReverseRows(first + count, last);
+        ReverseRows(first, last);
+    }
+}
+
+void TBuffer::RotateRowsDown(int first, int last, int count)
+{
+    first = std::max(first, 0);
+    last = std::min(last, Rows - 1);
+    const int length = last - first + 1;
+    if (length < 2 || count <= 0)
+        return;
+    count %= length;
+    if (count != 0)
+        RotateRowsUp(first, last, length - count);
+}
+
+size_t TBuffer::MemoryUsed() const
+{
+    return chars_.capacity() + colors_.capacity() + baseColors_.capacity() + attrs_.capacity() +
+           rowMap_.capacity() * sizeof(uint16_t) + (capture_ ? size_t(kCaptureBufferSize) : 0);
+}
+
+void TBuffer::KeepCursorInside()
+{
+    CursorColumn = std::clamp(CursorColumn, 0, Columns - 1);
+    CursorRow = std::clamp(CursorRow, 0, Rows - 1);
+}
+
+// The region as the buffer uses it: the bottom within the page. A top below the bottom leaves
+// no row inside the region.
+void TBuffer::RegionBounds(int &top, int &bottom) const
+{
+    bottom = std::clamp(RegionBottom, 1, std::max(PageHeight, 1));
+    top = std::max(RegionTop, 1);
+}
+
+// ---- writing -------------------------------------------------------------------------------
+
+void TBuffer::bWriteChar(uint8_t c)
+{
+    if (unsigned(CursorColumn) >= unsigned(Columns) || unsigned(CursorRow) >= unsigned(Rows)) {
+        if (CellCount == 0) {
+            bAddToCapture(c);
+            return;
+        }
+        KeepCursorInside();
+    }
+    int top, bottom;
+    RegionBounds(top, bottom);
+    const int pageRow = CursorRow - FirstVisibleRow + 1;
+    InRegion = top <= pageRow && pageRow <= bottom;
+
+    switch (c) {
+    case 0x08:
+        if (CursorColumn > 0) {
+            --CursorColumn;
+            CharAt(CursorColumn, CursorRow) = ' ';
+            bInvalidateChar(CursorColumn, CursorRow);
+        }
+        break;
+    case 0x0A:
+        bLineFeed();
+        break;
+    case 0x0D:
+        CursorColumn = 0;
+        bMoveCaret();
+        break;
+    default: {
+        const int offset = RowOffset(CursorRow) + CursorColumn;
+        const uint8_t colors = CurrentColors();
+        chars_[size_t(offset)] = c;
+        baseColors_[size_t(offset)] = colors;
+        attrs_[size_t(offset)] = CurrentAttributes;
+        // A blinking cell written during the off phase starts hidden.
+        colors_[size_t(offset)] = (CurrentAttributes & attrBlink) && BlinkPhase
+                                      ? uint8_t((colors & 0xF0) | (colors >> 4))
+                                      : colors;
+        bInvalidateChar(CursorColumn, CursorRow);
+        if (CursorColumn < Columns - 1) {
+            ++CursorColumn;
+        } else {
+            CursorColumn = 0;
+            bLineFeed();
+        }
+        break;
+    }
+    }
+    bAddToCapture(c);
+}
+
+void TBuffer::bLineFeed()
+{
+    if (CellCount == 0)
+        return;
+    ++CursorRow;
+    bUpdateBuffer();
+    int top, bottom;
+    RegionBounds(top, bottom);
+    if (CursorRow + 1 >= FirstVisibleRow + bottom && PendingVerticalScroll < 0) {
+        // The new line takes the current background.
+        const int offset = RowOffset(CursorRow);
+        std::memset(colors_.data() + offset, CurrentColors(), size_t(Columns));
+        std::memset(baseColors_.data() + offset, CurrentColors(), size_t(Columns));
+        std::memset(attrs_.data() + offset, CurrentAttributes, size_t(Columns));
+    }
+}
+
+void TBuffer::bUpdateBuffer()
+{
+    if (CellCount == 0)
+        return;
+    const int visibleRows = std::max(VisibleRows, 1);
+    if (CursorRow > HighestRow && CursorRow != Rows) {
+        HighestRow = CursorRow;
+        if (ScrollbackMode && window_)
+            window_->SetScrollRange(
+                true, 1, CursorRow < VisibleRows ? CursorRow : CursorRow - VisibleRows + 1);
+    }
+
+    int top, bottom;
+    RegionBounds(top, bottom);
+    const int rowsBelowRegion = PageHeight - bottom;
+    if (rowsBelowRegion + CursorRow == Rows) {
+        // The end of the buffer: everything above the lines below the region moves up one row
+        // and the oldest row is lost.
+        const int last = Rows - 1 - rowsBelowRegion;
+        const bool fixedLinesAbove = top > 1 && top <= bottom;
+        if (fixedLinesAbove && FirstVisibleRow == 0) {
+            // No scrollback above the page: the line leaving the region is lost.
+            RotateRowsUp(top - 1, last, 1);
+        } else {
+            RotateRowsUp(0, last, 1);
+            // Lines above the region stay in place; the line leaving the region goes to the
+            // scrollback just above the page.
+            if (fixedLinesAbove)
+                RotateRowsDown(FirstVisibleRow - 1, FirstVisibleRow + top - 2, 1);
+        }
+        BlankRows(last, 1, CurrentColors(), CurrentAttributes);
+        --CursorRow;
+        PendingVerticalScroll -= CharHeight;
+    } else if (CursorRow < FirstVisibleRow + bottom) {
+        bMoveCaret();
+    } else if (!InRegion) {
+        // Outside the region the cursor stays on the last visible row; nothing scrolls.
+        if (CursorRow >= FirstVisibleRow + visibleRows)
+            --CursorRow;
+    } else {
+        const int n = CursorRow - (bottom + FirstVisibleRow - 1);
+        const int oldFirst = FirstVisibleRow;
+        FirstVisibleRow += n;
+        PendingVerticalScroll -= n * CharHeight;
+        if (bottom < PageHeight) {
+            // The lines below the region keep their place on the page.
+            RotateRowsDown(CursorRow - n + 1, Rows - 1, n);
+            BlankRows(CursorRow - n + 1, n, CurrentColors(), CurrentAttributes);
+        }
+        if (top > 1 && top <= bottom) {
+            // So do the lines above it; the lines leaving the region go to the scrollback.
+            RotateRowsDown(oldFirst, oldFirst + top - 2 + n, n);
+        }
+    }
+
+    // A region outside the page must not carry the cursor past the buffer.
+    if (CursorRow >= Rows)
+        CursorRow = Rows - 1;
+
+    // The view follows the cursor.
+    if (CursorRow >= FirstVisibleRow + visibleRows) {
+        const int first = CursorRow - visibleRows + 1;
+        PendingVerticalScroll -= (first - FirstVisibleRow) * CharHeight;
+        FirstVisibleRow = first;
+    } else if (CursorRow < FirstVisibleRow) {
+        PendingVerticalScroll += (FirstVisibleRow - CursorRow) * CharHeight;
+        FirstVisibleRow = CursorRow;
+    }
+}
+
+void TBuffer::bClearScreen()
+{
+    if (CellCount == 0)
+        return;
+    CursorColumn = 0;
+    if (2 * PageHeight + FirstVisibleRow < Rows) {
+        // The old page stays above, in the scrollback.
+        FirstVisibleRow += PageHeight;
+    } else {
+        // Near the end the buffer scrolls up by a page, as that many line feeds at its last row
+        // would (they are not captured: they were never received).
+        RotateRowsUp(0, Rows - 1, PageHeight);
+        FirstVisibleRow = Rows - PageHeight;
+    }
+    CursorRow = FirstVisibleRow;
+    // The new page counts as used, so the view and the thumbs stay within it.
+    HighestRow = std::max(HighestRow, FirstVisibleRow + PageHeight - 1);
+    BlankRows(FirstVisibleRow, PageHeight, CurrentColors(), CurrentAttributes);
+    // The whole window is repainted now; content scrolls still pending would move it again.
+    PendingVerticalScroll = 0;
+    bInvalidateAll();
+    bUpdateWindow();
+    bUpdateScrollThumb(true);
+    bMoveCaret();
+}
+
+void TBuffer::bClearBuffer()
+{
+    if (CellCount == 0)
+        return;
+    CursorColumn = 0;
+    CursorRow = 0;
+    FirstVisibleColumn = 0;
+    FirstVisibleRow = 0;
+    HighestRow = PageHeight - 1;
+    const uint8_t colors = uint8_t(DefaultBackground << 4 | DefaultForeground);
+    std::fill(chars_.begin(), chars_.end(), uint8_t(' '));
+    std::fill(colors_.begin(), colors_.end(), colors);
+    std::fill(baseColors_.begin(), baseColors_.end(), colors);
+    std::fill(attrs_.begin(), attrs_.end(), uint8_t(0));
+    CurrentForeground = DefaultForeground;
+    CurrentBackground = DefaultBackground;
+    PendingVerticalScroll = 0;
+    PendingHorizontalScroll = 0;
+    bInvalidateAll();
+    bUpdateScrollThumb(false);
+    bUpdateScrollThumb(true);
+    bMoveCaret();
+    bPostStatusMsg();
+}
+
+// ---- painting bookkeeping ------------------------------------------------------------------
+
+void TBuffer::MergeInvalid(const TRect &rect)
+{
+    if (rect.Empty())
+        return;
+    if (InvalidRect.Empty()) {
+        InvalidRect = rect;
+        return;
+    }
+    InvalidRect.Left = std::min(InvalidRect.Left, rect.Left);
+    InvalidRect.Top = std::min(InvalidRect.Top, rect.Top);
+    InvalidRect.Right = std::max(InvalidRect.Right, rect.Right);
+    InvalidRect.Bottom = std::max(InvalidRect.Bottom, rect.Bottom);
+}
+
+void TBuffer::bInvalidateChar(int column, int row)
+{
+    const int32_t left = (column - FirstVisibleColumn) * CharWidth;
+    const int32_t top = (row - FirstVisibleRow) * CharHeight;
+    if (top + CharHeight > ClientHeight) {
+        bMoveCaret();
+        return;
+    }
+    MergeInvalid({left, top, left + CharWidth, top + CharHeight});
+}
+
+void TBuffer::bInvalidateRows(int firstRow, int lastRow)
+{
+    MergeInvalid({-FirstVisibleColumn * CharWidth, (firstRow - FirstVisibleRow) * CharHeight,
+                  (Columns - FirstVisibleColumn) * CharWidth,
+                  (lastRow + 1 - FirstVisibleRow) * CharHeight});
+}
+
+void TBuffer::bInvalidateAll()
+{
+    InvalidRect = {};
+    if (window_)
+        window_->InvalidateAll();
+}
+
+void TBuffer::bUpdateWindow()
+{
+    if (window_)
+        window_->UpdateNow();
+}
+
+void TBuffer::bMoveCaret()
+{
+    if (CaretEnabled && window_)
+        window_->MoveCaret((CursorColumn - FirstVisibleColumn) * CharWidth,
+                           (CursorRow - FirstVisibleRow) * CharHeight);
+}
+
+void TBuffer::bForcePaint()
+{
+    bool changed = false;
+    if (bNeedPaint()) {
+        if (window_)
+            window_->Invalidate(InvalidRect, false);
+        InvalidRect = {};
+        changed = true;
+    }
+    if (PendingHorizontalScroll != 0) {
+        if (window_)
+            window_->ScrollContent(PendingHorizontalScroll, 0, {0, 0, ClientWidth, ClientHeight});
+        PendingHorizontalScroll = 0;
+        bUpdateScrollThumb(false);
+        changed = true;
+    }
+    if (PendingVerticalScroll != 0) {
+        // Outside scrollback mode only the scroll region moves; rows above and below it stay.
+        TRect band{0, 0, ClientWidth, ClientHeight};
+        if (!ScrollbackMode) {
+            int top, bottom;
+            RegionBounds(top, bottom);
+            band.Top = std::min(CharHeight * (top - 1), ClientHeight);
+            band.Bottom = std::min(CharHeight * bottom, ClientHeight);
+        }
+        if (window_) {
+            window_->ScrollContent(0, PendingVerticalScroll, band);
+            if (PendingVerticalScroll < 0)
+                window_->Invalidate(
+                    {0, std::max(band.Bottom + PendingVerticalScroll - CharHeight, band.Top),
+                     ClientWidth, band.Bottom},
+                    true);
+        }
+        PendingVerticalScroll = 0;
+        bUpdateScrollThumb(true);
+        changed = true;
+    }
+    if (changed)
+        bUpdateWindow();
+    bPostStatusMsg();
+}
+
+void TBuffer::bPostStatusMsg()
+{
+    if (!window_)
+        return;
+    const int pageRow = CursorRow - FirstVisibleRow + 1;
+    const uint16_t wParam =
+        ScrollbackMode ? 0 : uint16_t((pageRow & 0xFF) | ((CursorColumn + 1) & 0xFF) << 8);
+    const uint32_t lParam = uint32_t((FirstVisibleRow + 1) & 0xFFFF) |
+                            uint32_t((FirstVisibleColumn + 1) & 0xFFFF) << 16;
+    window_->PostStatus(wParam, lParam);
+}
+
+void TBuffer::bSendPositionReport(uint16_t column, uint16_t row)
+{
+    if (window_)
+        window_->SendPositionReport(column, row);
+}
+
+void TBuffer::bUpdateFont(int charHeight, int charWidth)
+{
+    CharHeight = charHeight;
+    CharWidth = charWidth;
+    VisibleRows = charHeight > 0 ? ClientHeight / charHeight : 0;
+    VisibleColumns = charWidth > 0 ? ClientWidth / charWidth : 0;
+    RegionTop = 1;
+    RegionBottom = PageHeight;
+}
+
+// ---- view ----------------------------------------------------------------------------------
+
+void TBuffer::bScroll(int columns, int rows)
+{
+    int moveRows = 0;
+    if (rows < 0) {
+        int amount = -rows;
+        if (ScrollbackMode) {
+            moveRows = -std::min(amount, FirstVisibleRow);
+        } else if (VisibleRows < PageHeight && HighestRow - FirstVisibleRow + 1 < PageHeight) {
+            // In normal mode the view moves within the page only.
+            const int pageTop = std::max(HighestRow - PageHeight + 1, 0);
+            if (amount == PageHeight)
+                amount = FirstVisibleRow + PageHeight - HighestRow - 1;
+            moveRows = -std::max(std::min({amount, FirstVisibleRow, FirstVisibleRow - pageTop}), 0);
+        }
+    } else if (rows > 0 && HighestRow >= FirstVisibleRow + VisibleRows) {
+        int amount = rows;
+        const int lastFirst = HighestRow - VisibleRows + 1;
+        if (ScrollbackMode) {
+            moveRows = std::min(amount, lastFirst - FirstVisibleRow);
+        } else if (VisibleRows < PageHeight) {
+            if (amount == PageHeight)
+                amount = lastFirst - FirstVisibleRow;
+            moveRows = std::min(amount, lastFirst - FirstVisibleRow);
+        }
+    }
+
+    int moveColumns = 0;
+    if (columns < 0)
+        moveColumns = -std::min(-columns, FirstVisibleColumn);
+    else if (columns > 0 && FirstVisibleColumn + VisibleColumns < Columns)
+        moveColumns = std::min(columns, Columns - VisibleColumns - FirstVisibleColumn);
+
+    FirstVisibleRow += moveRows;
+    FirstVisibleColumn += moveColumns;
+    PendingVerticalScroll -= moveRows * CharHeight;
+    PendingHorizontalScroll -= moveColumns * CharWidth;
+    bUpdateScrollThumb(false);
+    bUpdateScrollThumb(true);
+    bForcePaint();
+}
+
+void TBuffer::bGotoTop(bool vertical)
+{
+    if (!vertical) {
+        FirstVisibleColumn = 0;
+        bInvalidateAll();
+    } else if (ScrollbackMode) {
+        FirstVisibleRow = 0;
+        bInvalidateAll();
+    } else {
+        const int n = std::min(FirstVisibleRow, FirstVisibleRow + PageHeight - HighestRow - 1);
+        if (n > 0) {
+            FirstVisibleRow -= n;
+            PendingVerticalScroll += n * CharHeight;
+        }
+    }
+    bUpdateScrollThumb(vertical);
+    if (PendingVerticalScroll != 0)
+        bForcePaint();
+    else
+        bPostStatusMsg();
+}
+
+void TBuffer::bGotoBottom(bool vertical)
+{
+    const int lastFirst = std::max(HighestRow - VisibleRows + 1, 0);
+    if (!vertical) {
+        FirstVisibleColumn = std::max(Columns - VisibleColumns, 0);
+        bInvalidateAll();
+    } else if (ScrollbackMode) {
+        FirstVisibleRow = lastFirst;
+        bInvalidateAll();
+    } else {
+        PendingVerticalScroll -= (lastFirst - FirstVisibleRow) * CharHeight;
+        FirstVisibleRow = lastFirst;
+    }
+    bUpdateScrollThumb(vertical);
+    if (PendingVerticalScroll != 0)
+        bForcePaint();
+    else
+        bPostStatusMsg();
+}
+
+void TBuffer::bUpdateScrollThumb(bool vertical)
+{
+    if (!window_)
+        return;
+    int position = FirstVisibleColumn;
+    if (vertical) {
+        const int d = HighestRow - FirstVisibleRow;
+        position = ScrollbackMode ? FirstVisibleRow : PageHeight >= d ? PageHeight - d - 1 : d - 1;
+    }
+    window_->SetScrollPos(vertical, position);
+}
+
+int TBuffer::bConvertToRow(int y) const
+{
+    if (CharHeight <= 0)
+        return 0;
+    y = std::max(y, 0);
+    int row = y / CharHeight;
+    if (y != 0 && y % CharHeight == 0)
+        --row;
+    return row + FirstVisibleRow;
+}
+
+int TBuffer::bConvertToCol(int x) const
+{
+    if (CharWidth <= 0)
+        return 0;
+    x = std::max(x, 0);
+    int column = x / CharWidth;
+    if (x != 0 && x % CharWidth == 0)
+        --column;
+    return column + FirstVisibleColumn;
+}
+
+// ---- selection -----------------------------------------------------------------------------
+
+void TBuffer::bResetMarking()
+{
+    Marking = false;
+    MarkValid = false;
+    MarkingAutoScroll = false;
+    AnchorColumn = AnchorRow = 0;
+    StartColumn = StartRow = 0;
+    EndColumn = EndRow = 0;
+    MarkingTimer = 0;
+}
+
+void TBuffer::bFixMarking(int column, int row)
+{
+    if (row > AnchorRow || (row == AnchorRow && column > AnchorColumn)) {
+        StartColumn = AnchorColumn;
+        StartRow = AnchorRow;
+        EndColumn = column;
+        EndRow = row;
+    } else if (row < AnchorRow || column < AnchorColumn) {
+        StartColumn = column;
+        StartRow = row;
+        EndColumn = AnchorColumn;
+        EndRow = AnchorRow;
+    }
+}
+
+void TBuffer::bUpdateMarks(int x, int y)
+{
+    if (!Marking || CellCount == 0)
+        return;
+    x = std::clamp(x, 0, std::max(ClientWidth, 0));
+    y = std::clamp(y, 0, std::max(ClientHeight, 0));
+    // A client area wider or taller than the buffer must not select cells that do not exist.
+    const int column = std::clamp(bConvertToCol(x), 0, Columns - 1);
+    const int row = std::clamp(bConvertToRow(y), 0, Rows - 1);
+    bFixMarking(column, row);
+    bInvalidateAll();
+}
+
+int TBuffer::bCurLineLength() const
+{
+    if (CellCount == 0 || unsigned(CursorRow) >= unsigned(Rows))
+        return 0;
+    const uint8_t *row = CharRow(CursorRow);
+    int length = Columns;
+    while (length > 0 && row[length - 1] == ' ')
+        --length;
+    return length;
+}
+
+// ---- tab tables ----------------------------------------------------------------------------
+
+void TBuffer::bSortTabBuffer(uint8_t *table, int size)
+{
+    bool swapped = true;
+    while (swapped) {
+        swapped = false;
+        for (int i = 0; i + 1 < size; ++i) {
+            if (table[i] == table[i + 1])
+                table[i] = 0; // a stop set twice is kept once
+            if (table[i] > table[i + 1]) {
+                std::swap(table[i], table[i + 1]);
+                swapped = true;
+            }
+        }
+    }
+}
+
+int TBuffer::bGetNextTabStop(int position, int count, int size, const uint8_t *table) const
+{
+    int found = 0;
+    int last = position;
+    for (int i = 0; i < size; ++i) {
+        if (table[i] > position && table[i] < Columns) {
+            last = table[i];
+            if (++found == count)
+                break;
+        }
+    }
+    return last;
+}
+
+int TBuffer::bGetPrevTabStop(int position, int count, int size, const uint8_t *table) const
+{
+    int found = 0;
+    int last = position;
+    for (int i = size - 1; i >= 0; --i) {
+        if (table[i] != 0 && table[i] < position) {
+            last = table[i];
+            if (++found == count)
+                break;
+        }
+    }
+    return last;
+}
+
+namespace
+{
+
+void SetStop(uint8_t *table, int size, int stop)
+{
+    if (stop < 1 || stop > 255 || table[0] != 0)
+        return; // a full table takes no more stops
+    table[0] = uint8_t(stop);
+    TBuffer::bSortTabBuffer(table, size);
+}
+
+void ClearStop(uint8_t *table, int size, int stop)
+{
+    bool cleared = false;
+    for (int i = 0; i < size; ++i) {
+        if (stop >= 1 && table[i] == stop) {
+            table[i] = 0;
+            cleared = true;
+        }
+    }
+    if (cleared)
+        TBuffer::bSortTabBuffer(table, size);
+}
+
+} // namespace
+
+void TBuffer::bSetHorizontalTabStop(int column)
+{
+    SetStop(HorizontalTabs, kHorizontalTabSlots, column);
+}
+
+void TBuffer::bClearHorizontalTabStop(int column)
+{
+    ClearStop(HorizontalTabs, kHorizontalTabSlots, column);
+}
+
+void TBuffer::bSetVerticalTabStop(int row)
+{
+    SetStop(VerticalTabs, kVerticalTabSlots, row);
+}
+
+void TBuffer::bClearVerticalTabStop(int row)
+{
+    ClearStop(VerticalTabs, kVerticalTabSlots, row);
+}
+
+void TBuffer::bClearHorizontalTabStops()
+{
+    std::fill(std::begin(HorizontalTabs), std::end(HorizontalTabs), 0);
+}
+
+void TBuffer::bClearVerticalTabStops()
+{
+    std::fill(std::begin(VerticalTabs), std::end(VerticalTabs), 0);
+}
+
+// ---- capture -------------------------------------------------------------------------------
+
+int TBuffer::bSetCapture(bool on, bool append, const std::string &fileName)
+{
+    if (on) {
+        if (captureOn_)
+            return serial::ecOK;
+        capture_.reset(new (std::nothrow) uint8_t[kCaptureBufferSize]);
+        if (!capture_)
+            return serial::ecOutOfMemory;
+        CaptureFileName = fileName.empty() ? std::string(kDefaultCaptureName) : fileName;
+        const char *name = CaptureFileName.c_str();
+        int fd = -1;
+        if (append) {
+            fd = ::open(name, O_WRONLY | O_CLOEXEC);
+            if (fd < 0 && errno == ENOENT)
+                fd = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+            if (fd >= 0 && ::lseek(fd, 0, SEEK_END) < 0) {
+                const int error = errno;
+                ::close(fd);
+                errno = error;
+                fd = -1;
+            }
+        } else {
+            fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        }
+        if (fd < 0) {
+            const int error = errno;
+            capture_.reset();
+            return -error;
+        }
+        captureFile_ = fd;
+        captureCount_ = 0;
+        captureOn_ = true;
+        return serial::ecOK;
+    }
+
+    if (!captureOn_)
+        return serial::ecOK;
+    const int flushed = FlushCapture();
+    if (!captureOn_)
+        return flushed; // the failed flush closed the file and told the window
+    const int closed = ::close(captureFile_) == 0 ? serial::ecOK : -errno;
+    captureFile_ = -1;
+    capture_.reset();
+    captureOn_ = false;
+    return closed;
+}
+
+void TBuffer::bFlushCapture()
+{
+    FlushCapture();
+}
+
+int TBuffer::FlushCapture()
+{
+    if (!captureOn_ || captureCount_ == 0) {
+        captureCount_ = 0;
+        return serial::ecOK;
+    }
+    ssize_t written;
+    do {
+        written = ::write(captureFile_, capture_.get(), size_t(captureCount_));
+    } while (written < 0 && errno == EINTR);
+    const int code = written < 0 ? -errno : written < captureCount_ ? kCaptureShortWrite : 0;
+    captureCount_ = 0;
+    if (code == 0)
+        return serial::ecOK;
+
+    capture_.reset();
+    ::close(captureFile_);
+    captureFile_ = -1;
+    captureOn_ = false;
+    if (window_)
+        window_->SendError(uint16_t(code));
+    return code == kCaptureShortWrite ? -kCaptureShortWrite : code;
+}
+
+// ---- save and restore ----------------------------------------------------------------------
+
+std::unique_ptr<TBufferSnapshot> TBuffer::bSave()
+{
+    std::unique_ptr<TBufferSnapshot> saved(new (std::nothrow) TBufferSnapshot);
+    if (!saved)
+        return nullptr;
+    try {
+        saved->Chars = chars_;
+        saved->Colors = colors_;
+        saved->BaseColors = baseColors_;
+        saved->Attrs = attrs_;
+        saved->RowMap = rowMap_;
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+    saved->RingStart = ringStart_;
+    saved->CaptureWasOn = captureOn_;
+    if (captureOn_)
+        bSetCapture(false, false, std::string());
+    saved->State = static_cast<const TBufferState &>(*this);
+    return saved;
+}
+
+int TBuffer::bRestore(std::unique_ptr<TBufferSnapshot> saved)
+{
+    if (!saved)
+        return serial::ecBadArgument;
+    if (captureOn_)
+        bSetCapture(false, false, std::string());
+    static_cast<TBufferState &>(*this) = saved->State;
+    chars_ = std::move(saved->Chars);
+    colors_ = std::move(saved->Colors);
+    baseColors_ = std::move(saved->BaseColors);
+    attrs_ = std::move(saved->Attrs);
+    rowMap_ = std::move(saved->RowMap);
+    ringStart_ = saved->RingStart;
+    if (saved->CaptureWasOn)
+        return bSetCapture(true, true, CaptureFileName);
+    return serial::ecOK;
+}
 
 } // namespace terminal

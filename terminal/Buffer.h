@@ -141,7 +141,7 @@ class TBuffer : public TBufferState
     // capture off, no emulator. Null (and *result set) when the buffer cannot be made.
     static std::unique_ptr<TBuffer> Create(TBufferWindow *window, int columns, int rows,
                                            int *result = nullptr);
-    ~TBuffer(); // closes capture
+    ~TBuffer(); // closes capture without notifying the window
     TBuffer(const TBuffer &) = delete;
     TBuffer &operator=(const TBuffer &) = delete;
 
@@ -194,10 +194,11 @@ class TBuffer : public TBufferState
     static void bSortTabBuffer(uint8_t *table, int size);
     int bGetNextTabStop(int position, int count, int size, const uint8_t *table) const;
     int bGetPrevTabStop(int position, int count, int size, const uint8_t *table) const;
-    void bSetHorizontalTabStop(uint8_t column);
-    void bClearHorizontalTabStop(uint8_t column);
-    void bSetVerticalTabStop(uint8_t row);
-    void bClearVerticalTabStop(uint8_t row);
+    // Stops outside 1..255 are ignored.
+    void bSetHorizontalTabStop(int column);
+    void bClearHorizontalTabStop(int column);
+    void bSetVerticalTabStop(int row);
+    void bClearVerticalTabStop(int row);
     void bClearHorizontalTabStops();
     void bClearVerticalTabStops();
 
@@ -259,11 +260,11 @@ class TBuffer : public TBufferState
             slot -= Rows;
         return rowMap_[slot] * Columns;
     }
-    void ScrollWholeBufferUp();
-    void MergeInvalid(const TRect &cell);
+    void ReverseRows(int first, int last);
+    void MergeInvalid(const TRect &rect);
     void KeepCursorInside();
-    void SetScrollRange(bool vertical, int minimum, int maximum);
-    void CloseCapture();
+    void RegionBounds(int &top, int &bottom) const;
+    int FlushCapture();
 
     TBufferWindow *window_ = nullptr;
     std::vector<uint8_t> chars_;
@@ -271,7 +272,6 @@ class TBuffer : public TBufferState
     std::vector<uint8_t> baseColors_;
     std::vector<uint8_t> attrs_;
     std::vector<uint16_t> rowMap_; // ring slot -> physical row
-    std::vector<uint16_t> rowScratch_;
     int ringStart_ = 0;
 
     bool captureOn_ = false;

@@ -1,0 +1,364 @@
+// The screen buffer: cells, cursor rules, scrollback, scroll region, view, window requests, tab
+// tables, selection and capture. Cases push bytes and list the expected screen line by line.
+
+#include "terminal/Buffer.h"
+
+#include "serial/ErrorCodes.h"
+#include "tests/support/BufferWindowRecorder.h"
+#include "tests/support/TempDir.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <functional>
+#include <sys/stat.h>
+
+using namespace terminal;
+using testsupport::BufferWindowRecorder;
+using Lines = std::vector<std::string>;
+
+namespace
+{
+
+constexpr int kCharW = 8, kCharH = 16;
+
+// A buffer whose window shows visibleRows rows of the full width in an 8 x 16 font.
+std::unique_ptr<TBuffer> MakeBuffer(int columns, int rows, int page, TBufferWindow *window,
+                                    int visibleRows = -1)
+{
+    auto buffer = TBuffer::Create(window, 80, 25);
+    EXPECT_EQ(buffer->bNewBuffer(rows, columns, page), 0);
+    buffer->ClientWidth = columns * kCharW;
+    buffer->ClientHeight = (visibleRows < 0 ? page : visibleRows) * kCharH;
+    buffer->bUpdateFont(kCharH, kCharW);
+    return buffer;
+}
+
+void Feed(TBuffer &buffer, const std::string &bytes)
+{
+    for (unsigned char c : bytes)
+        buffer.bWriteChar(c);
+}
+
+std::string Trimmed(const TBuffer &buffer, int row)
+{
+    std::string text = buffer.RowText(row);
+    return text.erase(text.find_last_not_of(' ') + 1);
+}
+
+Lines RowsOf(const TBuffer &buffer, int first, int count)
+{
+    Lines lines;
+    for (int r = first; r < first + count; ++r)
+        lines.push_back(Trimmed(buffer, r));
+    return lines;
+}
+
+std::pair<int, int> Pair(int a, int b) { return {a, b}; }
+
+} // namespace
+
+TEST(BufferTest, NewBufferLimits)
+{
+    struct Case {
+        int rows, columns, page, result;
+    } cases[] = {
+        {200, 80, 25, 0},      {25, 133, 25, 0},   {25, 134, 25, -1002}, {24, 80, 25, -1002},
+        {819, 80, 25, 0},      {820, 80, 25, -1002}, {65535, 1, 1, 0},   {1, 1, 1, 0},
+        {1, 65535, 1, -1002},  {10, 0, 5, -1002},  {0, 80, 0, -1002},    {5, 13, 5, 0},
+    };
+    for (const Case &c : cases) {
+        auto buffer = TBuffer::Create(nullptr, 10, 30);
+        Feed(*buffer, "kept");
+        EXPECT_EQ(buffer->bNewBuffer(c.rows, c.columns, c.page), c.result) << c.rows << "x" << c.columns;
+        if (c.result == 0) {
+            EXPECT_EQ(buffer->CellCount, c.rows * c.columns);
+            EXPECT_EQ(Trimmed(*buffer, 0), "");
+            EXPECT_EQ(buffer->RegionBottom, c.page);
+            EXPECT_EQ(buffer->HighestRow, c.page - 1);
+        } else {
+            EXPECT_EQ(buffer->Rows, 30);
+            EXPECT_EQ(Trimmed(*buffer, 0), "kept");
+        }
+    }
+    int result = 0;
+    EXPECT_EQ(TBuffer::Create(nullptr, 134, 200, &result), nullptr);
+    EXPECT_EQ(result, serial::ecBadArgument);
+}
+
+TEST(BufferTest, CreationDefaults)
+{
+    auto buffer = TBuffer::Create(nullptr, 80, 200);
+    const TBuffer &b = *buffer;
+    EXPECT_EQ(b.PageHeight, 25);
+    EXPECT_EQ(Pair(b.CurrentForeground, b.CurrentBackground), Pair(7, 0));
+    EXPECT_EQ(Pair(b.DefaultForeground, b.DefaultBackground), Pair(7, 0));
+    EXPECT_EQ(Pair(b.HighlightForeground, b.HighlightBackground), Pair(0, 7));
+    EXPECT_EQ(Pair(b.RegionTop, b.RegionBottom), Pair(1, 25));
+    EXPECT_TRUE(b.InRegion);
+    EXPECT_FALSE(b.CaptureOn() || b.SavedCursor.Saved || b.Marking || b.EmulatorRoutine);
+    EXPECT_EQ(b.ColorMap[9], Rgb(255, 0, 0));
+    EXPECT_EQ(b.ColorMap[7], Rgb(192, 192, 192));
+    const uint8_t stops[25] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
+                               8, 16, 24, 32, 40, 48, 56, 64, 72, 80};
+    EXPECT_TRUE(std::equal(stops, stops + 25, b.HorizontalTabs));
+    EXPECT_EQ(std::count(b.VerticalTabs, b.VerticalTabs + 12, 0), 12);
+
+    // A new buffer paints its page in the current background.
+    buffer->bSetColors(2, 4);
+    ASSERT_EQ(buffer->bNewBuffer(30, 10, 5), 0);
+    EXPECT_EQ(buffer->ColorAt(9, 4), 0x44);
+    EXPECT_EQ(buffer->BaseColorAt(0, 0), 0x44);
+    EXPECT_EQ(buffer->ColorAt(0, 5), 0x00);
+}
+
+TEST(BufferTest, WriteCharRules)
+{
+    struct Case {
+        std::string bytes;
+        Lines rows; // first three rows
+        int column, row;
+    } cases[] = {
+        {"AB\bC", {"AC", "", ""}, 2, 0},
+        {"AB\b", {"A", "", ""}, 1, 0},
+        {"\bA\b\bB", {"B", "", ""}, 1, 0},
+        {"AB\r\nC", {"AB", "C", ""}, 1, 1},
+        {"AB\nC", {"AB", "  C", ""}, 3, 1},
+        {"ABCDE", {"ABCDE", "", ""}, 0, 1},
+        {"ABCDE\r\nF", {"ABCDE", "", "F"}, 1, 2},
+        {"ABCDEFG\b\b\bH", {"ABCDE", "H", ""}, 1, 1},
+        {"\x1b[\a\t", {"\x1b[\a\t", "", ""}, 4, 0},
+        {"X\r\r\rY", {"Y", "", ""}, 1, 0},
+    };
+    for (const Case &c : cases) {
+        auto buffer = MakeBuffer(5, 10, 4, nullptr);
+        Feed(*buffer, c.bytes);
+        EXPECT_EQ(RowsOf(*buffer, 0, 3), c.rows) << c.bytes;
+        EXPECT_EQ(Pair(buffer->CursorColumn, buffer->CursorRow),
+                  Pair(c.column, c.row))
+            << c.bytes;
+    }
+}
+
+TEST(BufferTest, CellColoursAndAttributes)
+{
+    struct Case {
+        uint8_t attributes;
+        bool phase;
+        uint8_t shown;
+    } cases[] = {{0, false, 0x42}, {attrBlink, false, 0x42}, {attrBlink, true, 0x44},
+                 {attrReverse | attrUnderline, true, 0x42}};
+    for (const Case &c : cases) {
+        auto buffer = MakeBuffer(5, 10, 4, nullptr);
+        buffer->CurrentForeground = 2;
+        buffer->CurrentBackground = 4;
+        buffer->CurrentAttributes = c.attributes;
+        buffer->BlinkPhase = c.phase;
+        Feed(*buffer, "Z\bY");
+        EXPECT_EQ(buffer->CharAt(0, 0), 'Y');
+        EXPECT_EQ(buffer->ColorAt(0, 0), c.shown);
+        EXPECT_EQ(buffer->BaseColorAt(0, 0), 0x42);
+        EXPECT_EQ(buffer->AttrAt(0, 0), c.attributes);
+        // A backspace erases the character only.
+        Feed(*buffer, "\b");
+        EXPECT_EQ(buffer->CharAt(0, 0), ' ');
+        EXPECT_EQ(buffer->BaseColorAt(0, 0), 0x42);
+    }
+}
+
+TEST(BufferTest, ScrollbackHoldsExactlyTheLastLines)
+{
+    auto buffer = MakeBuffer(80, 200, 25, nullptr);
+    const int total = 10000;
+    for (int i = 1; i <= total; ++i) {
+        if (i > 1)
+            Feed(*buffer, "\r\n");
+        buffer->CurrentForeground = uint8_t(i % 16);
+        buffer->CurrentBackground = uint8_t(i / 16 % 8);
+        Feed(*buffer, "line " + std::to_string(i));
+    }
+    EXPECT_EQ(buffer->CursorRow, 199);
+    EXPECT_EQ(buffer->FirstVisibleRow, 175);
+    for (int row = 0; row < 200; ++row) {
+        const int line = total - 199 + row;
+        ASSERT_EQ(Trimmed(*buffer, row), "line " + std::to_string(line)) << row;
+        const uint8_t colors = uint8_t((line / 16 % 8) << 4 | line % 16);
+        ASSERT_EQ(buffer->ColorAt(0, row), colors) << row;
+        ASSERT_EQ(buffer->BaseColorAt(8, row), colors) << row;
+    }
+}
+
+TEST(BufferTest, ClearScreenKeepsThePageInTheScrollback)
+{
+    struct Case {
+        int linesBefore;       // lines written before the clear
+        int firstVisibleAfter; // view after the clear
+        int oldPageRow;        // where the last line written ends up
+    } cases[] = {
+        {25, 25, 24},   // first visible row 0: the view advances one page
+        {150, 150, 149}, // first visible row 125 < 150: still only advances
+        {175, 175, 149}, // first visible row 150: the buffer scrolls up a page
+        {400, 175, 174},
+    };
+    for (const Case &c : cases) {
+        auto buffer = MakeBuffer(80, 200, 25, nullptr);
+        for (int i = 1; i <= c.linesBefore; ++i)
+            Feed(*buffer, (i > 1 ? "\r\nL" : "L") + std::to_string(i));
+        buffer->CurrentBackground = 1;
+        buffer->CurrentAttributes = attrUnderline;
+        buffer->bClearScreen();
+        EXPECT_EQ(buffer->FirstVisibleRow, c.firstVisibleAfter) << c.linesBefore;
+        EXPECT_EQ(Pair(buffer->CursorColumn, buffer->CursorRow),
+                  Pair(0, c.firstVisibleAfter));
+        EXPECT_EQ(Trimmed(*buffer, c.oldPageRow), "L" + std::to_string(c.linesBefore));
+        for (int row = c.firstVisibleAfter; row < c.firstVisibleAfter + 25; ++row) {
+            ASSERT_EQ(Trimmed(*buffer, row), "");
+            ASSERT_EQ(buffer->ColorAt(79, row), 0x17);
+            ASSERT_EQ(buffer->AttrAt(0, row), attrUnderline);
+        }
+        EXPECT_GE(buffer->HighestRow, c.firstVisibleAfter + 24);
+    }
+}
+
+TEST(BufferTest, FullClear)
+{
+    BufferWindowRecorder window;
+    auto buffer = MakeBuffer(10, 40, 5, &window);
+    buffer->bSetColors(3, 1);
+    buffer->CurrentForeground = 9;
+    for (int i = 0; i < 30; ++i)
+        Feed(*buffer, "text\r\n");
+    window.Take();
+    buffer->bClearBuffer();
+    EXPECT_EQ(Pair(buffer->CursorRow, buffer->FirstVisibleRow), Pair(0, 0));
+    EXPECT_EQ(buffer->HighestRow, 4);
+    EXPECT_EQ(buffer->CurrentForeground, 3);
+    for (int row = 0; row < 40; ++row)
+        ASSERT_EQ(Trimmed(*buffer, row) + char(buffer->ColorAt(9, row)), std::string(1, 0x13));
+    EXPECT_EQ(window.Take(), (Lines{"invalidate all", "pos h 0", "pos v 0", "status 0101 00010001"}));
+}
+
+// Eight page rows P1..P8 on a 20-row buffer, the cursor on the region's last row, then a line
+// feed and "X": lines outside the region stay where they were; the line leaving the region goes
+// to the scrollback only when there is one.
+TEST(BufferTest, ScrollRegion)
+{
+    struct Case {
+        int rows, top, bottom;
+        Lines page;
+        std::string scrollback; // row just above the page
+        std::string band;       // what the window scrolls
+    } cases[] = {
+        {20, 1, 8, {"P2", "P3", "P4", "P5", "P6", "P7", "P8", "X"}, "P1",
+         "scroll 0,-16 in 0,0,32,128"},
+        {20, 3, 8, {"P1", "P2", "P4", "P5", "P6", "P7", "P8", "X"}, "P3",
+         "scroll 0,-16 in 0,32,32,128"},
+        {20, 1, 5, {"P2", "P3", "P4", "P5", "X", "P6", "P7", "P8"}, "P1",
+         "scroll 0,-16 in 0,0,32,80"},
+        {20, 3, 5, {"P1", "P2", "P4", "P5", "X", "P6", "P7", "P8"}, "P3",
+         "scroll 0,-16 in 0,32,32,80"},
+        // The page is the whole buffer: the end of the buffer is reached at once.
+        {8, 1, 8, {"P2", "P3", "P4", "P5", "P6", "P7", "P8", "X"}, "", "scroll 0,-16 in 0,0,32,128"},
+        {8, 3, 5, {"P1", "P2", "P4", "P5", "X", "P6", "P7", "P8"}, "", "scroll 0,-16 in 0,32,32,80"},
+    };
+    for (const Case &c : cases) {
+        BufferWindowRecorder window;
+        auto buffer = MakeBuffer(4, c.rows, 8, &window);
+        for (int i = 1; i <= 8; ++i)
+            Feed(*buffer, (i > 1 ? "\r\nP" : "P") + std::to_string(i));
+        buffer->RegionTop = c.top;
+        buffer->RegionBottom = c.bottom;
+        buffer->CursorRow = c.bottom - 1;
+        buffer->CursorColumn = 0;
+        buffer->bForcePaint();
+        window.Take();
+        Feed(*buffer, "\nX");
+        const int first = buffer->FirstVisibleRow;
+        EXPECT_EQ(RowsOf(*buffer, first, 8), c.page) << c.rows << " " << c.top << ".." << c.bottom;
+        EXPECT_EQ(first > 0 ? Trimmed(*buffer, first - 1) : "", c.scrollback);
+        EXPECT_EQ(buffer->CursorRow - first + 1, c.bottom);
+        buffer->bForcePaint();
+        const Lines calls = window.Take();
+        ASSERT_GE(calls.size(), 2u);
+        EXPECT_EQ(calls[1], c.band);
+    }
+}
+
+TEST(BufferTest, WindowRequests)
+{
+    using Act = std::function<void(TBuffer &, BufferWindowRecorder &)>;
+    struct Case {
+        const char *name;
+        int visibleRows;
+        Act act;
+        Lines calls;
+    } cases[] = {
+        {"cells merge into one rectangle", 25,
+         [](TBuffer &b, BufferWindowRecorder &) {
+             Feed(b, "AB\r\n C");
+             b.bForcePaint();
+         },
+         {"caret 0,0", "caret 0,16", "invalidate 0,0,16,32", "update", "status 0302 00010001"}},
+        {"a line feed on the last page row scrolls the page", 25,
+         [](TBuffer &b, BufferWindowRecorder &) {
+             b.CaretEnabled = false;
+             Feed(b, std::string(25, '\n'));
+             b.bForcePaint();
+         },
+         {"scroll 0,-16 in 0,0,640,400", "invalidate 0,368,640,400 erase", "pos v 0", "update",
+          "status 0119 00010002"}},
+        {"the view follows the cursor below a short window", 10,
+         [](TBuffer &b, BufferWindowRecorder &) {
+             b.CaretEnabled = false;
+             Feed(b, std::string(15, '\n'));
+             b.bForcePaint();
+         },
+         {"scroll 0,-96 in 0,0,640,160", "invalidate 0,48,640,160 erase", "pos v 6", "update",
+          "status 010a 00010007"}},
+        {"scrolling back within the page in normal mode", 10,
+         [](TBuffer &b, BufferWindowRecorder &w) {
+             b.CaretEnabled = false;
+             Feed(b, std::string(20, '\n'));
+             b.bForcePaint();
+             w.Take();
+             b.bScroll(0, -3);
+             b.bScroll(0, -25);
+             b.bScroll(0, -1);
+         },
+         {"pos h 0", "pos v 8", "scroll 0,48 in 0,0,640,160", "pos v 8", "update",
+          "status 010d 00010009", "pos h 0", "pos v 0", "scroll 0,128 in 0,0,640,160", "pos v 0",
+          "update", "status 0115 00010001", "pos h 0", "pos v 0", "status 0115 00010001"}},
+        {"scrollback mode", 25,
+         [](TBuffer &b, BufferWindowRecorder &w) {
+             b.CaretEnabled = false;
+             Feed(b, std::string(40, '\n'));
+             b.bForcePaint();
+             b.bSetScrollMode(true);
+             w.Take();
+             Feed(b, "\n");
+             b.bScroll(0, -20);
+             b.bGotoTop(true);
+         },
+         {"range v 1..17", "pos h 0", "pos v 0", "scroll 0,256 in 0,0,640,400", "pos v 0",
+          "update", "status 0000 00010001", "invalidate all", "pos v 0", "status 0000 00010001"}},
+        {"clear screen", 25, [](TBuffer &b, BufferWindowRecorder &) { b.bClearScreen(); },
+         {"invalidate all", "update", "pos v 0", "caret 0,0"}},
+        {"horizontal view", 25,
+         [](TBuffer &b, BufferWindowRecorder &) {
+             b.VisibleColumns = 60;
+             b.bScroll(50, 0);
+             b.bGotoTop(false);
+         },
+         {"pos h 20", "pos v 0", "scroll -160,0 in 0,0,640,400", "pos h 20", "update",
+          "status 0101 00150001", "invalidate all", "pos h 0", "status 0101 00010001"}},
+    };
+    for (const Case &c : cases) {
+        BufferWindowRecorder window;
+        auto buffer = MakeBuffer(80, 200, 25, &window, c.visibleRows);
+        buffer->CaretEnabled = true;
+        window.Take();
+        c.act(*buffer, window);
+        EXPECT_EQ(window.Take(), c.calls) << c.name;
+    }
+}
