@@ -55,7 +55,10 @@ Lines RowsOf(const TBuffer &buffer, int first, int count)
     return lines;
 }
 
-std::pair<int, int> Pair(int a, int b) { return {a, b}; }
+std::pair<int, int> Pair(int a, int b)
+{
+    return {a, b};
+}
 
 } // namespace
 
@@ -64,14 +67,15 @@ TEST(BufferTest, NewBufferLimits)
     struct Case {
         int rows, columns, page, result;
     } cases[] = {
-        {200, 80, 25, 0},      {25, 133, 25, 0},   {25, 134, 25, -1002}, {24, 80, 25, -1002},
-        {819, 80, 25, 0},      {820, 80, 25, -1002}, {65535, 1, 1, 0},   {1, 1, 1, 0},
-        {1, 65535, 1, -1002},  {10, 0, 5, -1002},  {0, 80, 0, -1002},    {5, 13, 5, 0},
+        {200, 80, 25, 0},     {25, 133, 25, 0},     {25, 134, 25, -1002}, {24, 80, 25, -1002},
+        {819, 80, 25, 0},     {820, 80, 25, -1002}, {65535, 1, 1, 0},     {1, 1, 1, 0},
+        {1, 65535, 1, -1002}, {10, 0, 5, -1002},    {0, 80, 0, -1002},    {5, 13, 5, 0},
     };
     for (const Case &c : cases) {
         auto buffer = TBuffer::Create(nullptr, 10, 30);
         Feed(*buffer, "kept");
-        EXPECT_EQ(buffer->bNewBuffer(c.rows, c.columns, c.page), c.result) << c.rows << "x" << c.columns;
+        EXPECT_EQ(buffer->bNewBuffer(c.rows, c.columns, c.page), c.result)
+            << c.rows << "x" << c.columns;
         if (c.result == 0) {
             EXPECT_EQ(buffer->CellCount, c.rows * c.columns);
             EXPECT_EQ(Trimmed(*buffer, 0), "");
@@ -100,8 +104,8 @@ TEST(BufferTest, CreationDefaults)
     EXPECT_FALSE(b.CaptureOn() || b.SavedCursor.Saved || b.Marking || b.EmulatorRoutine);
     EXPECT_EQ(b.ColorMap[9], Rgb(255, 0, 0));
     EXPECT_EQ(b.ColorMap[7], Rgb(192, 192, 192));
-    const uint8_t stops[25] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0,
-                               8, 16, 24, 32, 40, 48, 56, 64, 72, 80};
+    const uint8_t stops[25] = {0, 0, 0, 0,  0,  0,  0,  0,  0,  0,  0,  0, 0,
+                               0, 0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80};
     EXPECT_TRUE(std::equal(stops, stops + 25, b.HorizontalTabs));
     EXPECT_EQ(std::count(b.VerticalTabs, b.VerticalTabs + 12, 0), 12);
 
@@ -135,9 +139,7 @@ TEST(BufferTest, WriteCharRules)
         auto buffer = MakeBuffer(5, 10, 4, nullptr);
         Feed(*buffer, c.bytes);
         EXPECT_EQ(RowsOf(*buffer, 0, 3), c.rows) << c.bytes;
-        EXPECT_EQ(Pair(buffer->CursorColumn, buffer->CursorRow),
-                  Pair(c.column, c.row))
-            << c.bytes;
+        EXPECT_EQ(Pair(buffer->CursorColumn, buffer->CursorRow), Pair(c.column, c.row)) << c.bytes;
     }
 }
 
@@ -147,7 +149,9 @@ TEST(BufferTest, CellColoursAndAttributes)
         uint8_t attributes;
         bool phase;
         uint8_t shown;
-    } cases[] = {{0, false, 0x42}, {attrBlink, false, 0x42}, {attrBlink, true, 0x44},
+    } cases[] = {{0, false, 0x42},
+                 {attrBlink, false, 0x42},
+                 {attrBlink, true, 0x44},
                  {attrReverse | attrUnderline, true, 0x42}};
     for (const Case &c : cases) {
         auto buffer = MakeBuffer(5, 10, 4, nullptr);
@@ -196,7 +200,7 @@ TEST(BufferTest, ClearScreenKeepsThePageInTheScrollback)
         int firstVisibleAfter; // view after the clear
         int oldPageRow;        // where the last line written ends up
     } cases[] = {
-        {25, 25, 24},   // first visible row 0: the view advances one page
+        {25, 25, 24},    // first visible row 0: the view advances one page
         {150, 150, 149}, // first visible row 125 < 150: still only advances
         {175, 175, 149}, // first visible row 150: the buffer scrolls up a page
         {400, 175, 174},
@@ -209,8 +213,7 @@ TEST(BufferTest, ClearScreenKeepsThePageInTheScrollback)
         buffer->CurrentAttributes = attrUnderline;
         buffer->bClearScreen();
         EXPECT_EQ(buffer->FirstVisibleRow, c.firstVisibleAfter) << c.linesBefore;
-        EXPECT_EQ(Pair(buffer->CursorColumn, buffer->CursorRow),
-                  Pair(0, c.firstVisibleAfter));
+        EXPECT_EQ(Pair(buffer->CursorColumn, buffer->CursorRow), Pair(0, c.firstVisibleAfter));
         EXPECT_EQ(Trimmed(*buffer, c.oldPageRow), "L" + std::to_string(c.linesBefore));
         for (int row = c.firstVisibleAfter; row < c.firstVisibleAfter + 25; ++row) {
             ASSERT_EQ(Trimmed(*buffer, row), "");
@@ -236,7 +239,8 @@ TEST(BufferTest, FullClear)
     EXPECT_EQ(buffer->CurrentForeground, 3);
     for (int row = 0; row < 40; ++row)
         ASSERT_EQ(Trimmed(*buffer, row) + char(buffer->ColorAt(9, row)), std::string(1, 0x13));
-    EXPECT_EQ(window.Take(), (Lines{"invalidate all", "pos h 0", "pos v 0", "status 0101 00010001"}));
+    EXPECT_EQ(window.Take(),
+              (Lines{"invalidate all", "pos h 0", "pos v 0", "status 0101 00010001"}));
 }
 
 // Eight page rows P1..P8 on a 20-row buffer, the cursor on the region's last row, then a line
@@ -250,17 +254,43 @@ TEST(BufferTest, ScrollRegion)
         std::string scrollback; // row just above the page
         std::string band;       // what the window scrolls
     } cases[] = {
-        {20, 1, 8, {"P2", "P3", "P4", "P5", "P6", "P7", "P8", "X"}, "P1",
+        {20,
+         1,
+         8,
+         {"P2", "P3", "P4", "P5", "P6", "P7", "P8", "X"},
+         "P1",
          "scroll 0,-16 in 0,0,32,128"},
-        {20, 3, 8, {"P1", "P2", "P4", "P5", "P6", "P7", "P8", "X"}, "P3",
+        {20,
+         3,
+         8,
+         {"P1", "P2", "P4", "P5", "P6", "P7", "P8", "X"},
+         "P3",
          "scroll 0,-16 in 0,32,32,128"},
-        {20, 1, 5, {"P2", "P3", "P4", "P5", "X", "P6", "P7", "P8"}, "P1",
+        {20,
+         1,
+         5,
+         {"P2", "P3", "P4", "P5", "X", "P6", "P7", "P8"},
+         "P1",
          "scroll 0,-16 in 0,0,32,80"},
-        {20, 3, 5, {"P1", "P2", "P4", "P5", "X", "P6", "P7", "P8"}, "P3",
+        {20,
+         3,
+         5,
+         {"P1", "P2", "P4", "P5", "X", "P6", "P7", "P8"},
+         "P3",
          "scroll 0,-16 in 0,32,32,80"},
         // The page is the whole buffer: the end of the buffer is reached at once.
-        {8, 1, 8, {"P2", "P3", "P4", "P5", "P6", "P7", "P8", "X"}, "", "scroll 0,-16 in 0,0,32,128"},
-        {8, 3, 5, {"P1", "P2", "P4", "P5", "X", "P6", "P7", "P8"}, "", "scroll 0,-16 in 0,32,32,80"},
+        {8,
+         1,
+         8,
+         {"P2", "P3", "P4", "P5", "P6", "P7", "P8", "X"},
+         "",
+         "scroll 0,-16 in 0,0,32,128"},
+        {8,
+         3,
+         5,
+         {"P1", "P2", "P4", "P5", "X", "P6", "P7", "P8"},
+         "",
+         "scroll 0,-16 in 0,32,32,80"},
     };
     for (const Case &c : cases) {
         BufferWindowRecorder window;
@@ -294,13 +324,15 @@ TEST(BufferTest, WindowRequests)
         Act act;
         Lines calls;
     } cases[] = {
-        {"cells merge into one rectangle", 25,
+        {"cells merge into one rectangle",
+         25,
          [](TBuffer &b, BufferWindowRecorder &) {
              Feed(b, "AB\r\n C");
              b.bForcePaint();
          },
          {"caret 0,0", "caret 0,16", "invalidate 0,0,16,32", "update", "status 0302 00010001"}},
-        {"a line feed on the last page row scrolls the page", 25,
+        {"a line feed on the last page row scrolls the page",
+         25,
          [](TBuffer &b, BufferWindowRecorder &) {
              b.CaretEnabled = false;
              Feed(b, std::string(25, '\n'));
@@ -308,7 +340,8 @@ TEST(BufferTest, WindowRequests)
          },
          {"scroll 0,-16 in 0,0,640,400", "invalidate 0,368,640,400 erase", "pos v 0", "update",
           "status 0119 00010002"}},
-        {"the view follows the cursor below a short window", 10,
+        {"the view follows the cursor below a short window",
+         10,
          [](TBuffer &b, BufferWindowRecorder &) {
              b.CaretEnabled = false;
              Feed(b, std::string(15, '\n'));
@@ -316,7 +349,8 @@ TEST(BufferTest, WindowRequests)
          },
          {"scroll 0,-96 in 0,0,640,160", "invalidate 0,48,640,160 erase", "pos v 6", "update",
           "status 010a 00010007"}},
-        {"scrolling back within the page in normal mode", 10,
+        {"scrolling back within the page in normal mode",
+         10,
          [](TBuffer &b, BufferWindowRecorder &w) {
              b.CaretEnabled = false;
              Feed(b, std::string(20, '\n'));
@@ -329,7 +363,8 @@ TEST(BufferTest, WindowRequests)
          {"pos h 0", "pos v 8", "scroll 0,48 in 0,0,640,160", "pos v 8", "update",
           "status 010d 00010009", "pos h 0", "pos v 0", "scroll 0,128 in 0,0,640,160", "pos v 0",
           "update", "status 0115 00010001", "pos h 0", "pos v 0", "status 0115 00010001"}},
-        {"scrollback mode", 25,
+        {"scrollback mode",
+         25,
          [](TBuffer &b, BufferWindowRecorder &w) {
              b.CaretEnabled = false;
              Feed(b, std::string(40, '\n'));
@@ -340,11 +375,14 @@ TEST(BufferTest, WindowRequests)
              b.bScroll(0, -20);
              b.bGotoTop(true);
          },
-         {"range v 1..17", "pos h 0", "pos v 0", "scroll 0,256 in 0,0,640,400", "pos v 0",
-          "update", "status 0000 00010001", "invalidate all", "pos v 0", "status 0000 00010001"}},
-        {"clear screen", 25, [](TBuffer &b, BufferWindowRecorder &) { b.bClearScreen(); },
+         {"range v 1..17", "pos h 0", "pos v 0", "scroll 0,256 in 0,0,640,400", "pos v 0", "update",
+          "status 0000 00010001", "invalidate all", "pos v 0", "status 0000 00010001"}},
+        {"clear screen",
+         25,
+         [](TBuffer &b, BufferWindowRecorder &) { b.bClearScreen(); },
          {"invalidate all", "update", "pos v 0", "caret 0,0"}},
-        {"horizontal view", 25,
+        {"horizontal view",
+         25,
          [](TBuffer &b, BufferWindowRecorder &) {
              b.VisibleColumns = 60;
              b.bScroll(50, 0);

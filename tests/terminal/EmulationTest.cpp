@@ -91,6 +91,11 @@ struct ScreenCase {
     std::vector<std::pair<int, std::string>> BufferRows = {}; // rows outside the page
 };
 
+void PrintTo(const ScreenCase &c, std::ostream *os)
+{
+    *os << c.Name;
+}
+
 // What the far end received, up to a marker sent after the bytes under test.
 std::string Replies(testsupport::SimulatedPort &port)
 {

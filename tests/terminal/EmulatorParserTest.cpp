@@ -39,6 +39,11 @@ struct ParserCase {
     int X = kAny, Y = kAny, Fg = kAny, Bg = kAny, Attr = kAny, Char = kAny;
 };
 
+void PrintTo(const ParserCase &c, std::ostream *os)
+{
+    *os << c.Name;
+}
+
 const std::string E = "\x1b";
 
 class ParserTable : public ::testing::TestWithParam<ParserCase>
