@@ -9,11 +9,12 @@ namespace terminal
 namespace
 {
 
+// Only the parameters the sequence reached can hold digits.
 void ResetParser(TEmulatorState &s)
 {
+    for (int i = 0; i < s.ParamIndex && i < kMaxParams; ++i)
+        s.ParamTexts[i].Length = 0;
     s.ParamIndex = 1;
-    for (TParamText &text : s.ParamTexts)
-        text.Length = 0;
     s.ParseState = psGround;
     s.CollectedCount = 0;
 }
@@ -636,6 +637,14 @@ void PrivateByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 
 void ParseByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
+    // Most bytes are text between sequences: they are written, and no sequence is collected.
+    if (s.ParseState == psGround && c >= 0x20 && !s.ResetPending) [[likely]] {
+        s.CollectedCount = 0;
+        r.Character = c;
+        r.Command = cmd::WriteChar;
+        r.EmulationType = static_cast<uint8_t>(s.EmulationType);
+        return;
+    }
     if (s.ResetPending) {
         s.ResetPending = false;
         r.Foreground = 7;

@@ -590,6 +590,12 @@ void TCommandExecutor::SetScrollRegion()
     b.bMoveCaret();
 }
 
+// Kept out of line so that the path of an ordinary character stays a short function.
+[[gnu::noinline]] void ExecuteCommand(TBuffer &buffer)
+{
+    TCommandExecutor(buffer).Execute();
+}
+
 } // namespace
 
 void TBuffer::bProcessChar(uint8_t c)
@@ -609,7 +615,8 @@ void TBuffer::bProcessChar(uint8_t c)
             bWriteChar(Command.Character);
         return;
     }
-    TCommandExecutor(*this).Execute();
+    if (Command.Command != cmd::Nothing) // most bytes inside a sequence produce nothing
+        ExecuteCommand(*this);
 }
 
 } // namespace terminal
