@@ -38,14 +38,17 @@ bool IsParameterByte(uint8_t c)
     return (c >= '0' && c <= '9') || c == ';' || c == '=' || c == '?';
 }
 
-int32_t TextValue(const TParamText &text)
+// A digit joins the current parameter's text (digits past the fifth are dropped); its value is
+// kept up to date alongside, so the final byte need not read the texts again.
+[[gnu::always_inline]] inline void AppendDigit(TEmulatorState &s, uint8_t c)
 {
-    if (text.Length == 0)
-        return 1;
-    int32_t value = 0;
-    for (int i = 0; i < text.Length; ++i)
-        value = value * 10 + (text.Digits[i] - '0');
-    return value;
+    const int index = s.ParamIndex - 1;
+    TParamText &text = s.ParamTexts[index];
+    if (text.Length >= kMaxParamDigits)
+        return;
+    const int32_t digit = c - '0';
+    s.Params[index] = text.Length == 0 ? digit : s.Params[index] * 10 + digit;
+    text.Digits[text.Length++] = static_cast<char>(c);
 }
 
 // Empty parameters count as 1, except a missing first parameter of the erase and colour
@@ -53,8 +56,10 @@ int32_t TextValue(const TParamText &text)
 // ESC [ c as well as ESC [ 0 c, so its missing parameter is 0 too.
 void ConvertParams(TEmulatorState &s, uint8_t final)
 {
-    for (int i = 0; i < kMaxParams; ++i)
-        s.Params[i] = TextValue(s.ParamTexts[i]);
+    for (int i = 0; i < kMaxParams; ++i) {
+        if (s.ParamTexts[i].Length == 0)
+            s.Params[i] = 1;
+    }
     if (s.ParamTexts[0].Length == 0 &&
         (final == 'J' || final == 'K' || final == 'm' || final == 'c'))
         s.Params[0] = 0;
@@ -582,9 +587,7 @@ void EscapeByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 void CsiByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
     if (c >= '0' && c <= '9') {
-        TParamText &text = s.ParamTexts[s.ParamIndex - 1];
-        if (text.Length < kMaxParamDigits)
-            text.Digits[text.Length++] = static_cast<char>(c);
+        AppendDigit(s, c);
         s.ParseState = psInNumber;
         return;
     }
@@ -622,9 +625,7 @@ void CsiByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 void PrivateByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
     if (s.EmulationType == etVt100 && c >= '1' && c <= '9') {
-        TParamText &text = s.ParamTexts[s.ParamIndex - 1];
-        if (text.Length < kMaxParamDigits)
-            text.Digits[text.Length++] = static_cast<char>(c);
+        AppendDigit(s, c);
         s.ParseState = psPrivateDigits;
         return;
     }
@@ -633,18 +634,37 @@ void PrivateByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
     ResetParser(s);
 }
 
-} // namespace
+void ParseSlow(TEmulatorState &s, uint8_t c, TCommandRecord &r);
 
-void ParseByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+// Most bytes are text between sequences, and most bytes of a sequence are parameter digits; both
+// take a short road. (A reset is only ever pending before the first byte, which is in ground.)
+inline void Parse(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
-    // Most bytes are text between sequences: they are written, and no sequence is collected.
-    if (s.ParseState == psGround && c >= 0x20 && !s.ResetPending) [[likely]] {
-        s.CollectedCount = 0;
+    const uint8_t state = s.ParseState;
+    if (state == psGround) {
+        if (c >= 0x20 && !s.ResetPending) [[likely]] {
+            s.CollectedCount = 0;
+            r.Character = c;
+            r.Command = cmd::WriteChar;
+            r.EmulationType = static_cast<uint8_t>(s.EmulationType);
+            return;
+        }
+    } else if ((state == psInNumber || state == psCsiEntry || state == psAfterSeparator) &&
+               uint8_t(c - '0') < 10) {
+        if (s.CollectedCount < kMaxCollected)
+            s.Collected[s.CollectedCount++] = c;
         r.Character = c;
-        r.Command = cmd::WriteChar;
+        r.Command = cmd::Nothing;
         r.EmulationType = static_cast<uint8_t>(s.EmulationType);
+        AppendDigit(s, c);
+        s.ParseState = psInNumber;
         return;
     }
+    ParseSlow(s, c, r);
+}
+
+[[gnu::noinline]] void ParseSlow(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
     if (s.ResetPending) {
         s.ResetPending = false;
         r.Foreground = 7;
@@ -694,6 +714,13 @@ void ParseByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
     }
 }
 
+} // namespace
+
+void ParseByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    Parse(s, c, r);
+}
+
 TApdCustomEmulator::TApdCustomEmulator()
 {
     ApplyType();
@@ -738,7 +765,7 @@ void TApdCustomEmulator::EmulatorRoutine(void *context, uint8_t c, TCommandRecor
         return;
     }
     if (emulator->state_) {
-        ParseByte(*emulator->state_, c, record);
+        Parse(*emulator->state_, c, record);
         return;
     }
     record.Character = c;

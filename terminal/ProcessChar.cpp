@@ -604,10 +604,10 @@ void TBuffer::bProcessChar(uint8_t c)
         EmulatorRoutine(EmulatorContext, c, Command);
     } else {
         // Plain mode: the byte is written as it is (the buffer drops NUL).
-        if (c != 0)
-            bWriteChar(c);
         Command.Character = c;
         Command.Command = cmd::WriteChar;
+        if (c != 0)
+            bWriteChar(c);
         return;
     }
     if (Command.Command == cmd::WriteChar) {
