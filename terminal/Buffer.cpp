@@ -521,6 +521,8 @@ void TBuffer::bForcePaint()
         if (!ScrollbackMode) {
             int top, bottom;
             RegionBounds(top, bottom);
+            if (top > bottom)
+                top = 1; // no region: the whole page moves
             band.Top = std::min(CharHeight * (top - 1), ClientHeight);
             band.Bottom = std::min(CharHeight * bottom, ClientHeight);
         }
@@ -573,24 +575,27 @@ void TBuffer::bUpdateFont(int charHeight, int charWidth)
 
 void TBuffer::bScroll(int columns, int rows)
 {
+    // A window too small for one cell still shows the cursor's cell, for the view's sake.
+    const int visibleRows = std::max(VisibleRows, 1);
+    const int visibleColumns = std::max(VisibleColumns, 1);
     int moveRows = 0;
     if (rows < 0) {
         int amount = -rows;
         if (ScrollbackMode) {
             moveRows = -std::min(amount, FirstVisibleRow);
-        } else if (VisibleRows < PageHeight && HighestRow - FirstVisibleRow + 1 < PageHeight) {
+        } else if (visibleRows < PageHeight && HighestRow - FirstVisibleRow + 1 < PageHeight) {
             // In normal mode the view moves within the page only.
             const int pageTop = std::max(HighestRow - PageHeight + 1, 0);
             if (amount == PageHeight)
                 amount = FirstVisibleRow + PageHeight - HighestRow - 1;
             moveRows = -std::max(std::min({amount, FirstVisibleRow, FirstVisibleRow - pageTop}), 0);
         }
-    } else if (rows > 0 && HighestRow >= FirstVisibleRow + VisibleRows) {
+    } else if (rows > 0 && HighestRow >= FirstVisibleRow + visibleRows) {
         int amount = rows;
-        const int lastFirst = HighestRow - VisibleRows + 1;
+        const int lastFirst = HighestRow - visibleRows + 1;
         if (ScrollbackMode) {
             moveRows = std::min(amount, lastFirst - FirstVisibleRow);
-        } else if (VisibleRows < PageHeight) {
+        } else if (visibleRows < PageHeight) {
             if (amount == PageHeight)
                 amount = lastFirst - FirstVisibleRow;
             moveRows = std::min(amount, lastFirst - FirstVisibleRow);
@@ -600,8 +605,8 @@ void TBuffer::bScroll(int columns, int rows)
     int moveColumns = 0;
     if (columns < 0)
         moveColumns = -std::min(-columns, FirstVisibleColumn);
-    else if (columns > 0 && FirstVisibleColumn + VisibleColumns < Columns)
-        moveColumns = std::min(columns, Columns - VisibleColumns - FirstVisibleColumn);
+    else if (columns > 0 && FirstVisibleColumn + visibleColumns < Columns)
+        moveColumns = std::min(columns, Columns - visibleColumns - FirstVisibleColumn);
 
     FirstVisibleRow += moveRows;
     FirstVisibleColumn += moveColumns;
@@ -636,9 +641,9 @@ void TBuffer::bGotoTop(bool vertical)
 
 void TBuffer::bGotoBottom(bool vertical)
 {
-    const int lastFirst = std::max(HighestRow - VisibleRows + 1, 0);
+    const int lastFirst = std::max(HighestRow - std::max(VisibleRows, 1) + 1, 0);
     if (!vertical) {
-        FirstVisibleColumn = std::max(Columns - VisibleColumns, 0);
+        FirstVisibleColumn = std::max(Columns - std::max(VisibleColumns, 1), 0);
         bInvalidateAll();
     } else if (ScrollbackMode) {
         FirstVisibleRow = lastFirst;

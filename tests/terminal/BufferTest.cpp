@@ -400,3 +400,252 @@ TEST(BufferTest, WindowRequests)
         EXPECT_EQ(window.Take(), c.calls) << c.name;
     }
 }
+
+TEST(BufferTest, TabTables)
+{
+    struct SortCase {
+        std::vector<uint8_t> before, after;
+    } sorts[] = {
+        {{5, 0, 3, 3, 0, 9}, {0, 0, 0, 3, 5, 9}},
+        {{9, 8, 7, 6}, {6, 7, 8, 9}},
+        {{4, 4, 4, 4}, {0, 0, 0, 4}},
+        {{0, 0, 0}, {0, 0, 0}},
+    };
+    for (SortCase &c : sorts) {
+        TBuffer::bSortTabBuffer(c.before.data(), int(c.before.size()));
+        EXPECT_EQ(c.before, c.after);
+    }
+
+    auto buffer = TBuffer::Create(nullptr, 80, 200);
+    TBuffer &b = *buffer;
+    struct StopCase {
+        bool next;
+        int position, count, stop;
+    } stops[] = {
+        {true, 0, 1, 8},   {true, 8, 1, 16},   {true, 0, 3, 24},  {true, 70, 2, 72},
+        {true, 75, 1, 75}, {false, 20, 1, 16}, {false, 20, 2, 8}, {false, 20, 5, 8},
+        {false, 5, 1, 5},  {false, 81, 1, 80},
+    };
+    for (const StopCase &c : stops)
+        EXPECT_EQ(c.next ? b.bGetNextTabStop(c.position, c.count, 25, b.HorizontalTabs)
+                         : b.bGetPrevTabStop(c.position, c.count, 25, b.HorizontalTabs),
+                  c.stop)
+            << c.next << " " << c.position << " " << c.count;
+
+    // Set and clear keep the table sorted; a full table takes no more stops.
+    b.bSetHorizontalTabStop(8);
+    b.bClearHorizontalTabStop(9);
+    b.bSetHorizontalTabStop(3);
+    b.bClearHorizontalTabStop(16);
+    EXPECT_EQ(std::vector<uint8_t>(b.HorizontalTabs + 13, b.HorizontalTabs + 25),
+              (std::vector<uint8_t>{0, 0, 3, 8, 24, 32, 40, 48, 56, 64, 72, 80}));
+    for (int stop = 100; stop < 120; ++stop)
+        b.bSetHorizontalTabStop(stop);
+    EXPECT_EQ(b.HorizontalTabs[0], 3);
+    EXPECT_EQ(b.HorizontalTabs[24], 114);
+    EXPECT_EQ(std::count(b.HorizontalTabs, b.HorizontalTabs + 25, 115), 0);
+    for (int row : {5, 2, 5, 300, 0, 9})
+        b.bSetVerticalTabStop(row);
+    b.bClearVerticalTabStop(9);
+    EXPECT_EQ(std::vector<uint8_t>(b.VerticalTabs + 9, b.VerticalTabs + 12),
+              (std::vector<uint8_t>{0, 2, 5}));
+}
+
+TEST(BufferTest, SelectionAndCells)
+{
+    auto buffer = MakeBuffer(80, 200, 25, nullptr);
+    TBuffer &b = *buffer;
+    b.FirstVisibleRow = 10;
+    b.FirstVisibleColumn = 4;
+    struct Convert {
+        int pixel, row, column;
+    } converts[] = {{-5, 10, 4}, {0, 10, 4},  {1, 10, 4},  {8, 10, 4}, {15, 10, 5},
+                    {16, 10, 5}, {17, 11, 6}, {32, 11, 7}, {33, 12, 8}};
+    for (const Convert &c : converts) {
+        EXPECT_EQ(b.bConvertToRow(c.pixel), c.row) << c.pixel;
+        EXPECT_EQ(b.bConvertToCol(c.pixel), c.column) << c.pixel;
+    }
+
+    struct Mark {
+        int column, row;
+        int startColumn, startRow, endColumn, endRow;
+    } marks[] = {
+        {9, 5, 5, 5, 9, 5},   {2, 6, 5, 5, 2, 6},  {2, 5, 2, 5, 5, 5},
+        {70, 4, 70, 4, 5, 5}, {5, 5, 70, 4, 5, 5}, // the anchor itself changes nothing
+    };
+    b.AnchorColumn = 5;
+    b.AnchorRow = 5;
+    for (const Mark &m : marks) {
+        b.bFixMarking(m.column, m.row);
+        EXPECT_EQ(std::vector<int>({b.StartColumn, b.StartRow, b.EndColumn, b.EndRow}),
+                  std::vector<int>({m.startColumn, m.startRow, m.endColumn, m.endRow}))
+            << m.column << "," << m.row;
+    }
+    // Pointer positions outside the client area select the nearest cell that exists.
+    b.Marking = true;
+    b.FirstVisibleRow = 190;
+    b.FirstVisibleColumn = 0;
+    b.ClientHeight = 30 * kCharH;
+    b.ClientWidth = 90 * kCharW;
+    b.AnchorColumn = b.AnchorRow = 0;
+    b.bUpdateMarks(5000, 5000);
+    EXPECT_EQ(Pair(b.EndColumn, b.EndRow), Pair(79, 199));
+    b.bResetMarking();
+    EXPECT_FALSE(b.Marking || b.MarkValid || b.EndRow || b.AnchorRow);
+
+    struct Length {
+        std::string text;
+        int length;
+    } lengths[] = {{"", 0}, {"a", 1}, {"  a  b   ", 6}, {std::string(80, 'x'), 80}};
+    for (const Length &l : lengths) {
+        b.BlankRows(3, 1, 7, 0);
+        b.CursorRow = 3;
+        b.CursorColumn = 0;
+        Feed(b, l.text);
+        b.CursorRow = 3;
+        EXPECT_EQ(b.bCurLineLength(), l.length) << l.text;
+    }
+}
+
+TEST(BufferTest, RowRingMovesBands)
+{
+    struct Case {
+        bool up;
+        int first, last, count;
+        std::string order; // first letters of the rows afterwards
+    } cases[] = {
+        {true, 0, 7, 1, "BCDEFGHA"}, {true, 0, 6, 2, "CDEFGABH"},   {true, 0, 1, 1, "BACDEFGH"},
+        {true, 2, 5, 1, "ABDEFCGH"}, {false, 2, 7, 3, "ABFGHCDE"},  {false, 0, 7, 9, "HABCDEFG"},
+        {true, 3, 3, 1, "ABCDEFGH"}, {true, -4, 20, 0, "ABCDEFGH"},
+    };
+    for (const Case &c : cases) {
+        auto buffer = MakeBuffer(2, 8, 8, nullptr);
+        buffer->RotateRowsUp(0, 7, 3); // start from a turned ring
+        for (int row = 0; row < 8; ++row)
+            buffer->CharAt(0, row) = uint8_t('A' + row);
+        c.up ? buffer->RotateRowsUp(c.first, c.last, c.count)
+             : buffer->RotateRowsDown(c.first, c.last, c.count);
+        std::string order;
+        for (int row = 0; row < 8; ++row)
+            order += char(buffer->CharAt(0, row));
+        EXPECT_EQ(order, c.order) << c.up << " " << c.first << ".." << c.last << " " << c.count;
+    }
+}
+
+TEST(BufferTest, Limits)
+{
+    // A 1 x 1 buffer, the widest buffer and the largest one keep the cursor inside.
+    struct Case {
+        int columns, rows, page;
+    } cases[] = {{1, 1, 1}, {133, 492, 25}, {1, 65535, 1}, {133, 25, 25}};
+    for (const Case &c : cases) {
+        auto buffer = MakeBuffer(c.columns, c.rows, c.page, nullptr);
+        const int corners[][2] = {
+            {0, 0}, {c.columns - 1, 0}, {0, c.rows - 1}, {c.columns - 1, c.rows - 1}};
+        for (const auto &corner : corners) {
+            for (const char *bytes : {"A", "\b", "\n", "\r", "AB\r\n\b\bC"}) {
+                buffer->CursorColumn = corner[0];
+                buffer->CursorRow = corner[1];
+                buffer->FirstVisibleRow = std::max(corner[1] - c.page + 1, 0);
+                Feed(*buffer, bytes);
+                ASSERT_LT(buffer->CursorColumn, c.columns);
+                ASSERT_LT(buffer->CursorRow, c.rows);
+                ASSERT_LE(buffer->FirstVisibleRow, buffer->CursorRow);
+            }
+        }
+        const int first = buffer->FirstVisibleRow;
+        buffer->bClearScreen();
+        EXPECT_EQ(buffer->FirstVisibleRow,
+                  2 * c.page + first < c.rows ? first + c.page : c.rows - c.page);
+    }
+    // In a one-row buffer the wrap after the only cell scrolls it out at once.
+    auto buffer = MakeBuffer(1, 1, 1, nullptr);
+    Feed(*buffer, "ABC");
+    EXPECT_EQ(buffer->RowText(0), " ");
+}
+
+TEST(BufferTest, CaptureRecordsEveryByte)
+{
+    testsupport::TempDir dir;
+    dir.Enter();
+    std::string all;
+    for (int i = 0; i < 20000; ++i)
+        all += char(i * 7 % 256);
+    struct Case {
+        bool append;
+        const char *existing; // nullptr: no file
+        size_t count;
+    } cases[] = {{false, "old", 5},      {false, nullptr, 8191}, {false, nullptr, 8192},
+                 {false, nullptr, 8193}, {true, "old", 20000},   {true, nullptr, 1}};
+    for (const Case &c : cases) {
+        const std::string name = c.existing ? "exists.cap" : "";
+        if (c.existing)
+            dir.Write(name, c.existing);
+        else
+            ::unlink("CAPTURE.CAP");
+        auto buffer = MakeBuffer(80, 200, 25, nullptr);
+        ASSERT_EQ(buffer->bSetCapture(true, c.append, name), 0);
+        Feed(*buffer, all.substr(0, c.count));
+        const std::string file = c.existing ? name : "CAPTURE.CAP";
+        const std::string before = c.append && c.existing ? c.existing : "";
+        // Whole buffers are on disk at once; the rest waits for the flush at the end.
+        EXPECT_EQ(dir.Read(file).size(), before.size() + c.count / 8192 * 8192) << c.count;
+        EXPECT_EQ(buffer->bSetCapture(false, false, ""), 0);
+        EXPECT_EQ(dir.Read(file), before + all.substr(0, c.count)) << c.count;
+    }
+}
+
+TEST(BufferTest, CaptureFailures)
+{
+    testsupport::TempDir dir;
+    BufferWindowRecorder window;
+    auto buffer = MakeBuffer(80, 200, 25, &window);
+    EXPECT_EQ(buffer->bSetCapture(true, false, dir.Path()), -EISDIR);
+    EXPECT_EQ(buffer->bSetCapture(true, true, dir.File("no/such/dir")), -ENOENT);
+    EXPECT_FALSE(buffer->CaptureOn());
+    EXPECT_EQ(buffer->bSetCapture(false, false, ""), 0);
+
+    ASSERT_EQ(buffer->bSetCapture(true, true, "/dev/full"), 0);
+    window.Take();
+    Feed(*buffer, std::string(8191, '\a'));
+    EXPECT_TRUE(buffer->CaptureOn());
+    Feed(*buffer, "\a");
+    EXPECT_FALSE(buffer->CaptureOn());
+    EXPECT_EQ(window.Take(), Lines{"error " + std::to_string(65536 - ENOSPC)});
+    // Closing with pending bytes reports the failed flush too.
+    ASSERT_EQ(buffer->bSetCapture(true, false, "/dev/full"), 0);
+    Feed(*buffer, "x");
+    EXPECT_EQ(buffer->bSetCapture(false, false, ""), -ENOSPC);
+    EXPECT_EQ(window.Take(), Lines{"error " + std::to_string(65536 - ENOSPC)});
+}
+
+TEST(BufferTest, SaveAndRestore)
+{
+    testsupport::TempDir dir;
+    BufferWindowRecorder window;
+    auto buffer = MakeBuffer(10, 60, 5, &window);
+    ASSERT_EQ(buffer->bSetCapture(true, false, dir.File("cap")), 0);
+    for (int i = 0; i < 70; ++i)
+        Feed(*buffer, "\r\nline" + std::to_string(i));
+    buffer->bSetHorizontalTabStop(3);
+    const Lines rows = RowsOf(*buffer, 0, 60);
+    auto saved = buffer->bSave();
+    ASSERT_TRUE(saved);
+    EXPECT_FALSE(buffer->CaptureOn());
+
+    Feed(*buffer, "\r\nnot captured");
+    buffer->bClearBuffer();
+    buffer->bNewBuffer(30, 20, 10);
+    EXPECT_EQ(buffer->bRestore(std::move(saved)), 0);
+    EXPECT_EQ(RowsOf(*buffer, 0, 60), rows);
+    EXPECT_EQ(Pair(buffer->CursorColumn, buffer->CursorRow), Pair(6, 59));
+    EXPECT_EQ(buffer->Window(), &window);
+    EXPECT_EQ(Pair(buffer->HorizontalTabs[23], buffer->HorizontalTabs[24]), Pair(3, 8));
+    EXPECT_TRUE(buffer->CaptureOn());
+    Feed(*buffer, "!");
+    buffer->bSetCapture(false, false, "");
+    std::string expected;
+    for (int i = 0; i < 70; ++i)
+        expected += "\r\nline" + std::to_string(i);
+    EXPECT_EQ(dir.Read("cap"), expected + "!");
+}
