@@ -1,14 +1,15 @@
 // Fuzzes the terminal's character processor with a received byte stream. The first byte chooses
 // the emulation type (0..4) and the buffer's shape; the rest goes through bProcessChar one byte
 // at a time. After every byte the cursor, the view, the scroll region, the colours, the tab
-// tables and the parser's state must be within their bounds; a repaint pass runs now and then.
+// tables and the parser's state must be within their bounds (the cursor after every byte, the
+// rest at the end); a repaint pass runs now and then.
 
 #include "fuzz/FuzzCheck.h"
 #include "terminal/ApdEmulator.h"
 #include "terminal/Buffer.h"
 
+#include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 using namespace terminal;
 
@@ -19,11 +20,14 @@ struct Shape {
     int Columns, Rows, PageHeight, VisibleRows;
 };
 
-// The usual terminal, the widest and the tallest buffers that fit 65535 cells, a buffer without
-// scrollback, a one-row page, and a window showing less than the page.
+// The usual terminal and smaller or odd ones: a buffer without scrollback, a one-row page, a
+// window showing less (or more) than the page, a single column. The widest and the tallest
+// buffers that fit 65535 cells are costly to set up, so each takes one slot of sixteen.
 constexpr Shape kShapes[] = {
-    {80, 200, 25, 25}, {133, 492, 25, 25}, {1, 65535, 25, 25},
-    {10, 5, 5, 5},     {133, 3, 1, 1},     {80, 100, 40, 12},
+    {80, 200, 25, 25}, {80, 200, 25, 25}, {80, 200, 25, 25},  {80, 200, 25, 25},
+    {10, 5, 5, 5},     {10, 5, 5, 5},     {133, 3, 1, 1},     {133, 30, 3, 3},
+    {80, 100, 40, 12}, {80, 100, 40, 12}, {40, 60, 25, 30},   {40, 60, 25, 30},
+    {1, 50, 25, 25},   {2, 30, 30, 30},   {133, 492, 25, 25}, {1, 65535, 25, 25},
 };
 constexpr int kShapeCount = sizeof kShapes / sizeof kShapes[0];
 
@@ -51,15 +55,22 @@ void CheckTabs(const uint8_t *table, int size)
         FUZZ_CHECK(table[i - 1] == 0 || table[i - 1] < table[i]);
 }
 
+// After every byte: the cursor and the view stay inside the buffer.
+void CheckCursor(const TBuffer &b)
+{
+    FUZZ_CHECK(unsigned(b.CursorColumn) < unsigned(b.Columns));
+    FUZZ_CHECK(unsigned(b.CursorRow) < unsigned(b.Rows));
+    FUZZ_CHECK(unsigned(b.FirstVisibleRow) < unsigned(b.Rows));
+}
+
+// At the end: everything else the buffer keeps in bounds.
 void CheckBuffer(const TBuffer &b)
 {
-    FUZZ_CHECK(b.CursorColumn >= 0 && b.CursorColumn < b.Columns);
-    FUZZ_CHECK(b.CursorRow >= 0 && b.CursorRow < b.Rows);
+    CheckCursor(b);
     FUZZ_CHECK(b.FirstVisibleRow >= 0 && b.FirstVisibleRow < b.Rows);
     FUZZ_CHECK(b.FirstVisibleColumn >= 0 && b.FirstVisibleColumn < b.Columns);
     FUZZ_CHECK(b.HighestRow >= 0 && b.HighestRow < b.Rows);
-    FUZZ_CHECK(1 <= b.RegionTop && b.RegionTop <= b.RegionBottom &&
-               b.RegionBottom <= b.PageHeight);
+    FUZZ_CHECK(1 <= b.RegionTop && b.RegionTop <= b.RegionBottom && b.RegionBottom <= b.PageHeight);
     FUZZ_CHECK(b.CurrentForeground < 16 && b.CurrentBackground < 16);
     FUZZ_CHECK(b.DefaultForeground < 16 && b.DefaultBackground < 16);
     FUZZ_CHECK((b.CurrentAttributes & ~0x1F) == 0);
@@ -103,7 +114,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
     for (size_t i = 1; i < size; ++i) {
         buffer->bProcessChar(data[i]);
-        CheckBuffer(*buffer);
+        CheckCursor(*buffer);
         if (emulator.State())
             CheckParser(*emulator.State());
         if (i % 64 == 0)
@@ -111,7 +122,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     }
     buffer->bForcePaint();
     CheckBuffer(*buffer);
-    for (int row = 0; row < buffer->Rows; ++row) {
+    // Attribute bits of the page's cells: only the five known ones can ever be set.
+    const int lastRow = std::min(buffer->Rows, buffer->FirstVisibleRow + buffer->PageHeight);
+    for (int row = buffer->FirstVisibleRow; row < lastRow; ++row) {
         const uint8_t *attrs = buffer->AttrRow(row);
         for (int column = 0; column < buffer->Columns; ++column)
             FUZZ_CHECK((attrs[column] & ~0x1F) == 0);
