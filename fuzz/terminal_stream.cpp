@@ -21,13 +21,15 @@ struct Shape {
 };
 
 // The usual terminal and smaller or odd ones: a buffer without scrollback, a one-row page, a
-// window showing less (or more) than the page, a single column. The widest and the tallest
-// buffers that fit 65535 cells are costly to set up, so each takes one slot of sixteen.
+// window showing less (or more) than the page, a single column, and the widest buffer that fits
+// 65535 cells (costly to set up, so one slot of sixteen). The tallest buffer (one column, 65535
+// rows) moves up to all its rows at every line feed inside a scroll region, which under the
+// fuzzer's instrumentation starves the search; the random-stream tests cover it instead.
 constexpr Shape kShapes[] = {
-    {80, 200, 25, 25}, {80, 200, 25, 25}, {80, 200, 25, 25},  {80, 200, 25, 25},
-    {10, 5, 5, 5},     {10, 5, 5, 5},     {133, 3, 1, 1},     {133, 30, 3, 3},
-    {80, 100, 40, 12}, {80, 100, 40, 12}, {40, 60, 25, 30},   {40, 60, 25, 30},
-    {1, 50, 25, 25},   {2, 30, 30, 30},   {133, 492, 25, 25}, {1, 65535, 25, 25},
+    {80, 200, 25, 25}, {80, 200, 25, 25}, {80, 200, 25, 25}, {80, 200, 25, 25},
+    {10, 5, 5, 5},     {10, 5, 5, 5},     {133, 3, 1, 1},    {133, 30, 3, 3},
+    {80, 100, 40, 12}, {80, 100, 40, 12}, {40, 60, 25, 30},  {40, 60, 25, 30},
+    {1, 50, 25, 25},   {2, 30, 30, 30},   {1, 400, 25, 25},  {133, 492, 25, 25},
 };
 constexpr int kShapeCount = sizeof kShapes / sizeof kShapes[0];
 
@@ -96,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const Shape &shape = kShapes[(data[0] / (kLastEmulationType + 1)) % kShapeCount];
 
     CheckingWindow window;
-    auto buffer = TBuffer::Create(&window, 80, 200);
+    auto buffer = TBuffer::Create(&window, 1, 25); // the smallest start; the shape comes next
     FUZZ_CHECK(buffer != nullptr);
     FUZZ_CHECK(buffer->bNewBuffer(shape.Rows, shape.Columns, shape.PageHeight) == 0);
     buffer->ClientWidth = shape.Columns * 8;
