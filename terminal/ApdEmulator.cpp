@@ -56,9 +56,9 @@ bool IsParameterByte(uint8_t c)
 // ESC [ c as well as ESC [ 0 c, so its missing parameter is 0 too.
 void ConvertParams(TEmulatorState &s, uint8_t final)
 {
-    for (int i = 0; i < kMaxParams; ++i) {
-        if (s.ParamTexts[i].Length == 0)
-            s.Params[i] = 1;
+    for (TParamText &text : s.ParamTexts) {
+        if (text.Length == 0)
+            s.Params[&text - s.ParamTexts] = 1;
     }
     if (s.ParamTexts[0].Length == 0 &&
         (final == 'J' || final == 'K' || final == 'm' || final == 'c'))
@@ -641,23 +641,35 @@ void ParseSlow(TEmulatorState &s, uint8_t c, TCommandRecord &r);
 inline void Parse(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
     const uint8_t state = s.ParseState;
+    r.Character = c;
+    r.EmulationType = static_cast<uint8_t>(s.EmulationType);
     if (state == psGround) {
         if (c >= 0x20 && !s.ResetPending) [[likely]] {
             s.CollectedCount = 0;
-            r.Character = c;
             r.Command = cmd::WriteChar;
-            r.EmulationType = static_cast<uint8_t>(s.EmulationType);
             return;
         }
-    } else if ((state == psInNumber || state == psCsiEntry || state == psAfterSeparator) &&
-               uint8_t(c - '0') < 10) {
+        if (c == 0x1B && !s.ResetPending) {
+            s.Collected[0] = c;
+            s.CollectedCount = 1;
+            s.ParseState = psEscape;
+            r.Command = cmd::Nothing;
+            return;
+        }
+    } else if (state == psInNumber || state == psCsiEntry || state == psAfterSeparator) {
+        if (uint8_t(c - '0') < 10) {
+            if (s.CollectedCount < kMaxCollected)
+                s.Collected[s.CollectedCount++] = c;
+            r.Command = cmd::Nothing;
+            AppendDigit(s, c);
+            s.ParseState = psInNumber;
+            return;
+        }
+    } else if (state == psEscape && c == '[' && s.EmulationType != etVt52) {
         if (s.CollectedCount < kMaxCollected)
             s.Collected[s.CollectedCount++] = c;
-        r.Character = c;
         r.Command = cmd::Nothing;
-        r.EmulationType = static_cast<uint8_t>(s.EmulationType);
-        AppendDigit(s, c);
-        s.ParseState = psInNumber;
+        s.ParseState = psCsiEntry;
         return;
     }
     ParseSlow(s, c, r);
