@@ -5,6 +5,7 @@
 #include "serial/Dispatcher.h"
 #include "terminal/ApdEmulator.h"
 #include "terminal/Buffer.h"
+#include "tests/support/BufferWindowRecorder.h"
 #include "tests/support/SimulatedPort.h"
 
 #include <chrono>
@@ -17,25 +18,6 @@ using namespace terminal;
 
 namespace
 {
-
-class RecordingWindow : public TBufferWindow
-{
-  public:
-    void Invalidate(const TRect &, bool) override {}
-    void InvalidateAll() override {}
-    void ScrollContent(int32_t, int32_t, const TRect &) override {}
-    void UpdateNow() override {}
-    void MoveCaret(int32_t, int32_t) override {}
-    void SetScrollRange(bool, int32_t, int32_t) override {}
-    void SetScrollPos(bool, int32_t) override {}
-    void PostStatus(uint16_t, uint32_t) override {}
-    void SendError(uint16_t) override {}
-    void SendPositionReport(uint16_t column, uint16_t row) override
-    {
-        Reports.emplace_back(column, row);
-    }
-    std::vector<std::pair<int, int>> Reports;
-};
 
 // A terminal as the window sets it up: 8 x 16 pixel cells, the whole page visible.
 struct Terminal {
@@ -63,7 +45,7 @@ struct Terminal {
         return text;
     }
 
-    RecordingWindow Window;
+    testsupport::BufferWindowRecorder Window;
     TApdCustomEmulator Emulator;
     std::unique_ptr<TBuffer> Buffer;
 };
@@ -86,7 +68,7 @@ struct ScreenCase {
     int CursorPageRow = kAny;      // 1-based
     std::vector<Cell> Cells = {};
     std::string Reply = "";
-    std::vector<std::pair<int, int>> Reports = {};
+    std::vector<std::string> Reports = {}; // position reports the window got, "report X,Y"
     int FirstVisibleRow = 0;
     std::vector<std::pair<int, std::string>> BufferRows = {}; // rows outside the page
 };
@@ -149,7 +131,11 @@ TEST_P(ScreenTable, ShowsWhatTheHostSent)
             << "cell " << cell.Column << "," << cell.PageRow;
     }
     EXPECT_EQ(Replies(port), c.Reply);
-    EXPECT_EQ(t.Window.Reports, c.Reports);
+    std::vector<std::string> reports;
+    for (const std::string &call : t.Window.Calls)
+        if (call.rfind("report ", 0) == 0)
+            reports.push_back(call);
+    EXPECT_EQ(reports, c.Reports);
 }
 
 std::string Name(const ::testing::TestParamInfo<ScreenCase> &param)
@@ -443,7 +429,7 @@ const ScreenCase kReplies[] = {
      1,
      {},
      "",
-     {{7, 3}, {1, 1}}},
+     {"report 7,3", "report 1,1"}},
 };
 INSTANTIATE_TEST_SUITE_P(Replies, ScreenTable, ::testing::ValuesIn(kReplies), Name);
 

@@ -83,18 +83,15 @@ const ParserCase kCases[] = {
     {"TabFormFeedShift", etAnsi, "\t\x0c\x0e\x0f", {21, 50}, 2, 0},
     {"NoneTypeDrawsEscape", etNone, E + "[H", {1, 1, 1}, kAny, kAny, kAny, kAny, kAny, 'H'},
     // Cursor addressing and parameter rules.
-    {"HomeDefaults", etAnsi, E + "[H", {2}, 1, 1},
     {"RowColumn", etAnsi, E + "[5;10H", {2}, 10, 5},
     {"HvpAlias", etAnsiBbs, E + "[7;3f", {2}, 3, 7},
     {"ValueWrapsAt256", etAnsi, E + "[300A", {3}, kAny, 300 % 256},
     {"SixDigitsTruncatedToFive", etAnsi, E + "[1234567B", {4}, kAny, 12345 % 256},
     {"FiveParamsAccepted", etAnsi, E + "[1;2;3;4;5H", {2}, 2, 1},
-    {"SixthParamIsError", etAnsi, E + "[1;2;3;4;5;6H", {255}},
     {"DoubleSeparatorIsError", etAnsi, E + "[;;H", {255}},
     {"EscapeEndsRefusedSequence", etAnsi, E + "[;;" + E + "[3C", {255, 5}, 3},
     {"TextAfterErrorDrawn", etVt100, E + "[;;5;?Hx", {255, 1}, kAny, kAny, kAny, kAny, kAny, 'x'},
     {"EqualsIgnored", etAnsi, E + "[=4C", {5}, 4},
-    {"UnknownFinalDrawn", etAnsi, E + "[5y", {1}, kAny, kAny, kAny, kAny, kAny, 'y'},
     {"EraseDisplayAnsi", etAnsi, E + "[J", {50}, 0, 0},
     {"EraseDisplayVt100", etVt100, E + "[2J", {50}, 2, 1},
     {"EraseLineAnsi", etAnsi, E + "[K", {52}, 0, 1},
@@ -104,9 +101,6 @@ const ParserCase kCases[] = {
     {"CursorToRow", etAnsi, E + "[12d", {111}, kAny, 12},
     {"PositionReportFromHost", etVt100, E + "[4;9R", {37}, 9, 4},
     // Colours.
-    {"BoldRedIsBright", etAnsi, E + "[1;31m", {16}, kAny, kAny, 9, 0, 0x04},
-    {"AnsiKeepsBold", etAnsi, E + "[1;31m" + E + "[4m", {16, 16}, kAny, kAny, 9, 0, 0x14},
-    {"Vt100DropsBold", etVt100, E + "[1;31m" + E + "[4m", {16, 16}, kAny, kAny, 9, 0, 0x10},
     {"BareResets", etAnsi, E + "[1;32;44m" + E + "[m", {16, 16}, kAny, kAny, 7, 0, 0},
     {"ReverseAndColours", etAnsiBbs, E + "[7;33;41m", {16}, kAny, kAny, 3, 1, 0x02},
     {"DefaultColoursAndClears",
@@ -120,18 +114,13 @@ const ParserCase kCases[] = {
      0},
     {"UnknownValueIgnored", etAnsi, E + "[38;99m", {16}, kAny, kAny, 7, 0, 0},
     // Replies and reports.
-    {"StatusReport", etAnsi, E + "[6n", {19}, 6},
     {"AnsiBareDeviceAttributes", etAnsi, E + "[c", {41}, 0, 1},
     {"Vt100DeviceAttributes", etVt100, E + "[0c", {41}, 0, 1},
     {"Vt100DeviceAttributesOtherDrawn", etVt100, E + "[5c", {1}, kAny, kAny, kAny, kAny, kAny, 'c'},
-    {"Vt100Identify", etVt100, E + "Z", {41}, 0, 1},
-    {"Vt52Identify", etVt52, E + "Z", {41}, 0, 0},
     // Escape tables.
     {"AnsiIndex", etAnsi, E + "D", {4}, kAny, 1},
     {"AnsiReverseIndex", etAnsi, E + "M", {88}},
     {"AnsiUnknownEscapeDrawn", etAnsi, E + "q", {1}, kAny, kAny, kAny, kAny, kAny, 'q'},
-    {"AnsiHasNoDesignation", etAnsi, E + "(B", {1, 1}, kAny, kAny, kAny, kAny, kAny, 'B'},
-    {"Vt100SaveRestore", etVt100, E + "7" + E + "8", {17, 18}},
     {"Vt100KeypadModes", etVt100, E + "=" + E + ">", {}},
     {"Vt100Designations", etVt100, E + "(B" + E + ")0", {}},
     {"Vt100UnknownDesignationDrawn", etVt100, E + "(X", {1}, kAny, kAny, kAny, kAny, kAny, 'X'},
@@ -145,7 +134,6 @@ const ParserCase kCases[] = {
     // VT52.
     {"Vt52Moves", etVt52, E + "A" + E + "B" + E + "C" + E + "D" + E + "H", {3, 4, 5, 6, 2}, 1, 1},
     {"Vt52EraseToEnd", etVt52, E + "J" + E + "K", {50, 52}, 0, 0},
-    {"Vt52HasNoCsi", etVt52, E + "[A", {1, 1}, kAny, kAny, kAny, kAny, kAny, 'A'},
 };
 
 INSTANTIATE_TEST_SUITE_P(Parser, ParserTable, ::testing::ValuesIn(kCases),
