@@ -74,6 +74,7 @@ TEST(BufferTest, NewBufferLimits)
     for (const Case &c : cases) {
         auto buffer = TBuffer::Create(nullptr, 10, 30);
         Feed(*buffer, "kept");
+        buffer->SavedCursor = {true, 9, 29, 7, 0};
         EXPECT_EQ(buffer->bNewBuffer(c.rows, c.columns, c.page), c.result)
             << c.rows << "x" << c.columns;
         if (c.result == 0) {
@@ -81,6 +82,7 @@ TEST(BufferTest, NewBufferLimits)
             EXPECT_EQ(Trimmed(*buffer, 0), "");
             EXPECT_EQ(buffer->RegionBottom, c.page);
             EXPECT_EQ(buffer->HighestRow, c.page - 1);
+            EXPECT_FALSE(buffer->SavedCursor.Saved); // it may lie outside the new cells
         } else {
             EXPECT_EQ(buffer->Rows, 30);
             EXPECT_EQ(Trimmed(*buffer, 0), "kept");
@@ -104,6 +106,9 @@ TEST(BufferTest, CreationDefaults)
     EXPECT_FALSE(b.CaptureOn() || b.SavedCursor.Saved || b.Marking || b.EmulatorRoutine);
     EXPECT_EQ(b.ColorMap[9], Rgb(255, 0, 0));
     EXPECT_EQ(b.ColorMap[7], Rgb(192, 192, 192));
+    EXPECT_EQ(Pair(b.VisibleColumns, b.VisibleRows), Pair(80, 25)); // no window size yet
+    buffer->bSetColors(16, 3);
+    EXPECT_EQ(Pair(b.DefaultForeground, b.DefaultBackground), Pair(7, 0));
     const uint8_t stops[25] = {0, 0, 0, 0,  0,  0,  0,  0,  0,  0,  0,  0, 0,
                                0, 0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80};
     EXPECT_TRUE(std::equal(stops, stops + 25, b.HorizontalTabs));
@@ -349,20 +354,21 @@ TEST(BufferTest, WindowRequests)
          },
          {"scroll 0,-96 in 0,0,640,160", "invalidate 0,48,640,160 erase", "pos v 6", "update",
           "status 010a 00010007"}},
-        {"scrolling back within the page in normal mode",
+        {"normal mode scrolls the view within the page only",
          10,
          [](TBuffer &b, BufferWindowRecorder &w) {
              b.CaretEnabled = false;
-             Feed(b, std::string(20, '\n'));
+             Feed(b, std::string(40, '\n'));
              b.bForcePaint();
              w.Take();
-             b.bScroll(0, -3);
-             b.bScroll(0, -25);
-             b.bScroll(0, -1);
+             b.bScroll(0, -20); // stops at the page's top row, 16
+             b.bScroll(0, 25);  // a page down: to the bottom of the page
+             b.bScroll(0, -25); // a page up: to its top
          },
-         {"pos h 0", "pos v 8", "scroll 0,48 in 0,0,640,160", "pos v 8", "update",
-          "status 010d 00010009", "pos h 0", "pos v 0", "scroll 0,128 in 0,0,640,160", "pos v 0",
-          "update", "status 0115 00010001", "pos h 0", "pos v 0", "status 0115 00010001"}},
+         {"pos h 0", "pos v 0", "scroll 0,240 in 0,0,640,160", "pos v 0", "update",
+          "status 0119 00010011", "pos h 0", "pos v 15", "scroll 0,-240 in 0,0,640,160",
+          "invalidate 0,0,640,160 erase", "pos v 15", "update", "status 010a 00010020", "pos h 0",
+          "pos v 0", "scroll 0,240 in 0,0,640,160", "pos v 0", "update", "status 0119 00010011"}},
         {"scrollback mode",
          25,
          [](TBuffer &b, BufferWindowRecorder &w) {
@@ -590,6 +596,7 @@ TEST(BufferTest, CaptureRecordsEveryByte)
         const std::string before = c.append && c.existing ? c.existing : "";
         // Whole buffers are on disk at once; the rest waits for the flush at the end.
         EXPECT_EQ(dir.Read(file).size(), before.size() + c.count / 8192 * 8192) << c.count;
+        buffer->bClearScreen(); // received nothing
         EXPECT_EQ(buffer->bSetCapture(false, false, ""), 0);
         EXPECT_EQ(dir.Read(file), before + all.substr(0, c.count)) << c.count;
     }
