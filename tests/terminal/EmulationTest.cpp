@@ -9,6 +9,7 @@
 #include "tests/support/SimulatedPort.h"
 
 #include <chrono>
+#include <cstring>
 #include <gtest/gtest.h>
 #include <string>
 #include <utility>
@@ -459,5 +460,25 @@ const ScreenCase kErrors[] = {
     {"NulInSequenceEndsIt", etAnsi, std::string("\x1b[3\0x", 5), {"x"}},
 };
 INSTANTIATE_TEST_SUITE_P(SequenceErrors, ScreenTable, ::testing::ValuesIn(kErrors), Name);
+
+} // namespace
+
+namespace
+{
+
+// A user character handler that claims more characters than the record holds writes only the
+// fifteen it has.
+TEST(UserHandler, WriteStringStaysInTheRecord)
+{
+    Terminal t(etAnsi);
+    t.Emulator.OnProcessChar = [](uint8_t, TCommandRecord &record) {
+        record.Command = cmd::WriteString;
+        record.Count = 255;
+        std::memcpy(record.Chars, "ABCDEFGHIJKLMNO", sizeof record.Chars);
+    };
+    t.Feed("x");
+    EXPECT_EQ(t.Row(0), "ABCDEFGHIJKLMNO");
+    EXPECT_EQ(t.Buffer->CursorColumn, 15);
+}
 
 } // namespace
