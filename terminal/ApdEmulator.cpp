@@ -38,19 +38,6 @@ bool IsParameterByte(uint8_t c)
     return (c >= '0' && c <= '9') || c == ';' || c == '=' || c == '?';
 }
 
-// A digit joins the current parameter's text (digits past the fifth are dropped); its value is
-// kept up to date alongside, so the final byte need not read the texts again.
-[[gnu::always_inline]] inline void AppendDigit(TEmulatorState &s, uint8_t c)
-{
-    const int index = s.ParamIndex - 1;
-    TParamText &text = s.ParamTexts[index];
-    if (text.Length >= kMaxParamDigits)
-        return;
-    const int32_t digit = c - '0';
-    s.Params[index] = text.Length == 0 ? digit : s.Params[index] * 10 + digit;
-    text.Digits[text.Length++] = static_cast<char>(c);
-}
-
 // Empty parameters count as 1, except a missing first parameter of the erase and colour
 // commands, which selects their mode 0. Device attributes are asked for with a bare
 // ESC [ c as well as ESC [ 0 c, so its missing parameter is 0 too.
@@ -634,48 +621,9 @@ void PrivateByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
     ResetParser(s);
 }
 
-void ParseSlow(TEmulatorState &s, uint8_t c, TCommandRecord &r);
+} // namespace
 
-// Most bytes are text between sequences, and most bytes of a sequence are parameter digits; both
-// take a short road. (A reset is only ever pending before the first byte, which is in ground.)
-inline void Parse(TEmulatorState &s, uint8_t c, TCommandRecord &r)
-{
-    const uint8_t state = s.ParseState;
-    r.Character = c;
-    r.EmulationType = static_cast<uint8_t>(s.EmulationType);
-    if (state == psGround) {
-        if (c >= 0x20 && !s.ResetPending) [[likely]] {
-            s.CollectedCount = 0;
-            r.Command = cmd::WriteChar;
-            return;
-        }
-        if (c == 0x1B && !s.ResetPending) {
-            s.Collected[0] = c;
-            s.CollectedCount = 1;
-            s.ParseState = psEscape;
-            r.Command = cmd::Nothing;
-            return;
-        }
-    } else if (state == psInNumber || state == psCsiEntry || state == psAfterSeparator) {
-        if (uint8_t(c - '0') < 10) {
-            if (s.CollectedCount < kMaxCollected)
-                s.Collected[s.CollectedCount++] = c;
-            r.Command = cmd::Nothing;
-            AppendDigit(s, c);
-            s.ParseState = psInNumber;
-            return;
-        }
-    } else if (state == psEscape && c == '[' && s.EmulationType != etVt52) {
-        if (s.CollectedCount < kMaxCollected)
-            s.Collected[s.CollectedCount++] = c;
-        r.Command = cmd::Nothing;
-        s.ParseState = psCsiEntry;
-        return;
-    }
-    ParseSlow(s, c, r);
-}
-
-[[gnu::noinline]] void ParseSlow(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+void ParseSequenceByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
     if (s.ResetPending) {
         s.ResetPending = false;
@@ -726,11 +674,9 @@ inline void Parse(TEmulatorState &s, uint8_t c, TCommandRecord &r)
     }
 }
 
-} // namespace
-
 void ParseByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
-    Parse(s, c, r);
+    ParseTextOrDigit(s, c, r);
 }
 
 TApdCustomEmulator::TApdCustomEmulator()
@@ -769,20 +715,7 @@ void TApdCustomEmulator::ApplyType()
 
 void TApdCustomEmulator::EmulatorRoutine(void *context, uint8_t c, TCommandRecord &record)
 {
-    auto *emulator = static_cast<TApdCustomEmulator *>(context);
-    if (emulator->OnProcessChar) {
-        record.Character = c;
-        record.Command = cmd::Nothing;
-        emulator->OnProcessChar(c, record);
-        return;
-    }
-    if (emulator->state_) {
-        Parse(*emulator->state_, c, record);
-        return;
-    }
-    record.Character = c;
-    record.Command = cmd::WriteChar;
-    record.EmulationType = etNone;
+    static_cast<TApdCustomEmulator *>(context)->Process(c, record);
 }
 
 } // namespace terminal

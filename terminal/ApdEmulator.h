@@ -66,6 +66,63 @@ struct TEmulatorState {
 // Runs the parser of types 1..4 on one byte and fills the record.
 void ParseByte(TEmulatorState &state, uint8_t c, TCommandRecord &record);
 
+// The parser's own steps. Text and parameter digits are handled inline (every received byte
+// passes here, so the screen buffer's character processor calls it without an indirection);
+// everything else goes to ParseSequenceByte.
+void ParseSequenceByte(TEmulatorState &s, uint8_t c, TCommandRecord &r);
+
+// A digit joins the current parameter's text (digits past the fifth are dropped); its value is
+// kept up to date alongside, so the final byte need not read the texts again.
+inline void AppendDigit(TEmulatorState &s, uint8_t c)
+{
+    const int index = s.ParamIndex - 1;
+    TParamText &text = s.ParamTexts[index];
+    if (text.Length >= kMaxParamDigits)
+        return;
+    const int32_t digit = c - '0';
+    s.Params[index] = text.Length == 0 ? digit : s.Params[index] * 10 + digit;
+    text.Digits[text.Length++] = static_cast<char>(c);
+}
+
+// Most bytes are text between sequences, and most bytes of a sequence are parameter digits; both
+// take a short road. (A reset is only ever pending before the first byte, which is in ground.)
+inline void ParseTextOrDigit(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    const uint8_t state = s.ParseState;
+    r.Character = c;
+    r.EmulationType = static_cast<uint8_t>(s.EmulationType);
+    if (state == psGround) {
+        if (c >= 0x20 && !s.ResetPending) [[likely]] {
+            s.CollectedCount = 0;
+            r.Command = cmd::WriteChar;
+            return;
+        }
+        if (c == 0x1B && !s.ResetPending) {
+            s.Collected[0] = c;
+            s.CollectedCount = 1;
+            s.ParseState = psEscape;
+            r.Command = cmd::Nothing;
+            return;
+        }
+    } else if (state == psInNumber || state == psCsiEntry || state == psAfterSeparator) {
+        if (uint8_t(c - '0') < 10) {
+            if (s.CollectedCount < kMaxCollected)
+                s.Collected[s.CollectedCount++] = c;
+            r.Command = cmd::Nothing;
+            AppendDigit(s, c);
+            s.ParseState = psInNumber;
+            return;
+        }
+    } else if (state == psEscape && c == '[' && s.EmulationType != etVt52) {
+        if (s.CollectedCount < kMaxCollected)
+            s.Collected[s.CollectedCount++] = c;
+        r.Command = cmd::Nothing;
+        s.ParseState = psCsiEntry;
+        return;
+    }
+    ParseSequenceByte(s, c, r);
+}
+
 class TApdCustomEmulator : public serial::TApdBaseComponent
 {
   public:
@@ -89,6 +146,21 @@ class TApdCustomEmulator : public serial::TApdBaseComponent
 
     // The routine installed into a screen buffer, with the emulator as its context.
     static void EmulatorRoutine(void *context, uint8_t c, TCommandRecord &record);
+    // What the routine does: the user handler, else the parser, else write the byte.
+    void Process(uint8_t c, TCommandRecord &record)
+    {
+        if (OnProcessChar) [[unlikely]] {
+            record.Character = c;
+            record.Command = cmd::Nothing;
+            OnProcessChar(c, record);
+        } else if (state_) {
+            ParseTextOrDigit(*state_, c, record);
+        } else {
+            record.Character = c;
+            record.Command = cmd::WriteChar;
+            record.EmulationType = etNone;
+        }
+    }
 
   private:
     void ApplyType();

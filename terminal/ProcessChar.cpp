@@ -596,13 +596,29 @@ void TCommandExecutor::SetScrollRegion()
     TCommandExecutor(buffer).Execute();
 }
 
+// The emulated path, out of line so that plain mode stays a short function.
+[[gnu::noinline]] void ProcessEmulated(TBuffer &b, uint8_t c)
+{
+    if (b.EmulatorRoutine == &TApdCustomEmulator::EmulatorRoutine) {
+        // The built-in emulator, called directly: its text path is then inline here.
+        static_cast<TApdCustomEmulator *>(b.EmulatorContext)->Process(c, b.Command);
+    } else {
+        b.EmulatorRoutine(b.EmulatorContext, c, b.Command);
+    }
+    if (b.Command.Command == cmd::WriteChar) {
+        if (b.Command.Character != 0)
+            b.bWriteChar(b.Command.Character);
+        return;
+    }
+    if (b.Command.Command != cmd::Nothing) // most bytes inside a sequence produce nothing
+        ExecuteCommand(b);
+}
+
 } // namespace
 
 void TBuffer::bProcessChar(uint8_t c)
 {
-    if (EmulatorContext && EmulatorRoutine) {
-        EmulatorRoutine(EmulatorContext, c, Command);
-    } else {
+    if (!EmulatorContext || !EmulatorRoutine) {
         // Plain mode: the byte is written as it is (the buffer drops NUL).
         Command.Character = c;
         Command.Command = cmd::WriteChar;
@@ -610,13 +626,7 @@ void TBuffer::bProcessChar(uint8_t c)
             bWriteChar(c);
         return;
     }
-    if (Command.Command == cmd::WriteChar) {
-        if (Command.Character != 0)
-            bWriteChar(Command.Character);
-        return;
-    }
-    if (Command.Command != cmd::Nothing) // most bytes inside a sequence produce nothing
-        ExecuteCommand(*this);
+    ProcessEmulated(*this, c);
 }
 
 } // namespace terminal
