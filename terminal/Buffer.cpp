@@ -469,6 +469,11 @@ void TBuffer::bInvalidateChar(int column, int row)
         bMoveCaret();
         return;
     }
+    // Text arriving line by line mostly lands inside what is already to be repainted.
+    const TRect &invalid = InvalidRect;
+    if (left >= invalid.Left && left + CharWidth <= invalid.Right && top >= invalid.Top &&
+        top + CharHeight <= invalid.Bottom)
+        return;
     MergeInvalid({left, top, left + CharWidth, top + CharHeight});
 }
 

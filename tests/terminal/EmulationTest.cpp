@@ -1,0 +1,484 @@
+// Conformance of the terminal emulation: byte strings pushed through bProcessChar of an 80 x 200
+// buffer with a 25-row page, and what the page, the cursor, the cells, the far end of the serial
+// line and the window got.
+
+#include "serial/Dispatcher.h"
+#include "terminal/ApdEmulator.h"
+#include "terminal/Buffer.h"
+#include "tests/support/BufferWindowRecorder.h"
+#include "tests/support/SimulatedPort.h"
+
+#include <chrono>
+#include <cstring>
+#include <gtest/gtest.h>
+#include <string>
+#include <utility>
+#include <vector>
+
+using namespace terminal;
+
+namespace
+{
+
+// A terminal as the window sets it up: 8 x 16 pixel cells, the whole page visible.
+struct Terminal {
+    explicit Terminal(uint8_t type, int columns = 80, int rows = 200)
+    {
+        Buffer = TBuffer::Create(&Window, columns, rows);
+        Buffer->ClientWidth = columns * 8;
+        Buffer->ClientHeight = Buffer->PageHeight * 16;
+        Buffer->bUpdateFont(16, 8);
+        Emulator.SetEmulationType(type);
+        if (type != etNone) {
+            Buffer->EmulatorContext = &Emulator;
+            Buffer->EmulatorRoutine = &TApdCustomEmulator::EmulatorRoutine;
+        }
+    }
+    void Feed(const std::string &bytes)
+    {
+        for (unsigned char c : bytes)
+            Buffer->bProcessChar(c);
+    }
+    std::string Row(int row) const
+    {
+        std::string text = Buffer->RowText(row);
+        text.erase(text.find_last_not_of(' ') + 1);
+        return text;
+    }
+
+    testsupport::BufferWindowRecorder Window;
+    TApdCustomEmulator Emulator;
+    std::unique_ptr<TBuffer> Buffer;
+};
+
+constexpr int kAny = -1;
+
+struct Cell {
+    int Column;  // 0-based
+    int PageRow; // 1-based
+    int Colors;  // background << 4 | foreground
+    int Attributes;
+};
+
+struct ScreenCase {
+    const char *Name;
+    uint8_t Type;
+    std::string Bytes;
+    std::vector<std::string> Page; // page rows from the top; the rest of the page must be blank
+    int CursorColumn = kAny;       // 0-based
+    int CursorPageRow = kAny;      // 1-based
+    std::vector<Cell> Cells = {};
+    std::string Reply = "";
+    std::vector<std::string> Reports = {}; // position reports the window got, "report X,Y"
+    int FirstVisibleRow = 0;
+    std::vector<std::pair<int, std::string>> BufferRows = {}; // rows outside the page
+};
+
+void PrintTo(const ScreenCase &c, std::ostream *os)
+{
+    *os << c.Name;
+}
+
+// What the far end received, up to a marker sent after the bytes under test.
+std::string Replies(testsupport::SimulatedPort &port)
+{
+    const uint8_t marker = '#';
+    serial::SendBytes(port.Port, &marker, 1);
+    std::string got;
+    for (int i = 0; i < 500 && (got.empty() || got.back() != '#'); ++i) {
+        port.Far.WaitForSent(1, std::chrono::milliseconds(10));
+        got += port.Far.TakeSent();
+    }
+    if (got.empty() || got.back() != '#')
+        return "<no marker>";
+    got.pop_back();
+    return got;
+}
+
+class ScreenTable : public ::testing::TestWithParam<ScreenCase>
+{
+};
+
+TEST_P(ScreenTable, ShowsWhatTheHostSent)
+{
+    const ScreenCase &c = GetParam();
+    testsupport::SimulatedPort port("EMUL1");
+    ASSERT_EQ(port.OpenResult, 0);
+    Terminal t(c.Type);
+    t.Buffer->PortHandle = static_cast<int16_t>(port.Port);
+    t.Feed(c.Bytes);
+    TBuffer &b = *t.Buffer;
+
+    EXPECT_EQ(b.FirstVisibleRow, c.FirstVisibleRow);
+    for (int i = 0; i < b.PageHeight; ++i) {
+        const std::string expected = i < int(c.Page.size()) ? c.Page[i] : "";
+        EXPECT_EQ(t.Row(b.FirstVisibleRow + i), expected) << "page row " << i + 1;
+    }
+    for (const auto &[row, text] : c.BufferRows)
+        EXPECT_EQ(t.Row(row), text) << "buffer row " << row;
+    if (c.CursorColumn != kAny) {
+        EXPECT_EQ(b.CursorColumn, c.CursorColumn);
+    }
+    if (c.CursorPageRow != kAny) {
+        EXPECT_EQ(b.CursorRow - b.FirstVisibleRow + 1, c.CursorPageRow);
+    }
+    for (const Cell &cell : c.Cells) {
+        const int row = b.FirstVisibleRow + cell.PageRow - 1;
+        EXPECT_EQ(b.ColorAt(cell.Column, row), cell.Colors)
+            << "cell " << cell.Column << "," << cell.PageRow;
+        EXPECT_EQ(b.BaseColorAt(cell.Column, row), cell.Colors)
+            << "cell " << cell.Column << "," << cell.PageRow;
+        EXPECT_EQ(b.AttrAt(cell.Column, row), cell.Attributes)
+            << "cell " << cell.Column << "," << cell.PageRow;
+    }
+    EXPECT_EQ(Replies(port), c.Reply);
+    std::vector<std::string> reports;
+    for (const std::string &call : t.Window.Calls)
+        if (call.rfind("report ", 0) == 0)
+            reports.push_back(call);
+    EXPECT_EQ(reports, c.Reports);
+}
+
+std::string Name(const ::testing::TestParamInfo<ScreenCase> &param)
+{
+    return param.param.Name;
+}
+
+const std::string E = "\x1b";
+const std::string Digits80 = [] {
+    std::string s;
+    for (int i = 0; i < 8; ++i)
+        s += "0123456789";
+    return s;
+}();
+// A page given by its non-blank rows (1-based).
+std::vector<std::string> Sparse(const std::vector<std::pair<int, std::string>> &rows)
+{
+    std::vector<std::string> page;
+    for (const auto &[row, text] : rows) {
+        if (int(page.size()) < row)
+            page.resize(row);
+        page[row - 1] = text;
+    }
+    return page;
+}
+std::string Spaces(int n)
+{
+    return std::string(n, ' ');
+}
+std::string Lines(int count)
+{
+    std::string s;
+    for (int i = 1; i <= count; ++i)
+        s += "line" + std::to_string(i) + "\r\n";
+    return s;
+}
+
+const ScreenCase kPlain[] = {
+    {"BackspaceOverwrites", etNone, "A\bB", {"B"}, 1, 1},
+    {"EscapeIsAGlyph", etNone, "a" + E + "[Hb", {"a" + E + "[Hb"}, 5, 1},
+    {"NulIsDropped", etNone, std::string("x\0y", 3), {"xy"}, 2, 1},
+    {"FormFeedIsAGlyph", etNone, "a\fb", {"a\fb"}, 3, 1},
+    {"TabIsAGlyph", etNone, "a\tb", {"a\tb"}, 3, 1},
+    {"WrapAfterLastColumn", etNone, Digits80 + "y", {Digits80, "y"}, 1, 2},
+};
+INSTANTIATE_TEST_SUITE_P(PlainMode, ScreenTable, ::testing::ValuesIn(kPlain), Name);
+
+const ScreenCase kCursor[] = {
+    {"HomeToFirstVisibleCell", etAnsi, "abc" + E + "[HX", {"Xbc"}, 1, 1},
+    {"RowAndColumn", etAnsi, E + "[5;10HZ", {"", "", "", "", "         Z"}, 10, 5},
+    {"AddressStaysOnPage", etAnsi, E + "[99;99H", {}, 79, 25},
+    {"UpAndLeft", etAnsi, E + "[10;10H" + E + "[3A" + E + "[2Da", Sparse({{7, Spaces(7) + "a"}}), 8,
+     7},
+    {"UpStopsAtTop", etAnsi, E + "[3;1H" + E + "[9Au", {"u"}, 1, 1},
+    {"RightStopsAtLastColumn", etAnsi, E + "[200C", {}, 79, 1},
+    {"LeftStopsAtFirstColumn", etAnsi, "abc" + E + "[9DX", {"Xbc"}, 1, 1},
+    {"DownStopsAtPageBottom", etAnsi, E + "[40B", {}, 0, 25},
+    {"NextAndPreviousLine",
+     etAnsi,
+     E + "[3;5H" + E + "[2En" + E + "[Fp",
+     {"", "", "", "p", "n"},
+     1,
+     4},
+    {"ColumnAndRow", etAnsi, E + "[20G" + E + "[7dg", Sparse({{7, Spaces(19) + "g"}}), 20, 7},
+    {"SaveRestore",
+     etAnsi,
+     E + "[5;5H" + E + "[s" + E + "[10;10H" + E + "[ur",
+     {"", "", "", "", "    r"},
+     5,
+     5},
+    {"AnsiRestoreWithoutSaveHomesAndResets",
+     etAnsi,
+     E + "[31m" + E + "[10;10H" + E + "[uz",
+     {"z"},
+     1,
+     1,
+     {{0, 1, 0x07, 0}}},
+    {"Vt100RestoreWithoutSaveStays", etVt100, E + "[3;3H" + E + "8z", {"", "", "  z"}, 3, 3},
+    {"IndexAndNextLine", etAnsi, "ab" + E + "Dc" + E + "Ed", {"ab", "  c", "d"}, 1, 3},
+    {"NextLineAtBottomScrolls",
+     etAnsi,
+     "top" + E + "[25;1Hlast" + E + "Enext",
+     Sparse({{24, "last"}, {25, "next"}}),
+     4,
+     25,
+     {},
+     "",
+     {},
+     1,
+     {{0, "top"}}},
+};
+INSTANTIATE_TEST_SUITE_P(CursorMovement, ScreenTable, ::testing::ValuesIn(kCursor), Name);
+
+const ScreenCase kErase[] = {
+    {"LineToEnd", etAnsi, "abcdef" + E + "[1;3H" + E + "[K", {"ab"}, 2, 1},
+    {"LineToEndStaysInRow", etAnsi, "abc\r\ndef" + E + "[1;2H" + E + "[K", {"a", "def"}},
+    {"LineToCursor", etAnsi, "abcdef" + E + "[1;3H" + E + "[1K", {"   def"}},
+    {"WholeLine", etVt100, "abcdef" + E + "[2K", {}},
+    {"DisplayToEnd", etAnsi, "abc\r\ndef\r\nghi" + E + "[2;2H" + E + "[J", {"abc", "d"}},
+    {"DisplayToCursorKeepsScrollback",
+     etAnsi,
+     Lines(30) + "abc\r\ndef" + E + "[24;2H" + E + "[1J",
+     Sparse({{24, "  c"}, {25, "def"}}),
+     kAny,
+     kAny,
+     {},
+     "",
+     {},
+     7,
+     {{6, "line7"}, {0, "line1"}}},
+    {"ClearScreenKeepsOldPage",
+     etAnsi,
+     "old" + E + "[2Jnew",
+     {"new"},
+     3,
+     1,
+     {},
+     "",
+     {},
+     25,
+     {{0, "old"}}},
+    {"FormFeedClears", etVt100, "old\fnew", {"new"}, 3, 1, {}, "", {}, 25, {{0, "old"}}},
+    {"EraseCharacters", etAnsi, "abcdef" + E + "[1;2H" + E + "[3X", {"a   ef"}},
+    {"EraseCharactersRunsOn",
+     etAnsi,
+     Digits80 + "abc" + E + "[1;79H" + E + "[4X",
+     {Digits80.substr(0, 78), "  c"}},
+    // With reverse on, a Y = 1 erase (ANSI EL) blanks in the normal background, an ED of the
+    // ANSI table (Y = 0) in the current, reversed colours.
+    {"ReverseEraseLine",
+     etAnsi,
+     E + "[7mab" + E + "[1;1H" + E + "[K",
+     {},
+     kAny,
+     kAny,
+     {{0, 1, 0x00, 0}, {5, 1, 0x00, 0}}},
+    {"ReverseEraseDisplayAnsi",
+     etAnsi,
+     E + "[7mab" + E + "[1;1H" + E + "[J",
+     {},
+     kAny,
+     kAny,
+     {{0, 1, 0x70, 0}, {5, 2, 0x70, 0}}},
+    {"ColouredEraseUsesCurrent",
+     etAnsi,
+     E + "[44mab" + E + "[1;1H" + E + "[K",
+     {},
+     kAny,
+     kAny,
+     {{0, 1, 0x47, 0}}},
+};
+INSTANTIATE_TEST_SUITE_P(Erase, ScreenTable, ::testing::ValuesIn(kErase), Name);
+
+const ScreenCase kInsertDelete[] = {
+    {"InsertCharacters", etAnsi, "abcdef" + E + "[1;2H" + E + "[2@", {"a  bcdef"}, 1, 1},
+    {"InsertPushesPastEnd",
+     etAnsi,
+     Digits80 + E + "[1;1H" + E + "[5@",
+     {"     " + Digits80.substr(0, 75)}},
+    {"DeleteCharacters", etAnsi, "abcdef" + E + "[1;2H" + E + "[2P", {"adef"}, 1, 1},
+    {"DeleteMoreThanRow", etAnsi, "abcdef" + E + "[1;2H" + E + "[200P", {"a"}},
+    {"InsertLine", etAnsi, "r1\r\nr2\r\nr3" + E + "[2;1H" + E + "[L", {"r1", "", "r2", "r3"}},
+    {"DeleteLines", etVt100, "r1\r\nr2\r\nr3" + E + "[1;1H" + E + "[2M", {"r3"}},
+    {"DeleteAllLines", etAnsi, "r1\r\nr2" + E + "[1;1H" + E + "[250M", {}},
+    {"InsertLoosesPageBottom",
+     etAnsi,
+     E + "[24;1Hy\r\nx" + E + "[24;1H" + E + "[L",
+     Sparse({{25, "y"}}),
+     kAny,
+     kAny,
+     {},
+     "",
+     {},
+     0,
+     {{25, ""}}},
+    {"ReverseIndexIsRecognised", etAnsi, "ab" + E + "Mc", {"abc"}},
+};
+INSTANTIATE_TEST_SUITE_P(InsertDelete, ScreenTable, ::testing::ValuesIn(kInsertDelete), Name);
+
+const ScreenCase kRegion[] = {
+    // The line leaving the region goes to the scrollback just above the page.
+    {"LineFeedScrollsRegion",
+     etVt100,
+     E + "[2;4ra\r\nb\r\nc\r\nd\r\ne",
+     {"a", "c", "d", "e"},
+     1,
+     4,
+     {},
+     "",
+     {},
+     1,
+     {{0, "b"}}},
+    {"UpStopsAtRegionTop",
+     etVt100,
+     E + "[5;10r" + E + "[7;1H" + E + "[10Au",
+     {"", "", "", "", "u"}},
+    {"DownStopsAtRegionBottom",
+     etVt100,
+     E + "[5;10r" + E + "[7;1H" + E + "[10Bd",
+     {"", "", "", "", "", "", "", "", "", "d"}},
+    {"SettingHomesCursor", etVt100, E + "[5;5H" + E + "[3;9rh", {"h"}, 1, 1},
+    {"InvalidRegionRefused", etVt100, E + "[3;3H" + E + "[10;5r" + E + "[30B", {}, 2, 25},
+    {"BareRegionIsWholePage",
+     etVt100,
+     E + "[5;10r" + E + "[r" + E + "[7;1H" + E + "[30B",
+     {},
+     0,
+     25},
+    {"DeleteLineInsideRegion",
+     etVt100,
+     "r1\r\nr2\r\nr3\r\nr4\r\nr5" + E + "[2;4r" + E + "[2;1H" + E + "[M",
+     {"r1", "r3", "r4", "", "r5"}},
+    {"InsertLineInsideRegion",
+     etVt100,
+     "r1\r\nr2\r\nr3\r\nr4\r\nr5" + E + "[2;4r" + E + "[3;1H" + E + "[L",
+     {"r1", "r2", "", "r3", "r5"}},
+};
+INSTANTIATE_TEST_SUITE_P(ScrollRegion, ScreenTable, ::testing::ValuesIn(kRegion), Name);
+
+const ScreenCase kTabs[] = {
+    {"DefaultStops", etAnsi, "\tx\ty", {"       x       y"}, 16, 1},
+    {"SetStopIsWhereTabLands", etAnsi, E + "[1;4H" + E + "H" + E + "[1;1H\tx", {"   x"}},
+    {"ClearStop", etAnsi, E + "[1;8H" + E + "[0g" + E + "[1;1H\tx", {Spaces(15) + "x"}},
+    {"ClearAllAndDefaults",
+     etAnsi,
+     E + "[1;4H" + E + "H" + E + "[3g" + E + "[1;1H\tx",
+     {"       x"}},
+    {"Backward",
+     etAnsi,
+     E + "[1;20H" + E + "[Zb" + E + "[1;20H" + E + "[2Zc",
+     {Spaces(7) + "c" + Spaces(7) + "b"}},
+    {"ForwardCount", etAnsi, E + "[2If", {Spaces(15) + "f"}},
+    {"NoStopAheadStays", etAnsi, E + "[1;79H\tt", {std::string(78, ' ') + "t"}, 79, 1},
+    {"Justify", etAnsi, "abcd" + E + "[1;3H" + E + "I", {"ab     cd"}, 7, 1},
+    {"VerticalStop",
+     etAnsi,
+     E + "[5;1H" + E + "J" + E + "[1;1H" + E + "[Yv",
+     {"", "", "", "", "v"}},
+    {"TabControl", etAnsi, E + "[1;4H" + E + "[0W" + E + "[1;1H\tx" + E + "[5W\ty", {"   x   y"}},
+};
+INSTANTIATE_TEST_SUITE_P(Tabs, ScreenTable, ::testing::ValuesIn(kTabs), Name);
+
+const ScreenCase kColours[] = {
+    {"BoldRedIsBright", etAnsi, E + "[1;31mR", {"R"}, kAny, kAny, {{0, 1, 0x09, 0x04}}},
+    {"AnsiKeepsBold", etAnsi, E + "[1;31m" + E + "[4mU", {"U"}, kAny, kAny, {{0, 1, 0x09, 0x14}}},
+    {"Vt100DropsBold", etVt100, E + "[1;31m" + E + "[4mU", {"U"}, kAny, kAny, {{0, 1, 0x09, 0x10}}},
+    {"ReverseSwaps", etAnsiBbs, E + "[7;33;41mV", {"V"}, kAny, kAny, {{0, 1, 0x31, 0x02}}},
+    {"ResetToDefaults",
+     etAnsi,
+     E + "[32;44mG" + E + "[mN",
+     {"GN"},
+     kAny,
+     kAny,
+     {{0, 1, 0x42, 0}, {1, 1, 0x07, 0}}},
+    {"BlinkStored", etAnsi, E + "[5;32mB", {"B"}, kAny, kAny, {{0, 1, 0x02, 0x01}}},
+};
+INSTANTIATE_TEST_SUITE_P(Colours, ScreenTable, ::testing::ValuesIn(kColours), Name);
+
+const ScreenCase kReplies[] = {
+    {"PositionReport", etAnsi, E + "[5;10H" + E + "[6n", {}, 9, 5, {}, E + "[5;10R"},
+    {"PositionReportIsPageRelative",
+     etAnsi,
+     Lines(30) + "ab" + E + "[6n",
+     {"line7",  "line8",  "line9",  "line10", "line11", "line12", "line13", "line14", "line15",
+      "line16", "line17", "line18", "line19", "line20", "line21", "line22", "line23", "line24",
+      "line25", "line26", "line27", "line28", "line29", "line30", "ab"},
+     2,
+     25,
+     {},
+     E + "[25;3R",
+     {},
+     6},
+    {"OtherStatusRequestsUnanswered", etAnsi, E + "[5n" + E + "[n", {}, kAny, kAny, {}, ""},
+    {"Vt100Identify", etVt100, E + "Z", {}, 0, 1, {}, E + "[?1;0c"},
+    {"Vt100DeviceAttributes",
+     etVt100,
+     E + "[c" + E + "[0c",
+     {},
+     0,
+     1,
+     {},
+     E + "[?1;0c" + E + "[?1;0c"},
+    {"AnsiDeviceAttributes", etAnsi, E + "[c", {}, 0, 1, {}, E + "[?1;0c"},
+    {"AnsiNonZeroDeviceAttributesUnanswered", etAnsi, E + "[1c", {}, 0, 1, {}, ""},
+    {"Vt52Identify", etVt52, E + "Z", {}, 0, 1, {}, E + "/Z"},
+    {"PositionFromHostGoesToWindow",
+     etAnsi,
+     E + "[3;7R" + E + "[R",
+     {},
+     0,
+     1,
+     {},
+     "",
+     {"report 7,3", "report 1,1"}},
+};
+INSTANTIATE_TEST_SUITE_P(Replies, ScreenTable, ::testing::ValuesIn(kReplies), Name);
+
+const ScreenCase kVt52[] = {
+    {"CursorKeys", etVt52, "ab" + E + "DX" + E + "BY" + E + "AZ" + E + "C!", {"aX Z !", "  Y"}},
+    {"Home", etVt52, "\r\nabc" + E + "Hh", {"h", "abc"}, 1, 1},
+    {"NoCsi", etVt52, E + "[5;5H", {"[5;5H"}},
+    {"EraseToEndOfScreen", etVt52, "abc\r\ndef" + E + "H" + E + "C" + E + "J", {"a"}},
+    {"EraseToEndOfLine", etVt52, "abc\r\ndef" + E + "A" + E + "D" + E + "K", {"ab", "def"}},
+};
+INSTANTIATE_TEST_SUITE_P(Vt52, ScreenTable, ::testing::ValuesIn(kVt52), Name);
+
+const ScreenCase kErrors[] = {
+    {"DoubleSeparatorShowsNothing", etAnsi, "ab" + E + "[;;Hc", {"abc"}, 3, 1},
+    {"SixParametersShowNothing", etAnsi, E + "[1;2;3;4;5;6Hz", {"z"}},
+    {"UnknownFinalShown", etAnsi, E + "[5y", {"y"}, 1, 1},
+    {"UnknownEscapeShown", etAnsi, E + "qr", {"qr"}},
+    {"Designations", etVt100, E + "(B" + E + ")0t", {"t"}},
+    {"Vt100PrivateMode", etVt100, E + "[?25lq", {"q"}},
+    {"AnsiPrivateModeShown", etAnsi, E + "[?25h", {"25h"}},
+    {"LongParameterWraps", etAnsi, E + "[" + std::string(30, '1') + "Ck", {Spaces(79) + "k"}, 0, 2},
+    {"ShiftsIgnored",
+     etAnsi,
+     "a\x0e\x0f"
+     "b",
+     {"ab"}},
+    {"NulInSequenceEndsIt", etAnsi, std::string("\x1b[3\0x", 5), {"x"}},
+};
+INSTANTIATE_TEST_SUITE_P(SequenceErrors, ScreenTable, ::testing::ValuesIn(kErrors), Name);
+
+} // namespace
+
+namespace
+{
+
+// A user character handler that claims more characters than the record holds writes only the
+// fifteen it has.
+TEST(UserHandler, WriteStringStaysInTheRecord)
+{
+    Terminal t(etAnsi);
+    t.Emulator.OnProcessChar = [](uint8_t, TCommandRecord &record) {
+        record.Command = cmd::WriteString;
+        record.Count = 255;
+        std::memcpy(record.Chars, "ABCDEFGHIJKLMNO", sizeof record.Chars);
+    };
+    t.Feed("x");
+    EXPECT_EQ(t.Row(0), "ABCDEFGHIJKLMNO");
+    EXPECT_EQ(t.Buffer->CursorColumn, 15);
+}
+
+} // namespace
