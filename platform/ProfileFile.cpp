@@ -254,6 +254,30 @@ bool TIniFile::ValueExists(const std::string &section, const std::string &key) c
     return content && Lookup(Split(*content), section, key).has_value();
 }
 
+bool TIniFile::ReadSectionKeys(const std::string &section, std::vector<std::string> &keys) const
+{
+    keys.clear();
+    auto content = ReadWhole(fileName_);
+    if (!content)
+        return false;
+    bool inSection = false;
+    for (const auto &line : Split(*content).text) {
+        if (auto s = SectionOf(line)) {
+            inSection = SameText(*s, Trim(section));
+            continue;
+        }
+        std::string k, v;
+        if (!inSection || !KeyValueOf(line, k, v))
+            continue;
+        bool seen = false;
+        for (const auto &known : keys)
+            seen = seen || SameText(known, k);
+        if (!seen)
+            keys.push_back(k);
+    }
+    return true;
+}
+
 void TIniFile::WriteString(const std::string &section, const std::string &key,
                            const std::string &value)
 {
@@ -300,6 +324,36 @@ void TIniFile::WriteString(const std::string &section, const std::string &key,
     for (std::size_t i = 0; i < lines.text.size(); ++i) {
         out += lines.text[i];
         if (i + 1 < lines.text.size() || lines.finalEol || !done)
+            out += lines.eol;
+    }
+    if (!WriteReplacing(fileName_, out))
+        throw EIniFileException("Unable to write to " + fileName_);
+}
+
+void TIniFile::DeleteKey(const std::string &section, const std::string &key)
+{
+    auto content = ReadWhole(fileName_);
+    if (!content)
+        return;
+    Lines lines = Split(*content);
+    bool inSection = false, removed = false;
+    for (std::size_t i = 0; i < lines.text.size(); ++i) {
+        if (auto s = SectionOf(lines.text[i])) {
+            inSection = SameText(*s, Trim(section));
+            continue;
+        }
+        std::string k, v;
+        if (inSection && KeyValueOf(lines.text[i], k, v) && SameText(k, Trim(key))) {
+            lines.text.erase(lines.text.begin() + static_cast<std::ptrdiff_t>(i--));
+            removed = true;
+        }
+    }
+    if (!removed)
+        return;
+    std::string out;
+    for (std::size_t i = 0; i < lines.text.size(); ++i) {
+        out += lines.text[i];
+        if (i + 1 < lines.text.size() || lines.finalEol)
             out += lines.eol;
     }
     if (!WriteReplacing(fileName_, out))

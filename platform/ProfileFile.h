@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace platform
 {
@@ -30,10 +31,15 @@ class TIniFile
     int32_t ReadInteger(const std::string &section, const std::string &key,
                         int32_t defaultValue) const;
     bool ValueExists(const std::string &section, const std::string &key) const;
+    // The key names of a section in file order, first spelling of each; false when the file
+    // cannot be read.
+    bool ReadSectionKeys(const std::string &section, std::vector<std::string> &keys) const;
 
     // Creates the file on the first write. Throws EIniFileException when it cannot write.
     void WriteString(const std::string &section, const std::string &key, const std::string &value);
     void WriteInteger(const std::string &section, const std::string &key, int32_t value);
+    // Removes the key (the section header stays). Throws EIniFileException when it cannot write.
+    void DeleteKey(const std::string &section, const std::string &key);
 
   private:
     std::string fileName_;
