@@ -254,9 +254,10 @@ bool TIniFile::ValueExists(const std::string &section, const std::string &key) c
     return content && Lookup(Split(*content), section, key).has_value();
 }
 
-bool TIniFile::ReadSectionKeys(const std::string &section, std::vector<std::string> &keys) const
+bool TIniFile::ReadSectionValues(const std::string &section,
+                                 std::vector<std::pair<std::string, std::string>> &values) const
 {
-    keys.clear();
+    values.clear();
     auto content = ReadWhole(fileName_);
     if (!content)
         return false;
@@ -269,13 +270,30 @@ bool TIniFile::ReadSectionKeys(const std::string &section, std::vector<std::stri
         std::string k, v;
         if (!inSection || !KeyValueOf(line, k, v))
             continue;
+        // The first entry of a key is the one a lookup finds.
         bool seen = false;
-        for (const auto &known : keys)
-            seen = seen || SameText(known, k);
+        for (const auto &known : values)
+            seen = seen || SameText(known.first, k);
         if (!seen)
-            keys.push_back(k);
+            values.emplace_back(k, Unquote(v));
     }
     return true;
+}
+
+bool TIniFile::ReadSectionKeys(const std::string &section, std::vector<std::string> &keys) const
+{
+    std::vector<std::pair<std::string, std::string>> values;
+    keys.clear();
+    if (!ReadSectionValues(section, values))
+        return false;
+    for (auto &entry : values)
+        keys.push_back(std::move(entry.first));
+    return true;
+}
+
+bool SameProfileName(const std::string &a, const std::string &b)
+{
+    return SameText(Trim(a), Trim(b));
 }
 
 void TIniFile::WriteString(const std::string &section, const std::string &key,

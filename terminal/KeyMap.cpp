@@ -25,6 +25,16 @@ bool FileExists(const std::string &name)
     return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+using Values = std::vector<std::pair<std::string, std::string>>;
+
+const std::string *Find(const Values &values, const std::string &key)
+{
+    for (const auto &[k, v] : values)
+        if (platform::SameProfileName(k, key))
+            return &v;
+    return nullptr;
+}
+
 bool IsKeyField(const std::string &name, int &number)
 {
     if (name.size() < 4 || name.size() > 6 || name.compare(0, 3, "Key") != 0 || name[3] == '0')
@@ -128,12 +138,19 @@ int TKeyMap::OpenFile(const std::string &fileName, const TKeyMapFields &fields)
     defaults_.assign(fields_.size(), std::string());
     if (FileExists(fileName_)) {
         entryCount_ = ini.ReadInteger(DefaultsSection, EntriesKey, 0);
+        Values defaults;
+        ini.ReadSectionValues(DefaultsSection, defaults);
         for (std::size_t i = 0; i < fields_.size(); ++i) {
             const auto &f = fields_[i];
             if (f.Index)
                 continue;
-            defaults_[i] = f.Numeric ? std::to_string(ini.ReadInteger(DefaultsSection, f.Name, 0))
-                                     : ini.ReadString(DefaultsSection, f.Name, "");
+            const std::string *value = Find(defaults, f.Name);
+            int32_t number = 0;
+            if (!f.Numeric)
+                defaults_[i] = value ? *value : std::string();
+            else
+                defaults_[i] = std::to_string(
+                    value && platform::ParseProfileInteger(*value, number) ? number : 0);
         }
     } else {
         try {
@@ -168,12 +185,12 @@ int TKeyMap::EmulationNames(std::vector<std::string> &names) const
     if (entryCount_ == 0)
         return serial::ecDatabaseEmpty;
     platform::TIniFile ini(fileName_);
-    std::vector<std::string> keys;
-    if (!ini.ReadSectionKeys(IndexSection, keys) || keys.empty())
+    Values index;
+    if (!ini.ReadSectionValues(IndexSection, index) || index.empty())
         return serial::ecIniRead;
     std::size_t used = 0;
-    for (const auto &key : keys) {
-        if (ini.ReadString(IndexSection, key, "") != PresentMark)
+    for (const auto &[key, value] : index) {
+        if (value != PresentMark)
             continue;
         // Each name takes its length plus a separator; a name that does not fit whole is left out.
         if (used + key.size() + 1 > EmulationNamesSize - 2)
@@ -197,12 +214,15 @@ int TKeyMap::LoadEmulation(const std::string &name)
     invalidKeys_.clear();
     if (name.empty())
         return serial::ecOK;
+    Values section;
+    ini.ReadSectionValues(name, section);
     for (std::size_t i = 0; i < fields_.size(); ++i) {
         const auto &f = fields_[i];
         int number = 0;
         if (f.Index || f.Numeric || !IsKeyField(f.Name, number))
             continue;
-        std::string value = ini.ReadString(name, f.Name, defaults_[i]);
+        const std::string *found = Find(section, f.Name);
+        std::string value = found ? *found : defaults_[i];
         if (value == PresentMark)
             value.clear();
         bool invalid = false;
