@@ -4,6 +4,13 @@
 // number of emulations) and default key definitions, and each emulation's section holds
 // "Key1" ... "Key100" = virtual-key code, shift state, sequence. Plain C++: the file is read
 // through the profile layer and every failure is a result code of the error model.
+//
+// Choices:
+// - A bare file name that is not in the current directory is looked for in the running
+//   program's folder; a map found in neither is created under the name as given.
+// - A definition whose code or shift state is not a number leaves its key empty and is listed in
+//   InvalidKeys(); the rest of the map still loads, so one typo does not disable the keyboard.
+// - Only names marked "#" are listed, and only whole names: a listed name can always be loaded.
 
 #include "terminal/KeyRecord.h"
 
