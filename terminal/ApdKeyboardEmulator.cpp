@@ -65,9 +65,15 @@ void TApdCustomKeyboardEmulator::SetEmulatorType(const std::string &name)
 {
     if (name == emulatorType_)
         return;
-    emulatorType_ = name;
-    if (Enabled() && !Loading())
-        serial::RaiseOnError(this, map_->LoadEmulation(name));
+    if (!Enabled()) {
+        emulatorType_ = name;
+        return;
+    }
+    // A name the map refuses leaves the loaded emulation, and its name, in place.
+    const int result = map_->LoadEmulation(name);
+    if (result == 0)
+        emulatorType_ = name;
+    serial::RaiseOnError(this, result);
 }
 
 void TApdCustomKeyboardEmulator::SetProcessAllKeys(bool value)

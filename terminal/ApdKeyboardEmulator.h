@@ -30,7 +30,8 @@ class TApdCustomKeyboardEmulator : public serial::TApdBaseComponent
     void SetMapFileName(const std::string &name);
 
     const std::string &EmulatorType() const { return emulatorType_; }
-    // While enabled the named emulation is loaded (an empty name loads no keys).
+    // While enabled the named emulation is loaded (an empty name loads no keys); a name the map
+    // refuses raises and leaves the current emulation.
     void SetEmulatorType(const std::string &name);
 
     bool ProcessAllKeys() const { return processAllKeys_; }

@@ -103,6 +103,7 @@ TEST(KeyboardEmulator, RaisesTheErrorsOfItsCodes)
         EXPECT_EQ(e.ResultCode, -7008);
         EXPECT_STREQ(e.what(), "Record not found in database");
     }
+    EXPECT_EQ(kb.EmulatorType(), "VT");
 
     TApdKeyboardEmulator other;
     other.SetMapFileName(dir.File("missing/k.ini"));
