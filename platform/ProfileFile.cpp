@@ -254,6 +254,48 @@ bool TIniFile::ValueExists(const std::string &section, const std::string &key) c
     return content && Lookup(Split(*content), section, key).has_value();
 }
 
+bool TIniFile::ReadSectionValues(const std::string &section,
+                                 std::vector<std::pair<std::string, std::string>> &values) const
+{
+    values.clear();
+    auto content = ReadWhole(fileName_);
+    if (!content)
+        return false;
+    bool inSection = false;
+    for (const auto &line : Split(*content).text) {
+        if (auto s = SectionOf(line)) {
+            inSection = SameText(*s, Trim(section));
+            continue;
+        }
+        std::string k, v;
+        if (!inSection || !KeyValueOf(line, k, v))
+            continue;
+        // The first entry of a key is the one a lookup finds.
+        bool seen = false;
+        for (const auto &known : values)
+            seen = seen || SameText(known.first, k);
+        if (!seen)
+            values.emplace_back(k, Unquote(v));
+    }
+    return true;
+}
+
+bool TIniFile::ReadSectionKeys(const std::string &section, std::vector<std::string> &keys) const
+{
+    std::vector<std::pair<std::string, std::string>> values;
+    keys.clear();
+    if (!ReadSectionValues(section, values))
+        return false;
+    for (auto &entry : values)
+        keys.push_back(std::move(entry.first));
+    return true;
+}
+
+bool SameProfileName(const std::string &a, const std::string &b)
+{
+    return SameText(Trim(a), Trim(b));
+}
+
 void TIniFile::WriteString(const std::string &section, const std::string &key,
                            const std::string &value)
 {
@@ -300,6 +342,36 @@ void TIniFile::WriteString(const std::string &section, const std::string &key,
     for (std::size_t i = 0; i < lines.text.size(); ++i) {
         out += lines.text[i];
         if (i + 1 < lines.text.size() || lines.finalEol || !done)
+            out += lines.eol;
+    }
+    if (!WriteReplacing(fileName_, out))
+        throw EIniFileException("Unable to write to " + fileName_);
+}
+
+void TIniFile::DeleteKey(const std::string &section, const std::string &key)
+{
+    auto content = ReadWhole(fileName_);
+    if (!content)
+        return;
+    Lines lines = Split(*content);
+    bool inSection = false, removed = false;
+    for (std::size_t i = 0; i < lines.text.size(); ++i) {
+        if (auto s = SectionOf(lines.text[i])) {
+            inSection = SameText(*s, Trim(section));
+            continue;
+        }
+        std::string k, v;
+        if (inSection && KeyValueOf(lines.text[i], k, v) && SameText(k, Trim(key))) {
+            lines.text.erase(lines.text.begin() + static_cast<std::ptrdiff_t>(i--));
+            removed = true;
+        }
+    }
+    if (!removed)
+        return;
+    std::string out;
+    for (std::size_t i = 0; i < lines.text.size(); ++i) {
+        out += lines.text[i];
+        if (i + 1 < lines.text.size() || lines.finalEol)
             out += lines.eol;
     }
     if (!WriteReplacing(fileName_, out))

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace platform
 {
@@ -30,10 +32,19 @@ class TIniFile
     int32_t ReadInteger(const std::string &section, const std::string &key,
                         int32_t defaultValue) const;
     bool ValueExists(const std::string &section, const std::string &key) const;
+    // The key names of a section in file order, first spelling of each; false when the file
+    // cannot be read.
+    bool ReadSectionKeys(const std::string &section, std::vector<std::string> &keys) const;
+    // The keys of a section with their values as ReadString gives them, in one read of the file;
+    // false when the file cannot be read.
+    bool ReadSectionValues(const std::string &section,
+                           std::vector<std::pair<std::string, std::string>> &values) const;
 
     // Creates the file on the first write. Throws EIniFileException when it cannot write.
     void WriteString(const std::string &section, const std::string &key, const std::string &value);
     void WriteInteger(const std::string &section, const std::string &key, int32_t value);
+    // Removes the key (the section header stays). Throws EIniFileException when it cannot write.
+    void DeleteKey(const std::string &section, const std::string &key);
 
   private:
     std::string fileName_;
@@ -42,6 +53,9 @@ class TIniFile
 // The integer rule of profile values: decimal; hexadecimal with a leading "$", or with "0x"/"0X"
 // when the text is longer than two characters; false for anything else (empty, junk, overflow).
 bool ParseProfileInteger(const std::string &text, int32_t &value);
+
+// Whether two section or key names name the same thing (blanks around and case do not count).
+bool SameProfileName(const std::string &a, const std::string &b);
 
 // Longest value a profile read returns.
 constexpr std::size_t MaxProfileValue = 1023;

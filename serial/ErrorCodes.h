@@ -69,12 +69,15 @@ constexpr int ecBadTriggerHandle = -5003;
 // INI database.
 constexpr int ecKeyTooLong = -7001;
 constexpr int ecDataTooLarge = -7002;
+constexpr int ecNoFieldsDefined = -7003;
 constexpr int ecIniWrite = -7004;
 constexpr int ecIniRead = -7005;
+constexpr int ecNoIndexKey = -7006;
 constexpr int ecRecordExists = -7007;
 constexpr int ecRecordNotFound = -7008;
 constexpr int ecDatabaseFull = -7010;
 constexpr int ecDatabaseEmpty = -7011;
+constexpr int ecDatabaseNotPrepared = -7012;
 constexpr int ecBadFieldList = -7013;
 constexpr int ecBadFieldForIndex = -7014;
 

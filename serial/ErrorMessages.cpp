@@ -58,6 +58,16 @@ constexpr MessageText Messages[] = {
     {11501, "No more trigger slots"},
     {11502, "Data trigger too long"},
     {11503, "Bad trigger handle"},
+    // INI database (the keyboard emulator's key map).
+    {11701, "Key string too long"},
+    {11702, "Data string too long"},
+    {11703, "No fields defined in database"},
+    {11704, "Generic INI file write error"},
+    {11705, "Generic INI file read error"},
+    {11706, "No index defined for database"},
+    {11708, "Record not found in database"},
+    {11711, "No records in database"},
+    {11712, "iPrepareIniDatabase not called"},
     // Platform input/output errors.
     {11900, "Attempt to read beyond end of file"},
     {11901, "Disk is full"},
