@@ -259,6 +259,19 @@ void TBuffer::RegionBounds(int &top, int &bottom) const
 
 // ---- writing -------------------------------------------------------------------------------
 
+void TBuffer::FinishGlyph(uint8_t c, int32_t cellLeft, int32_t cellTop, bool covered)
+{
+    if (!covered)
+        MergeInvalid({cellLeft, cellTop, cellLeft + CharWidth, cellTop + CharHeight});
+    bAddToCapture(c);
+}
+
+void TBuffer::WriteCharNewRow(uint8_t c)
+{
+    FillRowCache();
+    bWriteChar(c);
+}
+
 // Only called with the cursor row inside the buffer.
 void TBuffer::FillRowCache()
 {

@@ -596,7 +596,15 @@ void TCommandExecutor::SetScrollRegion()
     TCommandExecutor(buffer).Execute();
 }
 
-// The emulated path, out of line so that plain mode stays a short function.
+// A glyph on its own: bProcessChar reaches it by a tail call, so the byte's dispatch saves no
+// registers and the write runs in a function of its own.
+[[gnu::noinline]] void WriteGlyph(TBuffer &b, uint8_t c)
+{
+    b.bWriteChar(c);
+}
+
+// The general emulated path: a user parser, another routine, and every byte the short roads
+// of bProcessChar leave.
 [[gnu::noinline]] void ProcessEmulated(TBuffer &b, uint8_t c)
 {
     if (b.EmulatorRoutine == &TApdCustomEmulator::EmulatorRoutine) {
@@ -607,26 +615,63 @@ void TCommandExecutor::SetScrollRegion()
     }
     if (b.Command.Command == cmd::WriteChar) {
         if (b.Command.Character != 0)
-            b.bWriteChar(b.Command.Character);
+            WriteGlyph(b, b.Command.Character);
         return;
     }
     if (b.Command.Command != cmd::Nothing) // most bytes inside a sequence produce nothing
         ExecuteCommand(b);
 }
 
+[[gnu::noinline]] void ProcessPlain(TBuffer &b, uint8_t c)
+{
+    // The byte is written as it is (the buffer drops NUL).
+    b.Command.Character = c;
+    b.Command.Command = cmd::WriteChar;
+    if (c != 0)
+        b.bWriteChar(c);
+}
+
 } // namespace
 
 void TBuffer::bProcessChar(uint8_t c)
 {
-    if (!EmulatorContext || !EmulatorRoutine) {
-        // Plain mode: the byte is written as it is (the buffer drops NUL).
+    if (!EmulatorContext || !EmulatorRoutine)
+        return ProcessPlain(*this, c);
+    if (EmulatorRoutine != &TApdCustomEmulator::EmulatorRoutine)
+        return ProcessEmulated(*this, c);
+    // The built-in parser's most frequent bytes, text in ground and a sequence's digits and
+    // separators, take a short road here; they do exactly what the parser would.
+    auto &emulator = *static_cast<TApdCustomEmulator *>(EmulatorContext);
+    TEmulatorState *s = emulator.State();
+    if (!s || emulator.OnProcessChar)
+        return ProcessEmulated(*this, c);
+    const uint8_t state = s->ParseState;
+    if (state == psGround) {
+        if (c < 0x20 || s->ResetPending)
+            return ProcessEmulated(*this, c);
         Command.Character = c;
+        Command.EmulationType = static_cast<uint8_t>(s->EmulationType);
         Command.Command = cmd::WriteChar;
-        if (c != 0)
-            bWriteChar(c);
-        return;
+        s->CollectedCount = 0;
+        return WriteGlyph(*this, c);
     }
-    ProcessEmulated(*this, c);
+    const bool inCsi = state == psInNumber || state == psCsiEntry || state == psAfterSeparator;
+    if (!inCsi)
+        return ProcessEmulated(*this, c);
+    if (uint8_t(c - '0') < 10) {
+        AppendDigit(*s, c);
+        s->ParseState = psInNumber;
+    } else if (c == ';' && state != psAfterSeparator && s->ParamIndex < kMaxParams) {
+        ++s->ParamIndex;
+        s->ParseState = psAfterSeparator;
+    } else {
+        return ProcessEmulated(*this, c);
+    }
+    if (s->CollectedCount < kMaxCollected)
+        s->Collected[s->CollectedCount++] = c;
+    Command.Character = c;
+    Command.EmulationType = static_cast<uint8_t>(s->EmulationType);
+    Command.Command = cmd::Nothing;
 }
 
 } // namespace terminal
