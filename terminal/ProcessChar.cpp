@@ -639,26 +639,36 @@ void TBuffer::bProcessChar(uint8_t c)
         return ProcessPlain(*this, c);
     if (EmulatorRoutine != &TApdCustomEmulator::EmulatorRoutine)
         return ProcessEmulated(*this, c);
-    // The built-in parser's most frequent bytes, text in ground and a sequence's digits and
-    // separators, take a short road here; they do exactly what the parser would.
+    // The built-in parser's most frequent bytes (text in ground, the escape and bracket that open
+    // a control sequence, its digits and separators) take a short road here; they do exactly
+    // what the parser would.
     auto &emulator = *static_cast<TApdCustomEmulator *>(EmulatorContext);
     TEmulatorState *s = emulator.State();
     if (!s || emulator.OnProcessChar)
         return ProcessEmulated(*this, c);
     const uint8_t state = s->ParseState;
     if (state == psGround) {
-        if (c < 0x20 || s->ResetPending)
+        if (s->ResetPending)
             return ProcessEmulated(*this, c);
-        Command.Character = c;
-        Command.EmulationType = static_cast<uint8_t>(s->EmulationType);
-        Command.Command = cmd::WriteChar;
+        if (c >= 0x20) {
+            Command.Character = c;
+            Command.EmulationType = static_cast<uint8_t>(s->EmulationType);
+            Command.Command = cmd::WriteChar;
+            s->CollectedCount = 0;
+            return WriteGlyph(*this, c);
+        }
+        if (c != 0x1B)
+            return ProcessEmulated(*this, c);
+        // A sequence's collected bytes start at its escape.
         s->CollectedCount = 0;
-        return WriteGlyph(*this, c);
-    }
-    const bool inCsi = state == psInNumber || state == psCsiEntry || state == psAfterSeparator;
-    if (!inCsi)
+        s->ParseState = psEscape;
+    } else if (state == psEscape) {
+        if (c != '[' || s->EmulationType == etVt52)
+            return ProcessEmulated(*this, c);
+        s->ParseState = psCsiEntry;
+    } else if (state != psInNumber && state != psCsiEntry && state != psAfterSeparator) {
         return ProcessEmulated(*this, c);
-    if (uint8_t(c - '0') < 10) {
+    } else if (uint8_t(c - '0') < 10) {
         AppendDigit(*s, c);
         s->ParseState = psInNumber;
     } else if (c == ';' && state != psAfterSeparator && s->ParamIndex < kMaxParams) {
