@@ -622,6 +622,20 @@ void TCommandExecutor::SetScrollRegion()
         ExecuteCommand(b);
 }
 
+// The built-in parser's general step for the bytes bProcessChar's short road leaves (with no
+// user handler, so the parser's own text and digit steps have been ruled out already).
+[[gnu::noinline]] void ParseAndExecute(TBuffer &b, TEmulatorState &s, uint8_t c)
+{
+    ParseSequenceByte(s, c, b.Command);
+    if (b.Command.Command == cmd::WriteChar) {
+        if (b.Command.Character != 0)
+            WriteGlyph(b, b.Command.Character);
+        return;
+    }
+    if (b.Command.Command != cmd::Nothing)
+        ExecuteCommand(b);
+}
+
 [[gnu::noinline]] void ProcessPlain(TBuffer &b, uint8_t c)
 {
     // The byte is written as it is (the buffer drops NUL).
@@ -635,10 +649,11 @@ void TCommandExecutor::SetScrollRegion()
 
 void TBuffer::bProcessChar(uint8_t c)
 {
-    if (!EmulatorContext || !EmulatorRoutine)
-        return ProcessPlain(*this, c);
-    if (EmulatorRoutine != &TApdCustomEmulator::EmulatorRoutine)
+    if (EmulatorRoutine != &TApdCustomEmulator::EmulatorRoutine || !EmulatorContext) {
+        if (!EmulatorContext || !EmulatorRoutine)
+            return ProcessPlain(*this, c);
         return ProcessEmulated(*this, c);
+    }
     // The built-in parser's most frequent bytes (text in ground, the escape and bracket that open
     // a control sequence, its digits and separators) take a short road here; they do exactly
     // what the parser would.
@@ -649,7 +664,7 @@ void TBuffer::bProcessChar(uint8_t c)
     const uint8_t state = s->ParseState;
     if (state == psGround) {
         if (s->ResetPending)
-            return ProcessEmulated(*this, c);
+            return ParseAndExecute(*this, *s, c);
         if (c >= 0x20) {
             Command.Character = c;
             Command.EmulationType = static_cast<uint8_t>(s->EmulationType);
@@ -658,16 +673,16 @@ void TBuffer::bProcessChar(uint8_t c)
             return WriteGlyph(*this, c);
         }
         if (c != 0x1B)
-            return ProcessEmulated(*this, c);
+            return ParseAndExecute(*this, *s, c);
         // A sequence's collected bytes start at its escape.
         s->CollectedCount = 0;
         s->ParseState = psEscape;
     } else if (state == psEscape) {
         if (c != '[' || s->EmulationType == etVt52)
-            return ProcessEmulated(*this, c);
+            return ParseAndExecute(*this, *s, c);
         s->ParseState = psCsiEntry;
     } else if (state != psInNumber && state != psCsiEntry && state != psAfterSeparator) {
-        return ProcessEmulated(*this, c);
+        return ParseAndExecute(*this, *s, c);
     } else if (uint8_t(c - '0') < 10) {
         AppendDigit(*s, c);
         s->ParseState = psInNumber;
@@ -675,7 +690,7 @@ void TBuffer::bProcessChar(uint8_t c)
         ++s->ParamIndex;
         s->ParseState = psAfterSeparator;
     } else {
-        return ProcessEmulated(*this, c);
+        return ParseAndExecute(*this, *s, c);
     }
     if (s->CollectedCount < kMaxCollected)
         s->Collected[s->CollectedCount++] = c;
