@@ -87,6 +87,7 @@ int TBuffer::bNewBuffer(int rows, int columns, int pageHeight)
     for (int r = 0; r < rows; ++r)
         rowMap_[size_t(r)] = uint16_t(r);
     ringStart_ = 0;
+    ForgetRowCache();
 
     Rows = rows;
     Columns = columns;
@@ -132,6 +133,7 @@ void TBuffer::bDeallocBuffers()
     attrs_ = {};
     rowMap_ = {};
     ringStart_ = 0;
+    ForgetRowCache();
     Rows = 0;
     Columns = 0;
     CellCount = 0;
@@ -193,6 +195,7 @@ void TBuffer::ReverseRows(int first, int last)
         const int s = ringStart_ + row;
         return size_t(s >= Rows ? s - Rows : s);
     };
+    ForgetRowCache();
     for (; first < last; ++first, --last)
         std::swap(rowMap_[slot(first)], rowMap_[slot(last)]);
 }
@@ -207,6 +210,7 @@ void TBuffer::RotateRowsUp(int first, int last, int count)
     count %= length;
     if (count == 0)
         return;
+    ForgetRowCache();
     if (length == Rows) {
         ringStart_ = (ringStart_ + count) % Rows;
     } else if (first == 0 && Rows - length < length) {
@@ -255,7 +259,37 @@ void TBuffer::RegionBounds(int &top, int &bottom) const
 
 // ---- writing -------------------------------------------------------------------------------
 
-void TBuffer::bWriteChar(uint8_t c)
+void TBuffer::FinishGlyph(uint8_t c, int32_t cellLeft, int32_t cellTop, bool covered)
+{
+    if (!covered)
+        MergeInvalid({cellLeft, cellTop, cellLeft + CharWidth, cellTop + CharHeight});
+    bAddToCapture(c);
+}
+
+void TBuffer::WriteCharNewRow(uint8_t c)
+{
+    FillRowCache();
+    bWriteChar(c);
+}
+
+// Only called with the cursor row inside the buffer.
+void TBuffer::FillRowCache()
+{
+    int top, bottom;
+    RegionBounds(top, bottom);
+    const int pageRow = CursorRow - FirstVisibleRow + 1;
+    rowCache_.Row = CursorRow;
+    rowCache_.FirstVisibleRow = FirstVisibleRow;
+    rowCache_.RegionTop = RegionTop;
+    rowCache_.RegionBottom = RegionBottom;
+    rowCache_.PageHeight = PageHeight;
+    rowCache_.Offset = RowOffset(CursorRow);
+    rowCache_.InRegion = top <= pageRow && pageRow <= bottom;
+}
+
+// Every case of bWriteChar besides the inline one: control bytes, the wrap at the last column,
+// a cursor outside the buffer, a cell below the window.
+void TBuffer::WriteCharSlow(uint8_t c)
 {
     if (unsigned(CursorColumn) >= unsigned(Columns) || unsigned(CursorRow) >= unsigned(Rows)) {
         if (CellCount == 0) {
@@ -967,6 +1001,7 @@ int TBuffer::bRestore(std::unique_ptr<TBufferSnapshot> saved)
     attrs_ = std::move(saved->Attrs);
     rowMap_ = std::move(saved->RowMap);
     ringStart_ = saved->RingStart;
+    ForgetRowCache();
     if (saved->CaptureWasOn)
         return bSetCapture(true, true, CaptureFileName);
     return serial::ecOK;

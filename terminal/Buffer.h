@@ -158,7 +158,56 @@ class TBuffer : public TBufferState
     // Character processing. bProcessChar (the emulators' command execution) lives in
     // ProcessChar.cpp.
     void bProcessChar(uint8_t c);
-    void bWriteChar(uint8_t c);
+    // Draws a glyph at the cursor and advances it, or carries out backspace, line feed and
+    // carriage return. The common case (a glyph that neither wraps nor falls below the window)
+    // is inline, with no call per byte; everything else goes out of line.
+    [[gnu::always_inline]] void bWriteChar(uint8_t c)
+    {
+        // What is needed after the cells are stored is read into locals first: a byte store
+        // may alias any field, which would make the compiler read it again.
+        const int column = CursorColumn;
+        const int row = CursorRow;
+        const bool plainGlyph = c > 0x0D || ((1u << c) & kWriteCharSpecials) == 0;
+        // 64-bit so that a negative or last column never passes.
+        if (plainGlyph && uint64_t(uint32_t(column)) + 1 < uint64_t(uint32_t(Columns)) &&
+            uint32_t(row) < uint32_t(Rows)) [[likely]] {
+            if (row != rowCache_.Row || FirstVisibleRow != rowCache_.FirstVisibleRow ||
+                RegionTop != rowCache_.RegionTop || RegionBottom != rowCache_.RegionBottom ||
+                PageHeight != rowCache_.PageHeight) [[unlikely]]
+                return WriteCharNewRow(c);
+            const int32_t charHeight = CharHeight;
+            const int32_t cellTop = (row - FirstVisibleRow) * charHeight;
+            if (cellTop + charHeight <= ClientHeight) [[likely]] {
+                InRegion = rowCache_.InRegion;
+                const size_t offset = size_t(rowCache_.Offset + column);
+                const uint8_t colors = CurrentColors();
+                const uint8_t attributes = CurrentAttributes;
+                // A blinking cell written during the off phase starts hidden.
+                const uint8_t shown = (attributes & attrBlink) && BlinkPhase
+                                          ? uint8_t((colors & 0xF0) | (colors >> 4))
+                                          : colors;
+                CursorColumn = column + 1;
+                // Each array's pointer is read once, just before its store.
+                chars_.data()[offset] = c;
+                baseColors_.data()[offset] = colors;
+                attrs_.data()[offset] = attributes;
+                colors_.data()[offset] = shown;
+                // Text arriving line by line mostly lands inside what is already to be
+                // repainted; only a cell outside it extends the rectangle.
+                const int32_t charWidth = CharWidth;
+                const int32_t cellLeft = (column - FirstVisibleColumn) * charWidth;
+                const bool covered =
+                    cellLeft >= InvalidRect.Left && cellLeft + charWidth <= InvalidRect.Right &&
+                    cellTop >= InvalidRect.Top && cellTop + charHeight <= InvalidRect.Bottom;
+                const bool capture = captureOn_;
+                // The rare rest goes out of line, last, so that nothing is kept across a call.
+                if (!covered || capture) [[unlikely]]
+                    return FinishGlyph(c, cellLeft, cellTop, covered);
+                return;
+            }
+        }
+        return WriteCharSlow(c);
+    }
     void bLineFeed(); // the line-feed step: next row, bUpdateBuffer, colours of the new row
     void bUpdateBuffer();
     void bClearScreen();
@@ -252,6 +301,29 @@ class TBuffer : public TBufferState
 
   private:
     explicit TBuffer(TBufferWindow *window);
+
+    // Bytes below 0x0E that act rather than draw: backspace, line feed, carriage return.
+    static constexpr uint32_t kWriteCharSpecials = 1u << 0x08 | 1u << 0x0A | 1u << 0x0D;
+    void WriteCharSlow(uint8_t c);
+    // The end of bWriteChar's inline case: extends the invalid rectangle by the cell when it
+    // is not covered yet, and captures the byte.
+    void FinishGlyph(uint8_t c, int32_t cellLeft, int32_t cellTop, bool covered);
+
+    // What bWriteChar derives from the cursor row, kept while the row, the view's first row, the
+    // region and the page stay as they were. Anything that moves rows in the ring forgets it.
+    struct TRowCache {
+        int Row = -1; // -1: nothing cached
+        int FirstVisibleRow = 0;
+        int RegionTop = 0;
+        int RegionBottom = 0;
+        int PageHeight = 0;
+        int Offset = 0; // of the row's first cell
+        bool InRegion = false;
+    };
+    void FillRowCache();
+    void WriteCharNewRow(uint8_t c); // fills the cache, then writes
+    void ForgetRowCache() { rowCache_.Row = -1; }
+    TRowCache rowCache_;
 
     int RowOffset(int row) const
     {

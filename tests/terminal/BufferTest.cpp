@@ -656,3 +656,35 @@ TEST(BufferTest, SaveAndRestore)
         expected += "\r\nline" + std::to_string(i);
     EXPECT_EQ(dir.Read("cap"), expected + "!");
 }
+
+// A glyph lands in the cursor's logical row, and the region test follows, whatever moved the
+// rows or changed the region since the previous glyph on the same row.
+TEST(BufferTest, WriteFollowsRowAndRegionChanges)
+{
+    std::unique_ptr<TBufferSnapshot> saved;
+    struct Case {
+        const char *name;
+        std::function<void(TBuffer &)> between;
+        bool inRegion;
+    } cases[] = {
+        {"rotate up", [](TBuffer &b) { b.RotateRowsUp(0, 7, 1); }, true},
+        {"rotate band down", [](TBuffer &b) { b.RotateRowsDown(2, 5, 1); }, true},
+        {"new buffer", [](TBuffer &b) { EXPECT_EQ(b.bNewBuffer(8, 4, 8), 0); }, true},
+        {"restore", [&](TBuffer &b) { EXPECT_EQ(b.bRestore(std::move(saved)), 0); }, true},
+        {"region", [](TBuffer &b) { b.RegionTop = 5, b.RegionBottom = 8; }, false},
+    };
+    for (const Case &c : cases) {
+        auto buffer = MakeBuffer(4, 8, 8, nullptr);
+        buffer->RotateRowsUp(0, 7, 3); // a turned ring
+        saved = buffer->bSave();
+        buffer->RotateRowsUp(0, 7, 2); // turned further, so every case moves the rows
+        buffer->CursorRow = 3;
+        Feed(*buffer, "a");
+        c.between(*buffer);
+        buffer->CursorColumn = 1;
+        buffer->CursorRow = 3;
+        Feed(*buffer, "b");
+        EXPECT_EQ(buffer->CharAt(1, 3), 'b') << c.name;
+        EXPECT_EQ(buffer->InRegion, c.inRegion) << c.name;
+    }
+}
