@@ -5,6 +5,7 @@
 // lives in a private folder, on tmpfs where there is one, removed when the process ends.
 
 #include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzScratch.h"
 #include "platform/ProfileFile.h"
 #include "terminal/KeyMap.h"
 
@@ -22,38 +23,6 @@ using namespace terminal;
 
 namespace
 {
-
-std::string folder;
-
-void RemoveFolder()
-{
-    std::error_code error;
-    std::filesystem::remove_all(folder, error);
-}
-
-const std::string &Folder()
-{
-    if (folder.empty()) {
-        const bool shm = ::access("/dev/shm", W_OK) == 0;
-        const char *tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(shm ? "/dev/shm" : (tmp ? tmp : "/tmp")) + "/key_map_fuzz.XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        folder = pattern;
-        std::atexit(RemoveFolder);
-        fuzzCleanup = RemoveFolder;
-    }
-    return folder;
-}
-
-void WriteFile(const std::string &name, std::string_view content)
-{
-    FILE *f = std::fopen(name.c_str(), "wb");
-    FUZZ_CHECK(f != nullptr);
-    FUZZ_CHECK(std::fwrite(content.data(), 1, content.size(), f) == content.size());
-    FUZZ_CHECK(std::fclose(f) == 0);
-}
 
 // The split rule told independently: code up to the first comma, shift state up to the next
 // (0 when empty or absent), the rest the sequence, cut to 20 bytes.
@@ -131,8 +100,8 @@ void CheckTranslation(TKeyMap &map)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    const std::string file = Folder() + "/map.ini";
-    WriteFile(file, text);
+    const std::string file = fuzzscratch::Folder("key_map_fuzz") + "/map.ini";
+    fuzzscratch::WriteFile(file, text);
 
     TKeyMap map;
     FUZZ_CHECK(map.Open(file) == 0);

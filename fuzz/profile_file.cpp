@@ -3,6 +3,7 @@
 // live in one private folder, on tmpfs where there is one, removed when the process ends.
 
 #include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzScratch.h"
 #include "platform/ProfileFile.h"
 
 #include <cstdint>
@@ -20,38 +21,6 @@ using platform::TIniFile;
 
 namespace
 {
-
-std::string folder;
-
-void RemoveFolder()
-{
-    std::error_code error;
-    std::filesystem::remove_all(folder, error);
-}
-
-const std::string &Folder()
-{
-    if (folder.empty()) {
-        const bool shm = ::access("/dev/shm", W_OK) == 0;
-        const char *tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(shm ? "/dev/shm" : (tmp ? tmp : "/tmp")) + "/profile_fuzz.XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        folder = pattern;
-        std::atexit(RemoveFolder);
-        fuzzCleanup = RemoveFolder;
-    }
-    return folder;
-}
-
-void WriteFile(const std::string &name, std::string_view content)
-{
-    FILE *f = std::fopen(name.c_str(), "wb");
-    FUZZ_CHECK(f != nullptr);
-    FUZZ_CHECK(std::fwrite(content.data(), 1, content.size(), f) == content.size());
-    FUZZ_CHECK(std::fclose(f) == 0);
-}
 
 std::string Trimmed(std::string_view s)
 {
@@ -126,8 +95,8 @@ bool SameName(const std::string &a, const std::string &b)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
 {
     const std::string_view text(reinterpret_cast<const char *>(data), size);
-    const std::string file = Folder() + "/fuzz.ini";
-    WriteFile(file, text);
+    const std::string file = fuzzscratch::Folder("profile_fuzz") + "/fuzz.ini";
+    fuzzscratch::WriteFile(file, text);
 
     std::vector<std::string> sections{"Main"}, keys{"Port"};
     Names(text, sections, keys);

@@ -5,6 +5,7 @@
 // hold exactly the bytes written while capture was on; a restore brings back what was saved.
 
 #include "fuzz/FuzzCheck.h"
+#include "fuzz/FuzzScratch.h"
 #include "terminal/Buffer.h"
 
 #include <algorithm>
@@ -23,28 +24,9 @@ using namespace terminal;
 namespace
 {
 
-std::string folder;
-
-void RemoveFolder()
-{
-    std::error_code error;
-    std::filesystem::remove_all(folder, error);
-}
-
 std::string CaptureFile(int which)
 {
-    if (folder.empty()) {
-        const bool shm = ::access("/dev/shm", W_OK) == 0;
-        const char *tmp = std::getenv("TMPDIR");
-        std::string pattern =
-            std::string(shm ? "/dev/shm" : (tmp ? tmp : "/tmp")) + "/buffer_fuzz.XXXXXX";
-        if (!::mkdtemp(pattern.data()))
-            std::abort();
-        folder = pattern;
-        std::atexit(RemoveFolder);
-        fuzzCleanup = RemoveFolder;
-    }
-    return folder + "/capture" + std::to_string(which);
+    return fuzzscratch::Folder("buffer_fuzz") + "/capture" + std::to_string(which);
 }
 
 std::string ReadFile(const std::string &name)
