@@ -600,12 +600,7 @@ void CsiByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
     default:
         break;
     }
-    ConvertParams(s, c);
-    if (s.EmulationType == etVt100)
-        Vt100Final(s, c, r);
-    else
-        AnsiFinal(s, c, r);
-    ResetParser(s);
+    FinishControlSequence(s, c, r);
 }
 
 // DEC private modes (ESC [ ? n h/l) are recognised so they are not drawn; none has an effect.
@@ -622,6 +617,16 @@ void PrivateByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 }
 
 } // namespace
+
+void FinishControlSequence(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    ConvertParams(s, c);
+    if (s.EmulationType == etVt100)
+        Vt100Final(s, c, r);
+    else
+        AnsiFinal(s, c, r);
+    ResetParser(s);
+}
 
 void ParseSequenceByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {

@@ -70,6 +70,9 @@ void ParseByte(TEmulatorState &state, uint8_t c, TCommandRecord &record);
 // passes here, so the screen buffer's character processor calls it without an indirection);
 // everything else goes to ParseSequenceByte.
 void ParseSequenceByte(TEmulatorState &s, uint8_t c, TCommandRecord &r);
+// The final byte of a control sequence (ESC [ ... final), whose parameters are collected: the
+// command of the type's final-byte table, then the parser starts over.
+void FinishControlSequence(TEmulatorState &s, uint8_t c, TCommandRecord &r);
 
 // A digit joins the current parameter's text (digits past the fifth are dropped); its value is
 // kept up to date alongside, so the final byte need not read the texts again.

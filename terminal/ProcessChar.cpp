@@ -636,6 +636,23 @@ void TCommandExecutor::SetScrollRegion()
         ExecuteCommand(b);
 }
 
+// The final byte of a control sequence: what the parser's general step would do for it, without
+// the general step's dispatch.
+[[gnu::noinline]] void FinishAndExecute(TBuffer &b, TEmulatorState &s, uint8_t c)
+{
+    b.Command.Character = c;
+    b.Command.Command = cmd::Nothing;
+    b.Command.EmulationType = static_cast<uint8_t>(s.EmulationType);
+    FinishControlSequence(s, c, b.Command);
+    if (b.Command.Command == cmd::WriteChar) {
+        if (c != 0)
+            WriteGlyph(b, c);
+        return;
+    }
+    if (b.Command.Command != cmd::Nothing)
+        ExecuteCommand(b);
+}
+
 [[gnu::noinline]] void ProcessPlain(TBuffer &b, uint8_t c)
 {
     // The byte is written as it is (the buffer drops NUL).
@@ -689,6 +706,8 @@ void TBuffer::bProcessChar(uint8_t c)
     } else if (c == ';' && state != psAfterSeparator && s->ParamIndex < kMaxParams) {
         ++s->ParamIndex;
         s->ParseState = psAfterSeparator;
+    } else if (c != ';' && c != '=' && c != '?') {
+        return FinishAndExecute(*this, *s, c);
     } else {
         return ParseAndExecute(*this, *s, c);
     }
