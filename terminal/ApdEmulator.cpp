@@ -9,11 +9,13 @@ namespace terminal
 namespace
 {
 
-// Only the parameters the sequence reached can hold digits.
+// Only the parameters the sequence reached can hold digits or another value than 1.
 void ResetParser(TEmulatorState &s)
 {
-    for (int i = 0; i < s.ParamIndex && i < kMaxParams; ++i)
+    for (int i = 0; i < s.ParamIndex && i < kMaxParams; ++i) {
         s.ParamTexts[i].Length = 0;
+        s.Params[i] = 1;
+    }
     s.ParamIndex = 1;
     s.ParseState = psGround;
     s.CollectedCount = 0;
@@ -43,10 +45,6 @@ bool IsParameterByte(uint8_t c)
 // ESC [ c as well as ESC [ 0 c, so its missing parameter is 0 too.
 void ConvertParams(TEmulatorState &s, uint8_t final)
 {
-    for (TParamText &text : s.ParamTexts) {
-        if (text.Length == 0)
-            s.Params[&text - s.ParamTexts] = 1;
-    }
     if (s.ParamTexts[0].Length == 0 &&
         (final == 'J' || final == 'K' || final == 'm' || final == 'c'))
         s.Params[0] = 0;

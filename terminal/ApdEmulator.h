@@ -49,6 +49,8 @@ struct TParamText {
 };
 
 // The parser's state for one emulator.
+static_assert(kMaxParams == 5, "the parameters start at 1, one initialiser each");
+
 struct TEmulatorState {
     explicit TEmulatorState(uint8_t type) : EmulationType(type) {}
 
@@ -59,7 +61,9 @@ struct TEmulatorState {
     uint16_t ParamIndex = 1;     // parameter being read, 1..5
     uint8_t Collected[kMaxCollected] = {};
     TParamText ParamTexts[kMaxParams];
-    int32_t Params[kMaxParams] = {};
+    // A parameter without digits is 1; the parser keeps every parameter not being read at 1, so
+    // the final byte need not fill them in.
+    int32_t Params[kMaxParams] = {1, 1, 1, 1, 1};
     uint8_t ParseState = psGround;
 };
 
