@@ -710,26 +710,31 @@ void TBuffer::bUpdateScrollThumb(bool vertical)
     window_->SetScrollPos(vertical, position);
 }
 
+namespace
+{
+
+// The cell a pixel lies in; a pixel on a cell's far edge still belongs to that cell.
+int CellOfPixel(int pixel, int cellSize)
+{
+    if (cellSize <= 0)
+        return -1;
+    pixel = std::max(pixel, 0);
+    const int cell = pixel / cellSize;
+    return pixel != 0 && pixel % cellSize == 0 ? cell - 1 : cell;
+}
+
+} // namespace
+
 int TBuffer::bConvertToRow(int y) const
 {
-    if (CharHeight <= 0)
-        return 0;
-    y = std::max(y, 0);
-    int row = y / CharHeight;
-    if (y != 0 && y % CharHeight == 0)
-        --row;
-    return row + FirstVisibleRow;
+    const int row = CellOfPixel(y, CharHeight);
+    return row < 0 ? 0 : row + FirstVisibleRow;
 }
 
 int TBuffer::bConvertToCol(int x) const
 {
-    if (CharWidth <= 0)
-        return 0;
-    x = std::max(x, 0);
-    int column = x / CharWidth;
-    if (x != 0 && x % CharWidth == 0)
-        --column;
-    return column + FirstVisibleColumn;
+    const int column = CellOfPixel(x, CharWidth);
+    return column < 0 ? 0 : column + FirstVisibleColumn;
 }
 
 // ---- selection -----------------------------------------------------------------------------
