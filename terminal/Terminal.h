@@ -1,0 +1,263 @@
+#pragma once
+// The terminal window: a Qt widget that owns the screen buffer, paints it with a fixed-pitch
+// font, keeps the caret and the scroll bars in step, turns keys into bytes for the serial port,
+// lets the operator select text with the mouse and copy it, blinks blinking cells, and offers a
+// scrollback mode for browsing old lines.
+//
+// Every request from the owner (the terminal component) is a public method named after the
+// request's handler. Received data arrives as the dispatcher's MsgTriggerAvail through the
+// window's message target; bytes to the device leave through the dispatcher's SendBytes. The
+// buffer's status, error and position-report notifications go to the owner's TTerminalNotify.
+//
+// The window's area is the viewport of the scroll area (the "client area" of the buffer's
+// arithmetic). Painting is coalesced: the buffer's requests only collect the area to repaint,
+// and the window repaints it once per batch at the next idle moment (never per byte).
+//
+// GUI thread only.
+
+#include "terminal/Buffer.h"
+#include "terminal/KeyRecord.h"
+
+#include <QAbstractScrollArea>
+#include <QFont>
+#include <QRegion>
+#include <QTimer>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace serial
+{
+class TGuiMessageTarget;
+class TMessageTarget;
+} // namespace serial
+
+namespace terminal
+{
+
+// Style bits of the terminal window.
+constexpr uint32_t tsWantTab = 0x01;
+constexpr uint32_t tsIntegralHeight = 0x02;
+constexpr uint32_t tsIntegralWidth = 0x04;
+constexpr uint32_t tsAutoHScroll = 0x08;
+constexpr uint32_t tsAutoVScroll = 0x10;
+// Scroll bars that are always present (the toolkit's scroll-bar styles).
+constexpr uint32_t tsHScroll = 0x100;
+constexpr uint32_t tsVScroll = 0x200;
+
+// Timer ids as the owner knows them, and their defaults.
+constexpr int kMarkingTimerId = 1;
+constexpr int kBlinkTimerId = 2;
+constexpr int kDefaultBlinkMs = 550;
+constexpr int kMarkingTickMs = 50;
+// The error notification for a copy that found no memory (-8 as 16 bits).
+constexpr uint16_t kCopyOutOfMemory = 65528;
+
+// What the window's owner hears from the buffer.
+class TTerminalNotify
+{
+  public:
+    virtual ~TTerminalNotify() = default;
+    // wParam: low byte cursor page row, high byte cursor column + 1 (0 in scrollback mode);
+    // lParam: low word first visible row + 1, high word first visible column + 1.
+    virtual void TerminalStatus(uint16_t wParam, uint32_t lParam) = 0;
+    virtual void TerminalError(uint16_t code) = 0;
+    virtual void TerminalPositionReport(uint16_t column, uint16_t row) = 0;
+};
+
+// The cell arrays of the buffer, for tGetBuffPtr. Rows are reached through the buffer's row
+// index, so the record holds the buffer itself rather than flat arrays.
+struct TBufferPointers {
+    const TBuffer *Buffer = nullptr;
+};
+
+// A saved window: the buffer's cells and state, with the window's font and caret data.
+struct TTerminalSnapshot {
+    std::unique_ptr<TBufferSnapshot> Buffer;
+    QFont Font;
+    int CaretHeight = 0;
+    int CaretWidth = 0;
+};
+
+class TTerminal : public QAbstractScrollArea, private TBufferWindow
+{
+    Q_OBJECT
+
+  public:
+    // Creation: an 80 x 200 buffer with page height 25, port handle 0, scrollback off, caret
+    // off, no key emulator, the blink timer running, and the default fixed font applied.
+    // Throws std::bad_alloc when the buffer cannot be made.
+    explicit TTerminal(uint32_t style, TTerminalNotify *notify = nullptr,
+                       QWidget *parent = nullptr);
+    // Capture off, unregistered from the dispatcher, buffer freed.
+    ~TTerminal() override;
+
+    TBuffer &aBuffer() { return *buffer_; }
+    const TBuffer &aBuffer() const { return *buffer_; }
+    uint32_t Style() const { return style_; }
+    void SetNotify(TTerminalNotify *notify) { notify_ = notify; }
+
+    // The message target the dispatcher delivers MsgTriggerAvail to.
+    serial::TMessageTarget &MessageTarget();
+
+    // Requests of the owner.
+    void tHandleData(int count);
+    // Registers with the dispatcher (pass-on value as given) with an avail threshold of 1; 0 or
+    // the dispatcher's error.
+    int tStartTerminal(uint32_t passOn = 1);
+    void tStopTerminal();
+    void tSetComHandle(int16_t handle);
+    void tReleaseComHandle();
+    int16_t PortHandle() const { return portHandle_; }
+    void tSetEmulatorPtr(void *context);
+    void tSetEmulatorProc(TEmulatorRoutine routine);
+    // 0 clears the screen, 1 the whole buffer.
+    void tClearWindow(int which);
+    void tClearBuffer();
+    // bNewBuffer of the buffer, then the window takes the new geometry; its result.
+    int bNewBuffer(int rows, int columns, int pageHeight);
+    void bSetColors(uint8_t foreground, uint8_t background);
+    void bSetHighlightColors(uint8_t foreground, uint8_t background);
+    int bSetCapture(bool on, bool append, const std::string &fileName);
+    void tToggleScrollback();
+    bool Scrollback() const { return scrollback_; }
+    // Passes the bytes to the buffer without painting; the owner forces the paint.
+    void tStuffData(const uint8_t *bytes, int count);
+    void tForcePaint();
+    // Null when memory ran out (nothing is taken then).
+    std::unique_ptr<TTerminalSnapshot> tSave();
+    void tRestore(std::unique_ptr<TTerminalSnapshot> saved);
+    void tSetColorMap(const uint32_t map[16]);
+    void tGetColorMap(uint32_t map[16]) const;
+    uint32_t tCurrentColors() const; // background << 16 | foreground
+    // Resizes the window so that its area holds exactly columns x rows cells.
+    void tForceSize(int columns, int rows);
+    int tGetFontSize() const; // char width << 8 | char height, low bytes
+    void tBlinkTimeChange(int milliseconds);
+    int BlinkTime() const { return blinkMs_; }
+    void tPersistentMarkChange(bool on) { persistentMark_ = on; }
+    bool PersistentMark() const { return persistentMark_; }
+    void tSetKeyEmulatorPtr(const void *context) { keyContext_ = context; }
+    void tSetKeyEmulatorProc(TKeyEmulatorProc routine) { keyRoutine_ = routine; }
+    void tSetHalfDuplex(bool on) { halfDuplex_ = on; }
+    bool HalfDuplex() const { return halfDuplex_; }
+    TBufferPointers tGetBuffPtr() const { return {buffer_.get()}; }
+    int tGetFirstClientLine() const { return buffer_->FirstVisibleRow; }
+
+    // Font: a proportional font is refused (false, the old font stays).
+    bool wmSetFont(const QFont &font);
+    // The default fixed font.
+    void wmSetFont();
+    const QFont &Font() const { return font_; }
+    int CharWidth() const { return buffer_->CharWidth; }
+    int CharHeight() const { return buffer_->CharHeight; }
+
+    // Copies a valid selection to the clipboard as Latin-1 text, each row followed by CR LF.
+    void wmCopy();
+    // The text wmCopy places on the clipboard (empty without a valid selection).
+    std::string SelectionText() const;
+
+    // Requests of the toolkit, each named after its handler.
+    void wmSize(int width, int height);
+    void tPaint(QPainter &painter, const QRect &update);
+    void tBlink();
+    void wmTimer(); // the marking timer's tick
+    bool tFullWidth() const;
+    bool tFullHeight() const;
+    void tCheckVScroll();
+    void tCheckHScroll();
+    // The largest size of the window itself: the page plus the frame, limited to the screen.
+    QSize MaximumWindowSize() const;
+    // Whether keys are routed to the buffer for vertical / horizontal paging (true) or not.
+    bool VerticalBarShown() const { return vBarShown_; }
+    bool HorizontalBarShown() const { return hBarShown_; }
+    bool HasFocus() const { return hasFocus_; }
+
+    // Keys, as the widget's key events call them; public so the owner can pass keys on.
+    void wmKeydown(uint16_t virtualKey, const TKeyRecord &state);
+    void wmChar(uint8_t c);
+
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
+    void focusInEvent(QFocusEvent *event) override;
+    void focusOutEvent(QFocusEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
+    void mousePressEvent(QMouseEvent *event) override;
+    void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    void scrollContentsBy(int dx, int dy) override;
+    void changeEvent(QEvent *event) override;
+    bool focusNextPrevChild(bool next) override;
+    bool viewportEvent(QEvent *event) override;
+
+  private:
+    // TBufferWindow: collected, painted at the next idle moment.
+    void Invalidate(const TRect &rect, bool erase) override;
+    void InvalidateAll() override;
+    void ScrollContent(int32_t dx, int32_t dy, const TRect &band) override;
+    void UpdateNow() override;
+    void MoveCaret(int32_t x, int32_t y) override;
+    void SetScrollRange(bool vertical, int32_t minimum, int32_t maximum) override;
+    void SetScrollPos(bool vertical, int32_t position) override;
+    void PostStatus(uint16_t wParam, uint32_t lParam) override;
+    void SendError(uint16_t code) override;
+    void SendPositionReport(uint16_t column, uint16_t row) override;
+
+    void HandleMessage(unsigned msg, uintptr_t wParam, intptr_t lParam);
+    void tSetInitialSizes();
+    void tAdjustMaxSize();
+    void tAdjustIntSize();
+    void tAdjustClient();
+    void tMakeCaret();
+    void tTextOutColor(QPainter &painter, int windowRow, int firstColumn, int count,
+                       int bufferRow);
+    void SendKeyBytes(const uint8_t *bytes, int count);
+    void ScheduleRepaint();
+    void ShowBar(bool vertical, bool shown);
+    void ScrollBy(int columns, int rows);
+    void ApplyScrollRequest(bool vertical, int action);
+    void wmLButtonDown(int x, int y, bool shift);
+    void wmMouseMove(int x, int y);
+    void wmLButtonUp();
+    QRect CellRect(int column, int row) const;
+    void ResizeWindowTo(int clientWidth, int clientHeight);
+    void RecalculateVisible();
+
+    std::unique_ptr<TBuffer> buffer_;
+    TTerminalNotify *notify_ = nullptr;
+    std::unique_ptr<serial::TGuiMessageTarget> target_;
+    uint32_t style_ = 0;
+    QFont font_;
+    int16_t portHandle_ = 0;
+    bool registered_ = false;
+    int caretHeight_ = 0;
+    int caretWidth_ = 0;
+    bool scrollback_ = false;
+    bool dataHeldBack_ = false;
+    bool vBarShown_ = false;
+    bool hBarShown_ = false;
+    bool hasFocus_ = false;
+    bool wasMinimised_ = false;
+    bool persistentMark_ = false;
+    bool halfDuplex_ = false;
+    const void *keyContext_ = nullptr;
+    TKeyEmulatorProc keyRoutine_ = nullptr;
+    TKeyRecord keyRecord_;
+
+    QTimer blinkTimer_;
+    QTimer markingTimer_;
+    QTimer repaintTimer_;
+    int blinkMs_ = kDefaultBlinkMs;
+    QRegion pendingRepaint_;
+    QRect caretRect_;
+    bool caretShown_ = false;
+    bool adjusting_ = false;      // a size change of our own is under way
+    bool resizedInScrollback_ = false;
+    bool syncingBars_ = false;    // bar values set from the buffer, not by the operator
+    bool clientBottomValid_ = false;
+};
+
+} // namespace terminal
