@@ -114,7 +114,7 @@ TFrmTerminal::TFrmTerminal(serial::TApdCustomComPort *port, TDataTriggerEnabled 
     BuildStatusLine();
 
     platform::TIniFile ini(iniFileName_);
-    SetEmulation(EmulationFromName(ini.ReadString(IniSection, IniKey, "Plain")));
+    ApplyEmulation(EmulationFromName(ini.ReadString(IniSection, IniKey, "Plain")));
 
     resize(671, 341);
     if (const QScreen *screen = QGuiApplication::primaryScreen())
@@ -257,7 +257,7 @@ QString TFrmTerminal::StatusText(int section) const
 
 int TFrmTerminal::StatusWidth(int section) const
 {
-    return sections_.at(size_t(section))->width();
+    return sections_.at(size_t(section))->maximumWidth();
 }
 
 void TFrmTerminal::showEvent(QShowEvent *event)
@@ -307,7 +307,7 @@ void TFrmTerminal::ChooseFont()
         ApdTerminal1->SetFont(font);
 }
 
-void TFrmTerminal::SetEmulation(TTerminalEmulation emulation)
+void TFrmTerminal::ApplyEmulation(TTerminalEmulation emulation)
 {
     static constexpr uint8_t types[] = {etNone, etAnsi, etVt100, etVt52};
     std::unique_ptr<TApdCustomEmulator> next;
@@ -319,6 +319,11 @@ void TFrmTerminal::SetEmulation(TTerminalEmulation emulation)
     emulator_ = std::move(next);
     emulation_ = emulation;
     MnuEmulation[static_cast<size_t>(emulation)]->setChecked(true);
+}
+
+void TFrmTerminal::SetEmulation(TTerminalEmulation emulation)
+{
+    ApplyEmulation(emulation);
     try {
         platform::TIniFile ini(iniFileName_);
         if (ini.ReadString(IniSection, IniKey, "") != EmulationName(emulation))

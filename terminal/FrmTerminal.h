@@ -75,7 +75,7 @@ class TFrmTerminal : public QMainWindow
     void CaptureTo(const std::string &fileName);
     void StopCapture();
 
-    // The text of status section 0 or 1, and its width.
+    // The text of status section 0 or 1, and its (fixed) width.
     QString StatusText(int section) const;
     int StatusWidth(int section) const;
 
@@ -103,6 +103,7 @@ class TFrmTerminal : public QMainWindow
     void BuildMenus();
     void BuildStatusLine();
     QWidget *BuildLights();
+    void ApplyEmulation(TTerminalEmulation emulation);
     void ToggleScrollback();
     void ChooseFont();
     void ChooseCaptureFile();
