@@ -19,6 +19,7 @@
 #include "terminal/KeyRecord.h"
 
 #include <QAbstractScrollArea>
+#include <QElapsedTimer>
 #include <QFont>
 #include <QRegion>
 #include <QTimer>
@@ -126,7 +127,8 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void tForcePaint();
     // Null when memory ran out (nothing is taken then).
     std::unique_ptr<TTerminalSnapshot> tSave();
-    void tRestore(std::unique_ptr<TTerminalSnapshot> saved);
+    // Takes over the saved cells and state; the result is that of reopening capture.
+    int tRestore(std::unique_ptr<TTerminalSnapshot> saved);
     void tSetColorMap(const uint32_t map[16]);
     void tGetColorMap(uint32_t map[16]) const;
     uint32_t tCurrentColors() const; // background << 16 | foreground
@@ -168,7 +170,6 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void tCheckHScroll();
     // The largest size of the window itself: the page plus the frame, limited to the screen.
     QSize MaximumWindowSize() const;
-    // Whether keys are routed to the buffer for vertical / horizontal paging (true) or not.
     bool VerticalBarShown() const { return vBarShown_; }
     bool HorizontalBarShown() const { return hBarShown_; }
     bool HasFocus() const { return hasFocus_; }
@@ -178,6 +179,9 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void wmChar(uint8_t c);
 
     QSize sizeHint() const override;
+
+    // Text-output calls made by painting so far (one per run of equal colours).
+    int RunsPainted() const { return runsPainted_; }
 
   protected:
     void paintEvent(QPaintEvent *event) override;
@@ -191,7 +195,6 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void scrollContentsBy(int dx, int dy) override;
     void changeEvent(QEvent *event) override;
     bool focusNextPrevChild(bool next) override;
-    bool viewportEvent(QEvent *event) override;
 
   private:
     // TBufferWindow: collected, painted at the next idle moment.
@@ -212,8 +215,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void tAdjustIntSize();
     void tAdjustClient();
     void tMakeCaret();
-    void tTextOutColor(QPainter &painter, int windowRow, int firstColumn, int count,
-                       int bufferRow);
+    void tTextOutColor(QPainter &painter, int windowRow, int firstColumn, int count, int bufferRow);
     void SendKeyBytes(const uint8_t *bytes, int count);
     void ScheduleRepaint();
     void ShowBar(bool vertical, bool shown);
@@ -225,6 +227,10 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     QRect CellRect(int column, int row) const;
     void ResizeWindowTo(int clientWidth, int clientHeight);
     void RecalculateVisible();
+    void RefreshClientSize();
+    QSize BarExtents() const;
+    // The selected columns of a buffer row, inclusive; first > last when none is.
+    void SelectedColumns(int bufferRow, int &first, int &last) const;
 
     std::unique_ptr<TBuffer> buffer_;
     TTerminalNotify *notify_ = nullptr;
@@ -240,7 +246,6 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     bool vBarShown_ = false;
     bool hBarShown_ = false;
     bool hasFocus_ = false;
-    bool wasMinimised_ = false;
     bool persistentMark_ = false;
     bool halfDuplex_ = false;
     const void *keyContext_ = nullptr;
@@ -251,13 +256,16 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     QTimer markingTimer_;
     QTimer repaintTimer_;
     int blinkMs_ = kDefaultBlinkMs;
+    QElapsedTimer sinceRepaint_;
     QRegion pendingRepaint_;
+    QTimer statusTimer_; // the status is posted: the owner hears the latest once
+    uint16_t statusW_ = 0;
+    uint32_t statusL_ = 0;
     QRect caretRect_;
-    bool caretShown_ = false;
-    bool adjusting_ = false;      // a size change of our own is under way
-    bool resizedInScrollback_ = false;
-    bool syncingBars_ = false;    // bar values set from the buffer, not by the operator
-    bool clientBottomValid_ = false;
+    QPoint lastMouse_;
+    int runsPainted_ = 0;
+    bool adjusting_ = false;   // a size change of our own is under way
+    bool syncingBars_ = false; // bar values set from the buffer, not by the operator
 };
 
 } // namespace terminal

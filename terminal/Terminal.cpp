@@ -1,0 +1,1194 @@
+#include "terminal/Terminal.h"
+
+#include "serial/Dispatcher.h"
+#include "serial/ErrorCodes.h"
+#include "serial/GuiMessageTarget.h"
+#include "terminal/VirtualKeys.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFocusEvent>
+#include <QFontDatabase>
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPaintEvent>
+#include <QPainter>
+#include <QScreen>
+#include <QScrollBar>
+#include <algorithm>
+#include <new>
+
+namespace terminal
+{
+
+namespace
+{
+
+// Paints are spaced at least this far apart, so a line that delivers many small batches a second
+// costs a frame's worth of painting, not a paint per batch.
+constexpr int kFrameMs = 16;
+
+// How a cell's byte is drawn: the control bytes as the PC character set shows them, the rest as
+// Latin-1 (which is also what a copy puts on the clipboard).
+const char16_t kControlGlyphs[32] = {
+    u' ',      u'\u263A', u'\u263B', u'\u2665', u'\u2666', u'\u2663', u'\u2660', u'\u2022',
+    u'\u25D8', u'\u25CB', u'\u25D9', u'\u2642', u'\u2640', u'\u266A', u'\u266B', u'\u263C',
+    u'\u25BA', u'\u25C4', u'\u2195', u'\u203C', u'\u00B6', u'\u00A7', u'\u25AC', u'\u21A8',
+    u'\u2191', u'\u2193', u'\u2192', u'\u2190', u'\u221F', u'\u2194', u'\u25B2', u'\u25BC',
+};
+
+QChar GlyphOf(uint8_t c)
+{
+    if (c < 0x20)
+        return QChar(kControlGlyphs[c]);
+    if (c == 0x7F)
+        return QChar(u'\u2302');
+    return QChar(char16_t(c));
+}
+
+QColor ColorOf(uint32_t entry)
+{
+    return QColor(int(entry & 0xFF), int(entry >> 8 & 0xFF), int(entry >> 16 & 0xFF));
+}
+
+QRect ToQRect(const TRect &r)
+{
+    return QRect(QPoint(r.Left, r.Top), QPoint(r.Right - 1, r.Bottom - 1));
+}
+
+} // namespace
+
+TTerminal::TTerminal(uint32_t style, TTerminalNotify *notify, QWidget *parent)
+    : QAbstractScrollArea(parent), notify_(notify), style_(style)
+{
+    int result = 0;
+    buffer_ = TBuffer::Create(this, 80, 200, &result);
+    if (!buffer_)
+        throw std::bad_alloc();
+    target_ = std::make_unique<serial::TGuiMessageTarget>(
+        [this](unsigned msg, uintptr_t wParam, intptr_t lParam) {
+            HandleMessage(msg, wParam, lParam);
+        });
+
+    setFrameShape(QFrame::NoFrame);
+    setFocusPolicy(Qt::StrongFocus);
+    setAttribute(Qt::WA_InputMethodEnabled, false);
+    viewport()->setAttribute(Qt::WA_OpaquePaintEvent);
+    viewport()->setAttribute(Qt::WA_NoSystemBackground);
+    viewport()->setCursor(Qt::ArrowCursor);
+    setHorizontalScrollBarPolicy((style & tsHScroll) ? Qt::ScrollBarAlwaysOn
+                                                     : Qt::ScrollBarAlwaysOff);
+    setVerticalScrollBarPolicy((style & tsVScroll) ? Qt::ScrollBarAlwaysOn
+                                                   : Qt::ScrollBarAlwaysOff);
+    hBarShown_ = (style & tsHScroll) != 0;
+    vBarShown_ = (style & tsVScroll) != 0;
+    connect(verticalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this](int action) { ApplyScrollRequest(true, action); });
+    connect(horizontalScrollBar(), &QScrollBar::actionTriggered, this,
+            [this](int action) { ApplyScrollRequest(false, action); });
+
+    blinkTimer_.setInterval(blinkMs_);
+    connect(&blinkTimer_, &QTimer::timeout, this, &TTerminal::tBlink);
+    blinkTimer_.start();
+    markingTimer_.setInterval(kMarkingTickMs);
+    connect(&markingTimer_, &QTimer::timeout, this, &TTerminal::wmTimer);
+    repaintTimer_.setSingleShot(true);
+    connect(&repaintTimer_, &QTimer::timeout, this, [this] {
+        sinceRepaint_.restart();
+        viewport()->update(pendingRepaint_);
+        pendingRepaint_ = QRegion();
+    });
+    sinceRepaint_.start();
+    statusTimer_.setSingleShot(true);
+    statusTimer_.setInterval(0);
+    connect(&statusTimer_, &QTimer::timeout, this, [this] {
+        if (notify_)
+            notify_->TerminalStatus(statusW_, statusL_);
+    });
+
+    tSetInitialSizes();
+}
+
+TTerminal::~TTerminal()
+{
+    blinkTimer_.stop();
+    markingTimer_.stop();
+    buffer_->bSetCapture(false, false, buffer_->CaptureFileName);
+    tReleaseComHandle();
+    buffer_->SetWindow(nullptr);
+}
+
+serial::TMessageTarget &TTerminal::MessageTarget()
+{
+    return *target_;
+}
+
+void TTerminal::HandleMessage(unsigned msg, uintptr_t wParam, intptr_t)
+{
+    if (msg == serial::MsgTriggerAvail)
+        tHandleData(int(wParam & 0xFFFF));
+}
+
+// ---- data ----------------------------------------------------------------------------------
+
+void TTerminal::tHandleData(int count)
+{
+    if (scrollback_) {
+        dataHeldBack_ = true;
+        return;
+    }
+    if (portHandle_ == 0)
+        return;
+    // One read of what was announced (and is still there) instead of a test and a read per
+    // byte: the same bytes in the same order, without a lock round per byte.
+    uint8_t bytes[8192];
+    int left = std::min(count, serial::InputCount(portHandle_));
+    while (left > 0) {
+        const int chunk = std::min<int>(left, sizeof bytes);
+        if (serial::ReadBytes(portHandle_, bytes, uint16_t(chunk)) < 0)
+            break;
+        for (int i = 0; i < chunk; ++i)
+            buffer_->bProcessChar(bytes[i]);
+        left -= chunk;
+    }
+    buffer_->bForcePaint();
+}
+
+void TTerminal::tStuffData(const uint8_t *bytes, int count)
+{
+    for (int i = 0; i < count; ++i)
+        buffer_->bProcessChar(bytes[i]);
+}
+
+void TTerminal::tForcePaint()
+{
+    buffer_->bForcePaint();
+}
+
+int TTerminal::tStartTerminal(uint32_t passOn)
+{
+    if (registered_)
+        serial::RemoveHandler(portHandle_, target_.get());
+    registered_ = false;
+    const int result = serial::AddHandler(portHandle_, target_.get(), passOn);
+    if (result < 0)
+        return result;
+    registered_ = true;
+    const int threshold = serial::SetDataThreshold(portHandle_, 1);
+    return threshold < 0 ? threshold : 0;
+}
+
+void TTerminal::tStopTerminal()
+{
+    if (registered_)
+        serial::RemoveHandler(portHandle_, target_.get());
+    registered_ = false;
+}
+
+void TTerminal::tSetComHandle(int16_t handle)
+{
+    if (registered_ && handle != portHandle_)
+        tStopTerminal();
+    portHandle_ = handle;
+    buffer_->PortHandle = handle;
+}
+
+void TTerminal::tReleaseComHandle()
+{
+    tStopTerminal();
+    portHandle_ = 0;
+    buffer_->PortHandle = 0;
+}
+
+void TTerminal::tSetEmulatorPtr(void *context)
+{
+    buffer_->EmulatorContext = context;
+}
+
+void TTerminal::tSetEmulatorProc(TEmulatorRoutine routine)
+{
+    buffer_->EmulatorRoutine = routine;
+}
+
+// ---- buffer requests -----------------------------------------------------------------------
+
+void TTerminal::tClearWindow(int which)
+{
+    if (which == 0)
+        buffer_->bClearScreen();
+    else
+        tClearBuffer();
+    buffer_->bForcePaint();
+}
+
+void TTerminal::tClearBuffer()
+{
+    buffer_->bClearBuffer();
+    buffer_->bMoveCaret();
+}
+
+int TTerminal::bNewBuffer(int rows, int columns, int pageHeight)
+{
+    const int result = buffer_->bNewBuffer(rows, columns, pageHeight);
+    if (result != 0)
+        return result;
+    buffer_->bUpdateFont(buffer_->CharHeight, buffer_->CharWidth);
+    RecalculateVisible();
+    tAdjustMaxSize();
+    tCheckVScroll();
+    tCheckHScroll();
+    buffer_->bInvalidateAll();
+    buffer_->bMoveCaret();
+    buffer_->bPostStatusMsg();
+    return 0;
+}
+
+void TTerminal::bSetColors(uint8_t foreground, uint8_t background)
+{
+    buffer_->bSetColors(foreground, background);
+    buffer_->bInvalidateAll();
+}
+
+void TTerminal::bSetHighlightColors(uint8_t foreground, uint8_t background)
+{
+    buffer_->bSetHighlightColors(foreground, background);
+    buffer_->bInvalidateAll();
+}
+
+int TTerminal::bSetCapture(bool on, bool append, const std::string &fileName)
+{
+    return buffer_->bSetCapture(on, append, fileName);
+}
+
+std::unique_ptr<TTerminalSnapshot> TTerminal::tSave()
+{
+    auto saved = std::unique_ptr<TTerminalSnapshot>(new (std::nothrow) TTerminalSnapshot);
+    if (!saved)
+        return nullptr;
+    saved->Buffer = buffer_->bSave();
+    if (!saved->Buffer)
+        return nullptr;
+    saved->Font = font_;
+    saved->CaretHeight = caretHeight_;
+    saved->CaretWidth = caretWidth_;
+    return saved;
+}
+
+int TTerminal::tRestore(std::unique_ptr<TTerminalSnapshot> saved)
+{
+    if (!saved || !saved->Buffer)
+        return serial::ecBadArgument;
+    // The saved client size belongs to the window that was saved, not to this one.
+    const int width = buffer_->ClientWidth;
+    const int height = buffer_->ClientHeight;
+    const int result = buffer_->bRestore(std::move(saved->Buffer));
+    buffer_->ClientWidth = width;
+    buffer_->ClientHeight = height;
+    if (!wmSetFont(saved->Font)) {
+        RecalculateVisible();
+        buffer_->bInvalidateAll();
+    }
+    tCheckVScroll();
+    tCheckHScroll();
+    buffer_->bPostStatusMsg();
+    return result;
+}
+
+void TTerminal::tSetColorMap(const uint32_t map[16])
+{
+    std::copy(map, map + 16, buffer_->ColorMap);
+    buffer_->bInvalidateAll();
+}
+
+void TTerminal::tGetColorMap(uint32_t map[16]) const
+{
+    std::copy(buffer_->ColorMap, buffer_->ColorMap + 16, map);
+}
+
+uint32_t TTerminal::tCurrentColors() const
+{
+    return uint32_t(buffer_->CurrentBackground) << 16 | buffer_->CurrentForeground;
+}
+
+int TTerminal::tGetFontSize() const
+{
+    return (buffer_->CharWidth & 0xFF) << 8 | (buffer_->CharHeight & 0xFF);
+}
+
+void TTerminal::tBlinkTimeChange(int milliseconds)
+{
+    blinkMs_ = milliseconds;
+    blinkTimer_.stop();
+    if (milliseconds > 0) {
+        blinkTimer_.setInterval(milliseconds);
+        blinkTimer_.start();
+    }
+}
+
+// ---- font and sizes ------------------------------------------------------------------------
+
+void TTerminal::tSetInitialSizes()
+{
+    buffer_->ClientWidth = viewport()->width();
+    buffer_->ClientHeight = viewport()->height();
+    wmSetFont();
+    tCheckVScroll();
+    tCheckHScroll();
+}
+
+void TTerminal::wmSetFont()
+{
+    QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    font.setStyleHint(QFont::TypeWriter);
+    if (!wmSetFont(font)) {
+        // A system without a fixed font of its own still has the generic monospace family.
+        font = QFont(QStringLiteral("Monospace"));
+        font.setStyleHint(QFont::TypeWriter);
+        font.setFixedPitch(true);
+        wmSetFont(font);
+    }
+}
+
+bool TTerminal::wmSetFont(const QFont &font)
+{
+    if (!QFontInfo(font).fixedPitch())
+        return false;
+    font_ = font;
+    const QFontMetrics metrics(font_);
+    // The advance of one glyph rather than an average, so that runs of text land on cells.
+    const int width = std::max(metrics.horizontalAdvance(QLatin1Char('M')), 1);
+    const int height = std::max(metrics.height(), 1);
+    caretWidth_ = width;
+    caretHeight_ = height;
+    buffer_->bUpdateFont(height, width);
+    RecalculateVisible();
+    tAdjustMaxSize();
+    tCheckVScroll();
+    tCheckHScroll();
+    tAdjustIntSize();
+    tAdjustClient();
+    if (hasFocus_)
+        tMakeCaret();
+    buffer_->bInvalidateAll();
+    updateGeometry();
+    return true;
+}
+
+void TTerminal::RecalculateVisible()
+{
+    TBuffer &b = *buffer_;
+    b.PreviousVisibleRows = b.VisibleRows;
+    b.PreviousVisibleColumns = b.VisibleColumns;
+    b.VisibleRows = b.CharHeight > 0 ? b.ClientHeight / b.CharHeight : 0;
+    b.VisibleColumns = b.CharWidth > 0 ? b.ClientWidth / b.CharWidth : 0;
+}
+
+QSize TTerminal::BarExtents() const
+{
+    return QSize(vBarShown_ ? verticalScrollBar()->sizeHint().width() : 0,
+                 hBarShown_ ? horizontalScrollBar()->sizeHint().height() : 0);
+}
+
+QSize TTerminal::MaximumWindowSize() const
+{
+    const TBuffer &b = *buffer_;
+    const int frame = 2 * frameWidth();
+    const QSize bars = BarExtents();
+    QSize size(b.Columns * b.CharWidth + frame + bars.width(),
+               b.PageHeight * b.CharHeight + frame + bars.height());
+    if (const QScreen *s = screen())
+        size = size.boundedTo(s->availableSize());
+    return size;
+}
+
+QSize TTerminal::sizeHint() const
+{
+    return MaximumWindowSize();
+}
+
+void TTerminal::ResizeWindowTo(int clientWidth, int clientHeight)
+{
+    const int frame = 2 * frameWidth();
+    const QSize bars = BarExtents();
+    const QSize target(clientWidth + frame + bars.width(), clientHeight + frame + bars.height());
+    if (target == size())
+        return;
+    const bool wasAdjusting = adjusting_;
+    adjusting_ = true;
+    resize(target);
+    adjusting_ = wasAdjusting;
+}
+
+void TTerminal::tAdjustMaxSize()
+{
+    setMaximumSize(MaximumWindowSize());
+    const TBuffer &b = *buffer_;
+    const int pageWidth = b.Columns * b.CharWidth;
+    const int pageHeight = b.PageHeight * b.CharHeight;
+    if (b.ClientWidth > pageWidth || b.ClientHeight > pageHeight)
+        ResizeWindowTo(std::min(b.ClientWidth, pageWidth), std::min(b.ClientHeight, pageHeight));
+}
+
+void TTerminal::tAdjustIntSize()
+{
+    const TBuffer &b = *buffer_;
+    if (b.CharWidth <= 0 || b.CharHeight <= 0)
+        return;
+    int width = b.ClientWidth;
+    int height = b.ClientHeight;
+    if (style_ & tsIntegralWidth)
+        width -= width % b.CharWidth;
+    if (style_ & tsIntegralHeight)
+        height -= height % b.CharHeight;
+    if (width != b.ClientWidth || height != b.ClientHeight)
+        ResizeWindowTo(width, height);
+}
+
+bool TTerminal::tFullWidth() const
+{
+    const TBuffer &b = *buffer_;
+    return b.ClientWidth + BarExtents().width() >= b.CharWidth * b.Columns;
+}
+
+bool TTerminal::tFullHeight() const
+{
+    const TBuffer &b = *buffer_;
+    return b.ClientHeight + BarExtents().height() >= b.CharHeight * b.PageHeight;
+}
+
+void TTerminal::wmSize(int width, int height)
+{
+    TBuffer &b = *buffer_;
+    const bool changed = width != b.ClientWidth || height != b.ClientHeight;
+    b.ClientWidth = width;
+    b.ClientHeight = height;
+    tAdjustMaxSize();
+    b.ClientWidth = viewport()->width();
+    b.ClientHeight = viewport()->height();
+    if (tFullWidth() && tFullHeight() && !scrollback_) {
+        // The whole page fits: no bars, and the area is exactly the page.
+        if (style_ & tsAutoVScroll)
+            ShowBar(true, false);
+        if (style_ & tsAutoHScroll)
+            ShowBar(false, false);
+        b.ClientWidth = std::min(b.ClientWidth, b.Columns * b.CharWidth);
+        b.ClientHeight = std::min(b.ClientHeight, b.PageHeight * b.CharHeight);
+    } else if (style_ & (tsIntegralWidth | tsIntegralHeight)) {
+        tAdjustIntSize();
+        b.ClientWidth = viewport()->width();
+        b.ClientHeight = viewport()->height();
+    }
+    RecalculateVisible();
+    tCheckVScroll();
+    tCheckHScroll();
+    if (changed)
+        tAdjustClient();
+    buffer_->bInvalidateAll();
+}
+
+void TTerminal::tAdjustClient()
+{
+    TBuffer &b = *buffer_;
+    if (b.PreviousVisibleRows > 0) {
+        // The bottom of the view stays where it was.
+        const int lost = b.PreviousVisibleRows - b.VisibleRows;
+        int first = b.FirstVisibleRow + lost;
+        int lowest = 0;
+        int highest = std::max(b.HighestRow - std::max(b.VisibleRows, 1) + 1, 0);
+        if (!scrollback_) {
+            // Outside scrollback the view stays on the page.
+            lowest = std::max(b.HighestRow - b.PageHeight + 1, 0);
+            highest = std::max(highest, lowest);
+        }
+        b.FirstVisibleRow = std::clamp(first, lowest, highest);
+    }
+    if (b.PreviousVisibleColumns > 0 && b.VisibleColumns > b.PreviousVisibleColumns)
+        b.FirstVisibleColumn -= b.VisibleColumns - b.PreviousVisibleColumns;
+    b.FirstVisibleColumn =
+        std::clamp(b.FirstVisibleColumn, 0, std::max(b.Columns - std::max(b.VisibleColumns, 1), 0));
+    b.PreviousVisibleRows = b.VisibleRows;
+    b.PreviousVisibleColumns = b.VisibleColumns;
+    b.bUpdateScrollThumb(true);
+    b.bUpdateScrollThumb(false);
+    b.bInvalidateAll();
+    b.bMoveCaret();
+    b.bPostStatusMsg();
+}
+
+void TTerminal::tForceSize(int columns, int rows)
+{
+    TBuffer &b = *buffer_;
+    columns = std::clamp(columns, 1, std::max(b.Columns, 1));
+    rows = std::clamp(rows, 1, std::max(b.PageHeight, 1));
+    // The bars the new size will need, so that the area comes out exact.
+    if (style_ & tsAutoVScroll)
+        ShowBar(true, scrollback_ || rows < b.PageHeight);
+    if (style_ & tsAutoHScroll)
+        ShowBar(false, columns < b.Columns);
+    setMaximumSize(MaximumWindowSize().expandedTo(QSize(0, 0)));
+    ResizeWindowTo(columns * b.CharWidth, rows * b.CharHeight);
+    b.RegionBottom = b.PageHeight;
+    wmSize(viewport()->width(), viewport()->height());
+}
+
+// ---- scroll bars ---------------------------------------------------------------------------
+
+void TTerminal::ShowBar(bool vertical, bool shown)
+{
+    bool &current = vertical ? vBarShown_ : hBarShown_;
+    if (current == shown)
+        return;
+    current = shown;
+    const Qt::ScrollBarPolicy policy = shown ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff;
+    const bool wasAdjusting = adjusting_;
+    adjusting_ = true;
+    if (vertical)
+        setVerticalScrollBarPolicy(policy);
+    else
+        setHorizontalScrollBarPolicy(policy);
+    adjusting_ = wasAdjusting;
+}
+
+void TTerminal::tCheckVScroll()
+{
+    TBuffer &b = *buffer_;
+    if (scrollback_) {
+        const int fits = b.HighestRow - b.VisibleRows + 1;
+        if (style_ & tsAutoVScroll)
+            ShowBar(true, true);
+        SetScrollRange(true, 0, fits > 0 ? fits : b.HighestRow);
+    } else if (b.VisibleRows < b.PageHeight) {
+        if (style_ & tsAutoVScroll)
+            ShowBar(true, true);
+        SetScrollRange(true, 0, b.PageHeight - b.VisibleRows);
+    } else {
+        if (style_ & tsAutoVScroll)
+            ShowBar(true, false);
+        SetScrollRange(true, 0, 0);
+    }
+    verticalScrollBar()->setPageStep(std::max(b.VisibleRows, 1));
+    b.bUpdateScrollThumb(true);
+}
+
+void TTerminal::tCheckHScroll()
+{
+    TBuffer &b = *buffer_;
+    if (b.VisibleColumns < b.Columns) {
+        if (style_ & tsAutoHScroll)
+            ShowBar(false, true);
+        SetScrollRange(false, 0, b.Columns - b.VisibleColumns);
+    } else {
+        if (style_ & tsAutoHScroll)
+            ShowBar(false, false);
+        SetScrollRange(false, 0, 0);
+    }
+    horizontalScrollBar()->setPageStep(std::max(b.VisibleColumns, 1));
+    b.bUpdateScrollThumb(false);
+}
+
+void TTerminal::SetScrollRange(bool vertical, int32_t minimum, int32_t maximum)
+{
+    QScrollBar *bar = vertical ? verticalScrollBar() : horizontalScrollBar();
+    const bool wasSyncing = syncingBars_;
+    syncingBars_ = true;
+    bar->setRange(minimum, std::max(minimum, maximum));
+    syncingBars_ = wasSyncing;
+}
+
+void TTerminal::SetScrollPos(bool vertical, int32_t position)
+{
+    QScrollBar *bar = vertical ? verticalScrollBar() : horizontalScrollBar();
+    const bool wasSyncing = syncingBars_;
+    syncingBars_ = true;
+    bar->setSliderPosition(position);
+    bar->setValue(position);
+    syncingBars_ = wasSyncing;
+}
+
+void TTerminal::ApplyScrollRequest(bool vertical, int action)
+{
+    if (syncingBars_)
+        return;
+    TBuffer &b = *buffer_;
+    QScrollBar *bar = vertical ? verticalScrollBar() : horizontalScrollBar();
+    const int position = bar->sliderPosition();
+    const auto scroll = [&](int amount) {
+        if (vertical)
+            b.bScroll(0, amount);
+        else
+            b.bScroll(amount, 0);
+    };
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepAdd:
+        scroll(1);
+        break;
+    case QAbstractSlider::SliderSingleStepSub:
+        scroll(-1);
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        scroll(b.PageHeight);
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        scroll(-b.PageHeight);
+        break;
+    case QAbstractSlider::SliderToMinimum:
+        b.bGotoTop(vertical);
+        break;
+    case QAbstractSlider::SliderToMaximum:
+        b.bGotoBottom(vertical);
+        break;
+    case QAbstractSlider::SliderMove:
+        if (!vertical)
+            scroll(position - b.FirstVisibleColumn);
+        else if (scrollback_)
+            scroll(position - b.FirstVisibleRow);
+        else
+            scroll(b.HighestRow - b.PageHeight + 1 + position - b.FirstVisibleRow);
+        break;
+    default:
+        break;
+    }
+    // The bar shows where the view went, not where the operator pulled it.
+    b.bUpdateScrollThumb(vertical);
+    b.bMoveCaret();
+}
+
+void TTerminal::scrollContentsBy(int, int)
+{
+    // Painted from the buffer; the view is moved by the buffer, not by the scroll area.
+}
+
+// ---- scrollback ----------------------------------------------------------------------------
+
+void TTerminal::tToggleScrollback()
+{
+    TBuffer &b = *buffer_;
+    if (!scrollback_) {
+        b.SavedCursorColumn = b.CursorColumn;
+        b.SavedCursorRow = b.CursorRow;
+        b.SavedFirstVisibleColumn = b.FirstVisibleColumn;
+        b.SavedFirstVisibleRow = b.FirstVisibleRow;
+        b.SavedClientWidth = b.ClientWidth;
+        b.SavedClientHeight = b.ClientHeight;
+        b.WholePageShown = tFullWidth() && tFullHeight();
+        scrollback_ = true;
+        b.bSetScrollMode(true);
+        tCheckVScroll();
+        if (style_ & tsAutoHScroll)
+            tCheckHScroll();
+        RefreshClientSize();
+        b.BarsClientWidth = b.ClientWidth;
+        b.BarsClientHeight = b.ClientHeight;
+    } else {
+        scrollback_ = false;
+        b.bSetScrollMode(false);
+        const bool untouched =
+            b.ClientWidth == b.BarsClientWidth && b.ClientHeight == b.BarsClientHeight;
+        if (b.WholePageShown) {
+            if (style_ & tsAutoVScroll)
+                ShowBar(true, false);
+            if (style_ & tsAutoHScroll)
+                ShowBar(false, false);
+        } else {
+            tCheckVScroll();
+            tCheckHScroll();
+        }
+        if (untouched)
+            ResizeWindowTo(b.SavedClientWidth, b.SavedClientHeight);
+        RefreshClientSize();
+        b.CursorColumn = b.SavedCursorColumn;
+        b.CursorRow = b.SavedCursorRow;
+        b.FirstVisibleColumn = b.SavedFirstVisibleColumn;
+        b.FirstVisibleRow = b.SavedFirstVisibleRow;
+        b.bUpdateScrollThumb(true);
+        b.bUpdateScrollThumb(false);
+    }
+    b.bInvalidateAll();
+    b.bMoveCaret();
+    b.bPostStatusMsg();
+    if (!scrollback_ && dataHeldBack_) {
+        dataHeldBack_ = false;
+        if (portHandle_ != 0)
+            tHandleData(std::max(serial::InputCount(portHandle_), 0));
+    }
+}
+
+void TTerminal::RefreshClientSize()
+{
+    TBuffer &b = *buffer_;
+    b.ClientWidth = viewport()->width();
+    b.ClientHeight = viewport()->height();
+    RecalculateVisible();
+    b.PreviousVisibleRows = b.VisibleRows;
+    b.PreviousVisibleColumns = b.VisibleColumns;
+}
+
+// ---- painting ------------------------------------------------------------------------------
+
+void TTerminal::Invalidate(const TRect &rect, bool)
+{
+    if (rect.Empty())
+        return;
+    pendingRepaint_ += ToQRect(rect);
+    ScheduleRepaint();
+}
+
+void TTerminal::InvalidateAll()
+{
+    pendingRepaint_ = QRegion(viewport()->rect());
+    ScheduleRepaint();
+}
+
+void TTerminal::ScrollContent(int32_t, int32_t, const TRect &band)
+{
+    // Repainting the band from the buffer at the next frame costs less than moving pixels for
+    // every batch, and it cannot show a band moved twice when batches come faster than frames.
+    Invalidate(band, false);
+}
+
+void TTerminal::UpdateNow()
+{
+    // Erasing and inserting ask for an immediate paint; coalesced like the rest, so a fast line
+    // does not repaint once per control sequence.
+    ScheduleRepaint();
+}
+
+void TTerminal::ScheduleRepaint()
+{
+    if (repaintTimer_.isActive())
+        return;
+    const qint64 since = sinceRepaint_.elapsed();
+    repaintTimer_.start(since >= kFrameMs ? 0 : int(kFrameMs - since));
+}
+
+void TTerminal::paintEvent(QPaintEvent *event)
+{
+    QPainter painter(viewport());
+    tPaint(painter, event->rect());
+}
+
+void TTerminal::tPaint(QPainter &painter, const QRect &update)
+{
+    const TBuffer &b = *buffer_;
+    const QColor background = ColorOf(b.ColorMap[b.CurrentBackground & 15]);
+    const int cw = b.CharWidth;
+    const int ch = b.CharHeight;
+    if (update.isEmpty() || cw <= 0 || ch <= 0)
+        return;
+    painter.setFont(font_);
+    const int shownColumns = (viewport()->width() + cw - 1) / cw;
+    const int shownRows = (viewport()->height() + ch - 1) / ch;
+    const int firstColumn = std::max(update.left() / cw, 0);
+    const int lastColumn = std::min(update.right() / cw, shownColumns - 1);
+    const int firstRow = std::max(update.top() / ch, 0);
+    const int lastRow = std::min(update.bottom() / ch, shownRows - 1);
+    // What no cell covers: right of the last column and below the last row.
+    const int cellsRight = (b.Columns - b.FirstVisibleColumn) * cw;
+    const int cellsBottom = (b.Rows - b.FirstVisibleRow) * ch;
+    if (update.right() >= cellsRight)
+        painter.fillRect(QRect(QPoint(cellsRight, update.top()), update.bottomRight()), background);
+    if (update.bottom() >= cellsBottom)
+        painter.fillRect(QRect(QPoint(update.left(), cellsBottom), update.bottomRight()),
+                         background);
+    if (firstColumn <= lastColumn) {
+        for (int r = firstRow; r <= lastRow; ++r) {
+            const int bufferRow = b.FirstVisibleRow + r;
+            if (bufferRow < 0 || bufferRow >= b.Rows)
+                continue;
+            const int start = b.FirstVisibleColumn + firstColumn;
+            const int count = std::min(lastColumn - firstColumn + 1, b.Columns - start);
+            if (count > 0)
+                tTextOutColor(painter, r, firstColumn, count, bufferRow);
+        }
+    }
+    if (hasFocus_ && b.CaretEnabled && caretRect_.intersects(update)) {
+        painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+        painter.fillRect(caretRect_, Qt::white);
+        painter.setCompositionMode(QPainter::CompositionMode_SourceOver);
+    }
+}
+
+void TTerminal::SelectedColumns(int bufferRow, int &first, int &last) const
+{
+    const TBuffer &b = *buffer_;
+    first = 1;
+    last = 0; // nothing selected
+    if (!(b.Marking || b.MarkValid) || bufferRow < b.StartRow || bufferRow > b.EndRow)
+        return;
+    first = bufferRow == b.StartRow ? b.StartColumn : 0;
+    last = bufferRow == b.EndRow ? b.EndColumn : b.Columns - 1;
+}
+
+void TTerminal::tTextOutColor(QPainter &painter, int windowRow, int firstColumn, int count,
+                              int bufferRow)
+{
+    const TBuffer &b = *buffer_;
+    const int cw = b.CharWidth;
+    const int ch = b.CharHeight;
+    const int start = b.FirstVisibleColumn + firstColumn;
+    const uint8_t *chars = b.CharRow(bufferRow) + start;
+    const uint8_t *colors = b.ColorRow(bufferRow) + start;
+    int selFirst, selLast;
+    SelectedColumns(bufferRow, selFirst, selLast);
+    const QColor highlightBack = ColorOf(b.ColorMap[b.HighlightBackground & 15]);
+    const QColor highlightText = ColorOf(b.ColorMap[b.HighlightForeground & 15]);
+    const int baseline = windowRow * ch + QFontMetrics(font_).ascent();
+    QString text;
+    text.reserve(count);
+    int i = 0;
+    while (i < count) {
+        const bool selected = start + i >= selFirst && start + i <= selLast;
+        const uint8_t color = colors[i];
+        int j = i + 1;
+        // A wholly selected span is one run whatever its colours.
+        while (j < count && (start + j >= selFirst && start + j <= selLast) == selected &&
+               (selected || colors[j] == color))
+            ++j;
+        text.resize(j - i);
+        QChar *out = text.data();
+        for (int k = i; k < j; ++k)
+            out[k - i] = GlyphOf(chars[k]);
+        const QRect cells((firstColumn + i) * cw, windowRow * ch, (j - i) * cw, ch);
+        painter.fillRect(cells, selected ? highlightBack : ColorOf(b.ColorMap[color >> 4]));
+        painter.setPen(selected ? highlightText : ColorOf(b.ColorMap[color & 15]));
+        painter.drawText(QPoint(cells.left(), baseline), text);
+        ++runsPainted_;
+        i = j;
+    }
+}
+
+void TTerminal::tBlink()
+{
+    TBuffer &b = *buffer_;
+    if (b.CellCount == 0 || b.CharHeight <= 0)
+        return;
+    // The phase that is on shows the base colours; the one that is off hides blinking text.
+    const bool hide = !b.BlinkPhase;
+    int top = -1, bottom = -1, left = b.Columns, right = -1;
+    const int lastRow = std::min(b.FirstVisibleRow + b.VisibleRows + 1, b.Rows) - 1;
+    for (int row = std::max(b.FirstVisibleRow, 0); row <= lastRow; ++row) {
+        const uint8_t *attrs = b.AttrRow(row);
+        uint8_t *shown = b.ColorRow(row);
+        const uint8_t *base = b.BaseColorRow(row);
+        for (int c = 0; c < b.Columns; ++c) {
+            if (!(attrs[c] & attrBlink))
+                continue;
+            shown[c] = hide ? uint8_t((base[c] & 0xF0) | (base[c] >> 4)) : base[c];
+            if (top < 0)
+                top = row;
+            bottom = row;
+            left = std::min(left, c);
+            right = std::max(right, c);
+        }
+    }
+    b.BlinkPhase = !b.BlinkPhase;
+    if (top >= 0)
+        Invalidate({(left - b.FirstVisibleColumn) * b.CharWidth,
+                    (top - b.FirstVisibleRow) * b.CharHeight,
+                    (right + 1 - b.FirstVisibleColumn) * b.CharWidth,
+                    (bottom + 1 - b.FirstVisibleRow) * b.CharHeight},
+                   false);
+}
+
+// ---- caret and focus -----------------------------------------------------------------------
+
+void TTerminal::tMakeCaret()
+{
+    buffer_->CaretEnabled = true;
+    caretRect_ = QRect();
+    buffer_->bInvalidateAll();
+    buffer_->bMoveCaret();
+}
+
+void TTerminal::MoveCaret(int32_t x, int32_t y)
+{
+    const QRect next(x, y, caretWidth_, caretHeight_);
+    if (next == caretRect_)
+        return;
+    if (!caretRect_.isNull())
+        pendingRepaint_ += caretRect_;
+    caretRect_ = next;
+    pendingRepaint_ += caretRect_;
+    ScheduleRepaint();
+}
+
+void TTerminal::focusInEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusInEvent(event);
+    hasFocus_ = true;
+    tMakeCaret();
+}
+
+void TTerminal::focusOutEvent(QFocusEvent *event)
+{
+    QAbstractScrollArea::focusOutEvent(event);
+    hasFocus_ = false;
+    buffer_->CaretEnabled = false;
+    if (!caretRect_.isNull())
+        pendingRepaint_ += caretRect_;
+    caretRect_ = QRect();
+    ScheduleRepaint();
+}
+
+void TTerminal::changeEvent(QEvent *event)
+{
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::EnabledChange)
+        buffer_->bInvalidateAll();
+}
+
+void TTerminal::resizeEvent(QResizeEvent *event)
+{
+    QAbstractScrollArea::resizeEvent(event);
+    if (adjusting_)
+        return;
+    adjusting_ = true;
+    wmSize(viewport()->width(), viewport()->height());
+    adjusting_ = false;
+}
+
+// ---- notifications -------------------------------------------------------------------------
+
+void TTerminal::PostStatus(uint16_t wParam, uint32_t lParam)
+{
+    // Posted: the owner hears the latest position once the batch is done.
+    statusW_ = wParam;
+    statusL_ = lParam;
+    if (notify_ && !statusTimer_.isActive())
+        statusTimer_.start();
+}
+
+void TTerminal::SendError(uint16_t code)
+{
+    if (notify_)
+        notify_->TerminalError(code);
+}
+
+void TTerminal::SendPositionReport(uint16_t column, uint16_t row)
+{
+    if (notify_)
+        notify_->TerminalPositionReport(column, row);
+}
+
+// ---- keyboard ------------------------------------------------------------------------------
+
+bool TTerminal::focusNextPrevChild(bool next)
+{
+    if (style_ & tsWantTab)
+        return false;
+    return QAbstractScrollArea::focusNextPrevChild(next);
+}
+
+void TTerminal::SendKeyBytes(const uint8_t *bytes, int count)
+{
+    if (count <= 0)
+        return;
+    if (!halfDuplex_) {
+        if (portHandle_ != 0)
+            serial::SendBytes(portHandle_, bytes, uint16_t(count));
+        return;
+    }
+    for (int i = 0; i < count; ++i) {
+        if (portHandle_ != 0)
+            serial::SendBytes(portHandle_, bytes + i, 1);
+        buffer_->bProcessChar(bytes[i]);
+        buffer_->bForcePaint();
+    }
+}
+
+void TTerminal::wmKeydown(uint16_t virtualKey, const TKeyRecord &state)
+{
+    keyRecord_ = state;
+    keyRecord_.Handled = false;
+    keyRecord_.Length = 0;
+    TBuffer &b = *buffer_;
+    if (scrollback_) {
+        switch (virtualKey) {
+        case 33: // page up
+            b.bScroll(0, -std::max(b.VisibleRows, 1));
+            break;
+        case 34: // page down
+            b.bScroll(0, std::max(b.VisibleRows, 1));
+            break;
+        case 35: // end
+            b.bScroll(b.bCurLineLength() - b.CursorColumn, 0);
+            break;
+        case 36: // home
+            b.bScroll(-b.Columns, 0);
+            break;
+        case 37:
+            b.bScroll(-1, 0);
+            break;
+        case 38:
+            b.bScroll(0, -1);
+            break;
+        case 39:
+            b.bScroll(1, 0);
+            break;
+        case 40:
+            b.bScroll(0, 1);
+            break;
+        default:
+            break;
+        }
+        return;
+    }
+    if (keyRoutine_) {
+        keyRoutine_(keyContext_, virtualKey, keyRecord_);
+        if (keyRecord_.Handled)
+            SendKeyBytes(reinterpret_cast<const uint8_t *>(keyRecord_.Bytes.data()),
+                         keyRecord_.Length);
+    }
+}
+
+void TTerminal::wmChar(uint8_t c)
+{
+    // A key the emulator handled was sent at key down already: it is sent once.
+    if (keyRoutine_ && keyRecord_.Handled && !scrollback_)
+        return;
+    SendKeyBytes(&c, 1);
+}
+
+void TTerminal::keyPressEvent(QKeyEvent *event)
+{
+    const TKeyRecord state = KeyRecordOf(*event);
+    wmKeydown(state.KeyCode, state);
+    // The character the key produces, as Latin-1; keys without one (cursor keys, function keys
+    // not handled by the key map) send nothing.
+    const QString text = event->text();
+    for (const QChar ch : text) {
+        if (ch.unicode() <= 0xFF)
+            wmChar(uint8_t(ch.unicode()));
+    }
+    event->accept();
+}
+
+// ---- mouse and selection -------------------------------------------------------------------
+
+void TTerminal::mousePressEvent(QMouseEvent *event)
+{
+    // Mouse activation takes the focus.
+    setFocus(Qt::MouseFocusReason);
+    if (event->button() != Qt::LeftButton)
+        return;
+    const QPoint p = event->position().toPoint();
+    wmLButtonDown(p.x(), p.y(), event->modifiers() & Qt::ShiftModifier);
+}
+
+void TTerminal::mouseMoveEvent(QMouseEvent *event)
+{
+    const QPoint p = event->position().toPoint();
+    wmMouseMove(p.x(), p.y());
+}
+
+void TTerminal::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() == Qt::LeftButton)
+        wmLButtonUp();
+}
+
+void TTerminal::wmLButtonDown(int x, int y, bool shift)
+{
+    TBuffer &b = *buffer_;
+    lastMouse_ = QPoint(x, y);
+    if (b.CellCount == 0)
+        return;
+    if (shift && (b.MarkValid || b.Marking)) {
+        b.Marking = true;
+        b.MarkValid = false;
+        b.bUpdateMarks(x, y);
+    } else {
+        b.bResetMarking();
+        b.Marking = true;
+        const int column = std::clamp(b.bConvertToCol(std::max(x, 0)), 0, b.Columns - 1);
+        const int row = std::clamp(b.bConvertToRow(std::max(y, 0)), 0, b.Rows - 1);
+        b.AnchorColumn = b.StartColumn = b.EndColumn = column;
+        b.AnchorRow = b.StartRow = b.EndRow = row;
+        if (!persistentMark_)
+            b.bUpdateMarks(x, y);
+    }
+    b.MarkingTimer = kMarkingTimerId;
+    markingTimer_.start();
+}
+
+void TTerminal::wmMouseMove(int x, int y)
+{
+    TBuffer &b = *buffer_;
+    lastMouse_ = QPoint(x, y);
+    if (!b.Marking)
+        return;
+    if (y < 0 || y > b.ClientHeight) {
+        b.MarkingAutoScroll = true;
+    } else {
+        b.MarkingAutoScroll = false;
+        b.bUpdateMarks(x, y);
+    }
+}
+
+void TTerminal::wmTimer()
+{
+    TBuffer &b = *buffer_;
+    if (!b.MarkingAutoScroll)
+        return;
+    const QPoint p = lastMouse_;
+    if (p.y() < 0) {
+        b.bScroll(0, p.y() < -20 ? -3 : -1);
+        b.bUpdateMarks(p.x(), 0);
+    } else if (p.y() > b.ClientHeight) {
+        b.bScroll(0, p.y() - b.ClientHeight < 21 ? 1 : 3);
+        b.bUpdateMarks(p.x(), b.ClientHeight);
+    }
+}
+
+void TTerminal::wmLButtonUp()
+{
+    TBuffer &b = *buffer_;
+    markingTimer_.stop();
+    b.MarkingTimer = 0;
+    b.MarkingAutoScroll = false;
+    if (!b.Marking)
+        return;
+    b.Marking = false;
+    b.MarkValid = true;
+}
+
+// ---- copy ----------------------------------------------------------------------------------
+
+std::string TTerminal::SelectionText() const
+{
+    const TBuffer &b = *buffer_;
+    std::string text;
+    if (!b.MarkValid || b.CellCount == 0)
+        return text;
+    const int lastRow = std::min(b.EndRow, b.Rows - 1);
+    for (int row = std::max(b.StartRow, 0); row <= lastRow; ++row) {
+        // The end cell is part of the selection as it is painted, so it is copied too.
+        const int first = row == b.StartRow ? b.StartColumn : 0;
+        const int last = row == b.EndRow ? b.EndColumn : b.Columns - 1;
+        const uint8_t *chars = b.CharRow(row);
+        for (int c = std::max(first, 0); c <= std::min(last, b.Columns - 1); ++c)
+            text.push_back(char(chars[c]));
+        text += "\r\n";
+    }
+    return text;
+}
+
+void TTerminal::wmCopy()
+{
+    if (!buffer_->MarkValid)
+        return;
+    std::string text;
+    try {
+        text = SelectionText();
+    } catch (const std::bad_alloc &) {
+        SendError(kCopyOutOfMemory);
+        return;
+    }
+    if (QClipboard *clipboard = QGuiApplication::clipboard())
+        clipboard->setText(QString::fromLatin1(text.data(), qsizetype(text.size())));
+}
+
+} // namespace terminal

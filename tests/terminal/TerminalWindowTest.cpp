@@ -1,0 +1,284 @@
+// The terminal window on a real port over the simulated null modem: data in and keys out,
+// half duplex, scrollback, copying, sizing and scroll bars, selection auto-scroll, painting by
+// colour runs, and blinking.
+
+#include "terminal/Terminal.h"
+
+#include "serial/ApdComPort.h"
+#include "serial/SimulatedDevice.h"
+#include "terminal/ApdEmulator.h"
+#include "tests/support/TempDir.h"
+#include "tests/support/Wait.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFontInfo>
+#include <QImage>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace terminal;
+using namespace serial;
+using testsupport::ProcessEventsUntil;
+
+namespace
+{
+
+class Window : public ::testing::Test, public TTerminalNotify
+{
+  protected:
+    Window()
+    {
+        dir.Enter();
+        port.SetDeviceLayer(dlOther);
+        port.CustomDeviceLayer = InstallSimulatedDeviceLayer;
+        port.SetComNumber(7);
+        port.SetOpen(true);
+        term = std::make_unique<TTerminal>(
+            tsAutoHScroll | tsAutoVScroll | tsIntegralHeight | tsIntegralWidth | tsWantTab, this);
+        term->show();
+        term->tSetComHandle(int16_t(port.PortSlot()));
+        EXPECT_EQ(term->tStartTerminal(1), 0);
+    }
+    ~Window() override
+    {
+        term.reset();
+        port.SetOpen(false);
+    }
+
+    void TerminalStatus(uint16_t wParam, uint32_t) override { lastStatus = wParam; }
+    void TerminalError(uint16_t code) override { errors.push_back(code); }
+    void TerminalPositionReport(uint16_t, uint16_t) override {}
+
+    TBuffer &B() { return term->aBuffer(); }
+    std::string Row(int row) { return B().RowText(row).substr(0, 20); }
+    // Text as if received, painted at once.
+    void Show(const std::string &text)
+    {
+        term->tStuffData(reinterpret_cast<const uint8_t *>(text.data()), int(text.size()));
+        term->tForcePaint();
+    }
+    void Key(int key, const QString &text, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        QKeyEvent press(QEvent::KeyPress, key, mods, text);
+        QApplication::sendEvent(term.get(), &press);
+    }
+    void Mouse(QEvent::Type type, int x, int y, Qt::KeyboardModifiers mods = Qt::NoModifier)
+    {
+        QMouseEvent event(type, QPointF(x, y), term->viewport()->mapToGlobal(QPointF(x, y)),
+                          Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, mods);
+        QApplication::sendEvent(term->viewport(), &event);
+    }
+    // The window's client area in cells.
+    QSize Cells() { return {B().ClientWidth / B().CharWidth, B().ClientHeight / B().CharHeight}; }
+
+    testsupport::TempDir dir;
+    TSimulatedDevice far{"COM7"};
+    TApdComPort port;
+    std::unique_ptr<TTerminal> term;
+    uint16_t lastStatus = 0;
+    std::vector<uint16_t> errors;
+};
+
+TEST_F(Window, ReceivedTextAppearsInOrderAndHeldBackInScrollback)
+{
+    std::string sent;
+    for (int i = 0; i < 40; ++i)
+        sent += "line " + std::to_string(i) + "\r\n";
+    far.Write(sent);
+    ASSERT_TRUE(ProcessEventsUntil([&] { return B().CursorRow == 40; }, 10000));
+    for (int i = 0; i < 40; ++i)
+        EXPECT_EQ(B().RowText(i).substr(0, 8), ("line " + std::to_string(i) + "   ").substr(0, 8));
+
+    // Scrollback: the view moves, then everything comes back exactly, with what arrived meanwhile.
+    const int firstRow = B().FirstVisibleRow, cursorRow = B().CursorRow;
+    term->tToggleScrollback();
+    EXPECT_TRUE(ProcessEventsUntil([&] { return lastStatus == 0; }, 5000));
+    Key(Qt::Key_PageUp, {});
+    EXPECT_LT(B().FirstVisibleRow, firstRow);
+    far.Write("later\r\n");
+    testsupport::Settle(200);
+    EXPECT_EQ(B().RowText(40).substr(0, 5), "     ");
+    term->tToggleScrollback();
+    // The line that waited moved the restored view by one.
+    EXPECT_EQ(B().RowText(40).substr(0, 5), "later");
+    EXPECT_EQ(B().FirstVisibleRow, firstRow + 1);
+    EXPECT_EQ(B().CursorRow, cursorRow + 1);
+}
+
+TEST_F(Window, KeysReachTheDevice)
+{
+    struct Case {
+        const char *what;
+        bool halfDuplex;
+        int key;
+        QString text;
+        std::string sent;
+        std::string echoed; // the start of the cursor row afterwards
+    };
+    const std::vector<Case> cases = {
+        {"a letter", false, Qt::Key_A, "a", "a", ""},
+        {"return", false, Qt::Key_Return, "\r", "\r", ""},
+        {"tab stays in the window", false, Qt::Key_Tab, "\t", "\t", ""},
+        {"Latin-1 beyond ASCII", false, Qt::Key_Adiaeresis, QString(QChar(0xE4)), "\xE4", ""},
+        {"a cursor key has no character", false, Qt::Key_Up, {}, "", ""},
+        {"half duplex echoes once", true, Qt::Key_X, "x", "x", "x"},
+    };
+    for (const Case &c : cases) {
+        B().bClearBuffer();
+        term->tSetHalfDuplex(c.halfDuplex);
+        far.TakeSent();
+        Key(c.key, c.text);
+        if (!c.sent.empty())
+            EXPECT_TRUE(far.WaitForSent(c.sent.size(), std::chrono::seconds(5))) << c.what;
+        testsupport::Settle(50);
+        EXPECT_EQ(far.TakeSent(), c.sent) << c.what;
+        EXPECT_EQ(B().RowText(0).substr(0, c.echoed.size()), c.echoed) << c.what;
+    }
+}
+
+TEST_F(Window, CopyGivesTheSelectionWithLineEnds)
+{
+    Show("first line\r\nsecond one\r\nthird");
+    const int cw = B().CharWidth, ch = B().CharHeight;
+    struct Case {
+        const char *what;
+        int fromColumn, fromRow, toColumn, toRow;
+        std::string copied;
+    };
+    const std::vector<Case> cases = {
+        {"inside one row", 6, 0, 9, 0, "line\r\n"},
+        {"one cell", 0, 1, 0, 1, "s\r\n"},
+        {"backwards", 9, 0, 6, 0, "line\r\n"},
+        {"across rows", 6, 0, 2, 2,
+         "line" + std::string(70, ' ') + "\r\nsecond one" + std::string(70, ' ') + "\r\nthi\r\n"},
+    };
+    for (const Case &c : cases) {
+        Mouse(QEvent::MouseButtonPress, c.fromColumn * cw + 1, c.fromRow * ch + 1);
+        Mouse(QEvent::MouseMove, c.toColumn * cw + 1, c.toRow * ch + 1);
+        Mouse(QEvent::MouseButtonRelease, c.toColumn * cw + 1, c.toRow * ch + 1);
+        term->wmCopy();
+        EXPECT_EQ(QApplication::clipboard()->text().toLatin1().toStdString(), c.copied) << c.what;
+    }
+
+    // Every byte value a cell can hold survives the clipboard.
+    std::string all;
+    for (int row = 0; row < 4; ++row) {
+        for (int column = 0; column < 64; ++column)
+            B().CharAt(column, row) = uint8_t(row * 64 + column);
+        all += std::string(reinterpret_cast<const char *>(B().CharRow(row)), 80) + "\r\n";
+    }
+    Mouse(QEvent::MouseButtonPress, 1, 1);
+    Mouse(QEvent::MouseMove, 79 * cw + 1, 3 * ch + 1);
+    Mouse(QEvent::MouseButtonRelease, 79 * cw + 1, 3 * ch + 1);
+    term->wmCopy();
+    const QByteArray copied = QApplication::clipboard()->text().toLatin1();
+    EXPECT_EQ(std::string(copied.data(), size_t(copied.size())), all);
+}
+
+TEST_F(Window, SizesFollowThePageAndTheBars)
+{
+    const int cw = B().CharWidth, ch = B().CharHeight;
+    struct Case {
+        const char *what;
+        QSize request; // window size in pixels
+        QSize cells;   // client area in cells afterwards
+        bool vBar, hBar;
+        int vMax, hMax;
+    };
+    const std::vector<Case> cases = {
+        {"larger than the page shrinks to it", {100 * cw, 40 * ch}, {80, 25}, false, false, 0, 0},
+        {"exactly the page", {80 * cw, 25 * ch}, {80, 25}, false, false, 0, 0},
+        {"fewer rows shows a vertical bar", {80 * cw + 40, 10 * ch}, {80, 10}, true, false, 15, 0},
+    };
+    for (const Case &c : cases) {
+        term->resize(c.request);
+        QApplication::processEvents();
+        EXPECT_EQ(Cells(), c.cells) << c.what;
+        EXPECT_EQ(term->VerticalBarShown(), c.vBar) << c.what;
+        EXPECT_EQ(term->HorizontalBarShown(), c.hBar) << c.what;
+        EXPECT_EQ(term->verticalScrollBar()->maximum(), c.vMax) << c.what;
+        EXPECT_EQ(term->horizontalScrollBar()->maximum(), c.hMax) << c.what;
+        EXPECT_EQ(B().ClientWidth % cw, 0) << c.what;
+        EXPECT_EQ(B().ClientHeight % ch, 0) << c.what;
+    }
+
+    // Forced to 40 x 10 cells: both bars; the thumbs follow the cursor down the page.
+    term->tForceSize(40, 10);
+    EXPECT_EQ(Cells(), QSize(40, 10));
+    EXPECT_TRUE(term->VerticalBarShown() && term->HorizontalBarShown());
+    EXPECT_EQ(term->horizontalScrollBar()->maximum(), 40);
+    Show(std::string(24, '\n'));
+    EXPECT_EQ(B().FirstVisibleRow, 15);
+    EXPECT_EQ(term->verticalScrollBar()->value(), 15);
+}
+
+TEST_F(Window, DraggingBelowTheWindowScrollsBySpeed)
+{
+    // A 10-row view of a page with text on every row; the view starts at the page top.
+    term->tForceSize(80, 10);
+    for (int i = 0; i < 24; ++i)
+        Show("row " + std::to_string(i) + "\r\n");
+    B().bGotoTop(true);
+    const int height = B().ClientHeight;
+    struct Case {
+        int below; // pixels below the client area
+        int rowsPerTick;
+    };
+    for (const Case c : {Case{5, 1}, Case{20, 1}, Case{21, 3}}) {
+        B().bGotoTop(true);
+        const int top = B().FirstVisibleRow;
+        Mouse(QEvent::MouseButtonPress, 5, 5);
+        Mouse(QEvent::MouseMove, 5, height + c.below);
+        term->wmTimer();
+        EXPECT_EQ(B().FirstVisibleRow - top, c.rowsPerTick) << c.below;
+        Mouse(QEvent::MouseButtonRelease, 5, height + c.below);
+        EXPECT_EQ(B().EndRow, B().FirstVisibleRow + 9) << c.below;
+    }
+}
+
+TEST_F(Window, PaintsOneRunPerColourAndBlinks)
+{
+    TApdCustomEmulator ansi;
+    term->tSetEmulatorPtr(&ansi);
+    term->tSetEmulatorProc(&TApdCustomEmulator::EmulatorRoutine);
+    Show("ab\x1b[31mcd\x1b[44mef\x1b[0mgh\x1b[5mX\x1b[0m");
+    const int cw = B().CharWidth, ch = B().CharHeight;
+    QImage image(term->viewport()->size(), QImage::Format_RGB32);
+    const auto paintRow = [&] {
+        QPainter painter(&image);
+        const int before = term->RunsPainted();
+        term->tPaint(painter, QRect(0, 0, 9 * cw, ch));
+        return term->RunsPainted() - before;
+    };
+    EXPECT_EQ(paintRow(), 4); // ab, cd, ef, ghX (blinking is an attribute, not a colour)
+    const auto background = [&](int column) { return image.pixel(column * cw, ch - 1); };
+    EXPECT_EQ(QColor(background(0)), QColor(0, 0, 0));
+    EXPECT_EQ(QColor(background(5)).blue(), int(B().ColorMap[4] >> 16)); // blue behind "ef"
+
+    // The blinking X disappears into its background and comes back.
+    const uint8_t base = B().BaseColorAt(8, 0);
+    term->tBlink();
+    EXPECT_EQ(B().ColorAt(8, 0) & 0x0F, base >> 4);
+    term->tBlink();
+    EXPECT_EQ(B().ColorAt(8, 0), base);
+
+    // A proportional font is refused and the old one stays.
+    QFont proportional(QStringLiteral("DejaVu Sans"));
+    proportional.setStyleHint(QFont::SansSerif);
+    const QFont before = term->Font();
+    if (!QFontInfo(proportional).fixedPitch()) {
+        EXPECT_FALSE(term->wmSetFont(proportional));
+        EXPECT_EQ(term->Font(), before);
+    }
+}
+
+} // namespace
