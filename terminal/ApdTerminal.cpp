@@ -162,9 +162,10 @@ void TApdCustomTerminal::RecreateTerminalWindow()
     delete window_;
     window_ = nullptr;
     CreateTerminalWindow();
-    if (saved)
-        window_->tRestore(std::move(saved));
-    else if (capture_ != cmOff && window_->bSetCapture(true, true, captureFile_) != 0)
+    if (saved) {
+        if (window_->tRestore(std::move(saved)) != 0)
+            capture_ = cmOff; // the capture file could not be reopened
+    } else if (capture_ != cmOff && window_->bSetCapture(true, true, captureFile_) != 0)
         capture_ = cmOff;
     if (wasRunning && StartTerminal() != 0) {
         pending_ = true;
@@ -636,7 +637,7 @@ void TApdCustomTerminal::SaveRestore(bool restore)
         if (!saved_)
             serial::RaiseOnError(this, serial::ecOutOfMemory);
     } else if (saved_) {
-        window_->tRestore(std::move(saved_));
+        serial::RaiseOnError(this, window_->tRestore(std::move(saved_)));
     }
 }
 

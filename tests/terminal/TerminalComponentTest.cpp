@@ -96,6 +96,7 @@ TEST_F(TerminalComponent, GeometryKeepsTheBufferWithinItsLimits)
     };
     for (const Case &c : cases) {
         TApdTerminal t;
+        t.show();
         EXPECT_EQ(CodeOf([&] { c.change(t); }), c.error) << c.what;
         EXPECT_EQ(t.Rows(), c.rows) << c.what;
         EXPECT_EQ(t.Columns(), c.columns) << c.what;
