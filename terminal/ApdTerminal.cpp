@@ -174,8 +174,15 @@ void TApdCustomTerminal::RecreateTerminalWindow()
         window_->setFocus();
 }
 
+QSize TApdCustomTerminal::sizeHint() const
+{
+    return fittedSize_;
+}
+
 void TApdCustomTerminal::FitToWindow()
 {
+    fittedSize_ = window_->size();
+    updateGeometry();
     if (size() != window_->size())
         resize(window_->size());
 }

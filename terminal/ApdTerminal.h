@@ -148,6 +148,9 @@ class TApdCustomTerminal : public QWidget, public serial::TApdBaseComponent, pri
     // Whether the window is registered with the dispatcher.
     bool Running() const { return running_; }
 
+    // The size the display rows and columns gave the control last.
+    QSize sizeHint() const override;
+
   protected:
     void resizeEvent(QResizeEvent *event) override;
 
@@ -198,6 +201,7 @@ class TApdCustomTerminal : public QWidget, public serial::TApdBaseComponent, pri
     uint32_t colorMap_[16] = {};
     // Scrollback entered with every column shown, and the width then.
     bool allColumnsShown_ = false;
+    QSize fittedSize_{200, 200};
     int widthAtScrollback_ = 0;
     std::unique_ptr<TTerminalSnapshot> saved_;
 };
