@@ -93,7 +93,7 @@ TApdCustomTerminal::TApdCustomTerminal(QWidget *parent) : QWidget(parent), font_
 TApdCustomTerminal::~TApdCustomTerminal()
 {
     ReleasePort();
-    if (capture_ != cmOff)
+    if (Capture() != cmOff)
         window_->bSetCapture(false, false, captureFile_);
     window_->tSetEmulatorPtr(nullptr);
     window_->tSetEmulatorProc(nullptr);
@@ -154,22 +154,22 @@ void TApdCustomTerminal::CreateTerminalWindow()
 void TApdCustomTerminal::RecreateTerminalWindow()
 {
     const bool wasRunning = running_;
+    const TCaptureMode capturing = Capture();
     StopTerminal();
     // A failed save loses the cells but not the capture: it is reopened for appending below.
+    // (A restore reopens it itself; if that fails, Capture reads off.)
     std::unique_ptr<TTerminalSnapshot> saved = window_->tSave();
     const bool hadFocus = window_->hasFocus();
     window_->SetNotify(nullptr);
     delete window_;
     window_ = nullptr;
     CreateTerminalWindow();
-    if (saved) {
-        if (window_->tRestore(std::move(saved)) != 0)
-            capture_ = cmOff; // the capture file could not be reopened
-    } else if (capture_ != cmOff && window_->bSetCapture(true, true, captureFile_) != 0)
-        capture_ = cmOff;
-    if (wasRunning && StartTerminal() != 0) {
+    if (saved)
+        window_->tRestore(std::move(saved));
+    else if (capturing != cmOff)
+        window_->bSetCapture(true, true, captureFile_);
+    if (wasRunning && StartTerminal() != 0)
         pending_ = true;
-    }
     if (hadFocus)
         window_->setFocus();
 }
@@ -271,10 +271,11 @@ int TApdCustomTerminal::StartTerminal()
 {
     if (!comPort_)
         return serial::ecPortNotAssigned;
-    StopTerminal();
+    // Opening the port here may already have started the terminal through the opened notice.
     const int slot = comPort_->PortHandle();
     if (slot == 0)
         return serial::ecBadHandle;
+    StopTerminal();
     window_->tSetComHandle(static_cast<int16_t>(slot));
     const int result = window_->tStartTerminal(1);
     running_ = result == 0;
@@ -567,6 +568,11 @@ void TApdCustomTerminal::SetScrollback(bool on)
 
 // Capture.
 
+TCaptureMode TApdCustomTerminal::Capture() const
+{
+    return window_->aBuffer().CaptureOn() ? capture_ : cmOff;
+}
+
 void TApdCustomTerminal::SetCapture(TCaptureMode mode)
 {
     const int result = window_->bSetCapture(mode != cmOff, mode == cmAppend, captureFile_);
@@ -583,7 +589,7 @@ void TApdCustomTerminal::SetCaptureFile(const std::string &fileName)
         captureFile_ = fileName;
         return;
     }
-    const TCaptureMode mode = capture_;
+    const TCaptureMode mode = Capture();
     if (mode != cmOff) {
         window_->bSetCapture(false, false, captureFile_);
         capture_ = cmOff;

@@ -99,7 +99,8 @@ class TApdCustomTerminal : public QWidget, public serial::TApdBaseComponent, pri
 
     const std::string &CaptureFile() const { return captureFile_; }
     void SetCaptureFile(const std::string &fileName);
-    TCaptureMode Capture() const { return capture_; }
+    // Off once a failed write closed the capture (OnTerminalError told of it).
+    TCaptureMode Capture() const;
     void SetCapture(TCaptureMode mode);
 
     bool WantTabs() const { return wantTabs_; }

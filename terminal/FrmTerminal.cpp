@@ -120,6 +120,8 @@ TFrmTerminal::TFrmTerminal(serial::TApdCustomComPort *port, TDataTriggerEnabled 
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
     qApp->installEventFilter(this);
+    if (port_)
+        port_->FreeNotification(this, [this](serial::TApdCustomComPort &) { port_ = nullptr; });
 
     FormCreate();
 }
@@ -127,6 +129,8 @@ TFrmTerminal::TFrmTerminal(serial::TApdCustomComPort *port, TDataTriggerEnabled 
 TFrmTerminal::~TFrmTerminal()
 {
     qApp->removeEventFilter(this);
+    if (port_)
+        port_->RemoveFreeNotification(this);
     ApdTerminal1->SetEmulator(nullptr);
     ApdTerminal1->SetKeyBoardEmu(nullptr);
 }
@@ -152,6 +156,8 @@ QWidget *TFrmTerminal::BuildLights()
 void TFrmTerminal::BuildMenus()
 {
     QMenu *file = menuBar()->addMenu(QStringLiteral("&File"));
+    // A capture that failed while writing is off by the time the menu opens again.
+    connect(file, &QMenu::aboutToShow, this, [this] { UpdateCaptureItems(); });
     MnuClear = file->addAction(QStringLiteral("&Clear terminal"));
     connect(MnuClear, &QAction::triggered, this, [this] { ApdTerminal1->ClearBuffer(); });
     MnuScrollBack = file->addAction(QStringLiteral("Scroll Back"));

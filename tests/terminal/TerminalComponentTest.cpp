@@ -12,8 +12,10 @@
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
+#include <QFontInfo>
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <functional>
 #include <string>
@@ -149,6 +151,61 @@ TEST_F(TerminalComponent, FixedBarsAreNeverAutomaticAndTheWindowKeepsItsText)
     }
 }
 
+TEST_F(TerminalComponent, SettingsReachTheWindow)
+{
+    const auto colors = [](TApdTerminal &t, uint32_t &fg, uint32_t &bg) {
+        uint32_t map[16];
+        t.Window()->tGetColorMap(map);
+        fg = map[t.Window()->tCurrentColors() & 15];
+        bg = map[t.Window()->tCurrentColors() >> 16];
+    };
+    struct Case {
+        const char *what;
+        std::function<void(TApdTerminal &)> change;
+        std::function<bool(TApdTerminal &)> holds;
+    };
+    const std::vector<Case> cases = {
+        {"defaults", [](auto &) {},
+         [&](TApdTerminal &t) {
+             uint32_t fg = 0, bg = 1;
+             colors(t, fg, bg);
+             return t.Active() && t.CaptureFile() == "APD.CAP" && t.Window()->BlinkTime() == 550 &&
+                    t.Window()->PersistentMark() && !t.Window()->HalfDuplex() &&
+                    t.DisplayRows() == 15 && t.DisplayColumns() == 40 && fg == 0xC0C0C0 &&
+                    bg == 0 && (t.Window()->Style() & tsWantTab);
+         }},
+        {"blink, mark, duplex",
+         [](auto &t) { t.SetBlinkTime(300), t.SetPersistentMark(false), t.SetHalfDuplex(true); },
+         [](TApdTerminal &t) {
+             return t.Window()->BlinkTime() == 300 && !t.Window()->PersistentMark() &&
+                    t.Window()->HalfDuplex();
+         }},
+        {"proportional font", [](auto &t) { t.SetFont(QFont("DejaVu Sans", 20)); },
+         [](TApdTerminal &t) {
+             return QFontInfo(t.Font()).fixedPitch() && t.Window()->Font() == t.Font();
+         }},
+        {"colours outside the map", [](auto &t) { t.SetColor(0x123456), t.SetFontColor(0xFF); },
+         [&](TApdTerminal &t) {
+             uint32_t fg = 0, bg = 0;
+             colors(t, fg, bg);
+             return fg == 0xFF && bg == 0x123456 && t.ColorMap()[7] == 0xC0C0C0;
+         }},
+        {"tabs off", [](auto &t) { t.SetWantTabs(false); },
+         [](TApdTerminal &t) { return !(t.Window()->Style() & tsWantTab); }},
+        {"display size", [](auto &t) { t.SetDisplayRows(30), t.SetDisplayColumns(20); },
+         [](TApdTerminal &t) { return t.DisplayRows() == 25 && t.DisplayColumns() == 20; }},
+        {"whole columns only",
+         [](auto &t) { t.SetIntegralSize(isWidth), t.SetDisplayRows(5), t.SetWidth(100); },
+         [](TApdTerminal &t) { return t.DisplayRows() == 15 && t.Width() != 100; }},
+    };
+    for (const Case &c : cases) {
+        TApdTerminal t;
+        t.show();
+        c.change(t);
+        EXPECT_TRUE(c.holds(t)) << c.what;
+    }
+}
+
 TEST_F(TerminalComponent, ActivationFollowsThePort)
 {
     struct Step {
@@ -158,6 +215,10 @@ TEST_F(TerminalComponent, ActivationFollowsThePort)
         bool active, pending, running;
     };
     const std::vector<Step> steps = {
+        {"loading keeps on without a port",
+         [&] { term.BeginLoading(), term.SetActive(false), term.SetActive(true); }, 0, true, false,
+         false},
+        {"loaded without a port waits", [&] { term.EndLoading(); }, 0, true, true, false},
         {"off without a port", [&] { term.SetActive(false); }, 0, false, false, false},
         {"on without a port", [&] { term.SetActive(true); }, ecPortNotAssigned, false, false,
          false},
@@ -207,17 +268,28 @@ TEST_F(TerminalComponent, CaptureFollowsItsFileAndTheKeyboardEmulatorItsMap)
         {"new name while on",
          [&] { term.WriteString("1"), term.SetCaptureFile(dir.File("b.cap")); }, cmOn, 0},
         {"same name in other case", [&] { term.SetCaptureFile(dir.File("B.CAP")); }, cmOn, 0},
-        {"off", [&] { term.WriteString("2"), term.SetCapture(cmOff); }, cmOff, 0},
+        {"kept through a new window",
+         [&] { term.WriteString("2"), term.SetScrollBars(ssVertical); }, cmOn, 0},
+        {"off", [&] { term.WriteString("3"), term.SetCapture(cmOff); }, cmOff, 0},
         {"unwritable folder",
          [&] { term.SetCaptureFile("/nonexistent/x.cap"), term.SetCapture(cmOn); }, cmOff, -2},
+        {"write failure closes it",
+         [&] {
+             term.SetCaptureFile("/dev/full"), term.SetCapture(cmOn);
+             term.WriteString(std::string(8192, 'x'));
+         },
+         cmOff, 0},
     };
+    std::vector<uint16_t> errors;
+    term.OnTerminalError = [&](TApdCustomComPort *, uint16_t code) { errors.push_back(code); };
     for (const Case &c : cases) {
         const int code = CodeOf(c.action);
         EXPECT_EQ(code == 0, c.error == 0) << c.what << ": " << code;
         EXPECT_EQ(term.Capture(), c.mode) << c.what;
     }
     EXPECT_EQ(dir.Read("a.cap"), "1");
-    EXPECT_EQ(dir.Read("b.cap"), "2");
+    EXPECT_EQ(dir.Read("b.cap"), "23");
+    EXPECT_EQ(errors, std::vector<uint16_t>{uint16_t(-ENOSPC)});
 
     // A keyboard emulator enabled after it was given to the terminal is the one asked.
     dir.Write("k.ini", "[Index]\nVT=#\n[Defaults]\n_Entries=1\n[VT]\nKey1=38,14,vt-up\n");
