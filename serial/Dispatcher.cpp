@@ -417,21 +417,35 @@ bool DataAndAvailStep(TPortAccess &access)
 
     bool matched = false;
     uint16_t longest = 0;
+    // Without a data trigger there is nothing to look for in the bytes: a terminal streaming at
+    // full speed would otherwise pay a walk over every trigger slot per byte.
+    const bool anyDataTrigger =
+        std::any_of(std::begin(rec.Triggers.Data), std::end(rec.Triggers.Data),
+                    [](const TDataTrigger &t) { return t.Handle && (t.Length || t.Matched); });
+    if (!anyDataTrigger && !rec.MatchesPending && rec.ScanPending > 0) {
+        rec.ScanPosition =
+            static_cast<uint16_t>((rec.ScanPosition + rec.ScanPending) % kInputRingSize);
+        rec.ScanPending = 0;
+    }
     while (rec.ScanPending > 0) {
         const uint16_t a = rec.ScanPosition;
+        bool check = rec.MatchesPending;
         if (!rec.MatchesPending) {
             const uint8_t c = rec.InRing[a];
             for (TDataTrigger &t : rec.Triggers.Data)
                 if (t.Handle && t.Length && !t.Matched && t.Feed(c)) {
                     t.Matched = true;
                     ++t.MatchCount;
+                    check = true;
                 }
         }
         rec.MatchesPending = false;
-        for (const TDataTrigger &t : rec.Triggers.Data) {
-            if (t.Handle && t.Matched) {
-                matched = true;
-                longest = std::max(longest, t.Length);
+        if (check) {
+            for (const TDataTrigger &t : rec.Triggers.Data) {
+                if (t.Handle && t.Matched) {
+                    matched = true;
+                    longest = std::max(longest, t.Length);
+                }
             }
         }
         if (matched)

@@ -16,9 +16,11 @@
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QRawFont>
 #include <QScreen>
 #include <QScrollBar>
 #include <algorithm>
+#include <cstdlib>
 #include <new>
 
 namespace terminal
@@ -96,11 +98,7 @@ TTerminal::TTerminal(uint32_t style, TTerminalNotify *notify, QWidget *parent)
     markingTimer_.setInterval(kMarkingTickMs);
     connect(&markingTimer_, &QTimer::timeout, this, &TTerminal::wmTimer);
     repaintTimer_.setSingleShot(true);
-    connect(&repaintTimer_, &QTimer::timeout, this, [this] {
-        sinceRepaint_.restart();
-        viewport()->update(pendingRepaint_);
-        pendingRepaint_ = QRegion();
-    });
+    connect(&repaintTimer_, &QTimer::timeout, this, &TTerminal::FlushRepaint);
     sinceRepaint_.start();
     statusTimer_.setSingleShot(true);
     statusTimer_.setInterval(0);
@@ -363,6 +361,14 @@ bool TTerminal::wmSetFont(const QFont &font)
     const int height = std::max(metrics.height(), 1);
     caretWidth_ = width;
     caretHeight_ = height;
+    ascent_ = metrics.ascent();
+    const QRawFont raw = QRawFont::fromFont(font_);
+    glyphRun_.setRawFont(raw);
+    for (int c = 0; c < 256; ++c) {
+        const QChar glyph = GlyphOf(uint8_t(c));
+        const QList<quint32> index = raw.glyphIndexesForString(QString(glyph));
+        glyphOf_[c] = index.isEmpty() ? 0 : index.front();
+    }
     buffer_->bUpdateFont(height, width);
     RecalculateVisible();
     tAdjustMaxSize();
@@ -742,11 +748,57 @@ void TTerminal::InvalidateAll()
     ScheduleRepaint();
 }
 
-void TTerminal::ScrollContent(int32_t, int32_t, const TRect &band)
+void TTerminal::ScrollContent(int32_t dx, int32_t dy, const TRect &band)
 {
-    // Repainting the band from the buffer at the next frame costs less than moving pixels for
-    // every batch, and it cannot show a band moved twice when batches come faster than frames.
-    Invalidate(band, false);
+    if (band.Empty())
+        return;
+    const QRect area = ToQRect(band);
+    if (dx != 0 || (pendingScroll_ != 0 && area != scrollBand_)) {
+        // Sideways, or a second band in one frame: repainted whole, which is rare.
+        pendingRepaint_ += area;
+        pendingRepaint_ += scrollBand_;
+        pendingScroll_ = 0;
+        scrollBand_ = QRect();
+        ScheduleRepaint();
+        return;
+    }
+    // What is still to be repainted inside the band moves with it. The buffer marks cells in the
+    // coordinates of the moment it wrote them, before or after this move, so each area counts
+    // at both places and in between.
+    QRegion moved;
+    for (const QRect &r : pendingRepaint_) {
+        const QRect inside = r & area;
+        moved += inside.isEmpty() ? r : (r | inside.translated(0, dy)) & area;
+        if (!inside.isEmpty())
+            moved += r;
+    }
+    pendingRepaint_ = moved;
+    pendingScroll_ += dy;
+    scrollBand_ = area;
+    // What the move uncovers.
+    if (dy < 0)
+        pendingRepaint_ += QRect(area.left(), std::max(area.bottom() + 1 + dy, area.top()),
+                                 area.width(), std::min(-dy, area.height()));
+    else
+        pendingRepaint_ += QRect(area.left(), area.top(), area.width(), std::min(dy, area.height()));
+    ScheduleRepaint();
+}
+
+void TTerminal::FlushRepaint()
+{
+    sinceRepaint_.restart();
+    if (pendingScroll_ != 0) {
+        // The content moves in the window's image; only what changed is drawn again.
+        if (std::abs(pendingScroll_) < scrollBand_.height())
+            viewport()->scroll(0, pendingScroll_, scrollBand_);
+        else
+            pendingRepaint_ += scrollBand_;
+        pendingScroll_ = 0;
+        scrollBand_ = QRect();
+    }
+    if (!pendingRepaint_.isEmpty())
+        viewport()->update(pendingRepaint_);
+    pendingRepaint_ = QRegion();
 }
 
 void TTerminal::UpdateNow()
@@ -766,6 +818,7 @@ void TTerminal::ScheduleRepaint()
 
 void TTerminal::paintEvent(QPaintEvent *event)
 {
+    ++paintsDone_;
     QPainter painter(viewport());
     tPaint(painter, event->rect());
 }
@@ -835,9 +888,7 @@ void TTerminal::tTextOutColor(QPainter &painter, int windowRow, int firstColumn,
     SelectedColumns(bufferRow, selFirst, selLast);
     const QColor highlightBack = ColorOf(b.ColorMap[b.HighlightBackground & 15]);
     const QColor highlightText = ColorOf(b.ColorMap[b.HighlightForeground & 15]);
-    const int baseline = windowRow * ch + QFontMetrics(font_).ascent();
-    QString text;
-    text.reserve(count);
+    const int baseline = windowRow * ch + ascent_;
     int i = 0;
     while (i < count) {
         const bool selected = start + i >= selFirst && start + i <= selLast;
@@ -847,14 +898,19 @@ void TTerminal::tTextOutColor(QPainter &painter, int windowRow, int firstColumn,
         while (j < count && (start + j >= selFirst && start + j <= selLast) == selected &&
                (selected || colors[j] == color))
             ++j;
-        text.resize(j - i);
-        QChar *out = text.data();
-        for (int k = i; k < j; ++k)
-            out[k - i] = GlyphOf(chars[k]);
         const QRect cells((firstColumn + i) * cw, windowRow * ch, (j - i) * cw, ch);
         painter.fillRect(cells, selected ? highlightBack : ColorOf(b.ColorMap[color >> 4]));
+        // Glyphs looked up once per font and placed on the cell grid: no text shaping per run.
+        glyphIndexes_.resize(j - i);
+        glyphPositions_.resize(j - i);
+        for (int k = i; k < j; ++k) {
+            glyphIndexes_[k - i] = glyphOf_[chars[k]];
+            glyphPositions_[k - i] = QPointF((k - i) * cw, 0);
+        }
+        glyphRun_.setGlyphIndexes(glyphIndexes_);
+        glyphRun_.setPositions(glyphPositions_);
         painter.setPen(selected ? highlightText : ColorOf(b.ColorMap[color & 15]));
-        painter.drawText(QPoint(cells.left(), baseline), text);
+        painter.drawGlyphRun(QPointF(cells.left(), baseline), glyphRun_);
         ++runsPainted_;
         i = j;
     }

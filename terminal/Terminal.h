@@ -21,6 +21,7 @@
 #include <QAbstractScrollArea>
 #include <QElapsedTimer>
 #include <QFont>
+#include <QGlyphRun>
 #include <QRegion>
 #include <QTimer>
 #include <cstdint>
@@ -182,6 +183,9 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
 
     // Text-output calls made by painting so far (one per run of equal colours).
     int RunsPainted() const { return runsPainted_; }
+    // Paint events handled so far, and whether a repaint is still to come.
+    int PaintsDone() const { return paintsDone_; }
+    bool RepaintPending() const { return repaintTimer_.isActive() || !pendingRepaint_.isEmpty(); }
 
   protected:
     void paintEvent(QPaintEvent *event) override;
@@ -218,6 +222,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void tTextOutColor(QPainter &painter, int windowRow, int firstColumn, int count, int bufferRow);
     void SendKeyBytes(const uint8_t *bytes, int count);
     void ScheduleRepaint();
+    void FlushRepaint();
     void ShowBar(bool vertical, bool shown);
     void ScrollBy(int columns, int rows);
     void ApplyScrollRequest(bool vertical, int action);
@@ -258,12 +263,20 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     int blinkMs_ = kDefaultBlinkMs;
     QElapsedTimer sinceRepaint_;
     QRegion pendingRepaint_;
+    int pendingScroll_ = 0; // pixels the band still has to move at the next frame
+    QRect scrollBand_;
+    int ascent_ = 0;
+    quint32 glyphOf_[256] = {};
+    QGlyphRun glyphRun_;
+    QList<quint32> glyphIndexes_;
+    QList<QPointF> glyphPositions_;
     QTimer statusTimer_; // the status is posted: the owner hears the latest once
     uint16_t statusW_ = 0;
     uint32_t statusL_ = 0;
     QRect caretRect_;
     QPoint lastMouse_;
     int runsPainted_ = 0;
+    int paintsDone_ = 0;
     bool adjusting_ = false;   // a size change of our own is under way
     bool syncingBars_ = false; // bar values set from the buffer, not by the operator
 };
