@@ -221,9 +221,14 @@ void TFrmTerminal::FormShow()
 {
     if (dataTriggerEnabled_)
         dataTriggerEnabled_(false);
-    if (port_) {
-        ApdTerminal1->SetActive(true);
+    if (!port_)
+        return;
+    ApdTerminal1->SetActive(true);
+    try {
         ApdSLController1->SetWatching(true);
+    } catch (const std::exception &e) {
+        // No trigger left for the lamps: the terminal works without them.
+        platform::ShowException(e);
     }
 }
 
