@@ -6,6 +6,7 @@
 #include "lights/ApdSLController.h"
 #include "lights/ApdStatusLight.h"
 #include "link/FrmS_comm.h"
+#include "terminal/FrmTerminal.h"
 #include "platform/Glyphs.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
@@ -38,6 +39,7 @@ namespace loader
 TFrmLoadr *FrmLoadr = nullptr;
 QPointer<TFrmAboutLdr> FrmAboutLdr;
 QPointer<TFrmSupportBox> FrmSupportBox;
+QPointer<terminal::TFrmTerminal> FrmTerminal;
 
 namespace
 {
@@ -147,6 +149,9 @@ TFrmLoadr::TFrmLoadr(QWidget *parent) : QMainWindow(parent)
 TFrmLoadr::~TFrmLoadr()
 {
     ScriptTimer->stop();
+    // The terminal window uses the settings object's port: it goes before the port does.
+    if (FrmTerminal && FrmTerminal->parent() == this)
+        delete FrmTerminal;
     // A settings object made for this window reports to it: it goes first, while this window can
     // still take its reports.
     if (FrmS_comm && FrmS_comm->parent() == this)
@@ -211,6 +216,7 @@ void TFrmLoadr::CreateMenu()
     connect(MnuItmAutoUl, &QAction::triggered, this, &TFrmLoadr::MnuItmAutoUlClick);
     connect(HelpTopics1, &QAction::triggered, this, &TFrmLoadr::HelpTopics1Click);
     connect(MnuItmRS232, &QAction::triggered, this, &TFrmLoadr::MnuItmRS232Click);
+    connect(MnuItmTermWin, &QAction::triggered, this, &TFrmLoadr::MnuItmTermWinClick);
     connect(MnuItmLogging, &QAction::triggered, this, &TFrmLoadr::MnuItmLoggingClick);
     connect(MnuItmStatusLght, &QAction::triggered, this, &TFrmLoadr::MnuItmStatusLghtClick);
     connect(MnuItmSupport, &QAction::triggered, this, &TFrmLoadr::MnuItmSupportClick);
@@ -278,6 +284,7 @@ void TFrmLoadr::CreateSpeedBar(QWidget *client)
     SpdBtnTerm = speedButton("SpdBtnTerm", TerminalGlyph(), "Terminal Window", 6);
     SpdBtnComSet = speedButton("SpdBtnComSet", ComSetupGlyph(), "Communications Setup", 31);
     connect(SpdBtnComSet, &QToolButton::clicked, this, &TFrmLoadr::SpdBtnComSetClick);
+    connect(SpdBtnTerm, &QToolButton::clicked, this, &TFrmLoadr::SpdBtnTermClick);
 }
 
 void TFrmLoadr::CreateUploadControls(QWidget *client)
@@ -433,6 +440,49 @@ void TFrmLoadr::SetUploadBtnState(bool idle)
     MnuItmRS232->setEnabled(idle);
     BtnULCancel->setEnabled(!idle);
     SetComBtnState(idle);
+}
+
+void TFrmLoadr::SpdBtnTermClick()
+{
+    if (!TerminalCreated) {
+        if (!FrmS_comm || !FrmS_comm->SCommOpen()) {
+            platform::ShowMessage(MsgType::Error, "Com port not available, can not open terminal.",
+                                  MsgButtons::Ok);
+            return;
+        }
+        if (!FrmTerminal) {
+            ShowingFailures([&] {
+                FrmTerminal = new terminal::TFrmTerminal(
+                    FrmS_comm->ApdComPort1.get(),
+                    [](bool on) {
+                        if (FrmS_comm)
+                            FrmS_comm->DataTriggerEnabled(on);
+                    },
+                    IniFileName, this);
+            });
+            if (!FrmTerminal)
+                return;
+            // Its own top-level window, freed with this one.
+            FrmTerminal->setWindowFlag(Qt::Window);
+            SetTerminalActive = [](bool active) {
+                if (FrmTerminal)
+                    ShowingFailures([&] { FrmTerminal->ApdTerminal1->SetActive(active); });
+            };
+        }
+    }
+    if (!FrmTerminal)
+        return;
+    FrmTerminal->show();
+    if (FrmTerminal->isMinimized())
+        FrmTerminal->showNormal();
+    FrmTerminal->raise();
+    FrmTerminal->activateWindow();
+    TerminalCreated = true;
+}
+
+void TFrmLoadr::MnuItmTermWinClick()
+{
+    SpdBtnTermClick();
 }
 
 void TFrmLoadr::SpdBtnComSetClick()

@@ -32,6 +32,11 @@ class TApdSLController;
 class TApdStatusLight;
 } // namespace lights
 
+namespace terminal
+{
+class TFrmTerminal;
+} // namespace terminal
+
 namespace loader
 {
 
@@ -88,6 +93,10 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void MnuItmAutoUlClick();
     void HelpTopics1Click();
     void MnuItmExitClick();
+    // Open the RS232 terminal window: made on the first request (only with the port open), shown
+    // again on later ones.
+    void SpdBtnTermClick();
+    void MnuItmTermWinClick();
     void SpdBtnComSetClick();
     void MnuItmRS232Click();
     // Switches the port's dispatch log and trace on, or writes them to their files and ends them.
@@ -249,6 +258,8 @@ extern TFrmLoadr *FrmLoadr;
 // The about and support boxes, made hidden at start; empty once freed.
 extern QPointer<TFrmAboutLdr> FrmAboutLdr;
 extern QPointer<TFrmSupportBox> FrmSupportBox;
+// The RS232 terminal window, made on first request; empty until then and once freed.
+extern QPointer<terminal::TFrmTerminal> FrmTerminal;
 
 // The help context of a window or menu item (NoHelpContext when it has none).
 int HelpContextOf(const QObject *object);

@@ -29,9 +29,10 @@ namespace terminal
 namespace
 {
 
-// Paints are spaced at least this far apart, so a line that delivers many small batches a second
-// costs a frame's worth of painting, not a paint per batch.
-constexpr int kFrameMs = 16;
+// Paints are spaced at least this far apart (about 30 frames a second), so a line that delivers a
+// thousand small batches a second costs a frame's worth of painting, not a paint per batch; the
+// first change after a quiet spell is painted at once.
+constexpr int kFrameMs = 33;
 
 // How a cell's byte is drawn: the control bytes as the PC character set shows them, the rest as
 // Latin-1 (which is also what a copy puts on the clipboard).
@@ -100,12 +101,6 @@ TTerminal::TTerminal(uint32_t style, TTerminalNotify *notify, QWidget *parent)
     repaintTimer_.setSingleShot(true);
     connect(&repaintTimer_, &QTimer::timeout, this, &TTerminal::FlushRepaint);
     sinceRepaint_.start();
-    statusTimer_.setSingleShot(true);
-    statusTimer_.setInterval(0);
-    connect(&statusTimer_, &QTimer::timeout, this, [this] {
-        if (notify_)
-            notify_->TerminalStatus(statusW_, statusL_);
-    });
 
     tSetInitialSizes();
 }
@@ -787,6 +782,10 @@ void TTerminal::ScrollContent(int32_t dx, int32_t dy, const TRect &band)
 void TTerminal::FlushRepaint()
 {
     sinceRepaint_.restart();
+    if (statusPending_ && notify_) {
+        statusPending_ = false;
+        notify_->TerminalStatus(statusW_, statusL_);
+    }
     if (pendingScroll_ != 0) {
         // The content moves in the window's image; only what changed is drawn again.
         if (std::abs(pendingScroll_) < scrollBand_.height())
@@ -1010,11 +1009,11 @@ void TTerminal::resizeEvent(QResizeEvent *event)
 
 void TTerminal::PostStatus(uint16_t wParam, uint32_t lParam)
 {
-    // Posted: the owner hears the latest position once the batch is done.
+    // Posted: the owner hears the latest position with the next frame.
     statusW_ = wParam;
     statusL_ = lParam;
-    if (notify_ && !statusTimer_.isActive())
-        statusTimer_.start();
+    statusPending_ = true;
+    ScheduleRepaint();
 }
 
 void TTerminal::SendError(uint16_t code)

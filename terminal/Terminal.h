@@ -270,7 +270,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     QGlyphRun glyphRun_;
     QList<quint32> glyphIndexes_;
     QList<QPointF> glyphPositions_;
-    QTimer statusTimer_; // the status is posted: the owner hears the latest once
+    bool statusPending_ = false; // posted: the owner hears the latest at the next frame
     uint16_t statusW_ = 0;
     uint32_t statusL_ = 0;
     QRect caretRect_;

@@ -13,6 +13,9 @@
 #include "platform/FileDate.h"
 #include "tests/app/RunFolder.h"
 #include "tests/support/ScriptedBoxes.h"
+#include "terminal/ApdTerminal.h"
+#include "terminal/FrmTerminal.h"
+#include "terminal/Terminal.h"
 
 #include <QAction>
 #include <QApplication>
@@ -20,6 +23,7 @@
 #include <QEventLoop>
 #include <QFileDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -368,6 +372,97 @@ TEST_F(EngineWindowTest, StatusLightsItemShowsThePanelAndWatchesThePort)
     window->close();
     EXPECT_FALSE(window->ApdSLController2->Watching());
     EXPECT_TRUE(boxes.Shown().empty());
+}
+
+} // namespace
+
+namespace
+{
+
+// Types text into a widget as key presses, one character each.
+void Type(QWidget *widget, const std::string &text)
+{
+    for (const char c : text) {
+        QKeyEvent press(QEvent::KeyPress, c == '\r' ? int(Qt::Key_Return) : int(QChar(c).toUpper().unicode()),
+                        Qt::NoModifier, QString(QChar(c)));
+        QApplication::sendEvent(widget, &press);
+    }
+}
+
+// The screen's rows up to the cursor's, trailing blanks dropped.
+std::vector<std::string> ScreenLines(terminal::TTerminal &screen)
+{
+    std::vector<std::string> lines;
+    const terminal::TBuffer &b = screen.aBuffer();
+    for (int row = 0; row <= b.CursorRow; ++row) {
+        std::string text = b.RowText(row);
+        text.erase(text.find_last_not_of(' ') + 1);
+        lines.push_back(text);
+    }
+    return lines;
+}
+
+TEST_F(EngineWindowTest, TerminalWindowTalksToTheDeviceAndGivesTheLineBack)
+{
+    const auto &link = loader::FrmS_comm->Link;
+    ASSERT_NE(link.PromptTrigger, 0);
+    window->SpdBtnTerm->click();
+    ASSERT_TRUE(loader::FrmTerminal && loader::FrmTerminal->isVisible());
+    EXPECT_TRUE(window->TerminalCreated);
+    // While the window is shown the loader's prompt and error handling is off.
+    EXPECT_EQ(link.PromptTrigger, 0);
+    EXPECT_EQ(link.ErrorTrigger, 0);
+
+    terminal::TTerminal &screen = *loader::FrmTerminal->ApdTerminal1->Window();
+    Type(&screen, "ECHO Hello, device 1\rBAD\r");
+    const std::vector<std::string> expected = {"=Hello, device 1", ">ERR", ">"};
+    EXPECT_TRUE(SpinUntil([&] { return ScreenLines(screen) == expected; }, 10000))
+        << ScreenLines(screen).size();
+    EXPECT_TRUE(boxes.Shown().empty());
+
+    // Closed, the line is the loader's again; shown again, the terminal's.
+    loader::FrmTerminal->close();
+    EXPECT_NE(link.PromptTrigger, 0);
+    EXPECT_NE(link.ErrorTrigger, 0);
+    window->MnuItmTermWin->trigger();
+    EXPECT_TRUE(loader::FrmTerminal->isVisible());
+    EXPECT_EQ(link.PromptTrigger, 0);
+
+    // An upload with the window shown: the device's replies from the header to the verification
+    // go to the handshake, and the screen shows none of them.
+    screen.tClearBuffer();
+    run.Write("c.bin", std::string(3000, 'c'));
+    run.Write("loader.sld", "_LF c.bin\n_LD\n");
+    ASSERT_TRUE(RunToEnd());
+    ExpectIdle(loader::LampGreen());
+    const auto uploads = run.Uploads(1);
+    ASSERT_EQ(uploads.size(), 1u);
+    EXPECT_EQ(uploads[0].end, "complete");
+    EXPECT_EQ(ScreenLines(screen), std::vector<std::string>{""});
+    // Afterwards the terminal is on the line again.
+    Type(&screen, "\r");
+    EXPECT_TRUE(SpinUntil([&] { return ScreenLines(screen) == std::vector<std::string>{">"}; }, 10000));
+}
+
+TEST_F(EngineWindowTest, TerminalNeedsTheOpenPortOnlyTheFirstTime)
+{
+    loader::FrmS_comm->ApdComPort1->SetOpen(false);
+    boxes.Answer(MsgResult::Ok);
+    window->SpdBtnTermClick();
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].text, "Com port not available, can not open terminal.");
+    EXPECT_FALSE(loader::FrmTerminal);
+    EXPECT_FALSE(window->TerminalCreated);
+
+    loader::FrmS_comm->ApdComPort1->SetOpen(true);
+    window->SpdBtnTermClick();
+    ASSERT_TRUE(loader::FrmTerminal);
+    loader::FrmTerminal->close();
+    loader::FrmTerminal->ApdTerminal1->SetActive(false);
+    loader::FrmS_comm->ApdComPort1->SetOpen(false);
+    window->SpdBtnTermClick(); // no box: the window exists
+    EXPECT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_TRUE(loader::FrmTerminal->isVisible());
 }
 
 } // namespace
