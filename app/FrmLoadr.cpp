@@ -6,11 +6,11 @@
 #include "lights/ApdSLController.h"
 #include "lights/ApdStatusLight.h"
 #include "link/FrmS_comm.h"
-#include "terminal/FrmTerminal.h"
 #include "platform/Glyphs.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
+#include "terminal/FrmTerminal.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -446,8 +446,9 @@ void TFrmLoadr::SpdBtnTermClick()
 {
     if (!TerminalCreated) {
         if (!FrmS_comm || !FrmS_comm->SCommOpen()) {
-            platform::ShowMessage(MsgType::Error, "Com port not available, can not open terminal.",
-                                  MsgButtons::Ok);
+            platform::ShowMessage(platform::MsgType::Error,
+                                  "Com port not available, can not open terminal.",
+                                  platform::MsgButtons::Ok);
             return;
         }
         if (!FrmTerminal) {

@@ -13,6 +13,7 @@
 #include "link/FrmS_comm.h"
 #include "platform/FileDate.h"
 #include "platform/MessageBox.h"
+#include "terminal/FrmTerminal.h"
 
 #include <QFileDialog>
 #include <QGroupBox>
@@ -470,6 +471,10 @@ void TFrmLoadr::EndRun()
     running_ = false;
     if (FrmS_comm)
         FrmS_comm->EndFileWatch();
+    // Every run switches the link's prompt and error handling on. While the terminal window is
+    // shown the device's texts belong to the terminal again once the run is over.
+    if (FrmS_comm && TerminalCreated && FrmTerminal && FrmTerminal->isVisible())
+        ShowingFailures([] { FrmS_comm->DataTriggerEnabled(false); });
     if (OnRunEnded)
         OnRunEnded();
 }

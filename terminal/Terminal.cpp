@@ -602,6 +602,15 @@ void TTerminal::SetScrollRange(bool vertical, int32_t minimum, int32_t maximum)
 void TTerminal::SetScrollPos(bool vertical, int32_t position)
 {
     QScrollBar *bar = vertical ? verticalScrollBar() : horizontalScrollBar();
+    if (!inScrollRequest_) {
+        // Thumbs follow the data with the next frame, not with every line.
+        pendingThumb_[vertical ? 1 : 0] = position;
+        ScheduleRepaint();
+        return;
+    }
+    pendingThumb_[vertical ? 1 : 0] = -1;
+    if (bar->sliderPosition() == position && bar->value() == position)
+        return;
     const bool wasSyncing = syncingBars_;
     syncingBars_ = true;
     bar->setSliderPosition(position);
@@ -613,6 +622,8 @@ void TTerminal::ApplyScrollRequest(bool vertical, int action)
 {
     if (syncingBars_)
         return;
+    // The bar must show the view's new place before the action's value is taken.
+    inScrollRequest_ = true;
     TBuffer &b = *buffer_;
     QScrollBar *bar = vertical ? verticalScrollBar() : horizontalScrollBar();
     const int position = bar->sliderPosition();
@@ -654,6 +665,7 @@ void TTerminal::ApplyScrollRequest(bool vertical, int action)
     }
     // The bar shows where the view went, not where the operator pulled it.
     b.bUpdateScrollThumb(vertical);
+    inScrollRequest_ = false;
     b.bMoveCaret();
 }
 
@@ -775,13 +787,22 @@ void TTerminal::ScrollContent(int32_t dx, int32_t dy, const TRect &band)
         pendingRepaint_ += QRect(area.left(), std::max(area.bottom() + 1 + dy, area.top()),
                                  area.width(), std::min(-dy, area.height()));
     else
-        pendingRepaint_ += QRect(area.left(), area.top(), area.width(), std::min(dy, area.height()));
+        pendingRepaint_ +=
+            QRect(area.left(), area.top(), area.width(), std::min(dy, area.height()));
     ScheduleRepaint();
 }
 
 void TTerminal::FlushRepaint()
 {
     sinceRepaint_.restart();
+    for (const bool vertical : {false, true}) {
+        const int position = pendingThumb_[vertical ? 1 : 0];
+        if (position < 0)
+            continue;
+        inScrollRequest_ = true;
+        SetScrollPos(vertical, position);
+        inScrollRequest_ = false;
+    }
     if (statusPending_ && notify_) {
         statusPending_ = false;
         notify_->TerminalStatus(statusW_, statusL_);

@@ -10,8 +10,9 @@
 #include "bench/terminal_throughput/Streams.h"
 #include "serial/ApdComPort.h"
 #include "serial/PosixDevice.h"
-#include <cstring>
+#include "terminal/ApdTerminal.h"
 #include "terminal/Terminal.h"
+#include <cstring>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -122,12 +123,13 @@ void Run(bool paced)
     port.SetComNumber(1);
     port.SetBaud(921600);
     port.SetOpen(true);
-    terminal::TTerminal window(terminal::tsAutoHScroll | terminal::tsAutoVScroll);
-    window.tSetComHandle(int16_t(port.PortSlot()));
-    window.tStartTerminal(1);
-    window.resize(800, 480);
-    if (!std::getenv("NO_SHOW")) window.show();
+    terminal::TApdTerminal term;
+    term.SetComPort(&port);
+    term.SetActive(true);
+    term.resize(800, 480);
+    term.show();
     QApplication::processEvents();
+    terminal::TTerminal &window = *term.Window();
 
     std::string stream = termbench::PlainStream(kFloodBytes, 1);
     if (!paced)
@@ -168,7 +170,7 @@ void Run(bool paced)
     std::fflush(stdout);
     kill(device, SIGKILL);
     waitpid(device, nullptr, 0);
-    window.tStopTerminal();
+    term.SetActive(false);
     port.SetOpen(false);
     close(line.master);
     close(line.slave);

@@ -11,11 +11,11 @@
 #include "lights/ApdStatusLight.h"
 #include "link/FrmS_comm.h"
 #include "platform/FileDate.h"
-#include "tests/app/RunFolder.h"
-#include "tests/support/ScriptedBoxes.h"
 #include "terminal/ApdTerminal.h"
 #include "terminal/FrmTerminal.h"
 #include "terminal/Terminal.h"
+#include "tests/app/RunFolder.h"
+#include "tests/support/ScriptedBoxes.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,6 +27,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <QToolButton>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -383,7 +384,8 @@ namespace
 void Type(QWidget *widget, const std::string &text)
 {
     for (const char c : text) {
-        QKeyEvent press(QEvent::KeyPress, c == '\r' ? int(Qt::Key_Return) : int(QChar(c).toUpper().unicode()),
+        QKeyEvent press(QEvent::KeyPress,
+                        c == '\r' ? int(Qt::Key_Return) : int(QChar(c).toUpper().unicode()),
                         Qt::NoModifier, QString(QChar(c)));
         QApplication::sendEvent(widget, &press);
     }
@@ -440,8 +442,11 @@ TEST_F(EngineWindowTest, TerminalWindowTalksToTheDeviceAndGivesTheLineBack)
     EXPECT_EQ(uploads[0].end, "complete");
     EXPECT_EQ(ScreenLines(screen), std::vector<std::string>{""});
     // Afterwards the terminal is on the line again.
+    EXPECT_EQ(link.PromptTrigger, 0);
     Type(&screen, "\r");
-    EXPECT_TRUE(SpinUntil([&] { return ScreenLines(screen) == std::vector<std::string>{">"}; }, 10000));
+    EXPECT_TRUE(
+        SpinUntil([&] { return ScreenLines(screen) == std::vector<std::string>{">"}; }, 10000))
+        << ::testing::PrintToString(ScreenLines(screen));
 }
 
 TEST_F(EngineWindowTest, TerminalNeedsTheOpenPortOnlyTheFirstTime)

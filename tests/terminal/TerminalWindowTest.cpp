@@ -218,7 +218,7 @@ TEST_F(Window, SizesFollowThePageAndTheBars)
     EXPECT_EQ(term->horizontalScrollBar()->maximum(), 40);
     Show(std::string(24, '\n'));
     EXPECT_EQ(B().FirstVisibleRow, 15);
-    EXPECT_EQ(term->verticalScrollBar()->value(), 15);
+    EXPECT_TRUE(ProcessEventsUntil([&] { return term->verticalScrollBar()->value() == 15; }, 5000));
 }
 
 TEST_F(Window, DraggingBelowTheWindowScrollsBySpeed)
