@@ -465,8 +465,10 @@ void TFrmLoadr::SpdBtnTermClick()
                 return;
             // Its own top-level window, freed with this one.
             FrmTerminal->setWindowFlag(Qt::Window);
+            // Releasing the hold gives the line back to the terminal only while its window is
+            // shown: a closed terminal window keeps its terminal off the line.
             SetTerminalActive = [](bool active) {
-                if (FrmTerminal)
+                if (FrmTerminal && (!active || FrmTerminal->isVisible()))
                     ShowingFailures([&] { FrmTerminal->ApdTerminal1->SetActive(active); });
             };
         }

@@ -178,7 +178,7 @@ void TFrmTerminal::BuildMenus()
     MnuFont = menuBar()->addAction(QStringLiteral("&Font"));
     connect(MnuFont, &QAction::triggered, this, [this] { ChooseFont(); });
 
-    QMenu *emulation = menuBar()->addMenu(QStringLiteral("&Emulation"));
+    QMenu *emulation = menuBar()->addMenu(QStringLiteral("E&mulation"));
     auto *group = new QActionGroup(this);
     group->setExclusive(true);
     for (size_t i = 0; i < MnuEmulation.size(); ++i) {

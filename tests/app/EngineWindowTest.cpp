@@ -463,7 +463,12 @@ TEST_F(EngineWindowTest, TerminalNeedsTheOpenPortOnlyTheFirstTime)
     window->SpdBtnTermClick();
     ASSERT_TRUE(loader::FrmTerminal);
     loader::FrmTerminal->close();
-    loader::FrmTerminal->ApdTerminal1->SetActive(false);
+    // A run with the window closed leaves its terminal off the line.
+    run.Write("c.bin", "abc");
+    run.Write("loader.sld", "_LF c.bin\n_LD\n");
+    ASSERT_TRUE(RunToEnd());
+    ExpectIdle(loader::LampGreen());
+    EXPECT_FALSE(loader::FrmTerminal->ApdTerminal1->Active());
     loader::FrmS_comm->ApdComPort1->SetOpen(false);
     window->SpdBtnTermClick(); // no box: the window exists
     EXPECT_EQ(boxes.Shown().size(), 1u);
