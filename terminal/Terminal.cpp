@@ -795,6 +795,11 @@ void TTerminal::ScrollContent(int32_t dx, int32_t dy, const TRect &band)
 void TTerminal::FlushRepaint()
 {
     sinceRepaint_.restart();
+    // Text arriving moves the cursor without moving the caret; the caret follows with the frame.
+    flushing_ = true;
+    if (hasFocus_)
+        buffer_->bMoveCaret();
+    flushing_ = false;
     for (const bool vertical : {false, true}) {
         const int position = pendingThumb_[vertical ? 1 : 0];
         if (position < 0)
@@ -830,7 +835,7 @@ void TTerminal::UpdateNow()
 
 void TTerminal::ScheduleRepaint()
 {
-    if (repaintTimer_.isActive())
+    if (flushing_ || repaintTimer_.isActive())
         return;
     const qint64 since = sinceRepaint_.elapsed();
     repaintTimer_.start(since >= kFrameMs ? 0 : int(kFrameMs - since));

@@ -278,6 +278,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     int runsPainted_ = 0;
     int paintsDone_ = 0;
     bool adjusting_ = false;         // a size change of our own is under way
+    bool flushing_ = false;          // the frame is being handed to Qt
     bool syncingBars_ = false;       // bar values set from the buffer, not by the operator
     bool inScrollRequest_ = false;   // thumbs are placed at once while the operator scrolls
     int pendingThumb_[2] = {-1, -1}; // horizontal, vertical: placed with the next frame
