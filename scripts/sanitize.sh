@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the tree with a sanitizer in its own folder and runs the tests there.
 #   scripts/sanitize.sh address   ASan+UBSan, every test (build-asan/)
-#   scripts/sanitize.sh thread    ThreadSanitizer, the serial, link, lights and end-to-end tests (build-tsan/)
+#   scripts/sanitize.sh thread    ThreadSanitizer, the serial, link, lights, terminal window and
+#                                 end-to-end tests (build-tsan/)
 # Extra arguments go to ctest (e.g. --repeat until-fail:50).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -12,7 +13,7 @@ case "$kind" in
     address) build="$root/build-asan" ;;
     thread) build="$root/build-tsan"
             tests=(serial_engine_tests serial_component_tests serial_target_tests link_tests lights_tests
-                   run_tests) ;;
+                   terminal_window_tests terminal_component_tests run_tests) ;;
     *) echo "usage: scripts/sanitize.sh address|thread [ctest arguments...]" >&2; exit 2 ;;
 esac
 

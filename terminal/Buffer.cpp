@@ -903,11 +903,14 @@ int TBuffer::bSetCapture(bool on, bool append, const std::string &fileName)
             return serial::ecOutOfMemory;
         CaptureFileName = fileName.empty() ? std::string(kDefaultCaptureName) : fileName;
         const char *name = CaptureFileName.c_str();
+        // Opened without waiting: a pipe nobody reads would otherwise hold the window for good
+        // (it fails with ENXIO instead). Writes later wait as they would on any file.
+        constexpr int kOpenFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
         int fd = -1;
         if (append) {
-            fd = ::open(name, O_WRONLY | O_CLOEXEC);
+            fd = ::open(name, kOpenFlags);
             if (fd < 0 && errno == ENOENT)
-                fd = ::open(name, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+                fd = ::open(name, kOpenFlags | O_CREAT, 0666);
             if (fd >= 0 && ::lseek(fd, 0, SEEK_END) < 0) {
                 const int error = errno;
                 ::close(fd);
@@ -915,8 +918,10 @@ int TBuffer::bSetCapture(bool on, bool append, const std::string &fileName)
                 fd = -1;
             }
         } else {
-            fd = ::open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+            fd = ::open(name, kOpenFlags | O_CREAT | O_TRUNC, 0666);
         }
+        if (fd >= 0)
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
         if (fd < 0) {
             const int error = errno;
             capture_.reset();

@@ -609,6 +609,9 @@ TEST(BufferTest, CaptureFailures)
     auto buffer = MakeBuffer(80, 200, 25, &window);
     EXPECT_EQ(buffer->bSetCapture(true, false, dir.Path()), -EISDIR);
     EXPECT_EQ(buffer->bSetCapture(true, true, dir.File("no/such/dir")), -ENOENT);
+    // A pipe nobody reads is refused at once rather than holding the window.
+    ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
+    EXPECT_EQ(buffer->bSetCapture(true, false, dir.File("pipe")), -ENXIO);
     EXPECT_FALSE(buffer->CaptureOn());
     EXPECT_EQ(buffer->bSetCapture(false, false, ""), 0);
 
