@@ -555,39 +555,29 @@ void TTerminal::ShowBar(bool vertical, bool shown)
 
 void TTerminal::tCheckVScroll()
 {
-    TBuffer &b = *buffer_;
+    const TBuffer &b = *buffer_;
     if (scrollback_) {
         const int fits = b.HighestRow - b.VisibleRows + 1;
-        if (style_ & tsAutoVScroll)
-            ShowBar(true, true);
-        SetScrollRange(true, 0, fits > 0 ? fits : b.HighestRow);
-    } else if (b.VisibleRows < b.PageHeight) {
-        if (style_ & tsAutoVScroll)
-            ShowBar(true, true);
-        SetScrollRange(true, 0, b.PageHeight - b.VisibleRows);
+        ApplyBar(true, true, fits > 0 ? fits : b.HighestRow, b.VisibleRows);
     } else {
-        if (style_ & tsAutoVScroll)
-            ShowBar(true, false);
-        SetScrollRange(true, 0, 0);
+        ApplyBar(true, b.VisibleRows < b.PageHeight, b.PageHeight - b.VisibleRows, b.VisibleRows);
     }
-    verticalScrollBar()->setPageStep(std::max(b.VisibleRows, 1));
-    b.bUpdateScrollThumb(true);
 }
 
 void TTerminal::tCheckHScroll()
 {
-    TBuffer &b = *buffer_;
-    if (b.VisibleColumns < b.Columns) {
-        if (style_ & tsAutoHScroll)
-            ShowBar(false, true);
-        SetScrollRange(false, 0, b.Columns - b.VisibleColumns);
-    } else {
-        if (style_ & tsAutoHScroll)
-            ShowBar(false, false);
-        SetScrollRange(false, 0, 0);
-    }
-    horizontalScrollBar()->setPageStep(std::max(b.VisibleColumns, 1));
-    b.bUpdateScrollThumb(false);
+    const TBuffer &b = *buffer_;
+    ApplyBar(false, b.VisibleColumns < b.Columns, b.Columns - b.VisibleColumns, b.VisibleColumns);
+}
+
+void TTerminal::ApplyBar(bool vertical, bool needed, int maximum, int visible)
+{
+    // An automatic bar comes and goes with the need; a fixed one stays.
+    if (style_ & (vertical ? tsAutoVScroll : tsAutoHScroll))
+        ShowBar(vertical, needed);
+    SetScrollRange(vertical, 0, needed ? maximum : 0);
+    (vertical ? verticalScrollBar() : horizontalScrollBar())->setPageStep(std::max(visible, 1));
+    buffer_->bUpdateScrollThumb(vertical);
 }
 
 void TTerminal::SetScrollRange(bool vertical, int32_t minimum, int32_t maximum)

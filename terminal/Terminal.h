@@ -224,6 +224,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void ScheduleRepaint();
     void FlushRepaint();
     void ShowBar(bool vertical, bool shown);
+    void ApplyBar(bool vertical, bool needed, int maximum, int visible);
     void ScrollBy(int columns, int rows);
     void ApplyScrollRequest(bool vertical, int action);
     void wmLButtonDown(int x, int y, bool shift);
