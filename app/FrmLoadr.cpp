@@ -455,8 +455,9 @@ void TFrmLoadr::SpdBtnTermClick()
             ShowingFailures([&] {
                 FrmTerminal = new terminal::TFrmTerminal(
                     FrmS_comm->ApdComPort1.get(),
+                    // A closed port has no triggers to arm; its next open arms them.
                     [](bool on) {
-                        if (FrmS_comm)
+                        if (FrmS_comm && (!on || FrmS_comm->SCommOpen()))
                             FrmS_comm->DataTriggerEnabled(on);
                     },
                     IniFileName, this);

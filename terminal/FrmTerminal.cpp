@@ -22,6 +22,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QVBoxLayout>
+#include <functional>
 #include <strings.h>
 
 namespace terminal
@@ -217,27 +218,39 @@ void TFrmTerminal::FormCreate()
     ApdSLController1->SetWatching(false);
 }
 
+namespace
+{
+
+// Showing and closing run inside Qt's event handlers, where nothing may be thrown: a step that
+// fails is shown, and the next step still runs (the lamps without a trigger left, a port that
+// went away under the window).
+void ShowingFailure(const std::function<void()> &step)
+{
+    try {
+        step();
+    } catch (const std::exception &e) {
+        platform::ShowException(e);
+    }
+}
+
+} // namespace
+
 void TFrmTerminal::FormShow()
 {
     if (dataTriggerEnabled_)
-        dataTriggerEnabled_(false);
+        ShowingFailure([&] { dataTriggerEnabled_(false); });
     if (!port_)
         return;
-    ApdTerminal1->SetActive(true);
-    try {
-        ApdSLController1->SetWatching(true);
-    } catch (const std::exception &e) {
-        // No trigger left for the lamps: the terminal works without them.
-        platform::ShowException(e);
-    }
+    ShowingFailure([&] { ApdTerminal1->SetActive(true); });
+    ShowingFailure([&] { ApdSLController1->SetWatching(true); });
 }
 
 void TFrmTerminal::FormClose()
 {
     if (dataTriggerEnabled_)
-        dataTriggerEnabled_(true);
-    ApdTerminal1->SetActive(false);
-    ApdSLController1->SetWatching(false);
+        ShowingFailure([&] { dataTriggerEnabled_(true); });
+    ShowingFailure([&] { ApdTerminal1->SetActive(false); });
+    ShowingFailure([&] { ApdSLController1->SetWatching(false); });
 }
 
 void TFrmTerminal::FormActivate()

@@ -473,6 +473,9 @@ TEST_F(EngineWindowTest, TerminalNeedsTheOpenPortOnlyTheFirstTime)
     window->SpdBtnTermClick(); // no box: the window exists
     EXPECT_EQ(boxes.Shown().size(), 1u);
     EXPECT_TRUE(loader::FrmTerminal->isVisible());
+    // Closed after its port (as when the program ends): quietly.
+    loader::FrmTerminal->close();
+    EXPECT_EQ(boxes.Shown().size(), 1u);
 }
 
 } // namespace
