@@ -240,6 +240,8 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void OpenUploadLog();
     void SetScriptProgress(int percent);
     void SetUploadCaption(const std::string &caption);
+    // Paints the lamp and the progress group at once, before the engine blocks the GUI thread.
+    void ShowProgressNow();
     void TerminalHold(bool hold);
     void ReleaseUploadBuffer();
     // True, with the run set to end with the upload error, when the file has failed.

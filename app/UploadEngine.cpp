@@ -116,6 +116,17 @@ void TFrmLoadr::SetScriptProgress(int percent)
         OnScriptProgress(GgeScript->Progress());
 }
 
+void TFrmLoadr::ShowProgressNow()
+{
+    // The engine is about to block the GUI thread: what it set so far is painted first, or the
+    // operator would never see the stages that last exactly as long as the wait.
+    if (!isVisible())
+        return;
+    PnlComLamp->repaint();
+    if (GrpBxProgress->isVisible())
+        GrpBxProgress->repaint();
+}
+
 void TFrmLoadr::SetUploadCaption(const std::string &caption)
 {
     LblUpload->setText(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
@@ -271,6 +282,7 @@ void TFrmLoadr::ProcessScriptLine()
         break;
     case ScriptAction::TestCommand: {
         std::string reply;
+        ShowProgressNow();
         Comm().SendInitCmd(step.text, reply);
         if (reply == "ERROR")
             ScriptState = ScriptFailed;
@@ -343,6 +355,7 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
     }
 
     TerminalHold(true);
+    ShowProgressNow();
     Pause(UploadDelayMs);
     // A device that has already refused the file gets no body.
     if (FileFailed())
@@ -375,6 +388,7 @@ void TFrmLoadr::UploadFinish()
         return;
     SetUploadCaption(VerifyingCaption);
     SetUploadProgress(50);
+    ShowProgressNow();
     Pause(PostDelayMs);
     if (FileFailed())
         return;
@@ -386,6 +400,7 @@ void TFrmLoadr::UploadFinish()
         return;
     if (reply != "OK") {
         SetUploadProgress(70);
+        ShowProgressNow();
         Pause(static_cast<int32_t>(SecondCheckPauseMs));
         if (FileFailed())
             return;
@@ -395,6 +410,7 @@ void TFrmLoadr::UploadFinish()
     }
     if (reply != "OK") {
         SetUploadProgress(90);
+        ShowProgressNow();
         platform::ShowMessage(MsgType::Error,
                               "Communication test failed. Upload of " + LoadFileName +
                                   " may have failed!\rScript Line: " + std::to_string(LineIndex),

@@ -28,6 +28,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <QToolButton>
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
@@ -476,6 +477,54 @@ TEST_F(EngineWindowTest, TerminalNeedsTheOpenPortOnlyTheFirstTime)
     // Closed after its port (as when the program ends): quietly.
     loader::FrmTerminal->close();
     EXPECT_EQ(boxes.Shown().size(), 1u);
+}
+
+// Records what a widget showed each time it was painted.
+class PaintRecorder : public QObject
+{
+  public:
+    PaintRecorder(QWidget *widget, std::function<std::string()> shown)
+        : widget_(widget), shown_(std::move(shown))
+    {
+        widget->installEventFilter(this);
+    }
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == widget_ && event->type() == QEvent::Paint)
+            seen.push_back(shown_());
+        return false;
+    }
+    bool Saw(const std::string &what) const
+    {
+        return std::find(seen.begin(), seen.end(), what) != seen.end();
+    }
+    std::vector<std::string> seen;
+
+  private:
+    QWidget *widget_;
+    std::function<std::string()> shown_;
+};
+
+// The stages of the verification last exactly as long as the engine blocks the GUI thread; each
+// is on the screen before the wait begins. A silent device fails both checks.
+TEST(EngineWindowPaint, EveryVerificationStageIsPaintedBeforeItsWait)
+{
+    RunFolder run({"--silent"});
+    run.dir.Enter();
+    testsupport::ScriptedBoxes boxes;
+    TFrmLoadr window;
+    loader::CreateStartupWindows(window);
+    window.show();
+    PaintRecorder caption(window.LblUpload, [&] { return window.LblUpload->text().toStdString(); });
+    PaintRecorder gauge(window.GgeUpload,
+                        [&] { return std::to_string(window.GgeUpload->Progress()); });
+    run.Write("c.bin", "abc");
+    run.Write("loader.sld", "_LF c.bin\n_LD\n");
+    window.BtnUpload->click();
+    ASSERT_TRUE(SpinUntil([&] { return !window.Running(); }));
+    EXPECT_TRUE(caption.Saw("Verifying Upload"));
+    for (const char *stage : {"50", "70", "90"})
+        EXPECT_TRUE(gauge.Saw(stage)) << stage << " in " << ::testing::PrintToString(gauge.seen);
 }
 
 } // namespace

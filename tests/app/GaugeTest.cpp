@@ -97,4 +97,23 @@ TEST(GaugeTest, LabelTakesTheGroundColourWhereTheBarLiesBehindIt)
     EXPECT_GT(CountInLabel(100, Shade::Light), 20);
 }
 
+// The percentage straddling the bar's end: each half of it stands out from what lies behind it.
+TEST(GaugeTest, PercentageTakesTwoColoursAtTheBarsEnd)
+{
+    for (const int progress : {50, 52, 54, 56}) {
+        const QImage image = Paint(progress);
+        const int edge = 1 + (200 - 2) * progress / 100;
+        int darkOnGround = 0, lightOnBar = 0;
+        for (int y = 4; y < 20; ++y) {
+            for (int x = 80; x < 120; ++x) {
+                const QColor c = image.pixelColor(x, y);
+                darkOnGround += x >= edge && c.red() < 90 && c.blue() < 90;
+                lightOnBar += x < edge && c.red() > 170;
+            }
+        }
+        EXPECT_GT(darkOnGround, 0) << progress;
+        EXPECT_GT(lightOnBar, 0) << progress;
+    }
+}
+
 } // namespace
