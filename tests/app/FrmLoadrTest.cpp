@@ -3,6 +3,7 @@
 
 #include "app/FrmLoadr.h"
 #include "app/Gauge.h"
+#include "platform/HelpViewer.h"
 #include "platform/ProfileFile.h"
 #include "tests/support/RecordedHelp.h"
 #include "tests/support/ScriptedBoxes.h"
@@ -19,6 +20,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStyle>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <csignal>
@@ -610,6 +612,54 @@ TEST_F(MainWindowTest, F1InAMenuOpensTheHighlightedItemsContext)
         EXPECT_EQ(help.Requests(),
                   HelpRequests({{"loader.hlp", platform::HelpContext, c.context}}));
     }
+}
+
+// The manual opens in the program's viewer unless loader.ini asks for the browser; a browser that
+// does not start leaves the viewer to show it.
+TEST(MainWindowHelpViewer, LoaderIniChoosesTheViewerAndABrokenBrowserFallsBack)
+{
+    struct Case {
+        const char *ini;
+        bool browserStarts;
+        bool browserAsked;
+        bool viewerShown;
+    };
+    const Case cases[] = {
+        {"", true, false, true},
+        {"[Help]\nViewer=Builtin\n", true, false, true},
+        {"[Help]\nViewer = browser\n", true, true, false},
+        {"[Help]\nViewer=Browser\n", false, true, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.ini);
+        testsupport::TempDir dir;
+        dir.Enter();
+        dir.Write("loader.ini", c.ini);
+        testsupport::ScriptedBoxes boxes;
+        std::vector<std::string> asked;
+        const auto previous = platform::SetDesktopOpener([&](const std::string &url) {
+            asked.push_back(url);
+            return c.browserStarts;
+        });
+        platform::THelpViewer::Instance()->hide();
+        TFrmLoadr window;
+        window.show();
+        PressF1(&window);
+        platform::SetDesktopOpener(previous);
+
+        ASSERT_EQ(asked.size(), c.browserAsked ? 1u : 0u);
+        if (c.browserAsked) {
+            EXPECT_TRUE(asked[0].ends_with("/loader.html#context-20")) << asked[0];
+        }
+        QTextBrowser *browser = platform::THelpViewer::Instance()->Browser();
+        EXPECT_EQ(platform::THelpViewer::Instance()->isVisible(), c.viewerShown);
+        if (c.viewerShown) {
+            EXPECT_EQ(browser->source().fragment(), QStringLiteral("context-20"));
+        }
+        EXPECT_TRUE(boxes.Shown().empty());
+    }
+    platform::SetHelpViewerChoice(platform::HelpViewerChoice::Builtin);
+    platform::THelpViewer::Instance()->hide();
 }
 
 } // namespace
