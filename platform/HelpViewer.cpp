@@ -63,6 +63,15 @@ THelpViewer::THelpViewer(QWidget *parent) : QWidget(parent, Qt::Window)
 
 void THelpViewer::ShowPage(const QUrl &page)
 {
+    // A modal dialog (the settings, the support box) blocks every window but its own: while one
+    // is up the viewer becomes one of its windows, so the help the dialog asked for can be read.
+    QWidget *modal = QApplication::activeModalWidget();
+    QWidget *owner = modal && modal != this ? modal : nullptr;
+    if (parentWidget() != owner) {
+        const QRect place = geometry();
+        setParent(owner, Qt::Window);
+        setGeometry(place);
+    }
     if (browser_->source().matches(page, QUrl::None)) {
         // The same page again: setSource would not move, so go to the anchor (or the top).
         if (page.hasFragment())
