@@ -614,49 +614,47 @@ TEST_F(MainWindowTest, F1InAMenuOpensTheHighlightedItemsContext)
     }
 }
 
-// The manual opens in the program's viewer unless loader.ini asks for the browser; a browser that
-// does not start leaves the viewer to show it.
+// F1 opens the manual in the program's viewer unless loader.ini asks for the browser; a browser
+// that does not start leaves it to the viewer, and a missing manual is reported.
 TEST(MainWindowHelpViewer, LoaderIniChoosesTheViewerAndABrokenBrowserFallsBack)
 {
     struct Case {
         const char *ini;
-        bool browserStarts;
-        bool browserAsked;
-        bool viewerShown;
+        bool browserStarts, manualThere, browserAsked, viewerShown;
     };
     const Case cases[] = {
-        {"", true, false, true},
-        {"[Help]\nViewer=Builtin\n", true, false, true},
-        {"[Help]\nViewer = browser\n", true, true, false},
-        {"[Help]\nViewer=Browser\n", false, true, true},
+        {"", true, true, false, true},
+        {"[Help]\nViewer=Builtin\n", true, true, false, true},
+        {"[Help]\nViewer = browser\n", true, true, true, false},
+        {"[Help]\nViewer=Browser\n", false, true, true, true},
+        {"", true, false, false, false},
     };
     for (const Case &c : cases) {
-        SCOPED_TRACE(c.ini);
+        SCOPED_TRACE(&c - cases);
         testsupport::TempDir dir;
         dir.Enter();
         dir.Write("loader.ini", c.ini);
         testsupport::ScriptedBoxes boxes;
         std::vector<std::string> asked;
-        const auto previous = platform::SetDesktopOpener([&](const std::string &url) {
+        const auto desktop = platform::SetDesktopOpener([&](const std::string &url) {
             asked.push_back(url);
             return c.browserStarts;
         });
-        platform::THelpViewer::Instance()->hide();
+        const auto manual = platform::SetManualPath(c.manualThere ? "" : dir.File("none.html"));
+        platform::THelpViewer *viewer = platform::THelpViewer::Instance();
+        viewer->hide();
         TFrmLoadr window;
         window.show();
         PressF1(&window);
-        platform::SetDesktopOpener(previous);
+        platform::SetDesktopOpener(desktop);
+        platform::SetManualPath(manual);
 
-        ASSERT_EQ(asked.size(), c.browserAsked ? 1u : 0u);
-        if (c.browserAsked) {
-            EXPECT_TRUE(asked[0].ends_with("/loader.html#context-20")) << asked[0];
-        }
-        QTextBrowser *browser = platform::THelpViewer::Instance()->Browser();
-        EXPECT_EQ(platform::THelpViewer::Instance()->isVisible(), c.viewerShown);
-        if (c.viewerShown) {
-            EXPECT_EQ(browser->source().fragment(), QStringLiteral("context-20"));
-        }
-        EXPECT_TRUE(boxes.Shown().empty());
+        EXPECT_EQ(asked.size(), c.browserAsked ? 1u : 0u);
+        for (const std::string &url : asked)
+            EXPECT_TRUE(url.ends_with("/loader.html#context-20")) << url;
+        EXPECT_EQ(viewer->isVisible(), c.viewerShown);
+        EXPECT_EQ(viewer->Browser()->source().fragment(), QStringLiteral("context-20"));
+        EXPECT_EQ(boxes.Shown().size(), c.manualThere ? 0u : 1u);
     }
     platform::SetHelpViewerChoice(platform::HelpViewerChoice::Builtin);
     platform::THelpViewer::Instance()->hide();
