@@ -374,6 +374,10 @@ void TFrmLoadr::FormCreate()
     if (ini.ReadInteger(UploadSettings, "Logging", 0) > 0)
         MnuItmLogging->setEnabled(true);
 
+    // The manual opens in the program's own viewer unless the operator prefers the browser.
+    platform::SetHelpViewerChoice(
+        platform::HelpViewerChoiceOf(ini.ReadString("Help", "Viewer", "Builtin")));
+
     if (UpperCase(ini.ReadString(UploadSettings, "Upload Method", "AUTOMATIC")) == "MANUAL")
         MnuItmManualUlClick();
 

@@ -1,5 +1,8 @@
 #include "platform/Help.h"
 
+#include "platform/HelpViewer.h"
+#include "platform/MessageBox.h"
+
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDir>
@@ -28,15 +31,41 @@ HelpOpener &Opener()
     return opener;
 }
 
-void OpenInBrowser(const std::string &, int command, int data)
+std::string &FixedManualPath()
+{
+    static std::string path;
+    return path;
+}
+
+HelpViewerChoice &ViewerChoice()
+{
+    static HelpViewerChoice choice = HelpViewerChoice::Builtin;
+    return choice;
+}
+
+DesktopOpener &Desktop()
+{
+    static DesktopOpener opener;
+    return opener;
+}
+
+void OpenManual(int command, int data)
 {
     const std::string path = ManualPath();
-    if (path.empty())
+    if (path.empty()) {
+        ShowMessage(MsgType::Error,
+                    "Help is not available: the manual loader.html was not found.\r"
+                    "It belongs next to the program or in its share/loader folder.",
+                    MsgButtons::Ok);
         return;
+    }
     QUrl url = QUrl::fromLocalFile(QString::fromLocal8Bit(path.c_str()));
     if (command != HelpFinder && data != 0)
         url.setFragment(QStringLiteral("context-%1").arg(data));
-    QDesktopServices::openUrl(url);
+    if (ViewerChoice() == HelpViewerChoice::Browser &&
+        OpenInDesktop(url.toString(QUrl::FullyEncoded).toStdString()))
+        return;
+    THelpViewer::Instance()->ShowPage(url);
 }
 
 } // namespace
@@ -52,6 +81,10 @@ const std::string &HelpFile()
 
 std::string ManualPath()
 {
+    if (!FixedManualPath().empty())
+        return QFileInfo(QString::fromLocal8Bit(FixedManualPath().c_str())).isFile()
+                   ? FixedManualPath()
+                   : std::string();
     const QString appDir = QCoreApplication::applicationDirPath();
     const QStringList candidates = {
         appDir + QStringLiteral("/loader.html"),
@@ -69,12 +102,48 @@ void OpenHelp(int command, int data)
     if (auto &opener = Opener())
         opener(HelpFileName(), command, data);
     else
-        OpenInBrowser(HelpFileName(), command, data);
+        OpenManual(command, data);
 }
 
 HelpOpener SetHelpOpener(HelpOpener opener)
 {
     return std::exchange(Opener(), std::move(opener));
+}
+
+std::string SetManualPath(std::string path)
+{
+    return std::exchange(FixedManualPath(), std::move(path));
+}
+
+HelpViewerChoice HelpViewerChoiceOf(const std::string &value)
+{
+    return QString::fromLatin1(value.c_str())
+                       .trimmed()
+                       .compare(QStringLiteral("Browser"), Qt::CaseInsensitive) == 0
+               ? HelpViewerChoice::Browser
+               : HelpViewerChoice::Builtin;
+}
+
+void SetHelpViewerChoice(HelpViewerChoice choice)
+{
+    ViewerChoice() = choice;
+}
+
+HelpViewerChoice CurrentHelpViewerChoice()
+{
+    return ViewerChoice();
+}
+
+bool OpenInDesktop(const std::string &url)
+{
+    if (auto &opener = Desktop())
+        return opener(url);
+    return QDesktopServices::openUrl(QUrl::fromEncoded(QByteArray::fromStdString(url)));
+}
+
+DesktopOpener SetDesktopOpener(DesktopOpener opener)
+{
+    return std::exchange(Desktop(), std::move(opener));
 }
 
 } // namespace platform

@@ -1,6 +1,8 @@
 #pragma once
 // Opens the operator's manual. The program names its help file "loader.hlp"; we ship it as
-// docs/loader.html with one anchor per help context ("context-20", ...).
+// docs/loader.html with one anchor per help context ("context-20", ...). The manual opens in the
+// program's own viewer, or in the desktop browser when the operator prefers it; a browser that
+// cannot be started falls back to the viewer, so help always opens.
 
 #include <functional>
 #include <string>
@@ -21,7 +23,24 @@ const std::string &HelpFile();
 void OpenHelp(int command, int data);
 HelpOpener SetHelpOpener(HelpOpener opener);
 
-// The manual's location: next to the program, in its share folder or in the source tree's docs/.
+// The manual's location: next to the program, in its share folder or in the source tree's docs/;
+// empty when it is nowhere.
 std::string ManualPath();
+// Puts the manual at a fixed place instead of searching (empty searches again); returns the
+// previous setting.
+std::string SetManualPath(std::string path);
+
+// Where the manual opens; the operator chooses in loader.ini ("Help", "Viewer").
+enum class HelpViewerChoice { Builtin, Browser };
+// "Browser" (any case, blanks around ignored) picks the desktop browser; anything else the viewer.
+HelpViewerChoice HelpViewerChoiceOf(const std::string &value);
+void SetHelpViewerChoice(HelpViewerChoice choice);
+HelpViewerChoice CurrentHelpViewerChoice();
+
+// Hands a URL to the desktop (browser, mail program); false when nothing took it. Tests replace
+// the opener to see the request.
+using DesktopOpener = std::function<bool(const std::string &url)>;
+bool OpenInDesktop(const std::string &url);
+DesktopOpener SetDesktopOpener(DesktopOpener opener);
 
 } // namespace platform

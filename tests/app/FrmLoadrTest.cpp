@@ -3,6 +3,7 @@
 
 #include "app/FrmLoadr.h"
 #include "app/Gauge.h"
+#include "platform/HelpViewer.h"
 #include "platform/ProfileFile.h"
 #include "tests/support/RecordedHelp.h"
 #include "tests/support/ScriptedBoxes.h"
@@ -19,6 +20,7 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStyle>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolButton>
 #include <csignal>
@@ -610,6 +612,52 @@ TEST_F(MainWindowTest, F1InAMenuOpensTheHighlightedItemsContext)
         EXPECT_EQ(help.Requests(),
                   HelpRequests({{"loader.hlp", platform::HelpContext, c.context}}));
     }
+}
+
+// F1 opens the manual in the program's viewer unless loader.ini asks for the browser; a browser
+// that does not start leaves it to the viewer, and a missing manual is reported.
+TEST(MainWindowHelpViewer, LoaderIniChoosesTheViewerAndABrokenBrowserFallsBack)
+{
+    struct Case {
+        const char *ini;
+        bool browserStarts, manualThere, browserAsked, viewerShown;
+    };
+    const Case cases[] = {
+        {"", true, true, false, true},
+        {"[Help]\nViewer=Builtin\n", true, true, false, true},
+        {"[Help]\nViewer = browser\n", true, true, true, false},
+        {"[Help]\nViewer=Browser\n", false, true, true, true},
+        {"", true, false, false, false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(&c - cases);
+        testsupport::TempDir dir;
+        dir.Enter();
+        dir.Write("loader.ini", c.ini);
+        testsupport::ScriptedBoxes boxes;
+        std::vector<std::string> asked;
+        const auto desktop = platform::SetDesktopOpener([&](const std::string &url) {
+            asked.push_back(url);
+            return c.browserStarts;
+        });
+        const auto manual = platform::SetManualPath(c.manualThere ? "" : dir.File("none.html"));
+        platform::THelpViewer *viewer = platform::THelpViewer::Instance();
+        viewer->hide();
+        TFrmLoadr window;
+        window.show();
+        PressF1(&window);
+        platform::SetDesktopOpener(desktop);
+        platform::SetManualPath(manual);
+
+        EXPECT_EQ(asked.size(), c.browserAsked ? 1u : 0u);
+        for (const std::string &url : asked)
+            EXPECT_TRUE(url.ends_with("/loader.html#context-20")) << url;
+        EXPECT_EQ(viewer->isVisible(), c.viewerShown);
+        EXPECT_EQ(viewer->Browser()->source().fragment(), QStringLiteral("context-20"));
+        EXPECT_EQ(boxes.Shown().size(), c.manualThere ? 0u : 1u);
+    }
+    platform::SetHelpViewerChoice(platform::HelpViewerChoice::Builtin);
+    platform::THelpViewer::Instance()->hide();
 }
 
 } // namespace
