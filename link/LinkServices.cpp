@@ -348,7 +348,13 @@ bool TFrmS_comm::FileUploadFailed()
 void TFrmS_comm::DataTriggerEnabled(bool on)
 {
     if (on) {
-        AddDataTriggers();
+        // Already armed (a run armed them while the terminal had the line): adding them again
+        // would lose the pair in use, and with it a match not yet delivered.
+        if (Link.PromptTrigger == 0 || Link.ErrorTrigger == 0) {
+            DropOwnTrigger(Link.PromptTrigger);
+            DropOwnTrigger(Link.ErrorTrigger);
+            AddDataTriggers();
+        }
         return;
     }
     DropOwnTrigger(Link.PromptTrigger);

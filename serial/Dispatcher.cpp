@@ -732,6 +732,13 @@ void DispatchThreadMain(std::shared_ptr<TPortRecord> rec)
         }
         if (woke == 1)
             RunStatusPasses(access, false);
+        if (!rec->Dispatching && rec->AvailRequested.exchange(false)) {
+            // Bytes a handler left unread are announced again, as if they had just come.
+            rec->ReceivedSinceAvail = std::max<uint32_t>(rec->ReceivedSinceAvail, 1);
+            while (!rec->Dispatching && DataAndAvailStep(access) && !rec->ClosePending &&
+                   !rec->Stop) {
+            }
+        }
         if (woke == 0) {
             const bool processed = ProcessDeviceEvent(access, rec->EventWord.exchange(0));
             armed = AnythingArmed(*rec);
@@ -1529,6 +1536,16 @@ int SetDataThreshold(int port, uint16_t count)
     if (!access)
         return ecBadHandle;
     access->Triggers.AvailThreshold = count;
+    return ecOK;
+}
+
+int AnnounceInput(int port)
+{
+    TPortAccess access(port);
+    if (!access)
+        return ecBadHandle;
+    access->AvailRequested = true;
+    access->TriggerWake.Set();
     return ecOK;
 }
 

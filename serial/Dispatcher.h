@@ -105,6 +105,9 @@ int RemoveHandler(int port, TEventProc proc, uintptr_t handleValue);
 
 // Triggers.
 int SetDataThreshold(int port, uint16_t count);
+// Has the dispatch thread announce the unread input to the handlers again (an avail message),
+// for a reader that left bytes waiting and wants them now, inside a delivery.
+int AnnounceInput(int port);
 int AddClockTrigger(int port);
 int AddMatchTrigger(int port, const std::string &text, bool ignoreCase);
 int AddMatchTrigger(int port, const uint8_t *text, bool ignoreCase, uint16_t length);

@@ -115,6 +115,7 @@ struct TPortRecord {
     Event OutputEnded{Event::Mode::AutoReset};
     uint32_t WriteTimeoutMs = kWriteTimeoutMs;
     std::atomic<uint32_t> EventWord{0};
+    std::atomic<bool> AvailRequested{false}; // announce the unread input once more
     std::atomic<bool> RingEdge{false};
 
     // Output ring: the output thread writes from it outside the lock, so it holds its own

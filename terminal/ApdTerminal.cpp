@@ -190,8 +190,10 @@ void TApdCustomTerminal::FitToWindow()
 void TApdCustomTerminal::resizeEvent(QResizeEvent *event)
 {
     QWidget::resizeEvent(event);
-    if (window_ && window_->size() != event->size())
-        window_->setGeometry(rect());
+    if (window_ && window_->size() != event->size()) {
+        window_->move(0, 0);
+        window_->FitInto(event->size());
+    }
 }
 
 // Colours.

@@ -762,6 +762,10 @@ void TBuffer::bFixMarking(int column, int row)
         StartRow = row;
         EndColumn = AnchorColumn;
         EndRow = AnchorRow;
+    } else {
+        // Back on the anchor: the selection is the anchor's cell again, not what it was.
+        StartColumn = EndColumn = AnchorColumn;
+        StartRow = EndRow = AnchorRow;
     }
 }
 

@@ -275,11 +275,24 @@ int TTerminal::tRestore(std::unique_ptr<TTerminalSnapshot> saved)
     if (!saved || !saved->Buffer)
         return serial::ecBadArgument;
     // The saved client size belongs to the window that was saved, not to this one.
-    const int width = buffer_->ClientWidth;
-    const int height = buffer_->ClientHeight;
-    const int result = buffer_->bRestore(std::move(saved->Buffer));
-    buffer_->ClientWidth = width;
-    buffer_->ClientHeight = height;
+    // So do its port, its emulator (which may have been freed since) and its modes.
+    TBuffer &b = *buffer_;
+    const int width = b.ClientWidth;
+    const int height = b.ClientHeight;
+    void *const context = b.EmulatorContext;
+    const TEmulatorRoutine routine = b.EmulatorRoutine;
+    const int16_t port = b.PortHandle;
+    const bool caret = b.CaretEnabled;
+    const int result = b.bRestore(std::move(saved->Buffer));
+    b.ClientWidth = width;
+    b.ClientHeight = height;
+    b.EmulatorContext = context;
+    b.EmulatorRoutine = routine;
+    b.PortHandle = port;
+    b.CaretEnabled = caret;
+    b.bSetScrollMode(scrollback_);
+    b.Marking = b.MarkingAutoScroll = false;
+    b.MarkingTimer = 0;
     if (!wmSetFont(saved->Font)) {
         RecalculateVisible();
         buffer_->bInvalidateAll();
@@ -410,6 +423,35 @@ QSize TTerminal::sizeHint() const
     return MaximumWindowSize();
 }
 
+void TTerminal::FitInto(const QSize &room)
+{
+    // The bars the room needs decide how much of it the cells get, and the cells decide which
+    // bars are needed: settled before the size is taken, so that a bar appearing afterwards
+    // does not cost the other direction a column or a row.
+    const TBuffer &b = *buffer_;
+    const int frame = 2 * frameWidth();
+    const int pageWidth = b.Columns * b.CharWidth;
+    const int pageHeight = b.PageHeight * b.CharHeight;
+    bool vertical = vBarShown_, horizontal = hBarShown_;
+    for (int pass = 0; pass < 3; ++pass) {
+        const int width =
+            room.width() - frame - (vertical ? verticalScrollBar()->sizeHint().width() : 0);
+        const int height =
+            room.height() - frame - (horizontal ? horizontalScrollBar()->sizeHint().height() : 0);
+        const bool needVertical =
+            (style_ & tsAutoVScroll) ? scrollback_ || height < pageHeight : vertical;
+        const bool needHorizontal = (style_ & tsAutoHScroll) ? width < pageWidth : horizontal;
+        if (needVertical == vertical && needHorizontal == horizontal)
+            break;
+        vertical = needVertical;
+        horizontal = needHorizontal;
+    }
+    ShowBar(true, vertical);
+    ShowBar(false, horizontal);
+    setMaximumSize(MaximumWindowSize());
+    resize(room.boundedTo(maximumSize()));
+}
+
 void TTerminal::ResizeWindowTo(int clientWidth, int clientHeight)
 {
     const int frame = 2 * frameWidth();
@@ -483,11 +525,34 @@ void TTerminal::wmSize(int width, int height)
         b.ClientHeight = viewport()->height();
     }
     RecalculateVisible();
-    tCheckVScroll();
-    tCheckHScroll();
+    CheckBars(true);
     if (changed)
         tAdjustClient();
     buffer_->bInvalidateAll();
+}
+
+void TTerminal::CheckBars(bool horizontal)
+{
+    // A bar that comes or goes changes the area the other bar is measured against: both are
+    // checked again on the new area until neither changes (a bar can appear only once).
+    TBuffer &b = *buffer_;
+    for (int pass = 0; pass < 3; ++pass) {
+        const bool vertical = vBarShown_, across = hBarShown_;
+        tCheckVScroll();
+        if (horizontal)
+            tCheckHScroll();
+        if (vertical == vBarShown_ && across == hBarShown_)
+            return;
+        setMaximumSize(MaximumWindowSize());
+        b.ClientWidth = viewport()->width();
+        b.ClientHeight = viewport()->height();
+        if (!scrollback_) {
+            b.ClientWidth = std::min(b.ClientWidth, b.Columns * b.CharWidth);
+            b.ClientHeight = std::min(b.ClientHeight, b.PageHeight * b.CharHeight);
+        }
+        b.VisibleRows = b.CharHeight > 0 ? b.ClientHeight / b.CharHeight : 0;
+        b.VisibleColumns = b.CharWidth > 0 ? b.ClientWidth / b.CharWidth : 0;
+    }
 }
 
 void TTerminal::tAdjustClient()
@@ -679,9 +744,7 @@ void TTerminal::tToggleScrollback()
         b.WholePageShown = tFullWidth() && tFullHeight();
         scrollback_ = true;
         b.bSetScrollMode(true);
-        tCheckVScroll();
-        if (style_ & tsAutoHScroll)
-            tCheckHScroll();
+        CheckBars((style_ & tsAutoHScroll) != 0);
         RefreshClientSize();
         b.BarsClientWidth = b.ClientWidth;
         b.BarsClientHeight = b.ClientHeight;
@@ -696,8 +759,7 @@ void TTerminal::tToggleScrollback()
             if (style_ & tsAutoHScroll)
                 ShowBar(false, false);
         } else {
-            tCheckVScroll();
-            tCheckHScroll();
+            CheckBars(true);
         }
         if (untouched)
             ResizeWindowTo(b.SavedClientWidth, b.SavedClientHeight);
@@ -713,9 +775,12 @@ void TTerminal::tToggleScrollback()
     b.bMoveCaret();
     b.bPostStatusMsg();
     if (!scrollback_ && dataHeldBack_) {
+        // What waited at the port comes as a data-available message would: announced by the
+        // dispatcher, so that it is read inside a delivery like any other batch and no other
+        // reader of the port loses a byte to this one.
         dataHeldBack_ = false;
-        if (portHandle_ != 0)
-            tHandleData(std::max(serial::InputCount(portHandle_), 0));
+        if (registered_)
+            serial::AnnounceInput(portHandle_);
     }
 }
 
@@ -836,6 +901,13 @@ void TTerminal::paintEvent(QPaintEvent *event)
     ++paintsDone_;
     QPainter painter(viewport());
     tPaint(painter, event->rect());
+    if (pendingScroll_ != 0) {
+        // Painted from the buffer as it is now, that is after the move still to be made: the
+        // move will carry these pixels off, so where they land is drawn again.
+        pendingRepaint_ +=
+            (event->region() & scrollBand_).translated(0, pendingScroll_) & scrollBand_;
+        ScheduleRepaint();
+    }
 }
 
 void TTerminal::tPaint(QPainter &painter, const QRect &update)
@@ -1181,6 +1253,7 @@ void TTerminal::wmLButtonDown(int x, int y, bool shift)
         if (!persistentMark_)
             b.bUpdateMarks(x, y);
     }
+    dragged_ = shift;
     b.MarkingTimer = kMarkingTimerId;
     markingTimer_.start();
 }
@@ -1191,6 +1264,7 @@ void TTerminal::wmMouseMove(int x, int y)
     lastMouse_ = QPoint(x, y);
     if (!b.Marking)
         return;
+    dragged_ = true;
     if (y < 0 || y > b.ClientHeight) {
         b.MarkingAutoScroll = true;
     } else {
@@ -1223,7 +1297,11 @@ void TTerminal::wmLButtonUp()
     if (!b.Marking)
         return;
     b.Marking = false;
-    b.MarkValid = true;
+    // A click that selected nothing (no drag) ends the old selection; with a persistent mark
+    // its highlight was left on the screen until now.
+    b.MarkValid = dragged_;
+    if (!dragged_)
+        b.bInvalidateAll();
 }
 
 // ---- copy ----------------------------------------------------------------------------------

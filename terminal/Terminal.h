@@ -133,6 +133,8 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void tSetColorMap(const uint32_t map[16]);
     void tGetColorMap(uint32_t map[16]) const;
     uint32_t tCurrentColors() const; // background << 16 | foreground
+    // Takes as much of the room as the page and the bars it needs can use.
+    void FitInto(const QSize &room);
     // Resizes the window so that its area holds exactly columns x rows cells.
     void tForceSize(int columns, int rows);
     int tGetFontSize() const; // char width << 8 | char height, low bytes
@@ -225,6 +227,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void FlushRepaint();
     void ShowBar(bool vertical, bool shown);
     void ApplyBar(bool vertical, bool needed, int maximum, int visible);
+    void CheckBars(bool horizontal);
     void ScrollBy(int columns, int rows);
     void ApplyScrollRequest(bool vertical, int action);
     void wmLButtonDown(int x, int y, bool shift);
@@ -278,10 +281,11 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     QPoint lastMouse_;
     int runsPainted_ = 0;
     int paintsDone_ = 0;
-    bool adjusting_ = false;         // a size change of our own is under way
-    bool flushing_ = false;          // the frame is being handed to Qt
-    bool syncingBars_ = false;       // bar values set from the buffer, not by the operator
-    bool inScrollRequest_ = false;   // thumbs are placed at once while the operator scrolls
+    bool dragged_ = false;         // the mouse moved (or Shift extended) since the button went down
+    bool adjusting_ = false;       // a size change of our own is under way
+    bool flushing_ = false;        // the frame is being handed to Qt
+    bool syncingBars_ = false;     // bar values set from the buffer, not by the operator
+    bool inScrollRequest_ = false; // thumbs are placed at once while the operator scrolls
     int pendingThumb_[2] = {-1, -1}; // horizontal, vertical: placed with the next frame
 };
 

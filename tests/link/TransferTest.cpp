@@ -410,6 +410,12 @@ TEST_F(Transfer, ModeSwitchReplacesTheDataTriggers)
     form.FlushInput();
     form.DataTriggerEnabled(true);
     EXPECT_EQ(TriggersOf(ComPort()), armed);
+    // Armed already: asked again, the same pair stays (no slot is taken twice).
+    const uint16_t prompt = form.Link.PromptTrigger, error = form.Link.ErrorTrigger;
+    form.DataTriggerEnabled(true);
+    EXPECT_EQ(TriggersOf(ComPort()), armed);
+    EXPECT_EQ(std::make_pair(form.Link.PromptTrigger, form.Link.ErrorTrigger),
+              std::make_pair(prompt, error));
     EXPECT_TRUE(promptSeen("ERR>"));
     EXPECT_EQ(calls.calls, std::vector<std::string>{"ScriptError"});
 

@@ -476,8 +476,8 @@ TEST(BufferTest, SelectionAndCells)
         int column, row;
         int startColumn, startRow, endColumn, endRow;
     } marks[] = {
-        {9, 5, 5, 5, 9, 5},   {2, 6, 5, 5, 2, 6},  {2, 5, 2, 5, 5, 5},
-        {70, 4, 70, 4, 5, 5}, {5, 5, 70, 4, 5, 5}, // the anchor itself changes nothing
+        {9, 5, 5, 5, 9, 5},   {2, 6, 5, 5, 2, 6}, {2, 5, 2, 5, 5, 5},
+        {70, 4, 70, 4, 5, 5}, {5, 5, 5, 5, 5, 5}, // back on the anchor: its cell alone
     };
     b.AnchorColumn = 5;
     b.AnchorRow = 5;

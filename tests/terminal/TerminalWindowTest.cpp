@@ -108,8 +108,9 @@ TEST_F(Window, ReceivedTextAppearsInOrderAndHeldBackInScrollback)
     testsupport::Settle(200);
     EXPECT_EQ(B().RowText(40).substr(0, 5), "     ");
     term->tToggleScrollback();
-    // The line that waited moved the restored view by one.
-    EXPECT_EQ(B().RowText(40).substr(0, 5), "later");
+    EXPECT_EQ(B().FirstVisibleRow, firstRow);
+    // The line that waited comes as a new batch and moves the restored view by one.
+    ASSERT_TRUE(ProcessEventsUntil([&] { return B().RowText(40).substr(0, 5) == "later"; }, 5000));
     EXPECT_EQ(B().FirstVisibleRow, firstRow + 1);
     EXPECT_EQ(B().CursorRow, cursorRow + 1);
 }
@@ -151,22 +152,30 @@ TEST_F(Window, CopyGivesTheSelectionWithLineEnds)
     const int cw = B().CharWidth, ch = B().CharHeight;
     struct Case {
         const char *what;
-        int fromColumn, fromRow, toColumn, toRow;
-        std::string copied;
+        std::vector<QPoint> cells; // pressed at the first, moved through the rest, released
+        std::string copied;        // "" leaves the clipboard as it was
     };
     const std::vector<Case> cases = {
-        {"inside one row", 6, 0, 9, 0, "line\r\n"},
-        {"one cell", 0, 1, 0, 1, "s\r\n"},
-        {"backwards", 9, 0, 6, 0, "line\r\n"},
-        {"across rows", 6, 0, 2, 2,
+        {"inside one row", {{6, 0}, {9, 0}}, "line\r\n"},
+        {"one cell", {{0, 1}, {0, 1}}, "s\r\n"},
+        {"backwards", {{9, 0}, {6, 0}}, "line\r\n"},
+        {"across rows",
+         {{6, 0}, {2, 2}},
          "line" + std::string(70, ' ') + "\r\nsecond one" + std::string(70, ' ') + "\r\nthi\r\n"},
+        {"back to the anchor", {{6, 0}, {2, 2}, {6, 0}}, "l\r\n"},
+        {"a click selects nothing", {{3, 1}}, ""},
     };
     for (const Case &c : cases) {
-        Mouse(QEvent::MouseButtonPress, c.fromColumn * cw + 1, c.fromRow * ch + 1);
-        Mouse(QEvent::MouseMove, c.toColumn * cw + 1, c.toRow * ch + 1);
-        Mouse(QEvent::MouseButtonRelease, c.toColumn * cw + 1, c.toRow * ch + 1);
+        QApplication::clipboard()->setText(QStringLiteral("before"));
+        const auto at = [&](QPoint cell) { return QPoint(cell.x() * cw + 1, cell.y() * ch + 1); };
+        Mouse(QEvent::MouseButtonPress, at(c.cells.front()).x(), at(c.cells.front()).y());
+        for (size_t i = 1; i < c.cells.size(); ++i)
+            Mouse(QEvent::MouseMove, at(c.cells[i]).x(), at(c.cells[i]).y());
+        Mouse(QEvent::MouseButtonRelease, at(c.cells.back()).x(), at(c.cells.back()).y());
         term->wmCopy();
-        EXPECT_EQ(QApplication::clipboard()->text().toLatin1().toStdString(), c.copied) << c.what;
+        EXPECT_EQ(QApplication::clipboard()->text().toLatin1().toStdString(),
+                  c.copied.empty() ? "before" : c.copied)
+            << c.what;
     }
 
     // Every byte value a cell can hold survives the clipboard.
@@ -200,7 +209,7 @@ TEST_F(Window, SizesFollowThePageAndTheBars)
         {"fewer rows shows a vertical bar", {80 * cw + 40, 10 * ch}, {80, 10}, true, false, 15, 0},
     };
     for (const Case &c : cases) {
-        term->resize(c.request);
+        term->FitInto(c.request);
         QApplication::processEvents();
         EXPECT_EQ(Cells(), c.cells) << c.what;
         EXPECT_EQ(term->VerticalBarShown(), c.vBar) << c.what;
@@ -270,6 +279,18 @@ TEST_F(Window, PaintsOneRunPerColourAndBlinks)
     EXPECT_EQ(B().ColorAt(8, 0) & 0x0F, base >> 4);
     term->tBlink();
     EXPECT_EQ(B().ColorAt(8, 0), base);
+
+    // A restored buffer brings back the cells, not the emulator it was saved with (which may be
+    // gone by then).
+    auto saved = term->tSave();
+    ASSERT_TRUE(saved);
+    term->tSetEmulatorPtr(nullptr);
+    term->tSetEmulatorProc(nullptr);
+    B().bClearBuffer();
+    EXPECT_EQ(term->tRestore(std::move(saved)), 0);
+    EXPECT_EQ(B().RowText(0).substr(0, 9), "abcdefghX");
+    EXPECT_EQ(B().EmulatorContext, nullptr);
+    EXPECT_EQ(B().EmulatorRoutine, nullptr);
 
     // A proportional font is refused and the old one stays.
     QFont proportional(QStringLiteral("DejaVu Sans"));
