@@ -241,10 +241,12 @@ int TApdCustomComPort::OpenDevice(int &slot)
 
 void TApdCustomComPort::OpenPortNormal()
 {
+    lastOpenError_ = 0;
     ValidateComNumber();
     InstallDeviceLayer();
     int slot = 0;
     const int result = OpenDevice(slot);
+    lastOpenError_ = result == ecOK ? 0 : serial::LastOpenError();
     if (result != ecOK || slot < 1 || slot > kMaxPortComponents) {
         // A port the dispatcher opened under a number this component cannot hold is given back.
         if (result == ecOK && slot != 0)
