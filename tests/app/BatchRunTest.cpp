@@ -371,30 +371,21 @@ TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
 
 TEST(BatchRunTest, ScriptOnTheCommandLineIsTakenFromTheStartFolder)
 {
-    struct Case {
-        const char *script;
-        const char *shown; // under the start folder
-    };
-    // "lnk/.." is the parent of the link's target, as the system resolves it.
-    for (const Case c : {Case{"scripts/one.sld", "scripts/one.sld"},
-                         Case{"./scripts/../scripts/./one.sld", "scripts/one.sld"},
-                         Case{"lnk/../one.sld", "scripts/one.sld"}}) {
-        SCOPED_TRACE(c.script);
-        RunFolder run({"--mode", "UL"}, "Default Path=work");
-        std::filesystem::create_directories(run.dir.File("work"));
-        std::filesystem::create_directories(run.dir.File("scripts/deep"));
-        std::filesystem::create_directory_symlink("scripts/deep", run.dir.File("lnk"));
-        run.Write("work/c.bin", "abc");
-        run.Write("scripts/one.sld", "_LF c.bin\n_LD\n");
+    RunFolder run({"--mode", "UL"}, "Default Path=work");
+    std::filesystem::create_directories(run.dir.File("work"));
+    std::filesystem::create_directories(run.dir.File("scripts/deep"));
+    std::filesystem::create_directory_symlink("scripts/deep", run.dir.File("lnk"));
+    run.Write("work/c.bin", "abc");
+    run.Write("scripts/one.sld", "_LF c.bin\n_LD\n");
 
-        const BatchResult result = run.RunBatch({std::string("--script=") + c.script});
+    // "lnk/.." is the parent of the link's target to the system, and so in the name shown.
+    const BatchResult result = run.RunBatch({"--script=./lnk/../one.sld"});
 
-        EXPECT_EQ(result.status, 0) << result.err;
-        EXPECT_EQ(run.Uploads(1).size(), 1u);
-        EXPECT_TRUE(std::filesystem::exists(run.dir.File("work/loader.log")));
-        const std::string folder = std::filesystem::canonical(run.dir.Path()).string();
-        EXPECT_TRUE(Contains(result.out, "Script " + folder + "/" + c.shown + "\n")) << result.out;
-    }
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(run.Uploads(1).size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(run.dir.File("work/loader.log")));
+    const std::string folder = std::filesystem::canonical(run.dir.Path()).string();
+    EXPECT_TRUE(Contains(result.out, "Script " + folder + "/scripts/one.sld\n")) << result.out;
 }
 
 // Standard error is the operator's message channel: the boxes, and after a box the line that
@@ -412,9 +403,6 @@ TEST(BatchRunTest, StandardErrorHoldsTheBoxesAndTheirReasons)
         {"a message box", [](RunFolder &) {}, "Information: hello\n", true},
         {"no such device", [](RunFolder &run) { run.WriteIni("", run.dir.File("ttyUSB9")); },
          portBox + "<dir>/ttyUSB9: No such file or directory\n", true},
-        {"device that is no terminal",
-         [](RunFolder &run) { run.WriteIni("", run.dir.File("loader.sld")); },
-         portBox + "<dir>/loader.sld: Inappropriate ioctl for device\n", true},
         {"port without a device",
          [](RunFolder &run) { run.Write("loader.ini", "[RS232Settings]\nComm Port=COM20\n"); },
          portBox + "COM20: no device for this port (add COM20=/dev/... to section [Devices] of "
@@ -431,16 +419,12 @@ TEST(BatchRunTest, StandardErrorHoldsTheBoxesAndTheirReasons)
         run.Write("loader.sld", "_DM \"hello\"\n");
         c.setup(run);
         std::string expected = c.err;
-        const std::string folder = std::filesystem::canonical(run.dir.Path()).string();
-        for (std::size_t at; (at = expected.find("<dir>")) != std::string::npos;)
-            expected.replace(at, 5, folder);
+        if (const std::size_t at = expected.find("<dir>"); at != std::string::npos)
+            expected.replace(at, 5, std::filesystem::canonical(run.dir.Path()).string());
 
         const BatchResult result = run.RunBatch();
 
-        if (c.whole)
-            EXPECT_EQ(result.err, expected);
-        else
-            EXPECT_EQ(result.err.substr(0, expected.size()), expected);
+        EXPECT_EQ(c.whole ? result.err : result.err.substr(0, expected.size()), expected);
         EXPECT_TRUE(std::filesystem::exists(run.dir.File("loader.ini")));
     }
 }
