@@ -27,7 +27,8 @@ constexpr int BatchRunErrors = 1;  // at least one error box was shown
 constexpr int BatchNotStarted = 2; // port not open, script not readable, or a bad command line
 
 // `path` made absolute from the current directory and free of "." and ".." parts, naming the
-// same file: where a ".." follows a symbolic link, the link is resolved instead.
+// same file: where a ".." follows a symbolic link, the link is resolved instead (and a ".."
+// after a folder that does not exist cancels that folder by name).
 std::string NormalisedPath(const std::string &path);
 
 // The line that follows the box of a port that did not open: the device path port `comNumber`

@@ -277,8 +277,7 @@ void TFrmS_comm::BuildPortList()
             QString::fromLatin1(serial::DevicePathFor(entry.substr(PortNameOffset)).c_str());
         auto *name = new QStandardItem(QString::fromLatin1(entry.c_str()));
         auto *device = new QStandardItem(path);
-        if (!path.isEmpty())
-            name->setToolTip(path);
+        name->setToolTip(path);
         device->setToolTip(path);
         model->appendRow({name, device});
     }
