@@ -2,13 +2,16 @@
 
 #include "app/FrmLoadr.h"
 #include "link/FrmS_comm.h"
+#include "serial/PosixDevice.h"
 
 #include <QApplication>
 #include <QPushButton>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <memory>
 #include <unistd.h>
 
@@ -82,6 +85,38 @@ constexpr int Tenth(int percent)
 }
 
 } // namespace
+
+std::string NormalisedPath(const std::string &path)
+{
+    namespace fs = std::filesystem;
+    if (path.empty())
+        return path;
+    std::error_code error;
+    const fs::path absolute = fs::absolute(path, error);
+    if (error)
+        return path;
+    const fs::path normal = absolute.lexically_normal();
+    // "link/.." is the link target's parent to the system, not the folder holding the link.
+    std::error_code absoluteError, normalError;
+    const bool absoluteExists = fs::exists(absolute, absoluteError);
+    const bool normalExists = fs::exists(normal, normalError);
+    const bool same = absoluteExists == normalExists &&
+                      (!absoluteExists || fs::equivalent(absolute, normal, error));
+    if (same && !error)
+        return normal.string();
+    const fs::path resolved = fs::weakly_canonical(absolute, error);
+    return error ? absolute.string() : resolved.string();
+}
+
+std::string PortOpenFailureLine(uint16_t comNumber, int error)
+{
+    const std::string name = "COM" + std::to_string(comNumber);
+    const std::string path = serial::DevicePathFor(name);
+    if (path.empty())
+        return name + ": no device for this port (add " + name + "=/dev/... to section [Devices] " +
+               "of loader.ini)";
+    return path + ": " + (error ? std::strerror(error) : "cannot be used as a serial port");
+}
 
 // ---- Progress lines ----
 
@@ -164,6 +199,12 @@ int TBatchRun::Run(QApplication &application, TFrmLoadr &window,
 {
     AnswerBoxes();
     if (!FrmS_comm || !FrmS_comm->SCommOpen()) {
+        // Its box was shown as the settings object tried the port.
+        if (FrmS_comm)
+            boxesOut_ << PortOpenFailureLine(FrmS_comm->ApdComPort1->ComNumber(),
+                                             FrmS_comm->ApdComPort1->LastOpenError())
+                      << '\n'
+                      << std::flush;
         progressOut_ << "Run not started: the serial port is not open.\n" << std::flush;
         return BatchNotStarted;
     }
@@ -191,7 +232,7 @@ int TBatchRun::Run(QApplication &application, TFrmLoadr &window,
     window.MnuItmAutoUlClick();
     if (script)
         window.ScriptFileName = *script;
-    progressOut_ << "Script " << window.ScriptFileName << '\n' << std::flush;
+    progressOut_ << "Script " << NormalisedPath(window.ScriptFileName) << '\n' << std::flush;
     window.BtnUploadClick();
 
     int status = BatchNotStarted;

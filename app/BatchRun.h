@@ -2,12 +2,14 @@
 // One upload run without a screen: the main window exists but is never shown, the run starts as
 // the start button starts it in automatic mode, every message box goes to the error stream and is
 // answered by a fixed policy, and the progress the window would show goes to the output stream.
-// A script or flash file that cannot be read gets a line after its box with the system's reason.
+// A script or flash file that cannot be read, or a port that cannot be opened, gets a line after
+// its box with the system's reason.
 // SIGINT cancels the run as the cancel button does, with the question answered Yes; a second
 // SIGINT while the cancelled run still winds down stops at once.
 
 #include "app/BatchBoxes.h"
 
+#include <cstdint>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -23,6 +25,15 @@ class TFrmLoadr;
 constexpr int BatchRunClean = 0;   // the run ended and no error box was shown
 constexpr int BatchRunErrors = 1;  // at least one error box was shown
 constexpr int BatchNotStarted = 2; // port not open, script not readable, or a bad command line
+
+// `path` made absolute from the current directory and free of "." and ".." parts, naming the
+// same file: where a ".." follows a symbolic link, the link is resolved instead (and a ".."
+// after a folder that does not exist cancels that folder by name).
+std::string NormalisedPath(const std::string &path);
+
+// The line that follows the box of a port that did not open: the device path port `comNumber`
+// names and the system's reason `error` (an errno; 0 when there is none).
+std::string PortOpenFailureLine(uint16_t comNumber, int error);
 
 // Prints the gauges and captions of the window as lines: each gauge when it reaches a further
 // tenth (and 100), each file name as its upload begins, and the verification with its second try.

@@ -9,6 +9,7 @@
 #include "link/FrmS_comm.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
+#include "platform/RuntimeFolder.h"
 #include "serial/ApdComPort.h"
 #include "serial/PosixDevice.h"
 
@@ -194,22 +195,30 @@ bool PlatformNeedsDisplay(std::string_view platforms)
 namespace
 {
 
-// A script named on the command line is taken from the directory the program was started in,
-// as a shell user expects, although the main window then moves to "Default Path".
-std::string FromStartDirectory(const std::string &path)
+// The main window creates a missing loader.ini in the start folder: an operator who started the
+// run in the wrong folder learns it before the run rather than from a stray file afterwards.
+void NoteMissingIniFile(std::ostream &out)
 {
     std::error_code error;
-    const auto absolute = std::filesystem::absolute(path, error);
-    return error ? path : absolute.string();
+    const std::filesystem::path folder = std::filesystem::current_path(error);
+    if (error)
+        return;
+    if (std::filesystem::status(folder / "loader.ini", error).type() ==
+        std::filesystem::file_type::not_found)
+        out << "no loader.ini in " << folder.string() << ": using defaults and creating it\n"
+            << std::flush;
 }
 
 int RunBatch(QApplication &application, const StartOptions &options)
 {
     TBatchRun run(std::cout, std::cerr, options.answer);
     run.AnswerBoxes();
+    // A script named on the command line is taken from the directory the program was started
+    // in, as a shell user expects, although the main window then moves to "Default Path".
     std::optional<std::string> script;
     if (options.script)
-        script = FromStartDirectory(*options.script);
+        script = NormalisedPath(*options.script);
+    NoteMissingIniFile(std::cerr);
 
     TFrmLoadr mainWindow;
     CreateStartupWindows(mainWindow);
@@ -291,6 +300,8 @@ int RunLoader(int argc, char **argv)
     toolkitArgv.push_back(nullptr);
     int toolkitArgc = static_cast<int>(toolkitArgs.size());
 
+    // Outlives the application object, which may keep files in it.
+    const platform::TRuntimeFolder runtimeFolder;
     QApplication application(toolkitArgc, toolkitArgv.data());
     InitialiseApplication(application);
     if (options.batch)

@@ -16,10 +16,14 @@
 #include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
+#include <QStandardItemModel>
+#include <QStyle>
+#include <QTreeView>
 #include <array>
 #include <charconv>
 #include <exception>
@@ -41,6 +45,8 @@ const std::string DirectPortPrefix = "Direct to COM";
 // An entry's port name ("COM"+n) follows "Direct to ".
 constexpr std::size_t PortNameOffset = 10;
 constexpr uint16_t MaxProbedPort = 16;
+// The port list's columns: the entry, and the device path it opens.
+constexpr int PortListColumns = 2;
 constexpr uint16_t MinBufferSize = 2078;
 
 constexpr std::array<int32_t, 6> BaudRates = {1200, 9600, 19200, 38400, 57600, 115200};
@@ -157,6 +163,16 @@ void TFrmS_comm::BuildControls()
     CmbBxComPort->setObjectName("CmbBxComPort");
     CmbBxComPort->setEditable(false);
     CmbBxComPort->setMaxVisibleItems(4);
+    // The list has a second column with the device each entry opens; the entry itself, which
+    // is what the box shows and what Save reads, stays the first column's text.
+    CmbBxComPort->setModel(new QStandardItemModel(0, PortListColumns, CmbBxComPort));
+    auto *portList = new QTreeView(CmbBxComPort);
+    portList->setHeaderHidden(true);
+    portList->setRootIsDecorated(false);
+    portList->setItemsExpandable(false);
+    portList->setAllColumnsShowFocus(true);
+    portList->header()->setStretchLastSection(false);
+    CmbBxComPort->setView(portList);
     LblComPort->setBuddy(CmbBxComPort);
 
     RdGrpBaudRate =
@@ -254,14 +270,23 @@ void TFrmS_comm::BuildPortList()
         QCoreApplication::processEvents();
     }
     CmbBxComPort->clear();
+    auto *model = static_cast<QStandardItemModel *>(CmbBxComPort->model());
     for (const std::string &entry : ComPortList) {
-        CmbBxComPort->addItem(QString::fromLatin1(entry.c_str()));
         // The device behind the entry, for the operator who wonders which one it is.
-        const std::string path = serial::DevicePathFor(entry.substr(PortNameOffset));
-        if (!path.empty())
-            CmbBxComPort->setItemData(CmbBxComPort->count() - 1, QString::fromLatin1(path.c_str()),
-                                      Qt::ToolTipRole);
+        const QString path =
+            QString::fromLatin1(serial::DevicePathFor(entry.substr(PortNameOffset)).c_str());
+        auto *name = new QStandardItem(QString::fromLatin1(entry.c_str()));
+        auto *device = new QStandardItem(path);
+        name->setToolTip(path);
+        device->setToolTip(path);
+        model->appendRow({name, device});
     }
+    // Wide enough for both columns: the popup is otherwise only as wide as the closed box.
+    auto *portList = static_cast<QTreeView *>(CmbBxComPort->view());
+    for (int column = 0; column < PortListColumns; ++column)
+        portList->resizeColumnToContents(column);
+    portList->setMinimumWidth(portList->header()->length() + 2 * portList->frameWidth() +
+                              portList->style()->pixelMetric(QStyle::PM_ScrollBarExtent));
 }
 
 void TFrmS_comm::SelectPortEntry(uint16_t comNumber)

@@ -221,6 +221,7 @@ int TApdCustomComPort::OpenDevice(int &slot)
         if (deviceHandle_ < 0)
             return ecInvalidHandle;
         result = OpenPortHandle(slot, deviceHandle_, inSize_, outSize_);
+        lastOpenError_ = serial::LastOpenError();
         if (result == ecOK && slot >= 1 && slot <= kMaxPortComponents) {
             int32_t baud = 0;
             uint16_t parity = 0, dataBits = 0, stopBits = 0;
@@ -235,12 +236,14 @@ int TApdCustomComPort::OpenDevice(int &slot)
         // The device layer resolves the port's display name to its device.
         result = OpenPort(slot, ApdComPort(comNumber_), inSize_, outSize_, baud_, parity_,
                           dataBits_, stopBits_);
+        lastOpenError_ = serial::LastOpenError();
     }
     return MapOpenResult(result);
 }
 
 void TApdCustomComPort::OpenPortNormal()
 {
+    lastOpenError_ = 0;
     ValidateComNumber();
     InstallDeviceLayer();
     int slot = 0;

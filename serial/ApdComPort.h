@@ -241,6 +241,10 @@ class TApdCustomComPort : public TApdBaseComponent
     // says why; both stay until the port closes. False and 0 when the port is not active.
     bool LineFailed();
     int LastSystemError();
+    // The errno that failed the last attempt to open the port, kept until the next attempt; 0
+    // after an open that worked or a failure the system gave no number for (no device named,
+    // no port selected).
+    int LastOpenError() const { return lastOpenError_; }
 
     // Users told of opening and closing: windows get NoticePortOpened / NoticePortClosing,
     // notifiers are called with true / false; the newest entry is told first.
@@ -338,6 +342,7 @@ class TApdCustomComPort : public TApdBaseComponent
     bool autoOpen_ = true;
     TDispatcherMode dispatcherMode_ = dWin32;
     bool open_ = false;
+    int lastOpenError_ = 0;
     bool dtr_ = true;
     bool rts_ = true;
     THWFlowOptions hwFlowOptions_;

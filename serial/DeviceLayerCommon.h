@@ -17,7 +17,7 @@ struct TPortRecord;
 class Event;
 
 // A layer is known by its open routine: handles of different layers may share numbers.
-using TOpenRoutine = int (*)(const std::string &name, int &platformError);
+using TOpenRoutine = int (*)(const std::string &name, int &platformError, int &systemError);
 
 // The write routine: copies the block into the port's output ring; count, or -103 when no open
 // port has the handle.

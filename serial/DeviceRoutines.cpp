@@ -11,9 +11,9 @@ namespace
 {
 
 // Placeholders: every routine fails with "No device layer specified".
-int NoOpen(const std::string &, int &platformError)
+int NoOpen(const std::string &, int &platformError, int &systemError)
 {
-    platformError = 0;
+    platformError = systemError = 0;
     return ecNullApi;
 }
 void NoAdopt(int, bool) {}
@@ -106,7 +106,8 @@ bool ProbePort(int comNumber)
 {
     const TDeviceRoutines routines = InstalledDeviceRoutines();
     int platformError = 0;
-    const int handle = routines.Open("COM" + std::to_string(comNumber), platformError);
+    int systemError = 0;
+    const int handle = routines.Open("COM" + std::to_string(comNumber), platformError, systemError);
     if (handle < 0)
         return handle == -1 && platformError == peAccessDenied;
     routines.Close(handle);

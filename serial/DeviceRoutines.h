@@ -82,9 +82,10 @@ constexpr int peTooManyFiles = 4;
 constexpr int peAccessDenied = 5;
 
 struct TDeviceRoutines {
-    // The new handle (>= 0), -1 when the device cannot be opened (platformError says why), -8
-    // when memory or events run out.
-    int (*Open)(const std::string &name, int &platformError);
+    // The new handle (>= 0), -1 when the device cannot be opened (platformError says why, and
+    // systemError gives the system's own error number, 0 when it has none), -8 when memory or
+    // events run out.
+    int (*Open)(const std::string &name, int &platformError, int &systemError);
     // Registers (on) or unregisters and closes (off) a handle opened elsewhere.
     void (*AdoptHandle)(int handle, bool on);
     // 0 when the handle was closed, else -1.

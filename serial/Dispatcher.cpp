@@ -801,10 +801,14 @@ int StartThreads(const std::shared_ptr<TPortRecord> &rec)
     return ecOK;
 }
 
+// Per thread, as errno is: two threads opening ports at once each see their own failure.
+thread_local int tLastOpenError = 0;
+
 int Open(int &port, const std::string *deviceName, int adoptedHandle, uint16_t inSize,
          uint16_t outSize, int32_t baud, uint16_t parity, uint16_t dataBits, uint16_t stopBits)
 {
     port = 0;
+    tLastOpenError = 0;
     JoinHandedOver(false);
     int slot = 0;
     {
@@ -839,7 +843,7 @@ int Open(int &port, const std::string *deviceName, int adoptedHandle, uint16_t i
         rec->DeviceHandle = adoptedHandle;
     } else {
         int platformError = 0;
-        const int handle = rec->Routines.Open(*deviceName, platformError);
+        const int handle = rec->Routines.Open(*deviceName, platformError, tLastOpenError);
         if (handle < 0) {
             const int result = handle == -1 ? -platformError : handle;
             return FailOpen(rec, result == 0 ? ecFileNotFound : result, false);
@@ -895,7 +899,7 @@ bool TPortRecord::EventsValid() const
 }
 
 std::shared_ptr<TPortRecord> FindPortByHandle(int handle,
-                                              int (*openRoutine)(const std::string &, int &))
+                                              int (*openRoutine)(const std::string &, int &, int &))
 {
     if (handle < 0)
         return nullptr;
@@ -1202,6 +1206,11 @@ int TakeLineError(int port)
         }
     }
     return failed;
+}
+
+int LastOpenError()
+{
+    return tLastOpenError;
 }
 
 int LineFailure(int port)

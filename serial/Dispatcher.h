@@ -48,6 +48,10 @@ constexpr uint16_t sfReceive = 2;
 int OpenPort(int &port, const std::string &deviceName, uint16_t inSize, uint16_t outSize,
              int32_t baud, uint16_t parity, uint16_t dataBits, uint16_t stopBits);
 int OpenPortHandle(int &port, int handle, uint16_t inSize, uint16_t outSize);
+// The system error number (errno) behind the calling thread's last failed OpenPort, kept because
+// the result code alone loses it ("not found" may be a missing device or a vanished adapter).
+// 0 after an open that worked, or a failure the system gave no number for.
+int LastOpenError();
 int ClosePort(int port);
 // Resizes the driver queues and the output ring (unsent output is dropped first).
 int SetBufferSizes(int port, uint16_t inSize, uint16_t outSize);

@@ -159,8 +159,8 @@ struct TPortRecord {
 
 // The record that owns a device handle of the layer whose open routine is given (the status,
 // write and flush routines find their port this way). Null when no open port has it.
-std::shared_ptr<TPortRecord> FindPortByHandle(int handle,
-                                              int (*openRoutine)(const std::string &, int &));
+std::shared_ptr<TPortRecord> FindPortByHandle(int handle, int (*openRoutine)(const std::string &,
+                                                                             int &, int &));
 
 // The device layers' write routine body: copies the block into the output ring at its head
 // (wrapping at the ring end) and wakes the output thread. The caller checked the room.

@@ -231,8 +231,9 @@ int CloseExclusive(int fd)
     return close(fd);
 }
 
-int PosixOpen(const std::string &name, int &platformError)
+int PosixOpen(const std::string &name, int &platformError, int &systemError)
 {
+    systemError = 0;
     const std::string path = DevicePathFor(name);
     if (path.empty()) {
         platformError = peFileNotFound;
@@ -240,6 +241,7 @@ int PosixOpen(const std::string &name, int &platformError)
     }
     const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
+        systemError = errno;
         if (errno == ENOMEM)
             return ecOutOfMemory;
         platformError = PlatformErrorOf(errno);
@@ -249,6 +251,9 @@ int PosixOpen(const std::string &name, int &platformError)
     // TIOCEXCL alone would let through).
     termios t{};
     if (flock(fd, LOCK_EX | LOCK_NB) != 0 || tcgetattr(fd, &t) != 0) {
+        // A lock held elsewhere reads "Resource temporarily unavailable" as errno: the device
+        // is busy, and that is what the operator is told.
+        systemError = errno == EWOULDBLOCK ? EBUSY : errno;
         platformError = errno == EWOULDBLOCK ? peAccessDenied : PlatformErrorOf(errno);
         close(fd);
         return -1;

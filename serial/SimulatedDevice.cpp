@@ -85,22 +85,27 @@ std::shared_ptr<TSimLine> LineOf(int handle)
     return it == gByHandle.end() ? nullptr : it->second;
 }
 
-int SimOpen(const std::string &name, int &platformError)
+int SimOpen(const std::string &name, int &platformError, int &systemError)
 {
+    systemError = 0;
     std::lock_guard guard(gRegistryMutex);
     const auto it = gByName.find(NameKey(name));
+    // The system errors a real device gives in the same plight.
     if (it == gByName.end()) {
         platformError = peFileNotFound;
+        systemError = ENOENT;
         return -1;
     }
     TSimLine &line = *it->second;
     std::lock_guard lineGuard(line.Mutex);
     if (line.HungUp) {
         platformError = peFileNotFound;
+        systemError = EIO;
         return -1;
     }
     if (line.Open) {
         platformError = peAccessDenied;
+        systemError = EBUSY;
         return -1;
     }
     line.Open = true;

@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <gtest/gtest.h>
 #include <string>
 #include <sys/stat.h>
@@ -372,15 +373,60 @@ TEST(BatchRunTest, ScriptOnTheCommandLineIsTakenFromTheStartFolder)
 {
     RunFolder run({"--mode", "UL"}, "Default Path=work");
     std::filesystem::create_directories(run.dir.File("work"));
-    std::filesystem::create_directories(run.dir.File("scripts"));
+    std::filesystem::create_directories(run.dir.File("scripts/deep"));
+    std::filesystem::create_directory_symlink("scripts/deep", run.dir.File("lnk"));
     run.Write("work/c.bin", "abc");
     run.Write("scripts/one.sld", "_LF c.bin\n_LD\n");
 
-    const BatchResult result = run.RunBatch({"--script=scripts/one.sld"});
+    // "lnk/.." is the parent of the link's target to the system, and so in the name shown.
+    const BatchResult result = run.RunBatch({"--script=./lnk/../one.sld"});
 
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(run.Uploads(1).size(), 1u);
     EXPECT_TRUE(std::filesystem::exists(run.dir.File("work/loader.log")));
+    const std::string folder = std::filesystem::canonical(run.dir.Path()).string();
+    EXPECT_TRUE(Contains(result.out, "Script " + folder + "/scripts/one.sld\n")) << result.out;
+}
+
+// Standard error is the operator's message channel: the boxes, and after a box the line that
+// says what the system found, nothing else (no toolkit chatter).
+TEST(BatchRunTest, StandardErrorHoldsTheBoxesAndTheirReasons)
+{
+    struct Case {
+        const char *what;
+        std::function<void(RunFolder &)> setup;
+        std::string err; // "<dir>" stands for the start folder
+        bool whole;      // the whole of standard error; else its beginning
+    };
+    const std::string portBox = "Error: Error Opening Selected Comm Port !\n";
+    const Case cases[] = {
+        {"a message box", [](RunFolder &) {}, "Information: hello\n", true},
+        {"no such device", [](RunFolder &run) { run.WriteIni("", run.dir.File("ttyUSB9")); },
+         portBox + "<dir>/ttyUSB9: No such file or directory\n", true},
+        {"port without a device",
+         [](RunFolder &run) { run.Write("loader.ini", "[RS232Settings]\nComm Port=COM20\n"); },
+         portBox + "COM20: no device for this port (add COM20=/dev/... to section [Devices] of "
+                   "loader.ini)\n",
+         true},
+        // What follows depends on the machine's first serial port.
+        {"no loader.ini",
+         [](RunFolder &run) { std::filesystem::remove(run.dir.File("loader.ini")); },
+         "no loader.ini in <dir>: using defaults and creating it\n", false},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        RunFolder run;
+        run.Write("loader.sld", "_DM \"hello\"\n");
+        c.setup(run);
+        std::string expected = c.err;
+        if (const std::size_t at = expected.find("<dir>"); at != std::string::npos)
+            expected.replace(at, 5, std::filesystem::canonical(run.dir.Path()).string());
+
+        const BatchResult result = run.RunBatch();
+
+        EXPECT_EQ(c.whole ? result.err : result.err.substr(0, expected.size()), expected);
+        EXPECT_TRUE(std::filesystem::exists(run.dir.File("loader.ini")));
+    }
 }
 
 } // namespace

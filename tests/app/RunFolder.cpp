@@ -73,8 +73,11 @@ std::unique_ptr<QProcess> RunFolder::StartBatch(const std::vector<std::string> &
     auto program = std::make_unique<QProcess>();
     program->setWorkingDirectory(QString::fromStdString(dir.Path()));
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    // The batch mode chooses its platform itself.
+    // The batch mode chooses its platform itself. A production line runs it from a session
+    // without a runtime folder (cron, ssh); temporary files stay in the run's folder.
     environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
+    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
+    environment.insert(QStringLiteral("TMPDIR"), QString::fromStdString(dir.Path()));
     program->setProcessEnvironment(environment);
     QStringList arguments{QStringLiteral("--batch")};
     for (const std::string &arg : args)

@@ -14,6 +14,7 @@
 
 #include <QTimer>
 
+#include <cerrno>
 #include <fcntl.h>
 #include <pty.h>
 #include <stdexcept>
@@ -91,8 +92,8 @@ class PtyPort : public ::testing::Test
     {
         previousIni = DeviceIniFile();
         pty.ReleaseSlave();
-        dir.Write("loader.ini",
-                  "[Devices]\nCOM7=" + pty.Path() + "\nCOM8=" + dir.File("none") + "\n");
+        dir.Write("loader.ini", "[Devices]\nCOM7=" + pty.Path() + "\nCOM8=" + dir.File("none") +
+                                    "\nCOM9=" + dir.File("loader.ini") + "\n");
         SetDeviceIniFile(dir.File("loader.ini"));
         port.SetComNumber(7);
         port.SetTriggerLength(0);
@@ -150,12 +151,15 @@ TEST_F(PtyPort, OpenErrorsOfTheDeviceLayer)
     struct Case {
         uint16_t comNumber;
         int code;
+        int systemError; // kept for the operator, who needs more than the code
     };
-    // COM8 names a path that does not exist; COM7 is held by a second component.
+    // COM8 names a path that does not exist, COM9 a file that is no terminal; COM7 is held by a
+    // second component.
     TApdComPort holder;
     holder.SetComNumber(7);
     holder.SetOpen(true);
-    for (const Case c : {Case{8, ecBadId}, Case{7, ecAlreadyOpen}}) {
+    for (const Case c :
+         {Case{8, ecBadId, ENOENT}, Case{9, ecBadId, ENOTTY}, Case{7, ecAlreadyOpen, EBUSY}}) {
         SCOPED_TRACE(c.comNumber);
         port.SetComNumber(c.comNumber);
         try {
@@ -164,11 +168,13 @@ TEST_F(PtyPort, OpenErrorsOfTheDeviceLayer)
         } catch (const EAPDException &e) {
             EXPECT_EQ(e.ResultCode, c.code);
         }
+        EXPECT_EQ(port.LastOpenError(), c.systemError);
         EXPECT_FALSE(port.Open());
     }
     holder.SetOpen(false);
     port.SetComNumber(7);
     EXPECT_NO_THROW(port.SetOpen(true));
+    EXPECT_EQ(port.LastOpenError(), 0);
 }
 
 TEST_F(PtyPort, OpenFromAnAdoptedHandleReadsTheLineBack)

@@ -299,20 +299,21 @@ TEST(ComPortOpen, FailedOpensRaiseAndLeaveThePortClosed)
         std::function<void(TApdComPort &)> setup;
         std::string text;
         int code;
+        int systemError; // LastOpenError afterwards
     };
     const Case cases[] = {
         {"no port number", [](TApdComPort &p) { p.SetComNumber(0); },
-         "The ComNumber property of the TApdComPort has not been set", ecNoPortSelected},
+         "The ComNumber property of the TApdComPort has not been set", ecNoPortSelected, 0},
         {"absent device", [](TApdComPort &p) { p.SetComNumber(9); },
-         "ie_BadId - Specified comport doesn't exist", ecBadId},
+         "ie_BadId - Specified comport doesn't exist", ecBadId, ENOENT},
         {"device in use", [&](TApdComPort &) { holder.SetOpen(true); },
-         "ie_Open - device already open", ecAlreadyOpen},
+         "ie_Open - device already open", ecAlreadyOpen, EBUSY},
         {"no device layer", [](TApdComPort &p) { p.SetDeviceLayer(dlNone); },
-         "No device layer specified", ecNullApi},
+         "No device layer specified", ecNullApi, 0},
         {"custom layer unset", [](TApdComPort &p) { p.CustomDeviceLayer = nullptr; },
-         "No device layer specified", ecNullApi},
+         "No device layer specified", ecNullApi, 0},
         {"open from no handle", [](TApdComPort &p) { p.SetTapiMode(tmOn); }, "Invalid file handle",
-         ecInvalidHandle},
+         ecInvalidHandle, 0},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
@@ -322,6 +323,7 @@ TEST(ComPortOpen, FailedOpensRaiseAndLeaveThePortClosed)
         const auto [text, code] = Raised([&] { port.SetOpen(true); });
         EXPECT_EQ(text, c.text);
         EXPECT_EQ(code, c.code);
+        EXPECT_EQ(port.LastOpenError(), c.systemError);
         EXPECT_FALSE(port.Open());
         EXPECT_FALSE(port.Active());
         EXPECT_EQ(port.PortSlot(), 0);
