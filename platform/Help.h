@@ -23,5 +23,9 @@ HelpOpener SetHelpOpener(HelpOpener opener);
 
 // The manual's location: next to the program, in its share folder or in the source tree's docs/.
 std::string ManualPath();
+// The same search for a program in programDir built from sourceDir (none when empty): the first
+// of programDir/, programDir/../share/tavrin-loader/, programDir/../share/loader/ and
+// sourceDir/docs/ that holds loader.html; empty when none does.
+std::string ManualPathFor(const std::string &programDir, const std::string &sourceDir);
 
 } // namespace platform
