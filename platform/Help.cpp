@@ -85,12 +85,20 @@ std::string ManualPath()
         return QFileInfo(QString::fromLocal8Bit(FixedManualPath().c_str())).isFile()
                    ? FixedManualPath()
                    : std::string();
-    const QString appDir = QCoreApplication::applicationDirPath();
-    const QStringList candidates = {
+    return ManualPathFor(QCoreApplication::applicationDirPath().toStdString(), LOADER_SOURCE_DIR);
+}
+
+std::string ManualPathFor(const std::string &programDir, const std::string &sourceDir)
+{
+    const QString appDir = QString::fromStdString(programDir);
+    QStringList candidates = {
         appDir + QStringLiteral("/loader.html"),
+        // Where the Debian package puts it (/usr/bin/loader, /usr/share/tavrin-loader/).
+        appDir + QStringLiteral("/../share/tavrin-loader/loader.html"),
         appDir + QStringLiteral("/../share/loader/loader.html"),
-        QStringLiteral(LOADER_SOURCE_DIR "/docs/loader.html"),
     };
+    if (!sourceDir.empty())
+        candidates.append(QString::fromStdString(sourceDir) + QStringLiteral("/docs/loader.html"));
     for (const QString &c : candidates)
         if (QFileInfo(c).isFile())
             return QDir::cleanPath(QFileInfo(c).absoluteFilePath()).toStdString();

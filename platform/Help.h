@@ -43,4 +43,9 @@ using DesktopOpener = std::function<bool(const std::string &url)>;
 bool OpenInDesktop(const std::string &url);
 DesktopOpener SetDesktopOpener(DesktopOpener opener);
 
+// The same search for a program in programDir built from sourceDir (none when empty): the first
+// of programDir/, programDir/../share/tavrin-loader/, programDir/../share/loader/ and
+// sourceDir/docs/ that holds loader.html; empty when none does.
+std::string ManualPathFor(const std::string &programDir, const std::string &sourceDir);
+
 } // namespace platform

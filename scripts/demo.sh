@@ -18,7 +18,8 @@ if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
     batch=true
 fi
 
-"$root/scripts/setup.sh" "$root/build"
+# Only the two programs the demonstration runs; scripts/test.sh builds everything.
+"$root/scripts/setup.sh" "$root/build" --target loader --target devsim --quiet
 loader="$root/build/app/loader"
 devsim="$root/build/tools/devsim/devsim"
 sample="$root/tools/devsim/sample"
