@@ -2,6 +2,7 @@
 
 #include "lights/ApdSLController.h"
 #include "lights/ApdStatusLight.h"
+#include "platform/Help.h"
 #include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
 #include "serial/ApdComPort.h"
@@ -306,12 +307,19 @@ bool TFrmTerminal::event(QEvent *event)
 
 bool TFrmTerminal::eventFilter(QObject *watched, QEvent *event)
 {
-    // Insert toggles the scrollback wherever the focus is in this window.
+    // Insert toggles the scrollback and F1 opens this window's help, wherever the focus is in
+    // this window (the terminal itself would send either key to the device).
     if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
-        static_cast<QWidget *>(watched)->window() == this &&
-        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Insert) {
-        ToggleScrollback();
-        return true;
+        static_cast<QWidget *>(watched)->window() == this) {
+        const auto *key = static_cast<QKeyEvent *>(event);
+        if (key->key() == Qt::Key_Insert) {
+            ToggleScrollback();
+            return true;
+        }
+        if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier) {
+            platform::OpenHelp(platform::HelpContext, TerminalHelpContext);
+            return true;
+        }
     }
     return QMainWindow::eventFilter(watched, event);
 }

@@ -7,6 +7,7 @@
 #include "serial/ApdComPort.h"
 #include "serial/SimulatedDevice.h"
 #include "terminal/ApdEmulator.h"
+#include "tests/support/RecordedHelp.h"
 #include "tests/support/ScriptedBoxes.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
@@ -110,6 +111,12 @@ TEST_F(FrmTerminalTest, ShowingAndClosingSwitchTheTerminalAndTheLoader)
         EXPECT_EQ(f.ApdTerminal1->Scrollback(), on);
         EXPECT_EQ(f.MnuScrollBack->isChecked(), on);
     }
+    // F1 in the terminal opens the window's help instead of going to the device.
+    testsupport::RecordedHelp help;
+    QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
+    QApplication::sendEvent(f.ApdTerminal1->Window(), &f1);
+    EXPECT_EQ(help.Requests(), (std::vector<testsupport::HelpRequest>{
+                                   {"loader.hlp", platform::HelpContext, TerminalHelpContext}}));
 }
 
 TEST_F(FrmTerminalTest, EmulationIsKeptInLoaderIni)
