@@ -548,6 +548,24 @@ void GroundByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
     s.CollectedCount = 0;
 }
 
+// VT52 direct cursor addressing: ESC Y, then the row and the column, each sent as 32 plus its
+// 0-based value. A control byte in their place abandons the address and acts as usual.
+void Vt52AddressByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    if (c < 0x20) {
+        ResetParser(s);
+        GroundByte(s, c, r);
+        return;
+    }
+    if (s.ParseState == psVt52Row) {
+        s.Params[0] = c - 0x1F; // 1-based
+        s.ParseState = psVt52Column;
+        return;
+    }
+    SetXY(r, cmd::CursorPosition, c - 0x1F, s.Params[0]);
+    ResetParser(s);
+}
+
 void EscapeByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
     const uint16_t type = s.EmulationType;
@@ -557,6 +575,10 @@ void EscapeByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
     }
     if (type == etVt100 && (c == '(' || c == ')')) {
         s.ParseState = c == '(' ? psG0Designation : psG1Designation;
+        return;
+    }
+    if (type == etVt52 && c == 'Y') {
+        s.ParseState = psVt52Row;
         return;
     }
     r.Command = cmd::WriteChar;
@@ -662,6 +684,10 @@ void ParseSequenceByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
     case psPrivateEntry:
     case psPrivateDigits:
         PrivateByte(s, c, r);
+        break;
+    case psVt52Row:
+    case psVt52Column:
+        Vt52AddressByte(s, c, r);
         break;
     case psSkipSequence:
         if (c == 0x1B)

@@ -36,6 +36,8 @@ enum TParseState : uint8_t {
     psPrivateEntry = 10,
     psPrivateDigits = 11,
     psSkipSequence = 12, // after a refused sequence: its remaining bytes up to the final one
+    psVt52Row = 13,      // VT52 ESC Y: the row byte comes next
+    psVt52Column = 14,   // VT52 ESC Y: the column byte comes next
 };
 
 constexpr int kMaxParams = 5;

@@ -440,6 +440,9 @@ const ScreenCase kVt52[] = {
     {"NoCsi", etVt52, E + "[5;5H", {"[5;5H"}},
     {"EraseToEndOfScreen", etVt52, "abc\r\ndef" + E + "H" + E + "C" + E + "J", {"a"}},
     {"EraseToEndOfLine", etVt52, "abc\r\ndef" + E + "A" + E + "D" + E + "K", {"ab", "def"}},
+    // ESC Y row column, each 32 + its 0-based value; a control byte abandons the address.
+    {"DirectAddress", etVt52, E + "Y\x22\x25x" + E + "Y  y", {"y", "", "     x"}, 1, 1},
+    {"AddressAbandoned", etVt52, "ab" + E + "Y\x22\rc", {"cb"}, 1, 1},
 };
 INSTANTIATE_TEST_SUITE_P(Vt52, ScreenTable, ::testing::ValuesIn(kVt52), Name);
 
