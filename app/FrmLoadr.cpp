@@ -495,8 +495,11 @@ void TFrmLoadr::MnuItmTermWinClick()
 
 void TFrmLoadr::SpdBtnComSetClick()
 {
-    if (FrmS_comm)
-        FrmS_comm->exec();
+    if (!FrmS_comm)
+        return;
+    FrmS_comm->exec();
+    // A port the settings reopened armed the link's prompt and error triggers.
+    LineBackToTerminal();
 }
 
 void TFrmLoadr::MnuItmRS232Click()

@@ -243,6 +243,9 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     // Paints the lamp and the progress group at once, before the engine blocks the GUI thread.
     void ShowProgressNow();
     void TerminalHold(bool hold);
+    // Switches the link's prompt and error triggers off again while the terminal window is shown
+    // (a run or a reopened port switched them on).
+    void LineBackToTerminal();
     void ReleaseUploadBuffer();
     // True, with the run set to end with the upload error, when the file has failed.
     bool FileFailed();

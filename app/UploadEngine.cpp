@@ -481,16 +481,22 @@ void TFrmLoadr::ScriptEnd()
     EndRun();
 }
 
+void TFrmLoadr::LineBackToTerminal()
+{
+    // While the terminal window is shown the device's texts belong to the terminal.
+    if (FrmS_comm && FrmS_comm->SCommOpen() && TerminalCreated && FrmTerminal &&
+        FrmTerminal->isVisible())
+        ShowingFailures([] { FrmS_comm->DataTriggerEnabled(false); });
+}
+
 void TFrmLoadr::EndRun()
 {
     ScriptTimer->stop();
     running_ = false;
     if (FrmS_comm)
         FrmS_comm->EndFileWatch();
-    // Every run switches the link's prompt and error handling on. While the terminal window is
-    // shown the device's texts belong to the terminal again once the run is over.
-    if (FrmS_comm && TerminalCreated && FrmTerminal && FrmTerminal->isVisible())
-        ShowingFailures([] { FrmS_comm->DataTriggerEnabled(false); });
+    // Every run switches the link's prompt and error handling on.
+    LineBackToTerminal();
     if (OnRunEnded)
         OnRunEnded();
 }

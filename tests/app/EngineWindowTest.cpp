@@ -442,6 +442,11 @@ TEST_F(EngineWindowTest, TerminalWindowTalksToTheDeviceAndGivesTheLineBack)
     ASSERT_EQ(uploads.size(), 1u);
     EXPECT_EQ(uploads[0].end, "complete");
     EXPECT_EQ(ScreenLines(screen), std::vector<std::string>{""});
+    // So after the settings dialog, which reopens the port and with it the link's triggers.
+    loader::FrmS_comm->DataTriggerEnabled(true);
+    QTimer::singleShot(0, loader::FrmS_comm, [] { loader::FrmS_comm->reject(); });
+    window->SpdBtnComSetClick();
+    EXPECT_EQ(link.PromptTrigger, 0);
     // Afterwards the terminal is on the line again.
     EXPECT_EQ(link.PromptTrigger, 0);
     Type(&screen, "\r");
