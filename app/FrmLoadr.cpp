@@ -456,7 +456,7 @@ void TFrmLoadr::SpdBtnTermClick()
             return;
         }
         if (!FrmTerminal) {
-            ShowingFailures([&] {
+            platform::ShowingFailures([&] {
                 FrmTerminal = new terminal::TFrmTerminal(
                     FrmS_comm->ApdComPort1.get(),
                     // A closed port has no triggers to arm; its next open arms them.
@@ -474,7 +474,8 @@ void TFrmLoadr::SpdBtnTermClick()
             // shown: a closed terminal window keeps its terminal off the line.
             SetTerminalActive = [](bool active) {
                 if (FrmTerminal && (!active || FrmTerminal->isVisible()))
-                    ShowingFailures([&] { FrmTerminal->ApdTerminal1->SetActive(active); });
+                    platform::ShowingFailures(
+                        [&] { FrmTerminal->ApdTerminal1->SetActive(active); });
             };
         }
     }
@@ -514,7 +515,7 @@ void TFrmLoadr::MnuItmLoggingClick()
     if (!FrmS_comm)
         return;
     serial::TApdComPort &port = *FrmS_comm->ApdComPort1;
-    ShowingFailures([&] {
+    platform::ShowingFailures([&] {
         if (MnuItmLogging->isChecked()) {
             port.SetLogging(serial::tlOn);
             port.SetTracing(serial::tlOn);
@@ -535,7 +536,7 @@ void TFrmLoadr::MnuItmStatusLghtClick()
     // The window takes the panel's height, or gives it back, at once.
     centralWidget()->layout()->activate();
     layout()->activate();
-    ShowingFailures([&] { ApdSLController2->SetWatching(on); });
+    platform::ShowingFailures([&] { ApdSLController2->SetWatching(on); });
 }
 
 void TFrmLoadr::MnuItmSupportClick()
@@ -559,16 +560,16 @@ void TFrmLoadr::FormClose()
     ScriptTimer->stop();
 
     if (MnuItmStatusLght->isChecked())
-        ShowingFailures([&] { ApdSLController2->SetWatching(false); });
+        platform::ShowingFailures([&] { ApdSLController2->SetWatching(false); });
     if (FrmS_comm) {
         serial::TApdComPort &port = *FrmS_comm->ApdComPort1;
         if (MnuItmLogging->isChecked())
-            ShowingFailures([&] {
+            platform::ShowingFailures([&] {
                 port.SetLogging(serial::tlDump);
                 port.SetTracing(serial::tlDump);
             });
-        ShowingFailures([&] { FrmS_comm->SetUploadMode(false); });
-        ShowingFailures([&] {
+        platform::ShowingFailures([&] { FrmS_comm->SetUploadMode(false); });
+        platform::ShowingFailures([&] {
             if (FrmS_comm->SCommOpen())
                 port.SetOpen(false);
         });
@@ -583,15 +584,6 @@ void TFrmLoadr::closeEvent(QCloseEvent *event)
 {
     FormClose();
     QMainWindow::closeEvent(event);
-}
-
-void TFrmLoadr::ShowingFailures(const std::function<void()> &action)
-{
-    try {
-        action();
-    } catch (const std::exception &e) {
-        platform::ShowException(e);
-    }
 }
 
 void TFrmLoadr::SetComLamp(const QColor &color)

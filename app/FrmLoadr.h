@@ -231,9 +231,6 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void CreateOpenDialog();
     void CreateLightsPanel();
     void OpenHelpContext(int context);
-    // Runs action; an exception it raises is shown as the port's failures are, and the caller goes
-    // on with its next step.
-    static void ShowingFailures(const std::function<void()> &action);
 
     // The settings object whose link services the engine uses; throws when there is none.
     TFrmS_comm &Comm() const;

@@ -486,7 +486,7 @@ void TFrmLoadr::LineBackToTerminal()
     // While the terminal window is shown the device's texts belong to the terminal.
     if (FrmS_comm && FrmS_comm->SCommOpen() && TerminalCreated && FrmTerminal &&
         FrmTerminal->isVisible())
-        ShowingFailures([] { FrmS_comm->DataTriggerEnabled(false); });
+        platform::ShowingFailures([] { FrmS_comm->DataTriggerEnabled(false); });
 }
 
 void TFrmLoadr::EndRun()

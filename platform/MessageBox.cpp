@@ -137,6 +137,15 @@ void ShowException(const std::exception &e)
     ShowMessage(MsgType::Error, e.what(), MsgButtons::Ok);
 }
 
+void ShowingFailures(const std::function<void()> &action)
+{
+    try {
+        action();
+    } catch (const std::exception &e) {
+        ShowException(e);
+    }
+}
+
 MessageResponder SetMessageResponder(MessageResponder responder)
 {
     return std::exchange(Responder(), std::move(responder));

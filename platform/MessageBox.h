@@ -28,6 +28,9 @@ MsgResult ShowMessage(MsgType type, const std::string &text, MsgButtons buttons)
 
 // The application's exception display: an error box with the exception's text and OK.
 void ShowException(const std::exception &e);
+// Runs action; an exception it raises is shown that way, and the caller goes on with its next
+// step. For steps inside Qt's event handlers, where nothing may be thrown.
+void ShowingFailures(const std::function<void()> &action);
 
 // Installs a responder (empty restores the real boxes) and returns the one it replaces.
 MessageResponder SetMessageResponder(MessageResponder responder);

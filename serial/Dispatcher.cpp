@@ -579,6 +579,14 @@ void RunStatusPasses(TPortAccess &access, bool withTimers)
     }
 }
 
+// Data triggers and avail, step after step, while they fire and nothing stops them.
+void RunDataSteps(TPortAccess &access)
+{
+    TPortRecord &rec = *access;
+    while (!rec.Dispatching && DataAndAvailStep(access) && !rec.ClosePending && !rec.Stop) {
+    }
+}
+
 // Handles the device event the event thread stored; false when a close became pending.
 bool ProcessDeviceEvent(TPortAccess &access, uint32_t word)
 {
@@ -593,8 +601,7 @@ bool ProcessDeviceEvent(TPortAccess &access, uint32_t word)
     }
     if (word & evRxChar) {
         Receive(rec);
-        while (!rec.Dispatching && DataAndAvailStep(access) && !rec.ClosePending && !rec.Stop) {
-        }
+        RunDataSteps(access);
     }
     return !rec.ClosePending;
 }
@@ -735,9 +742,7 @@ void DispatchThreadMain(std::shared_ptr<TPortRecord> rec)
         if (!rec->Dispatching && rec->AvailRequested.exchange(false)) {
             // Bytes a handler left unread are announced again, as if they had just come.
             rec->ReceivedSinceAvail = std::max<uint32_t>(rec->ReceivedSinceAvail, 1);
-            while (!rec->Dispatching && DataAndAvailStep(access) && !rec->ClosePending &&
-                   !rec->Stop) {
-            }
+            RunDataSteps(access);
         }
         if (woke == 0) {
             const bool processed = ProcessDeviceEvent(access, rec->EventWord.exchange(0));

@@ -222,8 +222,7 @@ void TApdCustomTerminal::ApplyColors()
         window_->tSetColorMap(colorMap_);
     window_->bSetColors(static_cast<uint8_t>(foreground), static_cast<uint8_t>(background));
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window,
-                     QColor(color_ & 0xFF, (color_ >> 8) & 0xFF, (color_ >> 16) & 0xFF));
+    palette.setColor(QPalette::Window, ColorOf(color_));
     setPalette(palette);
 }
 

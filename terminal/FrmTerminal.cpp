@@ -219,39 +219,22 @@ void TFrmTerminal::FormCreate()
     ApdSLController1->SetWatching(false);
 }
 
-namespace
-{
-
-// Showing and closing run inside Qt's event handlers, where nothing may be thrown: a step that
-// fails is shown, and the next step still runs (the lamps without a trigger left, a port that
-// went away under the window).
-void ShowingFailure(const std::function<void()> &step)
-{
-    try {
-        step();
-    } catch (const std::exception &e) {
-        platform::ShowException(e);
-    }
-}
-
-} // namespace
-
 void TFrmTerminal::FormShow()
 {
     if (dataTriggerEnabled_)
-        ShowingFailure([&] { dataTriggerEnabled_(false); });
+        platform::ShowingFailures([&] { dataTriggerEnabled_(false); });
     if (!port_)
         return;
-    ShowingFailure([&] { ApdTerminal1->SetActive(true); });
-    ShowingFailure([&] { ApdSLController1->SetWatching(true); });
+    platform::ShowingFailures([&] { ApdTerminal1->SetActive(true); });
+    platform::ShowingFailures([&] { ApdSLController1->SetWatching(true); });
 }
 
 void TFrmTerminal::FormClose()
 {
     if (dataTriggerEnabled_)
-        ShowingFailure([&] { dataTriggerEnabled_(true); });
-    ShowingFailure([&] { ApdTerminal1->SetActive(false); });
-    ShowingFailure([&] { ApdSLController1->SetWatching(false); });
+        platform::ShowingFailures([&] { dataTriggerEnabled_(true); });
+    platform::ShowingFailures([&] { ApdTerminal1->SetActive(false); });
+    platform::ShowingFailures([&] { ApdSLController1->SetWatching(false); });
 }
 
 void TFrmTerminal::FormActivate()
@@ -376,22 +359,16 @@ void TFrmTerminal::ChooseCaptureFile()
 
 void TFrmTerminal::CaptureTo(const std::string &fileName)
 {
-    try {
+    platform::ShowingFailures([&] {
         ApdTerminal1->SetCaptureFile(fileName);
         ApdTerminal1->SetCapture(cmOn);
-    } catch (const std::exception &e) {
-        platform::ShowMessage(platform::MsgType::Error, e.what(), platform::MsgButtons::Ok);
-    }
+    });
     UpdateCaptureItems();
 }
 
 void TFrmTerminal::StopCapture()
 {
-    try {
-        ApdTerminal1->SetCapture(cmOff);
-    } catch (const std::exception &e) {
-        platform::ShowMessage(platform::MsgType::Error, e.what(), platform::MsgButtons::Ok);
-    }
+    platform::ShowingFailures([&] { ApdTerminal1->SetCapture(cmOff); });
     UpdateCaptureItems();
 }
 

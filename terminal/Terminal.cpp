@@ -52,11 +52,6 @@ QChar GlyphOf(uint8_t c)
     return QChar(char16_t(c));
 }
 
-QColor ColorOf(uint32_t entry)
-{
-    return QColor(int(entry & 0xFF), int(entry >> 8 & 0xFF), int(entry >> 16 & 0xFF));
-}
-
 QRect ToQRect(const TRect &r)
 {
     return QRect(QPoint(r.Left, r.Top), QPoint(r.Right - 1, r.Bottom - 1));
@@ -338,8 +333,7 @@ void TTerminal::tBlinkTimeChange(int milliseconds)
 
 void TTerminal::tSetInitialSizes()
 {
-    buffer_->ClientWidth = viewport()->width();
-    buffer_->ClientHeight = viewport()->height();
+    ReadClientSize(false);
     wmSetFont();
     tCheckVScroll();
     tCheckHScroll();
@@ -391,13 +385,30 @@ bool TTerminal::wmSetFont(const QFont &font)
     return true;
 }
 
+void TTerminal::ReadClientSize(bool limitToPage)
+{
+    TBuffer &b = *buffer_;
+    b.ClientWidth = viewport()->width();
+    b.ClientHeight = viewport()->height();
+    if (limitToPage) {
+        b.ClientWidth = std::min(b.ClientWidth, b.Columns * b.CharWidth);
+        b.ClientHeight = std::min(b.ClientHeight, b.PageHeight * b.CharHeight);
+    }
+}
+
+void TTerminal::CountVisible()
+{
+    TBuffer &b = *buffer_;
+    b.VisibleRows = b.CharHeight > 0 ? b.ClientHeight / b.CharHeight : 0;
+    b.VisibleColumns = b.CharWidth > 0 ? b.ClientWidth / b.CharWidth : 0;
+}
+
 void TTerminal::RecalculateVisible()
 {
     TBuffer &b = *buffer_;
     b.PreviousVisibleRows = b.VisibleRows;
     b.PreviousVisibleColumns = b.VisibleColumns;
-    b.VisibleRows = b.CharHeight > 0 ? b.ClientHeight / b.CharHeight : 0;
-    b.VisibleColumns = b.CharWidth > 0 ? b.ClientWidth / b.CharWidth : 0;
+    CountVisible();
 }
 
 QSize TTerminal::BarExtents() const
@@ -509,20 +520,17 @@ void TTerminal::wmSize(int width, int height)
     b.ClientWidth = width;
     b.ClientHeight = height;
     tAdjustMaxSize();
-    b.ClientWidth = viewport()->width();
-    b.ClientHeight = viewport()->height();
+    ReadClientSize(false);
     if (tFullWidth() && tFullHeight() && !scrollback_) {
         // The whole page fits: no bars, and the area is exactly the page.
         if (style_ & tsAutoVScroll)
             ShowBar(true, false);
         if (style_ & tsAutoHScroll)
             ShowBar(false, false);
-        b.ClientWidth = std::min(b.ClientWidth, b.Columns * b.CharWidth);
-        b.ClientHeight = std::min(b.ClientHeight, b.PageHeight * b.CharHeight);
+        ReadClientSize(true);
     } else if (style_ & (tsIntegralWidth | tsIntegralHeight)) {
         tAdjustIntSize();
-        b.ClientWidth = viewport()->width();
-        b.ClientHeight = viewport()->height();
+        ReadClientSize(false);
     }
     RecalculateVisible();
     CheckBars(true);
@@ -535,7 +543,6 @@ void TTerminal::CheckBars(bool horizontal)
 {
     // A bar that comes or goes changes the area the other bar is measured against: both are
     // checked again on the new area until neither changes (a bar can appear only once).
-    TBuffer &b = *buffer_;
     for (int pass = 0; pass < 3; ++pass) {
         const bool vertical = vBarShown_, across = hBarShown_;
         tCheckVScroll();
@@ -544,14 +551,8 @@ void TTerminal::CheckBars(bool horizontal)
         if (vertical == vBarShown_ && across == hBarShown_)
             return;
         setMaximumSize(MaximumWindowSize());
-        b.ClientWidth = viewport()->width();
-        b.ClientHeight = viewport()->height();
-        if (!scrollback_) {
-            b.ClientWidth = std::min(b.ClientWidth, b.Columns * b.CharWidth);
-            b.ClientHeight = std::min(b.ClientHeight, b.PageHeight * b.CharHeight);
-        }
-        b.VisibleRows = b.CharHeight > 0 ? b.ClientHeight / b.CharHeight : 0;
-        b.VisibleColumns = b.CharWidth > 0 ? b.ClientWidth / b.CharWidth : 0;
+        ReadClientSize(!scrollback_);
+        CountVisible();
     }
 }
 
@@ -787,9 +788,8 @@ void TTerminal::tToggleScrollback()
 void TTerminal::RefreshClientSize()
 {
     TBuffer &b = *buffer_;
-    b.ClientWidth = viewport()->width();
-    b.ClientHeight = viewport()->height();
-    RecalculateVisible();
+    ReadClientSize(false);
+    CountVisible();
     b.PreviousVisibleRows = b.VisibleRows;
     b.PreviousVisibleColumns = b.VisibleColumns;
 }

@@ -19,6 +19,7 @@
 #include "terminal/KeyRecord.h"
 
 #include <QAbstractScrollArea>
+#include <QColor>
 #include <QElapsedTimer>
 #include <QFont>
 #include <QGlyphRun>
@@ -47,13 +48,18 @@ constexpr uint32_t tsAutoVScroll = 0x10;
 constexpr uint32_t tsHScroll = 0x100;
 constexpr uint32_t tsVScroll = 0x200;
 
-// Timer ids as the owner knows them, and their defaults.
+// The marking timer's id as the buffer records it, and the timers' periods.
 constexpr int kMarkingTimerId = 1;
-constexpr int kBlinkTimerId = 2;
 constexpr int kDefaultBlinkMs = 550;
 constexpr int kMarkingTickMs = 50;
 // The error notification for a copy that found no memory (-8 as 16 bits).
 constexpr uint16_t kCopyOutOfMemory = 65528;
+
+// A colour map entry (0x00BBGGRR) as a colour to paint with.
+inline QColor ColorOf(uint32_t entry)
+{
+    return QColor(int(entry & 0xFF), int(entry >> 8 & 0xFF), int(entry >> 16 & 0xFF));
+}
 
 // What the window's owner hears from the buffer.
 class TTerminalNotify
@@ -175,7 +181,6 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     QSize MaximumWindowSize() const;
     bool VerticalBarShown() const { return vBarShown_; }
     bool HorizontalBarShown() const { return hBarShown_; }
-    bool HasFocus() const { return hasFocus_; }
 
     // Keys, as the widget's key events call them; public so the owner can pass keys on.
     void wmKeydown(uint16_t virtualKey, const TKeyRecord &state);
@@ -235,7 +240,10 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void wmLButtonUp();
     QRect CellRect(int column, int row) const;
     void ResizeWindowTo(int clientWidth, int clientHeight);
-    void RecalculateVisible();
+    // The client size from the viewport (at most the page when asked), and the cells it holds.
+    void ReadClientSize(bool limitToPage);
+    void CountVisible();
+    void RecalculateVisible(); // CountVisible, keeping the previous counts
     void RefreshClientSize();
     QSize BarExtents() const;
     // The selected columns of a buffer row, inclusive; first > last when none is.

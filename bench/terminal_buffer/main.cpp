@@ -4,6 +4,7 @@
 // Nearly every line feed scrolls the whole buffer. Reports bytes per second and the heap bytes
 // the buffer holds (cells, row index and, with capture on, the capture buffer).
 
+#include "bench/support/NullBufferWindow.h"
 #include "terminal/Buffer.h"
 
 #include <benchmark/benchmark.h>
@@ -14,22 +15,6 @@ using namespace terminal;
 
 namespace
 {
-
-// A window that takes every request and does nothing, so only the buffer is measured.
-class NullWindow : public TBufferWindow
-{
-  public:
-    void Invalidate(const TRect &, bool) override {}
-    void InvalidateAll() override {}
-    void ScrollContent(int32_t, int32_t, const TRect &) override {}
-    void UpdateNow() override {}
-    void MoveCaret(int32_t, int32_t) override {}
-    void SetScrollRange(bool, int32_t, int32_t) override {}
-    void SetScrollPos(bool, int32_t) override {}
-    void PostStatus(uint16_t, uint32_t) override {}
-    void SendError(uint16_t) override {}
-    void SendPositionReport(uint16_t, uint16_t) override {}
-};
 
 std::string Text(int lineLength)
 {
@@ -44,11 +29,8 @@ std::string Text(int lineLength)
 
 void WriteLines(benchmark::State &state)
 {
-    NullWindow window;
-    auto buffer = TBuffer::Create(&window, 80, 200);
-    buffer->ClientWidth = 80 * 8;
-    buffer->ClientHeight = 25 * 16;
-    buffer->bUpdateFont(16, 8);
+    benchsupport::NullBufferWindow window;
+    auto buffer = benchsupport::MakeShownBuffer(window);
     buffer->CaretEnabled = state.range(1) != 0;
     const std::string text = Text(int(state.range(0)));
     size_t bytes = 0;

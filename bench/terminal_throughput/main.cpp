@@ -6,6 +6,7 @@
 // moment of contention on a shared machine does not decide it. An argument (plain, colour or
 // cursor) runs that stream once alone, for a profiler.
 
+#include "bench/support/NullBufferWindow.h"
 #include "bench/terminal_throughput/Streams.h"
 #include "terminal/ApdEmulator.h"
 #include "terminal/Buffer.h"
@@ -23,22 +24,6 @@ namespace
 constexpr size_t kStreamBytes = 8u << 20;
 constexpr size_t kReadSize = 4096;
 
-// A window that accepts every request, as a shown terminal would, without painting.
-class NullWindow : public TBufferWindow
-{
-  public:
-    void Invalidate(const TRect &, bool) override {}
-    void InvalidateAll() override {}
-    void ScrollContent(int32_t, int32_t, const TRect &) override {}
-    void UpdateNow() override {}
-    void MoveCaret(int32_t, int32_t) override {}
-    void SetScrollRange(bool, int32_t, int32_t) override {}
-    void SetScrollPos(bool, int32_t) override {}
-    void PostStatus(uint16_t, uint32_t) override {}
-    void SendError(uint16_t) override {}
-    void SendPositionReport(uint16_t, uint16_t) override {}
-};
-
 size_t gPeakBytes = 0;
 
 double ThreadSeconds()
@@ -50,15 +35,12 @@ double ThreadSeconds()
 
 double Measure(const std::string &stream, uint8_t emulation)
 {
-    NullWindow window;
-    auto buffer = TBuffer::Create(&window, 80, 200);
+    benchsupport::NullBufferWindow window;
+    auto buffer = benchsupport::MakeShownBuffer(window);
     if (!buffer) {
         std::fprintf(stderr, "cannot create the buffer\n");
         std::exit(1);
     }
-    buffer->ClientWidth = 80 * 8;
-    buffer->ClientHeight = 25 * 16;
-    buffer->bUpdateFont(16, 8);
     TApdCustomEmulator emulator;
     emulator.SetEmulationType(emulation);
     if (emulation != etNone) {

@@ -182,11 +182,10 @@ TEST_F(LinkTest, ListHoldsPresentPortsAndShowsTheConfiguredOne)
     EXPECT_EQ(Entries(*form.CmbBxComPort),
               (std::vector<std::string>{"Direct to COM1", "Direct to COM3"}));
     // Beside each entry, the device it opens: the built-in one, or the one loader.ini names.
-    std::vector<std::string> devices;
+    std::vector<std::string> shown;
     for (int row = 0; row < form.CmbBxComPort->count(); ++row)
-        devices.push_back(
-            form.CmbBxComPort->model()->index(row, 1).data().toString().toStdString());
-    EXPECT_EQ(devices, (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyUSB7"}));
+        shown.push_back(form.CmbBxComPort->model()->index(row, 1).data().toString().toStdString());
+    EXPECT_EQ(shown, (std::vector<std::string>{"/dev/ttyS0", "/dev/ttyUSB7"}));
     EXPECT_EQ(form.ComPortList, Entries(*form.CmbBxComPort));
     EXPECT_EQ(form.CmbBxComPort->currentIndex(), 1);
     EXPECT_EQ(form.CmbBxComPort->maxVisibleItems(), 4);

@@ -138,8 +138,9 @@ TEST_F(Window, KeysReachTheDevice)
         term->tSetHalfDuplex(c.halfDuplex);
         far.TakeSent();
         Key(c.key, c.text);
-        if (!c.sent.empty())
+        if (!c.sent.empty()) {
             EXPECT_TRUE(far.WaitForSent(c.sent.size(), std::chrono::seconds(5))) << c.what;
+        }
         testsupport::Settle(50);
         EXPECT_EQ(far.TakeSent(), c.sent) << c.what;
         EXPECT_EQ(B().RowText(0).substr(0, c.echoed.size()), c.echoed) << c.what;
