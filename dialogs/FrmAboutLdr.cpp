@@ -44,15 +44,8 @@ TFrmAboutLdr::TFrmAboutLdr(QWidget *parent) : QDialog(parent)
 
 void TFrmAboutLdr::CreatePanel()
 {
-    Panel1 = new QFrame(this);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-    Panel1->setGeometry(8, 8, 328, 136);
-
-    IcnTavrin = new QLabel(Panel1);
-    IcnTavrin->setObjectName(QStringLiteral("IcnTavrin"));
-    IcnTavrin->setPixmap(TavrinPicture());
-    IcnTavrin->setGeometry(8, 13, 120, 110);
+    Panel1 = AddPanel(*this, QFrame::Sunken);
+    IcnTavrin = MakePicture(Panel1, "IcnTavrin", TavrinPicture(), QRect(8, 13, 120, 110));
     IcnTavrin->installEventFilter(this);
 
     LblProductName =

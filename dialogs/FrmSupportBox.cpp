@@ -48,16 +48,9 @@ TFrmSupportBox::TFrmSupportBox(QWidget *parent) : QDialog(parent)
 
 void TFrmSupportBox::CreatePanel()
 {
-    Panel1 = new QFrame(this);
-    Panel1->setObjectName(QStringLiteral("Panel1"));
-    Panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
-    Panel1->setGeometry(8, 8, 328, 136);
-
-    IcnSupport = new QLabel(Panel1);
-    IcnSupport->setObjectName(QStringLiteral("IcnSupport"));
-    IcnSupport->setPixmap(SupportPicture());
+    Panel1 = AddPanel(*this, QFrame::Raised);
+    IcnSupport = MakePicture(Panel1, "IcnSupport", SupportPicture(), QRect(12, 12, 41, 41));
     IcnSupport->setScaledContents(true);
-    IcnSupport->setGeometry(12, 12, 41, 41);
 
     LblMaker =
         MakeLabel(Panel1, "LblMaker", QString::fromLatin1(MakerName), QRect(66, 10, 254, 20), true);

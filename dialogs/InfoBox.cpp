@@ -1,6 +1,7 @@
 #include "dialogs/InfoBox.h"
 
 #include <QDialog>
+#include <QFrame>
 #include <QLabel>
 #include <QPushButton>
 #include <QScreen>
@@ -39,6 +40,24 @@ QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, QRect 
         font.setBold(true);
         label->setFont(font);
     }
+    label->setGeometry(geometry);
+    return label;
+}
+
+QFrame *AddPanel(QDialog &box, int shadow)
+{
+    auto *panel = new QFrame(&box);
+    panel->setObjectName(QStringLiteral("Panel1"));
+    panel->setFrameStyle(QFrame::Panel | shadow);
+    panel->setGeometry(8, 8, 328, 136);
+    return panel;
+}
+
+QLabel *MakePicture(QWidget *parent, const char *name, const QPixmap &picture, QRect geometry)
+{
+    auto *label = new QLabel(parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setPixmap(picture);
     label->setGeometry(geometry);
     return label;
 }

@@ -7,6 +7,8 @@
 #include <QString>
 
 class QDialog;
+class QFrame;
+class QPixmap;
 class QLabel;
 class QPushButton;
 class QWidget;
@@ -25,5 +27,8 @@ QPushButton *AddOkButton(QDialog &box, const char *name);
 QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, QRect geometry,
                   bool bold = false);
 void CentreOnScreen(QDialog &box);
+// The framed panel at the top of the box (sunken or raised) and a picture on it.
+QFrame *AddPanel(QDialog &box, int shadow);
+QLabel *MakePicture(QWidget *parent, const char *name, const QPixmap &picture, QRect geometry);
 
 } // namespace loader
