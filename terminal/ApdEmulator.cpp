@@ -9,6 +9,9 @@
 namespace terminal
 {
 
+namespace
+{
+
 // How a table entry fills the record's X or Y: from a parameter with a least value (a count or
 // an address reads 0, like an omitted parameter, as 1; a selector keeps 0), as a constant, or
 // not at all. Values land in the byte-wide fields saturated at 255.
@@ -48,6 +51,8 @@ struct TEscapeEntry {
 
 constexpr uint8_t kFirstFinal = 0x40, kLastFinal = 0x7E;
 constexpr uint8_t kFirstEscape = 0x20, kLastEscape = 0x7E;
+
+} // namespace
 
 struct TEmulationTables {
     std::array<TEscapeEntry, kLastEscape - kFirstEscape + 1> Escapes;
