@@ -518,7 +518,14 @@ const ScreenCase kControlsInSequences[] = {
     {"BackspaceActs", etVt100, "abc" + E + "[1\b;1Dx", {"ax"}, 2, 1},
     {"LineFeedActs", etAnsi, "ab" + E + "[\n1Dx", {"ab", " x"}, 2, 2},
     {"TabActs", etAnsi, E + "[2\tCx", {Spaces(9) + "x"}, 10, 1},
-    {"CancelAbandons", etAnsi, "a" + E + "[3\x18" "Cb", {"aCb"}, 3, 1},
+    {"CancelAbandons",
+     etAnsi,
+     "a" + E +
+         "[3\x18"
+         "Cb",
+     {"aCb"},
+     3,
+     1},
     {"SubstituteAbandons",
      etVt100,
      "a" + E +
