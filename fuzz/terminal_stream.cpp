@@ -84,8 +84,8 @@ void CheckParser(const TEmulatorState &s)
 {
     FUZZ_CHECK(s.ParamIndex >= 1 && s.ParamIndex <= kMaxParams);
     FUZZ_CHECK(s.CollectedCount <= kMaxCollected);
-    for (const TParamText &text : s.ParamTexts)
-        FUZZ_CHECK(text.Length <= kMaxParamDigits);
+    for (const int32_t value : s.Params)
+        FUZZ_CHECK(value >= 0 && value <= kMaxParamValue);
 }
 
 } // namespace

@@ -1,6 +1,9 @@
 #include "terminal/ApdEmulator.h"
 
+#include "terminal/Buffer.h"
+
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 namespace terminal
@@ -9,15 +12,306 @@ namespace terminal
 namespace
 {
 
-// Only the parameters the sequence reached can hold digits or another value than 1.
-void ResetParser(TEmulatorState &s)
+// How a table entry fills the record's X or Y: from a parameter with a least value (a count or
+// an address reads 0, like an omitted parameter, as 1; a selector keeps 0), as a constant, or
+// not at all. Values land in the byte-wide fields saturated at 255.
+struct TArg {
+    uint8_t From;
+    uint8_t Least;
+};
+constexpr uint8_t kFromConstant = 0xFE, kFromNowhere = 0xFF;
+constexpr TArg argKeep{kFromNowhere, 0};
+constexpr TArg argCount1{0, 1}, argCount2{1, 1}, argSelect1{0, 0}, argSelect2{1, 0};
+constexpr TArg argZero{kFromConstant, 0}, argOne{kFromConstant, 1};
+
+// What a final byte does beyond filling a command.
+enum TAction : uint8_t {
+    acDraw,            // not a function of this type: the final byte is drawn
+    acCommand,         // the entry's command with its arguments
+    acColours,         // select graphic rendition, attributes accumulating
+    acColoursFromNone, // select graphic rendition, starting from no attributes (VT100)
+    acVt100Mode,       // ESC [ n h / l for the VT100's modes 2, 3, 4 and 20
+    acVt100Attributes, // ESC [ c and ESC [ 0 c ask for device attributes; others are drawn
+};
+
+struct TFinalEntry {
+    uint8_t Action = acDraw;
+    uint8_t Command = cmd::Nothing;
+    TArg X = argKeep;
+    TArg Y = argKeep;
+};
+
+// ESC followed by a byte: the state it leads to, or (back in ground) the command it gives.
+struct TEscapeEntry {
+    uint8_t Next = psGround;
+    uint8_t Command = cmd::WriteChar; // a byte no table knows is drawn
+    TArg X = argKeep;
+    TArg Y = argKeep;
+};
+
+constexpr uint8_t kFirstFinal = 0x40, kLastFinal = 0x7E;
+constexpr uint8_t kFirstEscape = 0x20, kLastEscape = 0x7E;
+
+} // namespace
+
+struct TEmulationTables {
+    std::array<TEscapeEntry, kLastEscape - kFirstEscape + 1> Escapes;
+    std::array<TFinalEntry, kLastFinal - kFirstFinal + 1> Finals;
+};
+
+namespace
 {
-    for (int i = 0; i < s.ParamIndex && i < kMaxParams; ++i) {
-        s.ParamTexts[i].Length = 0;
-        s.Params[i] = 1;
+
+struct TFinalRow {
+    char Final;
+    TFinalEntry Entry;
+};
+struct TEscapeRow {
+    char Byte;
+    TEscapeEntry Entry;
+};
+
+constexpr TFinalEntry Command(uint8_t command, TArg x = argKeep, TArg y = argKeep)
+{
+    return {acCommand, command, x, y};
+}
+constexpr TEscapeEntry Escape(uint8_t command, TArg x = argKeep, TArg y = argKeep)
+{
+    return {psGround, command, x, y};
+}
+constexpr TEscapeEntry Enter(uint8_t state)
+{
+    return {state, cmd::Nothing, argKeep, argKeep};
+}
+
+// ANSI (ECMA-48) after ESC [; the functions marked "—" are produced but have no effect here.
+constexpr TFinalRow kAnsiFinals[] = {
+    {'@', Command(cmd::InsertChars, argCount1)},
+    {'A', Command(cmd::CursorUp, argKeep, argCount1)},
+    {'B', Command(cmd::CursorDown, argKeep, argCount1)},
+    {'C', Command(cmd::CursorRight, argCount1)},
+    {'a', Command(cmd::CursorRight, argCount1)},
+    {'D', Command(cmd::CursorLeft, argCount1)},
+    {'E', Command(cmd::NextLineN, argKeep, argCount1)},
+    {'F', Command(cmd::PreviousLine, argKeep, argCount1)},
+    {'G', Command(cmd::CursorToColumn, argCount1)},
+    {'`', Command(cmd::CursorToColumn, argCount1)},
+    {'H', Command(cmd::CursorPosition, argCount2, argCount1)},
+    {'f', Command(cmd::CursorPosition, argCount2, argCount1)},
+    {'I', Command(cmd::TabForward, argCount1)},
+    {'J', Command(cmd::EraseDisplay, argSelect1, argZero)},
+    {'K', Command(cmd::EraseLine, argSelect1, argOne)},
+    {'L', Command(cmd::InsertLines, argKeep, argCount1)},
+    {'M', Command(cmd::DeleteLines, argKeep, argCount1)},
+    {'N', Command(cmd::EraseField, argSelect1)}, // —
+    {'O', Command(cmd::EraseArea, argSelect1)},  // —
+    {'P', Command(cmd::DeleteChars, argCount1)},
+    {'Q', Command(cmd::SelectEditingExtent, argSelect1)}, // —
+    {'R', Command(cmd::PositionReport, argCount2, argCount1)},
+    {'S', Command(cmd::ScrollUp, argKeep, argCount1)},      // —
+    {'T', Command(cmd::ScrollDown, argKeep, argCount1)},    // —
+    {'U', Command(cmd::NextPage, argKeep, argCount1)},      // —
+    {'V', Command(cmd::PrecedingPage, argKeep, argCount1)}, // —
+    {'W', Command(cmd::TabControl, argSelect1)},
+    {'X', Command(cmd::EraseChars, argCount1)},
+    {'Y', Command(cmd::VerticalTab, argKeep, argCount1)},
+    {'Z', Command(cmd::TabBackward, argCount1)},
+    {'b', Command(cmd::RepeatChar, argCount1)}, // —
+    // An ANSI terminal answers as a VT100 does; the VT52 identification would mean nothing to
+    // a host that spoke ANSI to us.
+    {'c', Command(cmd::DeviceAttributes, argSelect1, argOne)},
+    {'d', Command(cmd::CursorToRow, argKeep, argCount1)},
+    {'e', Command(cmd::CursorDown, argKeep, argCount1)},
+    {'g', Command(cmd::TabClear, argSelect1)},
+    {'h', Command(cmd::SetModeAnsi, argSelect1)},   // —
+    {'i', Command(cmd::MediaCopy, argSelect1)},     // —
+    {'l', Command(cmd::ResetModeAnsi, argSelect1)}, // —
+    {'m', {acColours}},
+    {'n', Command(cmd::DeviceStatusReport, argSelect1)},
+    {'o', Command(cmd::DefineAreaQualifier, argSelect1)}, // —
+    {'s', Command(cmd::SaveCursor)},
+    {'u', Command(cmd::RestoreCursor)},
+};
+
+// A missing (or 0) bottom margin is sent as 0, which the buffer reads as "the page's last row".
+constexpr TFinalRow kVt100Finals[] = {
+    {'A', Command(cmd::CursorUp, argKeep, argCount1)},
+    {'B', Command(cmd::CursorDown, argKeep, argCount1)},
+    {'C', Command(cmd::CursorRight, argCount1)},
+    {'D', Command(cmd::CursorLeft, argCount1)},
+    {'H', Command(cmd::CursorPosition, argCount2, argCount1)},
+    {'f', Command(cmd::CursorPosition, argCount2, argCount1)},
+    {'J', Command(cmd::EraseDisplay, argSelect1, argOne)},
+    {'K', Command(cmd::EraseLine, argSelect1, argZero)},
+    {'L', Command(cmd::InsertLines, argKeep, argCount1)},
+    {'M', Command(cmd::DeleteLines, argKeep, argCount1)},
+    {'R', Command(cmd::PositionReport, argCount2, argCount1)},
+    {'c', {acVt100Attributes}},
+    {'h', {acVt100Mode}},
+    {'l', {acVt100Mode}},
+    {'i', Command(cmd::MediaCopy, argSelect1)}, // —
+    {'m', {acColoursFromNone}},
+    {'n', Command(cmd::DeviceStatusReport, argSelect1)},
+    {'r', Command(cmd::SetScrollRegion, argCount1, argSelect2)},
+};
+
+constexpr TEscapeRow kAnsiEscapes[] = {
+    {'[', Enter(psCsiEntry)},
+    {'D', Escape(cmd::CursorDown, argKeep, argOne)},
+    {'E', Escape(cmd::NextLine)},
+    {'H', Escape(cmd::SetTab)},
+    {'I', Escape(cmd::TabJustify)},
+    {'J', Escape(cmd::SetVerticalTab)},
+    {'F', Escape(cmd::StartSelectedArea)},   // —
+    {'G', Escape(cmd::EndSelectedArea)},     // —
+    {'K', Escape(cmd::PartialLineDown)},     // —
+    {'L', Escape(cmd::PartialLineUp)},       // —
+    {'M', Escape(cmd::ReverseIndex)},        // —
+    {'N', Escape(cmd::SingleShift2)},        // —
+    {'O', Escape(cmd::SingleShift3)},        // —
+    {'P', Escape(cmd::DeviceControlString)}, // —
+    {'Q', Escape(cmd::PrivateUse1)},         // —
+    {'R', Escape(cmd::PrivateUse2)},         // —
+    {'S', Escape(cmd::SetTransmitState)},    // —
+    {'T', Escape(cmd::CancelCharacter)},     // —
+    {'U', Escape(cmd::MessageWaiting)},      // —
+    {'V', Escape(cmd::StartGuardedArea)},    // —
+    {'W', Escape(cmd::EndGuardedArea)},      // —
+    {'\\', Escape(cmd::StringTerminator)},   // —
+    {'^', Escape(cmd::PrivacyMessage)},      // —
+    {'a', Escape(cmd::Interrupt)},           // —
+    {'b', Escape(cmd::EndMessage)},          // —
+    {'c', Escape(cmd::ResetInitial)},        // —
+};
+
+constexpr TEscapeRow kVt100Escapes[] = {
+    {'[', Enter(psCsiEntry)},
+    {'(', Enter(psG0Designation)},
+    {')', Enter(psG1Designation)},
+    {'7', Escape(cmd::SaveCursor)},
+    {'8', Escape(cmd::RestoreCursor)},
+    {'=', Escape(cmd::Nothing)}, // keypad modes: nothing to do
+    {'>', Escape(cmd::Nothing)},
+    {'D', Escape(cmd::CursorDown, argKeep, argOne)},
+    {'E', Escape(cmd::NextLine)},
+    {'H', Escape(cmd::SetTab)},
+    {'M', Escape(cmd::ReverseIndex)}, // —
+    {'Z', Escape(cmd::DeviceAttributes, argZero, argOne)},
+    {'c', Escape(cmd::ResetInitial)}, // —
+};
+
+// VT52 has no control sequences. ESC J and ESC K erase from the cursor to the end of the screen
+// and of the line; they never cleared what lies before the cursor. ESC Y addresses the cursor.
+constexpr TEscapeRow kVt52Escapes[] = {
+    {'A', Escape(cmd::CursorUp, argKeep, argOne)},
+    {'B', Escape(cmd::CursorDown, argKeep, argOne)},
+    {'C', Escape(cmd::CursorRight, argOne)},
+    {'D', Escape(cmd::CursorLeft, argOne)},
+    {'H', Escape(cmd::CursorPosition, argOne, argOne)},
+    {'J', Escape(cmd::EraseDisplay, argZero, argZero)},
+    {'K', Escape(cmd::EraseLine, argZero, argZero)},
+    {'Z', Escape(cmd::DeviceAttributes, argZero, argZero)},
+    {'c', Escape(cmd::ResetInitial)}, // —
+    {'Y', Enter(psVt52Row)},
+};
+
+template <size_t N> constexpr auto EscapeTable(const TEscapeRow (&rows)[N])
+{
+    decltype(TEmulationTables::Escapes) table{};
+    for (const TEscapeRow &row : rows)
+        table[uint8_t(row.Byte) - kFirstEscape] = row.Entry;
+    return table;
+}
+
+template <size_t N> constexpr auto FinalTable(const TFinalRow (&rows)[N])
+{
+    decltype(TEmulationTables::Finals) table{};
+    for (const TFinalRow &row : rows)
+        table[uint8_t(row.Final) - kFirstFinal] = row.Entry;
+    return table;
+}
+
+constexpr TEmulationTables kAnsiTables{EscapeTable(kAnsiEscapes), FinalTable(kAnsiFinals)};
+constexpr TEmulationTables kVt100Tables{EscapeTable(kVt100Escapes), FinalTable(kVt100Finals)};
+constexpr TEmulationTables kVt52Tables{EscapeTable(kVt52Escapes), {}};
+
+const TEmulationTables *TablesFor(uint8_t type)
+{
+    switch (type) {
+    case etVt100:
+        return &kVt100Tables;
+    case etVt52:
+        return &kVt52Tables;
+    default:
+        return &kAnsiTables;
     }
+}
+
+constexpr uint8_t kCan = 0x18, kSub = 0x1A, kEscape = 0x1B;
+
+uint8_t Byte(int32_t value)
+{
+    return static_cast<uint8_t>(std::min<int32_t>(value, 255));
+}
+
+void Fill(const TEmulatorState &s, uint8_t &field, TArg arg)
+{
+    if (arg.From < kMaxParams)
+        field = Byte(std::max<int32_t>(s.Params[arg.From], arg.Least));
+    else if (arg.From == kFromConstant)
+        field = arg.Least;
+}
+
+void Apply(const TEmulatorState &s, TCommandRecord &r, uint8_t command, TArg x, TArg y)
+{
+    r.Command = command;
+    Fill(s, r.X, x);
+    Fill(s, r.Y, y);
+}
+
+// Only the parameters the sequence reached can hold another value than 0.
+void Reset(TEmulatorState &s)
+{
+    s.Params[0] = 0; // most sequences have one or two
+    s.Params[1] = 0;
+    if (s.ParamIndex > 2)
+        std::fill(s.Params + 2, s.Params + s.ParamIndex, 0);
     s.ParamIndex = 1;
+    s.PrivateMarker = 0;
     s.ParseState = psGround;
+    s.CollectedCount = 0;
+}
+
+// A control byte's command, the same in ground and inside a sequence.
+void ControlCommand(uint8_t c, TCommandRecord &r)
+{
+    switch (c) {
+    case 0x09:
+        r.Command = cmd::HorizontalTab;
+        break;
+    case 0x0C: // form feed clears the screen
+        r.Command = cmd::EraseDisplay;
+        r.X = 2;
+        r.Y = 0;
+        break;
+    case 0x0E:
+    case 0x0F: // shift out / shift in: no alternate character set here
+        r.Command = cmd::Nothing;
+        break;
+    default: // the buffer acts on backspace, line feed and carriage return and draws the rest
+        r.Command = cmd::WriteChar;
+        break;
+    }
+}
+
+void Ground(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    if (c >= 0x20)
+        return parse::Text(s, c, r);
+    if (c == kEscape)
+        return parse::Escape(s, c, r);
+    ControlCommand(c, r);
+    // A sequence's collected bytes start at its escape.
     s.CollectedCount = 0;
 }
 
@@ -31,521 +325,244 @@ void SequenceError(TEmulatorState &s, TCommandRecord &r)
     r.Command = cmd::SequenceError;
     r.Count = copy[0];
     std::memcpy(r.Chars, copy + 1, kErrorCopyBytes - 1);
-    ResetParser(s);
-    s.ParseState = psSkipSequence;
+    Reset(s);
+    s.ParseState = psCsiIgnore;
 }
 
-bool IsParameterByte(uint8_t c)
+void EscapeByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
-    return (c >= '0' && c <= '9') || c == ';' || c == '=' || c == '?';
+    const TEscapeEntry entry = c >= kFirstEscape && c <= kLastEscape
+                                   ? s.Tables->Escapes[c - kFirstEscape]
+                                   : TEscapeEntry{};
+    if (entry.Next != psGround) {
+        s.ParseState = entry.Next;
+        return parse::Collect(s, c);
+    }
+    Apply(s, r, entry.Command, entry.X, entry.Y);
+    Reset(s);
 }
 
-// Empty parameters count as 1, except a missing first parameter of the erase and colour
-// commands, which selects their mode 0. Device attributes are asked for with a bare
-// ESC [ c as well as ESC [ 0 c, so its missing parameter is 0 too.
-void ConvertParams(TEmulatorState &s, uint8_t final)
+// Nearest of the sixteen colours (default colour map) to a colour given as red, green, blue.
+uint8_t NearestColour(int red, int green, int blue)
 {
-    if (s.ParamTexts[0].Length == 0 &&
-        (final == 'J' || final == 'K' || final == 'm' || final == 'c'))
-        s.Params[0] = 0;
+    uint8_t best = 0;
+    int bestDistance = 1 << 30;
+    for (uint8_t i = 0; i < 16; ++i) {
+        const uint32_t rgb = kDefaultColorMap[i];
+        const int dr = red - int(rgb & 0xFF), dg = green - int(rgb >> 8 & 0xFF),
+                  db = blue - int(rgb >> 16 & 0xFF);
+        const int distance = dr * dr + dg * dg + db * db;
+        if (distance < bestDistance) {
+            bestDistance = distance;
+            best = i;
+        }
+    }
+    return best;
 }
 
-uint8_t Byte(int32_t value)
+// One of the 256 indexed colours: the sixteen, a 6 x 6 x 6 cube, then 24 greys.
+uint8_t IndexedColour(int32_t n)
 {
-    return static_cast<uint8_t>(value & 0xFF);
+    if (n < 16)
+        return uint8_t(n);
+    if (n < 232) {
+        static constexpr int kLevels[] = {0, 95, 135, 175, 215, 255};
+        n -= 16;
+        return NearestColour(kLevels[n / 36], kLevels[n / 6 % 6], kLevels[n % 6]);
+    }
+    const int grey = 8 + 10 * (n - 232);
+    return NearestColour(grey, grey, grey);
 }
 
-void Set(TCommandRecord &r, uint8_t command)
+// 38 / 48 followed by 5;n or 2;r;g;b: the colour, or -1, and the parameters it used. A
+// selector this emulator does not know uses the rest of the sequence.
+int ExtendedColour(const TEmulatorState &s, int at, int &colour)
 {
-    r.Command = command;
-}
-void SetX(TCommandRecord &r, uint8_t command, int32_t x)
-{
-    r.Command = command;
-    r.X = Byte(x);
-}
-void SetY(TCommandRecord &r, uint8_t command, int32_t y)
-{
-    r.Command = command;
-    r.Y = Byte(y);
-}
-void SetXY(TCommandRecord &r, uint8_t command, int32_t x, int32_t y)
-{
-    r.Command = command;
-    r.X = Byte(x);
-    r.Y = Byte(y);
+    const int left = s.ParamIndex - at - 1;
+    const int32_t *p = s.Params + at + 1;
+    colour = -1;
+    if (left >= 2 && p[0] == 5) {
+        if (p[1] <= 255)
+            colour = IndexedColour(p[1]);
+        return 2;
+    }
+    if (left >= 4 && p[0] == 2) {
+        colour = NearestColour(Byte(p[1]), Byte(p[2]), Byte(p[3]));
+        return 4;
+    }
+    return left;
 }
 
-constexpr uint8_t kBold = 0x04;
-
-// Select graphic rendition. ANSI keeps accumulating attributes across sequences; VT100 starts
-// each sequence from none.
-void ColourSequence(TEmulatorState &s, TCommandRecord &r, bool vt100)
+// Select graphic rendition. Bold shows a colour 0..7 bright; the colour itself is kept, so
+// normal intensity (22) or a sequence without bold shows it as it was chosen. (Out of line,
+// like the private modes, so the other final bytes save no registers for it.)
+[[gnu::noinline]] void Colours(TEmulatorState &s, TCommandRecord &r, bool fromNone)
 {
-    if (vt100)
+    if (fromNone)
         s.AttributeAccumulator = 0;
     uint8_t &acc = s.AttributeAccumulator;
-    for (int i = 0; i < s.ParamIndex && i < kMaxParams; ++i) {
+    uint8_t foreground = s.BaseForeground;
+    uint8_t background = r.Background;
+    for (int i = 0; i < s.ParamIndex; ++i) {
         const int32_t v = s.Params[i];
         switch (v) {
         case 0:
-            r.Foreground = 7;
-            r.Background = 0;
+            foreground = 7;
+            background = 0;
             acc = 0;
             break;
         case 1:
-            acc |= kBold;
+            acc |= attrBold;
             break;
         case 4:
-            acc |= 0x10;
+            acc |= attrUnderline;
             break;
         case 5:
-            acc |= 0x01;
+            acc |= attrBlink;
             break;
         case 7:
-            acc |= 0x02;
+            acc |= attrReverse;
             break;
         case 8:
-            acc |= 0x08;
+            acc |= attrConcealed;
             break;
         case 22:
-            acc &= ~kBold;
+            acc &= ~attrBold;
             break;
         case 24:
-            acc &= ~0x10;
+            acc &= ~attrUnderline;
             break;
         case 25:
-            acc &= ~0x01;
+            acc &= ~attrBlink;
             break;
         case 27:
-            acc &= ~0x02;
+            acc &= ~attrReverse;
             break;
         case 28:
-            acc &= ~0x08;
+            acc &= ~attrConcealed;
             break;
+        case 38:
+        case 48: {
+            int colour;
+            i += ExtendedColour(s, i, colour);
+            if (colour >= 0)
+                (v == 38 ? foreground : background) = uint8_t(colour);
+            break;
+        }
         case 39:
-            r.Foreground = 7;
+            foreground = 7;
             break;
         case 49:
-            r.Background = 0;
+            background = 0;
             break;
         default:
             if (v >= 30 && v <= 37)
-                r.Foreground = static_cast<uint8_t>(v - 30);
+                foreground = uint8_t(v - 30);
             else if (v >= 40 && v <= 47)
-                r.Background = static_cast<uint8_t>(v - 40);
+                background = uint8_t(v - 40);
+            else if (v >= 90 && v <= 97)
+                foreground = uint8_t(v - 90 + 8);
+            else if (v >= 100 && v <= 107)
+                background = uint8_t(v - 100 + 8);
             break;
         }
     }
-    if ((acc & kBold) && r.Foreground < 8)
-        r.Foreground += 8;
+    s.BaseForeground = foreground;
+    r.Foreground = (acc & attrBold) && foreground < 8 ? uint8_t(foreground + 8) : foreground;
+    r.Background = background;
     r.Attributes = acc;
     r.Command = cmd::SetColors;
 }
 
-void AnsiFinal(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+void Vt100Mode(const TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
-    const int32_t p1 = s.Params[0];
-    const int32_t p2 = s.Params[1];
-    switch (c) {
-    case '@':
-        SetX(r, cmd::InsertChars, p1);
-        break;
-    case 'A':
-        SetY(r, cmd::CursorUp, p1);
-        break;
-    case 'B':
-        SetY(r, cmd::CursorDown, p1);
-        break;
-    case 'C':
-    case 'a':
-        SetX(r, cmd::CursorRight, p1);
-        break;
-    case 'D':
-        SetX(r, cmd::CursorLeft, p1);
-        break;
-    case 'E':
-        SetY(r, cmd::NextLineN, p1);
-        break;
-    case 'F':
-        SetY(r, cmd::PreviousLine, p1);
-        break;
-    case 'G':
-    case '`':
-        SetX(r, cmd::CursorToColumn, p1);
-        break;
-    case 'H':
-    case 'f':
-        SetXY(r, cmd::CursorPosition, p2, p1);
-        break;
-    case 'I':
-        SetX(r, cmd::TabForward, p1);
-        break;
-    case 'J':
-        SetXY(r, cmd::EraseDisplay, p1, 0);
-        break;
-    case 'K':
-        SetXY(r, cmd::EraseLine, p1, 1);
-        break;
-    case 'L':
-        SetY(r, cmd::InsertLines, p1);
-        break;
-    case 'M':
-        SetY(r, cmd::DeleteLines, p1);
-        break;
-    case 'N':
-        SetX(r, cmd::EraseField, p1);
-        break;
-    case 'O':
-        SetX(r, cmd::EraseArea, p1);
-        break;
-    case 'P':
-        SetX(r, cmd::DeleteChars, p1);
-        break;
-    case 'Q':
-        SetX(r, cmd::SelectEditingExtent, p1);
-        break;
-    case 'R':
-        SetXY(r, cmd::PositionReport, p2, p1);
-        break;
-    case 'S':
-        SetY(r, cmd::ScrollUp, p1);
-        break;
-    case 'T':
-        SetY(r, cmd::ScrollDown, p1);
-        break;
-    case 'U':
-        SetY(r, cmd::NextPage, p1);
-        break;
-    case 'V':
-        SetY(r, cmd::PrecedingPage, p1);
-        break;
-    case 'W':
-        SetX(r, cmd::TabControl, p1);
-        break;
-    case 'X':
-        SetX(r, cmd::EraseChars, p1);
-        break;
-    case 'Y':
-        SetY(r, cmd::VerticalTab, p1);
-        break;
-    case 'Z':
-        SetX(r, cmd::TabBackward, p1);
-        break;
-    case 'b':
-        SetX(r, cmd::RepeatChar, p1);
-        break;
-    // An ANSI terminal answers as a VT100 does; the VT52 identification would mean nothing
-    // to a host that spoke ANSI to us.
-    case 'c':
-        SetXY(r, cmd::DeviceAttributes, p1, 1);
-        break;
-    case 'd':
-        SetY(r, cmd::CursorToRow, p1);
-        break;
-    case 'e':
-        SetY(r, cmd::CursorDown, p1);
-        break;
-    case 'g':
-        SetX(r, cmd::TabClear, p1);
-        break;
-    case 'h':
-        SetX(r, cmd::SetModeAnsi, p1);
-        break;
-    case 'i':
-        SetX(r, cmd::MediaCopy, p1);
-        break;
-    case 'l':
-        SetX(r, cmd::ResetModeAnsi, p1);
-        break;
-    case 'm':
-        ColourSequence(s, r, false);
-        break;
-    case 'n':
-        SetX(r, cmd::DeviceStatusReport, p1);
-        break;
-    case 'o':
-        SetX(r, cmd::DefineAreaQualifier, p1);
-        break;
-    case 's':
-        Set(r, cmd::SaveCursor);
-        break;
-    case 'u':
-        Set(r, cmd::RestoreCursor);
-        break;
-    default:
-        Set(r, cmd::WriteChar);
-        break;
-    }
-}
-
-void Vt100Mode(TCommandRecord &r, int32_t p1, bool set)
-{
-    const uint8_t x = set ? 1 : 0;
-    switch (p1) {
+    const uint8_t set = c == 'h' ? 1 : 0;
+    switch (s.Params[0]) {
     case 2:
-        SetX(r, cmd::ModeKeyboardLock, x);
+        r.Command = cmd::ModeKeyboardLock;
         break;
     case 3:
-        SetX(r, cmd::ModeCursorKeys, x);
+        r.Command = cmd::ModeCursorKeys;
         break;
     case 4:
-        SetX(r, cmd::ModeInsert, x);
+        r.Command = cmd::ModeInsert;
         break;
     case 20:
-        SetX(r, cmd::ModeNewLine, x);
+        r.Command = cmd::ModeNewLine;
         break;
     default:
-        break; // modes without a meaning here are ignored, not drawn
+        return; // modes without a meaning here are ignored, not drawn
     }
+    r.X = set;
 }
 
-void Vt100Final(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+// ESC [ ? n ; ... h / l carries the modes to the buffer, which acts on those it knows; any other
+// private sequence (ESC [ ? ... or ESC [ > ... with another final) is taken whole and ignored.
+[[gnu::noinline]] void PrivateFinal(const TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
-    const int32_t p1 = s.Params[0];
-    const int32_t p2 = s.Params[1];
-    switch (c) {
-    case 'A':
-        SetY(r, cmd::CursorUp, p1);
-        break;
-    case 'B':
-        SetY(r, cmd::CursorDown, p1);
-        break;
-    case 'C':
-        SetX(r, cmd::CursorRight, p1);
-        break;
-    case 'D':
-        SetX(r, cmd::CursorLeft, p1);
-        break;
-    case 'H':
-    case 'f':
-        SetXY(r, cmd::CursorPosition, p2, p1);
-        break;
-    case 'J':
-        SetXY(r, cmd::EraseDisplay, p1, 1);
-        break;
-    case 'K':
-        SetXY(r, cmd::EraseLine, p1, 0);
-        break;
-    case 'L':
-        SetY(r, cmd::InsertLines, p1);
-        break;
-    case 'M':
-        SetY(r, cmd::DeleteLines, p1);
-        break;
-    case 'R':
-        SetXY(r, cmd::PositionReport, p2, p1);
-        break;
-    case 'c':
-        if (p1 == 0)
-            SetXY(r, cmd::DeviceAttributes, 0, 1);
-        else
-            Set(r, cmd::WriteChar);
-        break;
-    case 'h':
-        Vt100Mode(r, p1, true);
-        break;
-    case 'l':
-        Vt100Mode(r, p1, false);
-        break;
-    case 'i':
-        SetX(r, cmd::MediaCopy, p1);
-        break;
-    case 'm':
-        ColourSequence(s, r, true);
-        break;
-    case 'n':
-        SetX(r, cmd::DeviceStatusReport, p1);
-        break;
-    // A missing bottom margin is sent as 0, which the buffer reads as "the page's last row".
-    case 'r':
-        SetXY(r, cmd::SetScrollRegion, p1, s.ParamTexts[1].Length ? p2 : 0);
-        break;
-    default:
-        Set(r, cmd::WriteChar);
-        break;
-    }
-}
-
-// The escape tables. The command is preset to write character, so a byte no table knows is
-// drawn.
-void AnsiEscape(uint8_t c, TCommandRecord &r)
-{
-    switch (c) {
-    case 'D':
-        SetY(r, cmd::CursorDown, 1);
-        break;
-    case 'E':
-        Set(r, cmd::NextLine);
-        break;
-    case 'H':
-        Set(r, cmd::SetTab);
-        break;
-    case 'I':
-        Set(r, cmd::TabJustify);
-        break;
-    case 'J':
-        Set(r, cmd::SetVerticalTab);
-        break;
-    case 'F':
-        Set(r, cmd::StartSelectedArea);
-        break;
-    case 'G':
-        Set(r, cmd::EndSelectedArea);
-        break;
-    case 'K':
-        Set(r, cmd::PartialLineDown);
-        break;
-    case 'L':
-        Set(r, cmd::PartialLineUp);
-        break;
-    case 'M':
-        Set(r, cmd::ReverseIndex);
-        break;
-    case 'N':
-        Set(r, cmd::SingleShift2);
-        break;
-    case 'O':
-        Set(r, cmd::SingleShift3);
-        break;
-    case 'P':
-        Set(r, cmd::DeviceControlString);
-        break;
-    case 'Q':
-        Set(r, cmd::PrivateUse1);
-        break;
-    case 'R':
-        Set(r, cmd::PrivateUse2);
-        break;
-    case 'S':
-        Set(r, cmd::SetTransmitState);
-        break;
-    case 'T':
-        Set(r, cmd::CancelCharacter);
-        break;
-    case 'U':
-        Set(r, cmd::MessageWaiting);
-        break;
-    case 'V':
-        Set(r, cmd::StartGuardedArea);
-        break;
-    case 'W':
-        Set(r, cmd::EndGuardedArea);
-        break;
-    case '\\':
-        Set(r, cmd::StringTerminator);
-        break;
-    case '^':
-        Set(r, cmd::PrivacyMessage);
-        break;
-    case 'a':
-        Set(r, cmd::Interrupt);
-        break;
-    case 'b':
-        Set(r, cmd::EndMessage);
-        break;
-    case 'c':
-        Set(r, cmd::ResetInitial);
-        break;
-    default:
-        break;
-    }
-}
-
-void Vt100Escape(uint8_t c, TCommandRecord &r)
-{
-    switch (c) {
-    case '7':
-        Set(r, cmd::SaveCursor);
-        break;
-    case '8':
-        Set(r, cmd::RestoreCursor);
-        break;
-    case '=':
-    case '>':
-        Set(r, cmd::Nothing);
-        break; // keypad modes: nothing to do
-    case 'D':
-        SetY(r, cmd::CursorDown, 1);
-        break;
-    case 'E':
-        Set(r, cmd::NextLine);
-        break;
-    case 'H':
-        Set(r, cmd::SetTab);
-        break;
-    case 'M':
-        Set(r, cmd::ReverseIndex);
-        break;
-    case 'Z':
-        SetXY(r, cmd::DeviceAttributes, 0, 1);
-        break;
-    case 'c':
-        Set(r, cmd::ResetInitial);
-        break;
-    default:
-        break;
-    }
-}
-
-// VT52 ESC J and ESC K erase from the cursor to the end of the screen and of the line; they
-// never cleared what lies before the cursor.
-void Vt52Escape(uint8_t c, TCommandRecord &r)
-{
-    switch (c) {
-    case 'A':
-        SetY(r, cmd::CursorUp, 1);
-        break;
-    case 'B':
-        SetY(r, cmd::CursorDown, 1);
-        break;
-    case 'C':
-        SetX(r, cmd::CursorRight, 1);
-        break;
-    case 'D':
-        SetX(r, cmd::CursorLeft, 1);
-        break;
-    case 'H':
-        SetXY(r, cmd::CursorPosition, 1, 1);
-        break;
-    case 'J':
-        SetXY(r, cmd::EraseDisplay, 0, 0);
-        break;
-    case 'K':
-        SetXY(r, cmd::EraseLine, 0, 0);
-        break;
-    case 'Z':
-        SetXY(r, cmd::DeviceAttributes, 0, 0);
-        break;
-    case 'c':
-        Set(r, cmd::ResetInitial);
-        break;
-    default:
-        break;
-    }
-}
-
-void GroundByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
-{
-    switch (c) {
-    case 0x09:
-        Set(r, cmd::HorizontalTab);
-        break;
-    case 0x0C:
-        SetXY(r, cmd::EraseDisplay, 2, 0);
-        break; // form feed clears the screen
-    case 0x0E:
-    case 0x0F:
-        break; // shift out / shift in: no alternate character set here
-    case 0x1B:
-        s.ParseState = psEscape;
+    if (s.PrivateMarker != '?' || (c != 'h' && c != 'l'))
         return;
-    default:
-        Set(r, cmd::WriteChar);
-        break;
+    r.Command = c == 'h' ? cmd::SetPrivateMode : cmd::ResetPrivateMode;
+    r.ParamCount = uint8_t(s.ParamIndex);
+    for (int i = 0; i < s.ParamIndex; ++i)
+        r.Params[i] = uint16_t(s.Params[i]);
+}
+
+void FinalByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    if (s.PrivateMarker != 0) {
+        PrivateFinal(s, c, r);
+    } else if (c < kFirstFinal || c > kLastFinal) {
+        r.Command = cmd::WriteChar;
+    } else {
+        const TFinalEntry &entry = s.Tables->Finals[c - kFirstFinal];
+        switch (entry.Action) {
+        case acCommand:
+            Apply(s, r, entry.Command, entry.X, entry.Y);
+            break;
+        case acColours:
+        case acColoursFromNone:
+            Colours(s, r, entry.Action == acColoursFromNone);
+            break;
+        case acVt100Mode:
+            Vt100Mode(s, c, r);
+            break;
+        case acVt100Attributes:
+            if (s.Params[0] == 0)
+                Apply(s, r, cmd::DeviceAttributes, argZero, argOne);
+            else
+                r.Command = cmd::WriteChar;
+            break;
+        default:
+            r.Command = cmd::WriteChar;
+            break;
+        }
     }
-    // A sequence's collected bytes start at its escape.
-    s.CollectedCount = 0;
+    Reset(s);
+}
+
+// Parameters, their separators and a private marker right after ESC [; anything else ends the
+// sequence. A marker later on breaks the rules.
+void ControlSequenceByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    const bool overflow = s.ParseState == psCsiOverflow;
+    if (uint8_t(c - '0') < 10) {
+        if (!overflow)
+            return parse::Digit(s, c, r);
+    } else if (c == ';') {
+        if (!overflow)
+            return parse::Separator(s, c, r);
+    } else if (c == '?' || c == '<' || c == '>') {
+        if (s.ParseState != psCsiEntry) {
+            parse::Collect(s, c);
+            return SequenceError(s, r);
+        }
+        s.PrivateMarker = c;
+        s.ParseState = psCsiParam;
+    } else if (c != '=') { // "=" is ignored wherever it stands
+        return FinalByte(s, c, r);
+    }
+    parse::Collect(s, c);
 }
 
 // VT52 direct cursor addressing: ESC Y, then the row and the column, each sent as 32 plus its
@@ -553,102 +570,51 @@ void GroundByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 void Vt52AddressByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
     if (c < 0x20) {
-        ResetParser(s);
-        GroundByte(s, c, r);
-        return;
+        Reset(s);
+        return Ground(s, c, r);
     }
     if (s.ParseState == psVt52Row) {
         s.Params[0] = c - 0x1F; // 1-based
         s.ParseState = psVt52Column;
         return;
     }
-    SetXY(r, cmd::CursorPosition, c - 0x1F, s.Params[0]);
-    ResetParser(s);
+    r.Command = cmd::CursorPosition;
+    r.X = uint8_t(c - 0x1F);
+    r.Y = uint8_t(s.Params[0]);
+    Reset(s);
 }
 
-void EscapeByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+// Inside a sequence a control byte acts as it does in ground and the sequence goes on, as on
+// a VT100; an escape starts a new sequence, and cancel and substitute abandon the sequence.
+void ControlInSequence(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
-    const uint16_t type = s.EmulationType;
-    if (c == '[' && type != etVt52) {
-        s.ParseState = psCsiEntry;
-        return;
+    if (c == kEscape) {
+        Reset(s);
+        return parse::Escape(s, c, r);
     }
-    if (type == etVt100 && (c == '(' || c == ')')) {
-        s.ParseState = c == '(' ? psG0Designation : psG1Designation;
-        return;
-    }
-    if (type == etVt52 && c == 'Y') {
-        s.ParseState = psVt52Row;
-        return;
-    }
-    r.Command = cmd::WriteChar;
-    if (type == etVt100)
-        Vt100Escape(c, r);
-    else if (type == etVt52)
-        Vt52Escape(c, r);
-    else
-        AnsiEscape(c, r);
-    ResetParser(s);
-}
-
-void CsiByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
-{
-    if (c >= '0' && c <= '9') {
-        AppendDigit(s, c);
-        s.ParseState = psInNumber;
-        return;
-    }
-    switch (c) {
-    case ';':
-        if (s.ParseState == psAfterSeparator || s.ParamIndex >= kMaxParams) {
-            SequenceError(s, r);
-            return;
-        }
-        s.ParseState = psAfterSeparator;
-        ++s.ParamIndex;
-        return;
-    case '=':
-        return;
-    case '?':
-        if (s.ParamIndex >= kMaxParams) {
-            SequenceError(s, r);
-            return;
-        }
-        s.ParseState = psPrivateEntry;
-        ++s.ParamIndex;
-        return;
-    default:
-        break;
-    }
-    FinishControlSequence(s, c, r);
-}
-
-// DEC private modes (ESC [ ? n h/l) are recognised so they are not drawn; none has an effect.
-void PrivateByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
-{
-    if (s.EmulationType == etVt100 && c >= '1' && c <= '9') {
-        AppendDigit(s, c);
-        s.ParseState = psPrivateDigits;
-        return;
-    }
-    if (s.EmulationType != etVt100 || (c != 'h' && c != 'l'))
-        r.Command = cmd::WriteChar;
-    ResetParser(s);
+    if (c == kCan || c == kSub)
+        return Reset(s);
+    ControlCommand(c, r);
 }
 
 } // namespace
 
-void FinishControlSequence(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+TEmulatorState::TEmulatorState(uint8_t type)
+    : EmulationType(type), Tables(TablesFor(type)),
+      HasControlSequences(Tables->Escapes['[' - kFirstEscape].Next == psCsiEntry)
 {
-    ConvertParams(s, c);
-    if (s.EmulationType == etVt100)
-        Vt100Final(s, c, r);
-    else
-        AnsiFinal(s, c, r);
-    ResetParser(s);
 }
 
-void ParseSequenceByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+uint8_t ParseFinal(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    r.Character = c;
+    r.Command = cmd::Nothing;
+    r.EmulationType = static_cast<uint8_t>(s.EmulationType);
+    FinalByte(s, c, r);
+    return r.Command;
+}
+
+uint8_t ParseGeneral(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
     if (s.ResetPending) {
         s.ResetPending = false;
@@ -656,56 +622,34 @@ void ParseSequenceByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
         r.Background = 0;
         r.Attributes = 0;
         s.AttributeAccumulator = 0;
+        s.BaseForeground = 7;
     }
-    if (s.CollectedCount < kMaxCollected)
-        s.Collected[s.CollectedCount++] = c;
     r.Character = c;
     r.Command = cmd::Nothing;
     r.EmulationType = static_cast<uint8_t>(s.EmulationType);
 
-    switch (s.ParseState) {
-    case psGround:
-        GroundByte(s, c, r);
-        break;
-    case psEscape:
+    const uint8_t state = s.ParseState;
+    if (state == psGround) {
+        Ground(s, c, r);
+    } else if (state == psVt52Row || state == psVt52Column) {
+        Vt52AddressByte(s, c, r);
+    } else if (c < 0x20) {
+        ControlInSequence(s, c, r);
+    } else if (state == psEscape) {
         EscapeByte(s, c, r);
-        break;
-    case psCsiEntry:
-    case psAfterSeparator:
-    case psInNumber:
-        CsiByte(s, c, r);
-        break;
-    case psG0Designation:
-    case psG1Designation:
+    } else if (state == psCsiEntry || state == psCsiParam || state == psCsiOverflow) {
+        ControlSequenceByte(s, c, r);
+    } else if (state == psCsiIgnore) {
+        if (c >= 0x40) // the final byte ends the refused sequence, taken with it
+            Reset(s);
+    } else if (state == psG0Designation || state == psG1Designation) {
         if (c != '0' && c != '1' && c != '2' && c != 'A' && c != 'B')
             r.Command = cmd::WriteChar;
-        ResetParser(s);
-        break;
-    case psPrivateEntry:
-    case psPrivateDigits:
-        PrivateByte(s, c, r);
-        break;
-    case psVt52Row:
-    case psVt52Column:
-        Vt52AddressByte(s, c, r);
-        break;
-    case psSkipSequence:
-        if (c == 0x1B)
-            s.ParseState = psEscape; // a new sequence ends the refused one
-        else if (IsParameterByte(c))
-            s.CollectedCount = 0;
-        else
-            ResetParser(s);
-        break;
-    default:
-        ResetParser(s);
-        break; // a state no path sets: start over
+        Reset(s);
+    } else {
+        Reset(s); // a state no path sets: start over
     }
-}
-
-void ParseByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
-{
-    ParseTextOrDigit(s, c, r);
+    return r.Command;
 }
 
 TApdCustomEmulator::TApdCustomEmulator()

@@ -2,6 +2,11 @@
 // The terminal emulator: a non-visual component that turns received bytes into commands for the
 // screen buffer. The parser keeps the escape-sequence state; the buffer's character processor
 // carries out what the parser puts into the command record, so either side can be replaced.
+//
+// There is one parser. Its general step (ParseGeneral) takes any byte in any state; its inline
+// road (ParseShort) takes the bytes most frequently received (text, the escape and bracket that
+// open a control sequence, parameter digits and separators) through the same steps the general
+// one uses, and leaves every other byte to it.
 
 #include "serial/ApdBaseComponent.h"
 #include "terminal/EmulatorCommand.h"
@@ -24,112 +29,171 @@ enum TEmulationType : uint8_t {
 };
 constexpr uint8_t kLastEmulationType = etAnsiBbs;
 
-// Parse states, numbered as the emulator has always stored them.
 enum TParseState : uint8_t {
     psGround = 0,
     psEscape = 1,
-    psAfterSeparator = 3,
-    psInNumber = 4,
-    psCsiEntry = 6,
-    psG0Designation = 7,
-    psG1Designation = 8,
-    psPrivateEntry = 10,
-    psPrivateDigits = 11,
-    psSkipSequence = 12, // after a refused sequence: its remaining bytes up to the final one
-    psVt52Row = 13,      // VT52 ESC Y: the row byte comes next
-    psVt52Column = 14,   // VT52 ESC Y: the column byte comes next
+    psCsiEntry = 2,    // after ESC [: a private marker may come
+    psCsiParam = 3,    // reading parameters
+    psCsiOverflow = 4, // past the last parameter kept: digits and separators are dropped
+    psCsiIgnore = 5,   // after a refused sequence: its remaining bytes up to the final one
+    psG0Designation = 6,
+    psG1Designation = 7,
+    psVt52Row = 8,    // VT52 ESC Y: the row byte comes next
+    psVt52Column = 9, // VT52 ESC Y: the column byte comes next
 };
 
-constexpr int kMaxParams = 5;
-constexpr int kMaxParamDigits = 5;
+// Real colour sequences carry six parameters and more; parameters past the last kept are read
+// and dropped. A value saturates at kMaxParamValue, so any mode number fits.
+constexpr int kMaxParams = kRecordParams;
+constexpr int32_t kMaxParamValue = 65535;
 constexpr int kMaxCollected = 20;
 constexpr int kErrorCopyBytes = 11;
 
-struct TParamText {
-    uint8_t Length = 0;
-    char Digits[kMaxParamDigits] = {};
-};
+struct TEmulationTables; // the escape and final-byte tables of one emulation type
 
 // The parser's state for one emulator.
-static_assert(kMaxParams == 5, "the parameters start at 1, one initialiser each");
-
 struct TEmulatorState {
-    explicit TEmulatorState(uint8_t type) : EmulationType(type) {}
+    explicit TEmulatorState(uint8_t type);
 
     uint16_t EmulationType;
+    const TEmulationTables *Tables;
+    bool HasControlSequences; // ESC [ opens a control sequence (not in VT52)
     bool ResetPending = true; // the first byte processed resets the record's colours
     uint8_t AttributeAccumulator = 0;
+    uint8_t BaseForeground = 7;  // the colour bold brightens, kept so normal intensity restores it
+    uint8_t PrivateMarker = 0;   // '?', '<' or '>' right after ESC [, else 0
     uint16_t CollectedCount = 0; // raw bytes of the current sequence, for error reports
-    uint16_t ParamIndex = 1;     // parameter being read, 1..5
+    uint16_t ParamIndex = 1;     // parameter being read, 1..kMaxParams
     uint8_t Collected[kMaxCollected] = {};
-    TParamText ParamTexts[kMaxParams];
-    // A parameter without digits is 1; the parser keeps every parameter not being read at 1, so
-    // the final byte need not fill them in.
-    int32_t Params[kMaxParams] = {1, 1, 1, 1, 1};
+    // An omitted parameter reads as 0, as an explicit 0 does; the parser keeps every parameter
+    // not being read at 0, so the final byte need not fill them in.
+    int32_t Params[kMaxParams] = {};
     uint8_t ParseState = psGround;
 };
 
-// Runs the parser of types 1..4 on one byte and fills the record.
-void ParseByte(TEmulatorState &state, uint8_t c, TCommandRecord &record);
+// The general step: any byte in any state. Returns the record's command.
+uint8_t ParseGeneral(TEmulatorState &s, uint8_t c, TCommandRecord &r);
+// The general step's part for a final byte (0x40..0x7E) of a control sequence while its
+// parameters are read: the function of the type's final-byte table.
+uint8_t ParseFinal(TEmulatorState &s, uint8_t c, TCommandRecord &r);
 
-// The parser's own steps. Text and parameter digits are handled inline (every received byte
-// passes here, so the screen buffer's character processor calls it without an indirection);
-// everything else goes to ParseSequenceByte.
-void ParseSequenceByte(TEmulatorState &s, uint8_t c, TCommandRecord &r);
-// The final byte of a control sequence (ESC [ ... final), whose parameters are collected: the
-// command of the type's final-byte table, then the parser starts over.
-void FinishControlSequence(TEmulatorState &s, uint8_t c, TCommandRecord &r);
-
-// A digit joins the current parameter's text (digits past the fifth are dropped); its value is
-// kept up to date alongside, so the final byte need not read the texts again.
-inline void AppendDigit(TEmulatorState &s, uint8_t c)
+// The steps the inline road shares with the general step.
+namespace parse
 {
-    const int index = s.ParamIndex - 1;
-    TParamText &text = s.ParamTexts[index];
-    if (text.Length >= kMaxParamDigits)
-        return;
-    const int32_t digit = c - '0';
-    s.Params[index] = text.Length == 0 ? digit : s.Params[index] * 10 + digit;
-    text.Digits[text.Length++] = static_cast<char>(c);
+
+inline void Collect(TEmulatorState &s, uint8_t c)
+{
+    if (s.CollectedCount < kMaxCollected)
+        s.Collected[s.CollectedCount++] = c;
 }
 
-// Most bytes are text between sequences, and most bytes of a sequence are parameter digits; both
-// take a short road. (A reset is only ever pending before the first byte, which is in ground.)
-inline void ParseTextOrDigit(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+// A byte drawn between sequences.
+inline void Text(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    s.CollectedCount = 0;
+    r.Character = c;
+    r.Command = cmd::WriteChar;
+    r.EmulationType = static_cast<uint8_t>(s.EmulationType);
+}
+
+// A byte that only moves the parser on.
+inline void Quiet(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    Collect(s, c);
+    r.Character = c;
+    r.Command = cmd::Nothing;
+    r.EmulationType = static_cast<uint8_t>(s.EmulationType);
+}
+
+// An escape in ground starts a sequence; its collected bytes start there.
+inline void Escape(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    s.CollectedCount = 0;
+    s.ParseState = psEscape;
+    Quiet(s, c, r);
+}
+
+// The bracket of ESC [.
+inline void ControlSequenceIntroducer(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    s.ParseState = psCsiEntry;
+    Quiet(s, c, r);
+}
+
+// A digit of a parameter: leading zeros read as the number; large values saturate.
+inline void Digit(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    int32_t &value = s.Params[s.ParamIndex - 1];
+    value = value * 10 + (c - '0');
+    if (value > kMaxParamValue)
+        value = kMaxParamValue;
+    s.ParseState = psCsiParam;
+    Quiet(s, c, r);
+}
+
+// A separator: an empty parameter keeps its 0, a default like an omitted one.
+inline void Separator(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    if (s.ParamIndex < kMaxParams) {
+        ++s.ParamIndex;
+        s.ParseState = psCsiParam;
+    } else {
+        s.ParseState = psCsiOverflow;
+    }
+    Quiet(s, c, r);
+}
+
+} // namespace parse
+
+// The inline road: the byte's step when it is text in ground, an escape, the bracket after it,
+// or a digit or separator of a control sequence (ShortStep::Text or ::Quiet, the record
+// filled). Otherwise nothing is done yet: ShortStep::Final for a final byte of a control
+// sequence (for ParseFinal), ShortStep::General for any other byte.
+enum class ShortStep : uint8_t { General, Text, Quiet, Final };
+
+inline ShortStep ParseShort(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
     const uint8_t state = s.ParseState;
-    r.Character = c;
-    r.EmulationType = static_cast<uint8_t>(s.EmulationType);
     if (state == psGround) {
         if (c >= 0x20 && !s.ResetPending) [[likely]] {
-            s.CollectedCount = 0;
-            r.Command = cmd::WriteChar;
-            return;
+            parse::Text(s, c, r);
+            return ShortStep::Text;
         }
         if (c == 0x1B && !s.ResetPending) {
-            s.Collected[0] = c;
-            s.CollectedCount = 1;
-            s.ParseState = psEscape;
-            r.Command = cmd::Nothing;
-            return;
+            parse::Escape(s, c, r);
+            return ShortStep::Quiet;
         }
-    } else if (state == psInNumber || state == psCsiEntry || state == psAfterSeparator) {
+    } else if (state == psEscape) {
+        if (c == '[' && s.HasControlSequences) {
+            parse::ControlSequenceIntroducer(s, c, r);
+            return ShortStep::Quiet;
+        }
+    } else if (state == psCsiParam || state == psCsiEntry) {
         if (uint8_t(c - '0') < 10) {
-            if (s.CollectedCount < kMaxCollected)
-                s.Collected[s.CollectedCount++] = c;
-            r.Command = cmd::Nothing;
-            AppendDigit(s, c);
-            s.ParseState = psInNumber;
-            return;
+            parse::Digit(s, c, r);
+            return ShortStep::Quiet;
         }
-    } else if (state == psEscape && c == '[' && s.EmulationType != etVt52) {
-        if (s.CollectedCount < kMaxCollected)
-            s.Collected[s.CollectedCount++] = c;
-        r.Command = cmd::Nothing;
-        s.ParseState = psCsiEntry;
-        return;
+        if (c == ';') {
+            parse::Separator(s, c, r);
+            return ShortStep::Quiet;
+        }
+        if (uint8_t(c - 0x40) <= 0x7E - 0x40)
+            return ShortStep::Final;
     }
-    ParseSequenceByte(s, c, r);
+    return ShortStep::General;
+}
+
+// One byte through the parser. Returns the record's command.
+inline uint8_t ParseStep(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    switch (ParseShort(s, c, r)) {
+    case ShortStep::General:
+        return ParseGeneral(s, c, r);
+    case ShortStep::Final:
+        return ParseFinal(s, c, r);
+    default:
+        return r.Command;
+    }
 }
 
 class TApdCustomEmulator : public serial::TApdBaseComponent
@@ -163,7 +227,7 @@ class TApdCustomEmulator : public serial::TApdBaseComponent
             record.Command = cmd::Nothing;
             OnProcessChar(c, record);
         } else if (state_) {
-            ParseTextOrDigit(*state_, c, record);
+            ParseStep(*state_, c, record);
         } else {
             record.Character = c;
             record.Command = cmd::WriteChar;

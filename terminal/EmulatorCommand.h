@@ -8,6 +8,9 @@
 namespace terminal
 {
 
+// Parameters one control sequence may carry; the parser drops any past these.
+constexpr int kRecordParams = 16;
+
 struct TCommandRecord {
     uint8_t Character = 0;  // the byte just received
     uint8_t Command = 0;    // command code; 0 = nothing to do
@@ -19,6 +22,10 @@ struct TCommandRecord {
     uint8_t EmulationType = 0; // type of the emulator that produced the command
     uint8_t Count = 0;         // characters for the write-string command
     uint8_t Chars[15] = {};    // characters for the write-string command
+    // The private modes of a set or reset private mode command (ESC [ ? 25 ; 1049 h), in the
+    // order sent. Only those commands fill them.
+    uint8_t ParamCount = 0;
+    uint16_t Params[kRecordParams] = {};
 };
 
 // Command codes an emulator puts into TCommandRecord::Command. Codes the screen buffer does not
@@ -105,6 +112,8 @@ enum : uint8_t {
     CursorToRow = 111,        // VPA
     SetVerticalTab = 112,     // VTS
     SetScrollRegion = 113,    // DECSTBM
+    SetPrivateMode = 120,     // DECSET: the modes in ParamCount, Params
+    ResetPrivateMode = 121,   // DECRST: the modes in ParamCount, Params
     SequenceError = 255,      // the sequence broke the rules; its first bytes are in Count, Chars
 };
 } // namespace cmd

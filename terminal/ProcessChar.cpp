@@ -18,30 +18,10 @@ namespace
     b.bWriteChar(c);
 }
 
-// The general emulated path: a user parser, another routine, and every byte the short roads
-// of bProcessChar leave.
+// A user character handler, another routine, or the built-in emulator without a parser.
 [[gnu::noinline]] void ProcessEmulated(TBuffer &b, uint8_t c)
 {
-    if (b.EmulatorRoutine == &TApdCustomEmulator::EmulatorRoutine) {
-        // The built-in emulator, called directly: its text path is then inline here.
-        static_cast<TApdCustomEmulator *>(b.EmulatorContext)->Process(c, b.Command);
-    } else {
-        b.EmulatorRoutine(b.EmulatorContext, c, b.Command);
-    }
-    if (b.Command.Command == cmd::WriteChar) {
-        if (b.Command.Character != 0)
-            WriteGlyph(b, b.Command.Character);
-        return;
-    }
-    if (b.Command.Command != cmd::Nothing) // most bytes inside a sequence produce nothing
-        ExecuteCommand(b);
-}
-
-// The built-in parser's general step for the bytes bProcessChar's short road leaves (with no
-// user handler, so the parser's own text and digit steps have been ruled out already).
-[[gnu::noinline]] void ParseAndExecute(TBuffer &b, TEmulatorState &s, uint8_t c)
-{
-    ParseSequenceByte(s, c, b.Command);
+    b.EmulatorRoutine(b.EmulatorContext, c, b.Command);
     if (b.Command.Command == cmd::WriteChar) {
         if (b.Command.Character != 0)
             WriteGlyph(b, b.Command.Character);
@@ -51,20 +31,26 @@ namespace
         ExecuteCommand(b);
 }
 
-// The final byte of a control sequence: what the parser's general step would do for it, without
-// the general step's dispatch.
-[[gnu::noinline]] void FinishAndExecute(TBuffer &b, TEmulatorState &s, uint8_t c)
+// The built-in parser's general step, for the bytes its inline road leaves.
+[[gnu::noinline]] void ParseAndExecute(TBuffer &b, TEmulatorState &s, uint8_t c)
 {
-    b.Command.Character = c;
-    b.Command.Command = cmd::Nothing;
-    b.Command.EmulationType = static_cast<uint8_t>(s.EmulationType);
-    FinishControlSequence(s, c, b.Command);
-    if (b.Command.Command == cmd::WriteChar) {
+    const uint8_t command = ParseGeneral(s, c, b.Command);
+    if (command == cmd::WriteChar) {
         if (c != 0)
             WriteGlyph(b, c);
         return;
     }
-    if (b.Command.Command != cmd::Nothing)
+    if (command != cmd::Nothing)
+        ExecuteCommand(b);
+}
+
+// A final byte of a control sequence, straight to the final-byte table.
+[[gnu::noinline]] void FinishAndExecute(TBuffer &b, TEmulatorState &s, uint8_t c)
+{
+    const uint8_t command = ParseFinal(s, c, b.Command);
+    if (command == cmd::WriteChar)
+        return WriteGlyph(b, c);
+    if (command != cmd::Nothing)
         ExecuteCommand(b);
 }
 
@@ -86,52 +72,23 @@ void TBuffer::bProcessChar(uint8_t c)
             return ProcessPlain(*this, c);
         return ProcessEmulated(*this, c);
     }
-    // The built-in parser's most frequent bytes (text in ground, the escape and bracket that open
-    // a control sequence, its digits and separators) take a short road here; they do exactly
-    // what the parser would.
+    // The built-in parser's inline road: text is written by a tail call, the bytes that open a
+    // sequence and its parameters need nothing more, a final byte goes straight to the final-byte
+    // table; every other byte takes the parser's general step.
     auto &emulator = *static_cast<TApdCustomEmulator *>(EmulatorContext);
     TEmulatorState *s = emulator.State();
     if (!s || emulator.OnProcessChar)
         return ProcessEmulated(*this, c);
-    const uint8_t state = s->ParseState;
-    if (state == psGround) {
-        if (s->ResetPending)
-            return ParseAndExecute(*this, *s, c);
-        if (c >= 0x20) {
-            Command.Character = c;
-            Command.EmulationType = static_cast<uint8_t>(s->EmulationType);
-            Command.Command = cmd::WriteChar;
-            s->CollectedCount = 0;
-            return WriteGlyph(*this, c);
-        }
-        if (c != 0x1B)
-            return ParseAndExecute(*this, *s, c);
-        // A sequence's collected bytes start at its escape.
-        s->CollectedCount = 0;
-        s->ParseState = psEscape;
-    } else if (state == psEscape) {
-        if (c != '[' || s->EmulationType == etVt52)
-            return ParseAndExecute(*this, *s, c);
-        s->ParseState = psCsiEntry;
-    } else if (state != psInNumber && state != psCsiEntry && state != psAfterSeparator) {
-        return ParseAndExecute(*this, *s, c);
-    } else if (uint8_t(c - '0') < 10) {
-        AppendDigit(*s, c);
-        s->ParseState = psInNumber;
-    } else if (c == ';' && state != psAfterSeparator && s->ParamIndex < kMaxParams) {
-        ++s->ParamIndex;
-        s->ParseState = psAfterSeparator;
-    } else if (c != ';' && c != '=' && c != '?') {
+    switch (ParseShort(*s, c, Command)) {
+    case ShortStep::Text:
+        return WriteGlyph(*this, c);
+    case ShortStep::Quiet:
+        return;
+    case ShortStep::Final:
         return FinishAndExecute(*this, *s, c);
-    } else {
+    default:
         return ParseAndExecute(*this, *s, c);
     }
-    if (s->CollectedCount < kMaxCollected)
-        s->Collected[s->CollectedCount++] = c;
-    Command.Character = c;
-    Command.EmulationType = static_cast<uint8_t>(s->EmulationType);
-    Command.Command = cmd::Nothing;
 }
 
 } // namespace terminal
-

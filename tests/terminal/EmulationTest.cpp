@@ -382,7 +382,29 @@ INSTANTIATE_TEST_SUITE_P(Tabs, ScreenTable, ::testing::ValuesIn(kTabs), Name);
 const ScreenCase kColours[] = {
     {"BoldRedIsBright", etAnsi, E + "[1;31mR", {"R"}, kAny, kAny, {{0, 1, 0x09, 0x04}}},
     {"AnsiKeepsBold", etAnsi, E + "[1;31m" + E + "[4mU", {"U"}, kAny, kAny, {{0, 1, 0x09, 0x14}}},
-    {"Vt100DropsBold", etVt100, E + "[1;31m" + E + "[4mU", {"U"}, kAny, kAny, {{0, 1, 0x09, 0x10}}},
+    // Without bold the chosen colour shows as it was chosen.
+    {"Vt100DropsBold", etVt100, E + "[1;31m" + E + "[4mU", {"U"}, kAny, kAny, {{0, 1, 0x01, 0x10}}},
+    {"NormalIntensityRestoresColour",
+     etAnsi,
+     E + "[1;31mB" + E + "[22mN",
+     {"BN"},
+     kAny,
+     kAny,
+     {{0, 1, 0x09, 0x04}, {1, 1, 0x01, 0}}},
+    {"EmptyParameterResetsInPlace",
+     etAnsi,
+     E + "[32;1;4;;4;7mE",
+     {"E"},
+     kAny,
+     kAny,
+     {{0, 1, 0x70, 0x12}}},
+    {"ExtendedColoursTouchNothingElse",
+     etVt100,
+     E + "[38;5;208;48;2;0;0;250mX",
+     {"X"},
+     kAny,
+     kAny,
+     {{0, 1, 0xCB, 0}}},
     {"ReverseSwaps", etAnsiBbs, E + "[7;33;41mV", {"V"}, kAny, kAny, {{0, 1, 0x31, 0x02}}},
     {"ResetToDefaults",
      etAnsi,
@@ -447,22 +469,75 @@ const ScreenCase kVt52[] = {
 INSTANTIATE_TEST_SUITE_P(Vt52, ScreenTable, ::testing::ValuesIn(kVt52), Name);
 
 const ScreenCase kErrors[] = {
-    {"DoubleSeparatorShowsNothing", etAnsi, "ab" + E + "[;;Hc", {"abc"}, 3, 1},
-    {"SixParametersShowNothing", etAnsi, E + "[1;2;3;4;5;6Hz", {"z"}},
+    {"LateMarkerShowsNothing", etAnsi, "ab" + E + "[5?Hc", {"abc"}, 3, 1},
     {"UnknownFinalShown", etAnsi, E + "[5y", {"y"}, 1, 1},
     {"UnknownEscapeShown", etAnsi, E + "qr", {"qr"}},
     {"Designations", etVt100, E + "(B" + E + ")0t", {"t"}},
     {"Vt100PrivateMode", etVt100, E + "[?25lq", {"q"}},
-    {"AnsiPrivateModeShown", etAnsi, E + "[?25h", {"25h"}},
     {"LongParameterWraps", etAnsi, E + "[" + std::string(30, '1') + "Ck", {Spaces(79) + "k"}, 0, 2},
     {"ShiftsIgnored",
      etAnsi,
      "a\x0e\x0f"
      "b",
      {"ab"}},
-    {"NulInSequenceEndsIt", etAnsi, std::string("\x1b[3\0x", 5), {"x"}},
+    {"NulInSequenceDropped", etAnsi, std::string("\x1b[3\0x", 5), {"x"}},
 };
 INSTANTIATE_TEST_SUITE_P(SequenceErrors, ScreenTable, ::testing::ValuesIn(kErrors), Name);
+
+// Parameters: 0 and an omitted parameter are 1 for counts and addresses, leading zeros are read,
+// large values saturate, empty places in a list are defaults, parameters past sixteen dropped.
+const ScreenCase kParameters[] = {
+    {"ZeroCountMovesOne", etAnsi, "a" + E + "[0Cb", {"a b"}, 3, 1},
+    {"ZeroUpMovesOne", etVt100, E + "[5;5H" + E + "[0Ax", Sparse({{4, "    x"}}), 5, 4},
+    {"ZeroAddressIsHome", etAnsi, "ab" + E + "[0;0Hx", {"xb"}, 1, 1},
+    {"LeadingZeros", etAnsi, E + "[00000000004;000000001Hx", Sparse({{4, "x"}}), 1, 4},
+    {"LargeCountSaturates", etAnsi, E + "[512Cx", {Spaces(79) + "x"}, 0, 2},
+    {"EmptyColumnIsFirst", etVt100, E + "[3;Hx", Sparse({{3, "x"}}), 1, 3},
+    {"SixParametersAccepted", etAnsi, E + "[1;2;3;4;5;6Hz", {" z"}},
+    {"SeventeenParametersAccepted",
+     etAnsi,
+     E + "[2;3;0;0;0;0;0;0;0;0;0;0;0;0;0;0;7Hz",
+     {"", "  z"}},
+};
+INSTANTIATE_TEST_SUITE_P(Parameters, ScreenTable, ::testing::ValuesIn(kParameters), Name);
+
+// Private modes are taken whole; the modes this buffer does not act on change nothing.
+const ScreenCase kPrivateModes[] = {
+    {"BracketedPaste", etAnsi, "a" + E + "[?2004hb", {"ab"}, 2, 1},
+    {"Vt100BracketedPaste", etVt100, "a" + E + "[?2004hb", {"ab"}, 2, 1},
+    {"SeveralModes", etAnsiBbs, "a" + E + "[?1049;25;7lb" + E + "[?1h", {"ab"}, 2, 1},
+    {"OtherPrivateRequest", etAnsi, "a" + E + "[>0cb", {"ab"}, 2, 1, {}, ""},
+};
+INSTANTIATE_TEST_SUITE_P(PrivateModes, ScreenTable, ::testing::ValuesIn(kPrivateModes), Name);
+
+// Inside a sequence control bytes act and the sequence goes on; an escape starts a new one;
+// cancel and substitute abandon it.
+const ScreenCase kControlsInSequences[] = {
+    {"EscapeRestarts", etAnsi, "abc" + E + "[1" + E + "[3Dx", {"xbc"}, 1, 1},
+    {"CarriageReturnActs", etAnsi, "abc" + E + "[\r2Cx", {"abx"}, 3, 1},
+    {"BackspaceActs", etVt100, "abc" + E + "[1\b;1Dx", {"ax"}, 2, 1},
+    {"LineFeedActs", etAnsi, "ab" + E + "[\n1Dx", {"ab", " x"}, 2, 2},
+    {"TabActs", etAnsi, E + "[2\tCx", {Spaces(9) + "x"}, 10, 1},
+    {"CancelAbandons",
+     etAnsi,
+     "a" + E +
+         "[3\x18"
+         "Cb",
+     {"aCb"},
+     3,
+     1},
+    {"SubstituteAbandons",
+     etVt100,
+     "a" + E +
+         "[3;\x1a"
+         "Hb",
+     {"aHb"},
+     3,
+     1},
+    {"ControlAfterEscape", etVt100, "ab" + E + "\rDx", {"ab", "x"}, 1, 2},
+};
+INSTANTIATE_TEST_SUITE_P(ControlsInSequences, ScreenTable,
+                         ::testing::ValuesIn(kControlsInSequences), Name);
 
 } // namespace
 

@@ -85,11 +85,16 @@ const ParserCase kCases[] = {
     // Cursor addressing and parameter rules.
     {"RowColumn", etAnsi, E + "[5;10H", {2}, 10, 5},
     {"HvpAlias", etAnsiBbs, E + "[7;3f", {2}, 3, 7},
-    {"ValueWrapsAt256", etAnsi, E + "[300A", {3}, kAny, 300 % 256},
-    {"SixDigitsTruncatedToFive", etAnsi, E + "[1234567B", {4}, kAny, 12345 % 256},
+    {"ValueSaturatesAt255", etAnsi, E + "[300A", {3}, kAny, 255},
+    {"LongNumberSaturates", etAnsi, E + "[1234567B", {4}, kAny, 255},
+    {"LeadingZerosRead", etVt100, E + "[00000000004;000000001H", {2}, 1, 4},
+    {"ZeroCountIsOne", etAnsi, E + "[0C", {5}, 1},
+    {"ZeroAddressIsOne", etVt100, E + "[0;0H", {2}, 1, 1},
+    {"ZeroSelectorKept", etAnsi, E + "[0g", {106}, 0},
     {"FiveParamsAccepted", etAnsi, E + "[1;2;3;4;5H", {2}, 2, 1},
-    {"DoubleSeparatorIsError", etAnsi, E + "[;;H", {255}},
-    {"EscapeEndsRefusedSequence", etAnsi, E + "[;;" + E + "[3C", {255, 5}, 3},
+    {"EmptyParametersAreDefaults", etAnsi, E + "[;;H", {2}, 1, 1},
+    {"LateMarkerIsError", etAnsi, E + "[1?H", {255}},
+    {"EscapeEndsRefusedSequence", etAnsi, E + "[1?" + E + "[3C", {255, 5}, 3},
     {"TextAfterErrorDrawn", etVt100, E + "[;;5;?Hx", {255, 1}, kAny, kAny, kAny, kAny, kAny, 'x'},
     {"EqualsIgnored", etAnsi, E + "[=4C", {5}, 4},
     {"EraseDisplayAnsi", etAnsi, E + "[J", {50}, 0, 0},
@@ -113,6 +118,28 @@ const ParserCase kCases[] = {
      0,
      0},
     {"UnknownValueIgnored", etAnsi, E + "[38;99m", {16}, kAny, kAny, 7, 0, 0},
+    {"EmptyInListResets", etAnsi, E + "[1;4;;5;7m", {16}, kAny, kAny, 7, 0, 0x03},
+    {"NormalIntensityRestoresColour",
+     etAnsi,
+     E + "[1;31m" + E + "[22m",
+     {16, 16},
+     kAny,
+     kAny,
+     1,
+     0,
+     0},
+    {"IndexedColourKeepsAttributes", etAnsi, E + "[4;38;5;208m", {16}, kAny, kAny, 11, 0, 0x10},
+    {"DirectColour", etVt100, E + "[48;2;0;0;250;1m", {16}, kAny, kAny, 15, 12, 0x04},
+    {"BrightColours", etAnsi, E + "[93;104m", {16}, kAny, kAny, 11, 12, 0},
+    {"SixteenParametersKept",
+     etAnsi,
+     E + "[1;1;1;1;1;1;1;1;1;1;1;1;1;1;1;31;32;33m",
+     {16},
+     kAny,
+     kAny,
+     9,
+     0,
+     0x04},
     // Replies and reports.
     {"AnsiBareDeviceAttributes", etAnsi, E + "[c", {41}, 0, 1},
     {"Vt100DeviceAttributes", etVt100, E + "[0c", {41}, 0, 1},
@@ -128,9 +155,9 @@ const ParserCase kCases[] = {
     {"Vt100BareScrollRegionMeansPage", etVt100, E + "[r", {113}, 1, 0},
     {"Vt100Modes", etVt100, E + "[4h" + E + "[20l" + E + "[7h", {69, 72}, 0},
     // Private modes.
-    {"Vt100PrivateModeSilent", etVt100, E + "[?25h" + E + "[?7l", {}},
-    {"Vt100PrivateZeroDrawn", etVt100, E + "[?0h", {1, 1}, kAny, kAny, kAny, kAny, kAny, 'h'},
-    {"AnsiPrivateDrawn", etAnsi, E + "[?25h", {1, 1, 1}, kAny, kAny, kAny, kAny, kAny, 'h'},
+    {"Vt100PrivateModes", etVt100, E + "[?25h" + E + "[?7l" + E + "[?0h", {120, 121, 120}},
+    {"AnsiPrivateModes", etAnsiBbs, E + "[?2004h" + E + "[?1049l", {120, 121}},
+    {"OtherPrivateSequencesIgnored", etAnsi, E + "[>c" + E + "[?6n" + E + "[<1;2M", {}},
     // VT52.
     {"Vt52Moves", etVt52, E + "A" + E + "B" + E + "C" + E + "D" + E + "H", {3, 4, 5, 6, 2}, 1, 1},
     {"Vt52EraseToEnd", etVt52, E + "J" + E + "K", {50, 52}, 0, 0},
@@ -138,6 +165,18 @@ const ParserCase kCases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Parser, ParserTable, ::testing::ValuesIn(kCases),
                          [](const auto &param) { return std::string(param.param.Name); });
+
+// A private mode sequence carries all its modes, in every type with control sequences.
+TEST(PrivateModes, CarryEveryMode)
+{
+    for (const uint8_t type : {etAnsi, etVt100, etAnsiBbs}) {
+        const Parsed p = Parse(type, E + "[?2004;25;;1049h");
+        EXPECT_EQ(p.Commands, std::vector<int>{cmd::SetPrivateMode});
+        ASSERT_EQ(p.Record.ParamCount, 4);
+        EXPECT_EQ(std::vector<int>(p.Record.Params, p.Record.Params + 4),
+                  (std::vector<int>{2004, 25, 0, 1049}));
+    }
+}
 
 // A refused sequence leaves its first eleven bytes in the record, zero-filled when shorter.
 TEST(ParserErrors, CopyTheSequenceStart)
@@ -147,9 +186,9 @@ TEST(ParserErrors, CopyTheSequenceStart)
         std::string Copied; // 11 bytes
     };
     const Case cases[] = {
-        {"xy" + E + "[;;", E + "[;;" + std::string(7, '\0')},
-        {"\t" + E + "[1;22;333;4444;55555;", E + "[1;22;333;"},
-        {E + "[123456789012345678901234;;", E + "[123456789"},
+        {"xy" + E + "[;?", E + "[;?" + std::string(7, '\0')},
+        {"\t" + E + "[1;22;333;4444;55555?", E + "[1;22;333;"},
+        {E + "[123456789012345678901234?", E + "[123456789"},
     };
     for (const Case &c : cases) {
         const Parsed p = Parse(etAnsi, c.Bytes);
