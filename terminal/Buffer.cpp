@@ -402,6 +402,9 @@ void TBuffer::bUpdateBuffer()
         const int oldFirst = FirstVisibleRow;
         FirstVisibleRow += n;
         PendingVerticalScroll -= n * CharHeight;
+        // The page moved down with the region; its rows count as used, so the page's top stays
+        // the view's top.
+        HighestRow = std::max(HighestRow, std::min(FirstVisibleRow + PageHeight - 1, Rows - 1));
         if (bottom < PageHeight) {
             // The lines below the region keep their place on the page.
             RotateRowsDown(CursorRow - n + 1, Rows - 1, n);

@@ -18,6 +18,7 @@
 #include "terminal/BufferWindow.h"
 #include "terminal/EmulatorCommand.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -48,11 +49,12 @@ constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b)
 }
 extern const uint32_t kDefaultColorMap[16];
 
-// Cursor remembered by the emulators' save-cursor command.
+// Cursor remembered by the emulators' save-cursor command. The row counts from the page's top,
+// so a restore after the screen scrolled lands on the current page, not in the scrollback.
 struct TSavedCursor {
     bool Saved = false;
     int Column = 0;
-    int Row = 0;
+    int PageRow = 0;    // 0-based
     uint8_t Colors = 0; // background << 4 | foreground
     uint8_t Attributes = 0;
 };
@@ -287,6 +289,9 @@ class TBuffer : public TBufferState
     std::string RowText(int row) const; // the characters of a row
 
     uint8_t CurrentColors() const { return uint8_t(CurrentBackground << 4 | CurrentForeground); }
+    // The first row of the emulated page: the page is the PageHeight rows ending at the highest
+    // row used, whatever part of it the view shows.
+    int PageTop() const { return std::max(HighestRow - PageHeight + 1, 0); }
     // Blanks cells (spaces, colours into both colour arrays, attributes). BlankCells runs on
     // through the following rows and stops at the end of the buffer.
     void BlankCells(int column, int row, int count, uint8_t colors, uint8_t attributes);

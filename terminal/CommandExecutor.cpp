@@ -18,10 +18,10 @@
 //   height; anything else is refused and changes nothing.
 // - Device attributes from an ANSI emulator answer as a VT100 (the parser sets Y = 1).
 
+#include "terminal/CommandExecutor.h"
 #include "serial/Dispatcher.h"
 #include "terminal/ApdEmulator.h"
 #include "terminal/Buffer.h"
-#include "terminal/CommandExecutor.h"
 
 #include <algorithm>
 #include <cstring>
@@ -165,7 +165,8 @@ void TCommandExecutor::Execute()
         SetColors();
         break;
     case cmd::SaveCursor:
-        b.SavedCursor = {true, b.CursorColumn, b.CursorRow, b.CurrentColors(), b.CurrentAttributes};
+        b.SavedCursor = {true, b.CursorColumn, b.CursorRow - b.PageTop(), b.CurrentColors(),
+                         b.CurrentAttributes};
         break;
     case cmd::RestoreCursor:
         RestoreCursor();
@@ -365,7 +366,7 @@ void TCommandExecutor::RestoreCursor()
     TSavedCursor &saved = b.SavedCursor;
     if (saved.Saved) {
         b.CursorColumn = LimitColumn(saved.Column);
-        b.CursorRow = std::clamp(saved.Row, 0, b.Rows - 1);
+        b.CursorRow = LimitToPage(b.PageTop() + saved.PageRow);
         b.CurrentForeground = saved.Colors & 0x0F;
         b.CurrentBackground = saved.Colors >> 4;
         b.CurrentAttributes = saved.Attributes;
