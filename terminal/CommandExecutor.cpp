@@ -7,8 +7,9 @@
 //   lands on the column where the stop was set, and is unchanged when no stop lies ahead.
 // - Vertical tab stops are page rows (1-based, counted from the first visible row).
 // - Cursor addressing, cursor down, next line and cursor to row stay on the page: an address
-//   below the page puts the cursor on its last row, not into unseen rows of the buffer. Cursor
-//   right stops at the last column instead of being refused.
+//   or a count below the page puts the cursor on its last row, not into unseen rows of the
+//   buffer, also once the buffer's end is reached. Cursor right stops at the last column
+//   instead of being refused.
 // - Erase in display mode 1 erases from the start of the page, not of the buffer: the
 //   scrollback above the page is history the host cannot see and must not lose.
 // - Next line is a carriage return and a line feed, so at the bottom it scrolls like one.
@@ -294,8 +295,6 @@ void TCommandExecutor::CursorUp()
 
 void TCommandExecutor::CursorDown()
 {
-    if (b.CursorRow + r.Y >= b.Rows)
-        return;
     const int page = PageRow();
     const bool inside = (b.RegionTop <= page && page <= b.RegionBottom) ||
                         (page < b.RegionTop && page + r.Y > b.RegionBottom);

@@ -194,6 +194,23 @@ const ScreenCase kCursor[] = {
     {"RightStopsAtLastColumn", etAnsi, E + "[200C", {}, 79, 1},
     {"LeftStopsAtFirstColumn", etAnsi, "abc" + E + "[9DX", {"Xbc"}, 1, 1},
     {"DownStopsAtPageBottom", etAnsi, E + "[40B", {}, 0, 25},
+    // Also with the buffer's end reached: the count is clamped, not refused.
+    {"DownStopsAtPageBottomAfterHistory",
+     etAnsi,
+     Lines(300) + E + "[5;1H" + E + "[999Bd",
+     [] {
+         std::vector<std::string> page;
+         for (int i = 277; i <= 300; ++i)
+             page.push_back("line" + std::to_string(i));
+         page.push_back("d");
+         return page;
+     }(),
+     1,
+     25,
+     {},
+     "",
+     {},
+     175},
     {"NextAndPreviousLine",
      etAnsi,
      E + "[3;5H" + E + "[2En" + E + "[Fp",
