@@ -65,6 +65,7 @@ class CheckingWindow : public TBufferWindow
     void PostStatus(uint16_t, uint32_t) override {}
     void SendError(uint16_t) override { ++Errors; }
     void SendPositionReport(uint16_t, uint16_t) override {}
+    void Bell() override {}
     int Errors = 0;
 };
 

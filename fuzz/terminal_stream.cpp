@@ -49,6 +49,7 @@ class CheckingWindow : public TBufferWindow
     void PostStatus(uint16_t, uint32_t) override {}
     void SendError(uint16_t) override {}
     void SendPositionReport(uint16_t, uint16_t) override {}
+    void Bell() override {}
 };
 
 void CheckTabs(const uint8_t *table, int size)

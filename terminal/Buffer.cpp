@@ -304,11 +304,23 @@ void TBuffer::WriteCharSlow(uint8_t c)
     InRegion = top <= pageRow && pageRow <= bottom;
 
     switch (c) {
+    case 0x07:
+        if (!Emulating())
+            StoreGlyph(c);
+        else if (window_)
+            window_->Bell();
+        break;
     case 0x08:
         if (CursorColumn > 0) {
             --CursorColumn;
-            CharAt(CursorColumn, CursorRow) = ' ';
-            bInvalidateChar(CursorColumn, CursorRow);
+            // A terminal's backspace only moves (a line editor moves left over its text this
+            // way); plain mode erases the cell it moves onto.
+            if (Emulating()) {
+                bMoveCaret();
+            } else {
+                CharAt(CursorColumn, CursorRow) = ' ';
+                bInvalidateChar(CursorColumn, CursorRow);
+            }
         }
         break;
     case 0x0A:
@@ -318,27 +330,32 @@ void TBuffer::WriteCharSlow(uint8_t c)
         CursorColumn = 0;
         bMoveCaret();
         break;
-    default: {
-        const int offset = RowOffset(CursorRow) + CursorColumn;
-        const uint8_t colors = CurrentColors();
-        chars_[size_t(offset)] = c;
-        baseColors_[size_t(offset)] = colors;
-        attrs_[size_t(offset)] = CurrentAttributes;
-        // A blinking cell written during the off phase starts hidden.
-        colors_[size_t(offset)] = (CurrentAttributes & attrBlink) && BlinkPhase
-                                      ? uint8_t((colors & 0xF0) | (colors >> 4))
-                                      : colors;
-        bInvalidateChar(CursorColumn, CursorRow);
-        if (CursorColumn < Columns - 1) {
-            ++CursorColumn;
-        } else {
-            CursorColumn = 0;
-            bLineFeed();
-        }
+    default:
+        StoreGlyph(c);
         break;
     }
-    }
     bAddToCapture(c);
+}
+
+// Stores a glyph at the cursor and advances it; the wrap happens right after the last column.
+void TBuffer::StoreGlyph(uint8_t c)
+{
+    const int offset = RowOffset(CursorRow) + CursorColumn;
+    const uint8_t colors = CurrentColors();
+    chars_[size_t(offset)] = c;
+    baseColors_[size_t(offset)] = colors;
+    attrs_[size_t(offset)] = CurrentAttributes;
+    // A blinking cell written during the off phase starts hidden.
+    colors_[size_t(offset)] = (CurrentAttributes & attrBlink) && BlinkPhase
+                                  ? uint8_t((colors & 0xF0) | (colors >> 4))
+                                  : colors;
+    bInvalidateChar(CursorColumn, CursorRow);
+    if (CursorColumn < Columns - 1) {
+        ++CursorColumn;
+    } else {
+        CursorColumn = 0;
+        bLineFeed();
+    }
 }
 
 void TBuffer::bLineFeed()

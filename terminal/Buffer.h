@@ -161,8 +161,9 @@ class TBuffer : public TBufferState
     // ProcessChar.cpp.
     void bProcessChar(uint8_t c);
     // Draws a glyph at the cursor and advances it, or carries out backspace, line feed and
-    // carriage return. The common case (a glyph that neither wraps nor falls below the window)
-    // is inline, with no call per byte; everything else goes out of line.
+    // carriage return. With an emulator attached, backspace only moves left and bell rings the
+    // window's bell instead of being drawn. The common case (a glyph that neither wraps nor falls
+    // below the window) is inline, with no call per byte; everything else goes out of line.
     [[gnu::always_inline]] void bWriteChar(uint8_t c)
     {
         // What is needed after the cells are stored is read into locals first: a byte store
@@ -307,8 +308,16 @@ class TBuffer : public TBufferState
   private:
     explicit TBuffer(TBufferWindow *window);
 
-    // Bytes below 0x0E that act rather than draw: backspace, line feed, carriage return.
-    static constexpr uint32_t kWriteCharSpecials = 1u << 0x08 | 1u << 0x0A | 1u << 0x0D;
+    // Bytes below 0x0E that may act rather than draw: bell (in the emulations), backspace, line
+    // feed, carriage return.
+    static constexpr uint32_t kWriteCharSpecials =
+        1u << 0x07 | 1u << 0x08 | 1u << 0x0A | 1u << 0x0D;
+    // An emulator of a type other than none is attached (plain mode writes bytes as glyphs).
+    bool Emulating() const
+    {
+        return EmulatorContext && EmulatorRoutine && Command.EmulationType != 0;
+    }
+    void StoreGlyph(uint8_t c);
     void WriteCharSlow(uint8_t c);
     // The end of bWriteChar's inline case: extends the invalid rectangle by the cell when it
     // is not covered yet, and captures the byte.

@@ -51,6 +51,8 @@ class TBufferWindow
     virtual void SendError(uint16_t code) = 0;
     // MsgBufferPositionReport: a position the host reported (column, row as received).
     virtual void SendPositionReport(uint16_t column, uint16_t row) = 0;
+    // The host sent a bell to an emulated terminal.
+    virtual void Bell() = 0;
 };
 
 } // namespace terminal

@@ -19,6 +19,7 @@
 #include "terminal/KeyRecord.h"
 
 #include <QAbstractScrollArea>
+#include <QApplication>
 #include <QColor>
 #include <QElapsedTimer>
 #include <QFont>
@@ -219,6 +220,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void PostStatus(uint16_t wParam, uint32_t lParam) override;
     void SendError(uint16_t code) override;
     void SendPositionReport(uint16_t column, uint16_t row) override;
+    void Bell() override { QApplication::beep(); }
 
     void HandleMessage(unsigned msg, uintptr_t wParam, intptr_t lParam);
     void tSetInitialSizes();

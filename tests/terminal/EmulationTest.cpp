@@ -69,7 +69,7 @@ struct ScreenCase {
     int CursorPageRow = kAny;      // 1-based
     std::vector<Cell> Cells = {};
     std::string Reply = "";
-    std::vector<std::string> Reports = {}; // position reports the window got, "report X,Y"
+    std::vector<std::string> Reports = {}; // position reports and bells the window got
     int FirstVisibleRow = 0;
     std::vector<std::pair<int, std::string>> BufferRows = {}; // rows outside the page
 };
@@ -134,7 +134,7 @@ TEST_P(ScreenTable, ShowsWhatTheHostSent)
     EXPECT_EQ(Replies(port), c.Reply);
     std::vector<std::string> reports;
     for (const std::string &call : t.Window.Calls)
-        if (call.rfind("report ", 0) == 0)
+        if (call.rfind("report ", 0) == 0 || call == "bell")
             reports.push_back(call);
     EXPECT_EQ(reports, c.Reports);
 }
@@ -176,6 +176,8 @@ std::string Lines(int count)
 
 const ScreenCase kPlain[] = {
     {"BackspaceOverwrites", etNone, "A\bB", {"B"}, 1, 1},
+    {"BackspaceErases", etNone, "AB\b", {"A"}, 1, 1},
+    {"BellIsAGlyph", etNone, "a\ab", {"a\ab"}, 3, 1},
     {"EscapeIsAGlyph", etNone, "a" + E + "[Hb", {"a" + E + "[Hb"}, 5, 1},
     {"NulIsDropped", etNone, std::string("x\0y", 3), {"xy"}, 2, 1},
     {"FormFeedIsAGlyph", etNone, "a\fb", {"a\fb"}, 3, 1},
@@ -268,6 +270,14 @@ const ScreenCase kCursor[] = {
      {{0, "top"}}},
 };
 INSTANTIATE_TEST_SUITE_P(CursorMovement, ScreenTable, ::testing::ValuesIn(kCursor), Name);
+
+// A terminal's backspace only moves left; its bell rings and leaves no trace on the screen.
+const ScreenCase kControls[] = {
+    {"BackspaceOnlyMoves", etAnsi, "abc\b\bX", {"aXc"}, 2, 1},
+    {"BellRings", etVt100, "a\ab", {"ab"}, 2, 1, {}, "", {"bell"}},
+    {"Vt52BellRings", etVt52, "\a", {}, 0, 1, {}, "", {"bell"}},
+};
+INSTANTIATE_TEST_SUITE_P(Controls, ScreenTable, ::testing::ValuesIn(kControls), Name);
 
 const ScreenCase kErase[] = {
     {"LineToEnd", etAnsi, "abcdef" + E + "[1;3H" + E + "[K", {"ab"}, 2, 1},
