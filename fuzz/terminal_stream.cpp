@@ -77,7 +77,6 @@ void CheckBuffer(const TBuffer &b)
     FUZZ_CHECK(b.CurrentForeground < 16 && b.CurrentBackground < 16);
     FUZZ_CHECK(b.DefaultForeground < 16 && b.DefaultBackground < 16);
     FUZZ_CHECK((b.CurrentAttributes & ~0x1F) == 0);
-    CheckTabs(b.HorizontalTabs, kHorizontalTabSlots);
     CheckTabs(b.VerticalTabs, kVerticalTabSlots);
 }
 

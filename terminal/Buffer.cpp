@@ -101,9 +101,7 @@ int TBuffer::bNewBuffer(int rows, int columns, int pageHeight)
     std::memset(colors_.data(), pageColors, size_t(pageHeight) * size_t(columns));
     std::memset(baseColors_.data(), pageColors, size_t(pageHeight) * size_t(columns));
 
-    bClearHorizontalTabStops();
-    for (int stop = 8; stop <= columns; stop += 8)
-        bSetHorizontalTabStop(stop);
+    bSetDefaultHorizontalTabStops();
     bClearVerticalTabStops();
 
     PendingVerticalScroll = 0;
@@ -831,32 +829,24 @@ void TBuffer::bSortTabBuffer(uint8_t *table, int size)
     }
 }
 
-int TBuffer::bGetNextTabStop(int position, int count, int size, const uint8_t *table) const
+int TBuffer::bGetNextTabStop(int position, int count) const
 {
     int found = 0;
-    int last = position;
-    for (int i = 0; i < size; ++i) {
-        if (table[i] > position && table[i] < Columns) {
-            last = table[i];
-            if (++found == count)
-                break;
-        }
+    for (int column = std::max(position, 0) + 1; column <= Columns; ++column) {
+        if (HorizontalTabStops[column - 1] && ++found >= count)
+            return column;
     }
-    return last;
+    return Columns;
 }
 
-int TBuffer::bGetPrevTabStop(int position, int count, int size, const uint8_t *table) const
+int TBuffer::bGetPrevTabStop(int position, int count) const
 {
     int found = 0;
-    int last = position;
-    for (int i = size - 1; i >= 0; --i) {
-        if (table[i] != 0 && table[i] < position) {
-            last = table[i];
-            if (++found == count)
-                break;
-        }
+    for (int column = std::min(position, Columns + 1) - 1; column >= 1; --column) {
+        if (HorizontalTabStops[column - 1] && ++found >= count)
+            return column;
     }
-    return last;
+    return 1;
 }
 
 namespace
@@ -887,12 +877,14 @@ void ClearStop(uint8_t *table, int size, int stop)
 
 void TBuffer::bSetHorizontalTabStop(int column)
 {
-    SetStop(HorizontalTabs, kHorizontalTabSlots, column);
+    if (column >= 1 && column <= kMaxColumns)
+        HorizontalTabStops[column - 1] = true;
 }
 
 void TBuffer::bClearHorizontalTabStop(int column)
 {
-    ClearStop(HorizontalTabs, kHorizontalTabSlots, column);
+    if (column >= 1 && column <= kMaxColumns)
+        HorizontalTabStops[column - 1] = false;
 }
 
 void TBuffer::bSetVerticalTabStop(int row)
@@ -907,7 +899,14 @@ void TBuffer::bClearVerticalTabStop(int row)
 
 void TBuffer::bClearHorizontalTabStops()
 {
-    std::fill(std::begin(HorizontalTabs), std::end(HorizontalTabs), 0);
+    std::fill(std::begin(HorizontalTabStops), std::end(HorizontalTabStops), false);
+}
+
+void TBuffer::bSetDefaultHorizontalTabStops()
+{
+    bClearHorizontalTabStops();
+    for (int column = 9; column <= Columns; column += 8)
+        bSetHorizontalTabStop(column);
 }
 
 void TBuffer::bClearVerticalTabStops()

@@ -36,7 +36,6 @@ constexpr uint8_t attrUnderline = 0x10;
 
 constexpr int kMaxColumns = 133;
 constexpr int kMaxCells = 65535;
-constexpr int kHorizontalTabSlots = 25;
 constexpr int kVerticalTabSlots = 12;
 constexpr int kCaptureBufferSize = 8192;
 constexpr int kCaptureShortWrite = 101;
@@ -61,8 +60,8 @@ struct TSavedCursor {
 
 // The buffer's scalar state: everything a save of the whole buffer copies besides the cells.
 struct TBufferState {
-    uint8_t HorizontalTabs[kHorizontalTabSlots] = {}; // 1-based columns, 0 = empty, ascending
-    uint8_t VerticalTabs[kVerticalTabSlots] = {};     // 1-based page rows, 0 = empty, ascending
+    bool HorizontalTabStops[kMaxColumns] = {};    // a stop at each 0-based column set
+    uint8_t VerticalTabs[kVerticalTabSlots] = {}; // 1-based page rows, 0 = empty, ascending
 
     int Rows = 0;    // including the scrollback
     int Columns = 0; // at most kMaxColumns
@@ -242,17 +241,22 @@ class TBuffer : public TBufferState
     void bUpdateMarks(int x, int y);
     int bCurLineLength() const;
 
-    // Tab tables. Stops are 1-based; the tables stay sorted with empty slots first.
+    // Tab stops, 1-based. Horizontal stops are one flag per column (as many as there are
+    // columns); vertical stops a table kept sorted with empty slots first.
     static void bSortTabBuffer(uint8_t *table, int size);
-    int bGetNextTabStop(int position, int count, int size, const uint8_t *table) const;
-    int bGetPrevTabStop(int position, int count, int size, const uint8_t *table) const;
-    // Stops outside 1..255 are ignored.
+    // The count-th horizontal stop after (before) column `position`; the last (first) column when
+    // fewer stops lie that way, as a terminal's tab goes to the margin.
+    int bGetNextTabStop(int position, int count) const;
+    int bGetPrevTabStop(int position, int count) const;
+    // Horizontal stops outside 1..kMaxColumns, vertical ones outside 1..255, are ignored.
     void bSetHorizontalTabStop(int column);
     void bClearHorizontalTabStop(int column);
     void bSetVerticalTabStop(int row);
     void bClearVerticalTabStop(int row);
     void bClearHorizontalTabStops();
     void bClearVerticalTabStops();
+    // A stop every 8 columns, the first after column 8 (the columns 9, 17, ...).
+    void bSetDefaultHorizontalTabStops();
 
     // Capture. Results: 0 or a negative code (the negated errno of a failed open or close).
     int bSetCapture(bool on, bool append, const std::string &fileName);

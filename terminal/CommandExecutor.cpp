@@ -4,7 +4,9 @@
 //
 // Decisions where the emulators' commands leave room, and where they are made safer:
 // - Tab stops are 1-based columns everywhere. A horizontal tab is a tab forward by one stop: it
-//   lands on the column where the stop was set, and is unchanged when no stop lies ahead.
+//   lands on the column where the stop was set, or on the last column when no stop lies ahead
+//   (a tab backward on the first). Every column can hold a stop; clearing all stops (tab clear
+//   2 or 3, tab control 4 or 5) leaves none, the line and the screen being one here.
 // - Vertical tab stops are page rows (1-based, counted from the first visible row).
 // - Cursor addressing, cursor down, next line and cursor to row stay on the page: an address
 //   or a count below the page puts the cursor on its last row, not into unseen rows of the
@@ -123,7 +125,6 @@ class TCommandExecutor
     void TabJustify();
     void TabClear();
     void SetScrollRegion();
-    void SetDefaultTabs();
     int VerticalTabRow() const { return std::clamp(PageRow(), 1, b.PageHeight); }
 
     TBuffer &b;
@@ -408,25 +409,14 @@ void TCommandExecutor::WriteString()
 
 void TCommandExecutor::TabForward(int count)
 {
-    const int stop =
-        b.bGetNextTabStop(b.CursorColumn + 1, count, kHorizontalTabSlots, b.HorizontalTabs);
-    b.CursorColumn = LimitColumn(stop - 1);
+    b.CursorColumn = LimitColumn(b.bGetNextTabStop(b.CursorColumn + 1, count) - 1);
     b.bMoveCaret();
 }
 
 void TCommandExecutor::TabBackward(int count)
 {
-    const int stop =
-        b.bGetPrevTabStop(b.CursorColumn + 1, count, kHorizontalTabSlots, b.HorizontalTabs);
-    b.CursorColumn = LimitColumn(stop - 1);
+    b.CursorColumn = LimitColumn(b.bGetPrevTabStop(b.CursorColumn + 1, count) - 1);
     b.bMoveCaret();
-}
-
-void TCommandExecutor::SetDefaultTabs()
-{
-    b.bClearHorizontalTabStops();
-    for (int column = 8; column <= b.Columns; column += 8)
-        b.bSetHorizontalTabStop(uint8_t(column));
 }
 
 void TCommandExecutor::TabControl()
@@ -446,7 +436,7 @@ void TCommandExecutor::TabControl()
         break;
     case 4:
     case 5:
-        SetDefaultTabs();
+        b.bClearHorizontalTabStops();
         break;
     case 6:
         b.bClearVerticalTabStops();
@@ -467,7 +457,7 @@ void TCommandExecutor::TabClear()
         break;
     case 2:
     case 3:
-        SetDefaultTabs();
+        b.bClearHorizontalTabStops();
         break;
     case 4:
         b.bClearVerticalTabStops();
@@ -530,8 +520,7 @@ void TCommandExecutor::InsertChars(int requested)
 // Blanks n cells at the cursor, pushing the rest of the row right, and moves past them.
 void TCommandExecutor::TabJustify()
 {
-    const int stop =
-        b.bGetNextTabStop(b.CursorColumn + 1, 1, kHorizontalTabSlots, b.HorizontalTabs);
+    const int stop = b.bGetNextTabStop(b.CursorColumn + 1, 1);
     const int n = std::max(0, stop - 1 - b.CursorColumn);
     if (n == 0)
         return;

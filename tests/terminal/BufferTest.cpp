@@ -109,9 +109,11 @@ TEST(BufferTest, CreationDefaults)
     EXPECT_EQ(Pair(b.VisibleColumns, b.VisibleRows), Pair(80, 25)); // no window size yet
     buffer->bSetColors(16, 3);
     EXPECT_EQ(Pair(b.DefaultForeground, b.DefaultBackground), Pair(7, 0));
-    const uint8_t stops[25] = {0, 0, 0, 0,  0,  0,  0,  0,  0,  0,  0,  0, 0,
-                               0, 0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80};
-    EXPECT_TRUE(std::equal(stops, stops + 25, b.HorizontalTabs));
+    std::vector<int> stops;
+    for (int column = 1; column <= kMaxColumns; ++column)
+        if (b.HorizontalTabStops[column - 1])
+            stops.push_back(column);
+    EXPECT_EQ(stops, (std::vector<int>{9, 17, 25, 33, 41, 49, 57, 65, 73}));
     EXPECT_EQ(std::count(b.VerticalTabs, b.VerticalTabs + 12, 0), 12);
 
     // A new buffer paints its page in the current background.
@@ -428,28 +430,19 @@ TEST(BufferTest, TabTables)
         bool next;
         int position, count, stop;
     } stops[] = {
-        {true, 0, 1, 8},   {true, 8, 1, 16},   {true, 0, 3, 24},  {true, 70, 2, 72},
-        {true, 75, 1, 75}, {false, 20, 1, 16}, {false, 20, 2, 8}, {false, 20, 5, 8},
-        {false, 5, 1, 5},  {false, 81, 1, 80},
+        {true, 0, 1, 9},   {true, 9, 1, 17},  {true, 0, 3, 25},  {true, 70, 1, 73},
+        {true, 70, 2, 80}, {true, 75, 1, 80}, {true, 80, 1, 80}, {false, 20, 1, 17},
+        {false, 20, 2, 9}, {false, 20, 5, 1}, {false, 5, 1, 1},  {false, 81, 1, 73},
     };
     for (const StopCase &c : stops)
-        EXPECT_EQ(c.next ? b.bGetNextTabStop(c.position, c.count, 25, b.HorizontalTabs)
-                         : b.bGetPrevTabStop(c.position, c.count, 25, b.HorizontalTabs),
+        EXPECT_EQ(c.next ? b.bGetNextTabStop(c.position, c.count)
+                         : b.bGetPrevTabStop(c.position, c.count),
                   c.stop)
             << c.next << " " << c.position << " " << c.count;
-
-    // Set and clear keep the table sorted; a full table takes no more stops.
-    b.bSetHorizontalTabStop(8);
+    b.bSetHorizontalTabStop(200); // beyond any buffer: ignored
     b.bClearHorizontalTabStop(9);
     b.bSetHorizontalTabStop(3);
-    b.bClearHorizontalTabStop(16);
-    EXPECT_EQ(std::vector<uint8_t>(b.HorizontalTabs + 13, b.HorizontalTabs + 25),
-              (std::vector<uint8_t>{0, 0, 3, 8, 24, 32, 40, 48, 56, 64, 72, 80}));
-    for (int stop = 100; stop < 120; ++stop)
-        b.bSetHorizontalTabStop(stop);
-    EXPECT_EQ(b.HorizontalTabs[0], 3);
-    EXPECT_EQ(b.HorizontalTabs[24], 114);
-    EXPECT_EQ(std::count(b.HorizontalTabs, b.HorizontalTabs + 25, 115), 0);
+    EXPECT_EQ(b.bGetNextTabStop(1, 2), 17);
     for (int row : {5, 2, 5, 300, 0, 9})
         b.bSetVerticalTabStop(row);
     b.bClearVerticalTabStop(9);
@@ -637,6 +630,7 @@ TEST(BufferTest, SaveAndRestore)
     ASSERT_EQ(buffer->bSetCapture(true, false, dir.File("cap")), 0);
     for (int i = 0; i < 70; ++i)
         Feed(*buffer, "\r\nline" + std::to_string(i));
+    buffer->bClearHorizontalTabStops();
     buffer->bSetHorizontalTabStop(3);
     const Lines rows = RowsOf(*buffer, 0, 60);
     auto saved = buffer->bSave();
@@ -650,7 +644,7 @@ TEST(BufferTest, SaveAndRestore)
     EXPECT_EQ(RowsOf(*buffer, 0, 60), rows);
     EXPECT_EQ(Pair(buffer->CursorColumn, buffer->CursorRow), Pair(6, 59));
     EXPECT_EQ(buffer->Window(), &window);
-    EXPECT_EQ(Pair(buffer->HorizontalTabs[23], buffer->HorizontalTabs[24]), Pair(3, 8));
+    EXPECT_EQ(Pair(buffer->bGetNextTabStop(0, 1), buffer->bGetNextTabStop(3, 1)), Pair(3, 10));
     EXPECT_TRUE(buffer->CaptureOn());
     Feed(*buffer, "!");
     buffer->bSetCapture(false, false, "");

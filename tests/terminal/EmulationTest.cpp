@@ -406,25 +406,36 @@ const ScreenCase kRegion[] = {
 INSTANTIATE_TEST_SUITE_P(ScrollRegion, ScreenTable, ::testing::ValuesIn(kRegion), Name);
 
 const ScreenCase kTabs[] = {
-    {"DefaultStops", etAnsi, "\tx\ty", {"       x       y"}, 16, 1},
+    {"DefaultStops", etAnsi, "\tx\ty", {"        x       y"}, 17, 1},
     {"SetStopIsWhereTabLands", etAnsi, E + "[1;4H" + E + "H" + E + "[1;1H\tx", {"   x"}},
-    {"ClearStop", etAnsi, E + "[1;8H" + E + "[0g" + E + "[1;1H\tx", {Spaces(15) + "x"}},
-    {"ClearAllAndDefaults",
-     etAnsi,
-     E + "[1;4H" + E + "H" + E + "[3g" + E + "[1;1H\tx",
-     {"       x"}},
+    {"ClearStop", etAnsi, E + "[1;9H" + E + "[0g" + E + "[1;1H\tx", {Spaces(16) + "x"}},
+    {"ClearAll", etAnsi, E + "[1;4H" + E + "H" + E + "[3g" + E + "[1;1H\tx", {Spaces(79) + "x"}},
     {"Backward",
      etAnsi,
-     E + "[1;20H" + E + "[Zb" + E + "[1;20H" + E + "[2Zc",
-     {Spaces(7) + "c" + Spaces(7) + "b"}},
-    {"ForwardCount", etAnsi, E + "[2If", {Spaces(15) + "f"}},
-    {"NoStopAheadStays", etAnsi, E + "[1;79H\tt", {std::string(78, ' ') + "t"}, 79, 1},
-    {"Justify", etAnsi, "abcd" + E + "[1;3H" + E + "I", {"ab     cd"}, 7, 1},
+     E + "[1;20H" + E + "[Zb" + E + "[1;20H" + E + "[2Zc" + E + "[9Zd",
+     {"d" + Spaces(7) + "c" + Spaces(7) + "b"}},
+    {"ForwardCount", etAnsi, E + "[2If", {Spaces(16) + "f"}},
+    {"NoStopAheadGoesToLastColumn", etAnsi, E + "[1;75H\tt", {Spaces(79) + "t"}, 0, 2},
+    // A stop on every third column: more stops than any fixed table of 25 held.
+    {"StopOnEveryColumn",
+     etAnsi,
+     E + "[3g" +
+         [] {
+             std::string s;
+             for (int column = 3; column <= 78; column += 3)
+                 s += "\x1b[1;" + std::to_string(column) + "H\x1bH";
+             return s + "\x1b[1;1H" + std::string(26, '\t') + "*";
+         }(),
+     {Spaces(77) + "*"}},
+    {"Justify", etAnsi, "abcd" + E + "[1;3H" + E + "I", {"ab      cd"}, 8, 1},
     {"VerticalStop",
      etAnsi,
      E + "[5;1H" + E + "J" + E + "[1;1H" + E + "[Yv",
      {"", "", "", "", "v"}},
-    {"TabControl", etAnsi, E + "[1;4H" + E + "[0W" + E + "[1;1H\tx" + E + "[5W\ty", {"   x   y"}},
+    {"TabControl",
+     etAnsi,
+     E + "[1;4H" + E + "[0W" + E + "[1;1H\tx" + E + "[5W\ty",
+     {"   x" + Spaces(75) + "y"}},
 };
 INSTANTIATE_TEST_SUITE_P(Tabs, ScreenTable, ::testing::ValuesIn(kTabs), Name);
 
