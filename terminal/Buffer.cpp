@@ -604,7 +604,8 @@ void TBuffer::bPostStatusMsg()
 {
     if (!window_)
         return;
-    const int pageRow = CursorRow - FirstVisibleRow + 1;
+    // The row on the page, as the host counts it; never wrapped when the view stands elsewhere.
+    const int pageRow = std::clamp(CursorRow - PageTop() + 1, 1, std::max(PageHeight, 1));
     const uint16_t wParam =
         ScrollbackMode ? 0 : uint16_t((pageRow & 0xFF) | ((CursorColumn + 1) & 0xFF) << 8);
     const uint32_t lParam = uint32_t((FirstVisibleRow + 1) & 0xFFFF) |

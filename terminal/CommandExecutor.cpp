@@ -7,7 +7,10 @@
 //   lands on the column where the stop was set, or on the last column when no stop lies ahead
 //   (a tab backward on the first). Every column can hold a stop; clearing all stops (tab clear
 //   2 or 3, tab control 4 or 5) leaves none, the line and the screen being one here.
-// - Vertical tab stops are page rows (1-based, counted from the first visible row).
+// - Rows and columns the host addresses count from the page's top row (the page is the rows
+//   ending at the highest row used) and from the first column, whatever part of the page the
+//   window shows; so do the saved cursor, the scroll region and the position report.
+// - Vertical tab stops are page rows (1-based, counted from the page's top).
 // - Cursor addressing, cursor down, next line and cursor to row stay on the page: an address
 //   or a count below the page puts the cursor on its last row, not into unseen rows of the
 //   buffer, also once the buffer's end is reached. Cursor right stops at the last column
@@ -71,8 +74,9 @@ class TCommandExecutor
     void Execute();
 
   private:
-    int PageRow() const { return b.CursorRow - b.FirstVisibleRow + 1; }
-    int PageBottomRow() const { return std::min(b.FirstVisibleRow + b.PageHeight, b.Rows) - 1; }
+    // The page, not the view: a window showing part of the page moves nothing the host sees.
+    int PageRow() const { return b.CursorRow - b.PageTop() + 1; }
+    int PageBottomRow() const { return std::min(b.PageTop() + b.PageHeight, b.Rows) - 1; }
     void RecomputeInRegion()
     {
         const int page = PageRow();
@@ -80,7 +84,7 @@ class TCommandExecutor
     }
     int LimitToPage(int row) const
     {
-        const int top = std::min(b.FirstVisibleRow, b.Rows - 1);
+        const int top = std::min(b.PageTop(), b.Rows - 1);
         return std::max(top, std::min(row, PageBottomRow()));
     }
     int LimitColumn(int column) const { return std::clamp(column, 0, b.Columns - 1); }
@@ -187,7 +191,7 @@ void TCommandExecutor::Execute()
         break;
     case cmd::CursorToColumn:
         if (r.X >= 1) {
-            b.CursorColumn = LimitColumn(b.FirstVisibleColumn + r.X - 1);
+            b.CursorColumn = LimitColumn(r.X - 1);
             b.bMoveCaret();
         }
         break;
@@ -196,12 +200,12 @@ void TCommandExecutor::Execute()
         break;
     case cmd::NextLineN:
         b.CursorRow = LimitToPage(b.CursorRow + std::max<int>(r.Y, 1));
-        b.CursorColumn = b.FirstVisibleColumn;
+        b.CursorColumn = 0;
         b.bMoveCaret();
         break;
     case cmd::PreviousLine:
         b.CursorRow = LimitToPage(b.CursorRow - std::min<int>(std::max<int>(r.Y, 1), b.CursorRow));
-        b.CursorColumn = b.FirstVisibleColumn;
+        b.CursorColumn = 0;
         b.bMoveCaret();
         break;
     case cmd::PositionReport:
@@ -253,7 +257,7 @@ void TCommandExecutor::Execute()
         break;
     case cmd::CursorToRow:
         if (r.Y != 0) {
-            b.CursorRow = LimitToPage(b.FirstVisibleRow + r.Y - 1);
+            b.CursorRow = LimitToPage(b.PageTop() + r.Y - 1);
             b.bMoveCaret();
         }
         break;
@@ -271,9 +275,9 @@ void TCommandExecutor::Execute()
 void TCommandExecutor::CursorPosition()
 {
     if (r.X != 0)
-        b.CursorColumn = LimitColumn(b.FirstVisibleColumn + r.X - 1);
+        b.CursorColumn = LimitColumn(r.X - 1);
     if (r.Y != 0)
-        b.CursorRow = LimitToPage(b.FirstVisibleRow + r.Y - 1);
+        b.CursorRow = LimitToPage(b.PageTop() + r.Y - 1);
     RecomputeInRegion();
     b.bMoveCaret();
 }
@@ -288,9 +292,9 @@ void TCommandExecutor::CursorUp()
                         (page > b.RegionBottom && page - count < b.RegionTop);
     b.CursorRow -= count;
     if (inside && PageRow() < b.RegionTop)
-        b.CursorRow = b.FirstVisibleRow + b.RegionTop - 1;
-    else if (b.CursorRow < b.FirstVisibleRow)
-        b.CursorRow = b.FirstVisibleRow;
+        b.CursorRow = b.PageTop() + b.RegionTop - 1;
+    else if (b.CursorRow < b.PageTop())
+        b.CursorRow = b.PageTop();
     b.bMoveCaret();
 }
 
@@ -301,7 +305,7 @@ void TCommandExecutor::CursorDown()
                         (page < b.RegionTop && page + r.Y > b.RegionBottom);
     b.CursorRow += r.Y;
     if (inside && PageRow() > b.RegionBottom)
-        b.CursorRow = b.FirstVisibleRow + b.RegionBottom - 1;
+        b.CursorRow = b.PageTop() + b.RegionBottom - 1;
     else
         b.CursorRow = LimitToPage(b.CursorRow);
     b.bMoveCaret();
@@ -318,7 +322,7 @@ void TCommandExecutor::EraseInDisplay()
         break;
     }
     case 1: {
-        const int top = std::min(b.FirstVisibleRow, b.CursorRow);
+        const int top = std::min(b.PageTop(), b.CursorRow);
         const int count = (b.CursorRow - top) * b.Columns + b.CursorColumn + 1;
         b.BlankCells(0, top, count, colors, 0);
         Repaint(top, b.CursorRow);
@@ -372,8 +376,8 @@ void TCommandExecutor::RestoreCursor()
         b.CurrentAttributes = saved.Attributes;
         saved.Saved = false;
     } else if (r.EmulationType == etAnsi) {
-        b.CursorColumn = LimitColumn(b.FirstVisibleColumn);
-        b.CursorRow = std::clamp(b.FirstVisibleRow, 0, b.Rows - 1);
+        b.CursorColumn = 0;
+        b.CursorRow = LimitToPage(b.PageTop());
         b.CurrentForeground = 7;
         b.CurrentBackground = 0;
         b.CurrentAttributes = 0;
@@ -483,7 +487,7 @@ void TCommandExecutor::VerticalTab()
                 break;
         }
     }
-    b.CursorRow = LimitToPage(b.FirstVisibleRow + found - 1);
+    b.CursorRow = LimitToPage(b.PageTop() + found - 1);
     b.bMoveCaret();
 }
 
@@ -535,7 +539,7 @@ void TCommandExecutor::LineBand(int &last) const
 {
     const int page = PageRow();
     if (b.RegionTop <= page && page <= b.RegionBottom)
-        last = std::min(b.FirstVisibleRow + b.RegionBottom - 1, b.Rows - 1);
+        last = std::min(b.PageTop() + b.RegionBottom - 1, b.Rows - 1);
     else
         last = PageBottomRow();
     last = std::max(last, b.CursorRow);
@@ -574,8 +578,8 @@ void TCommandExecutor::SetScrollRegion()
         return;
     b.RegionTop = top;
     b.RegionBottom = bottom;
-    b.CursorColumn = LimitColumn(b.FirstVisibleColumn);
-    b.CursorRow = std::clamp(b.FirstVisibleRow, 0, b.Rows - 1);
+    b.CursorColumn = 0;
+    b.CursorRow = LimitToPage(b.PageTop());
     b.InRegion = top == 1;
     b.bMoveCaret();
 }

@@ -355,7 +355,7 @@ TEST(BufferTest, WindowRequests)
              b.bForcePaint();
          },
          {"scroll 0,-96 in 0,0,640,160", "invalidate 0,48,640,160 erase", "pos v 6", "update",
-          "status 010a 00010007"}},
+          "status 0110 00010007"}},
         {"normal mode scrolls the view within the page only",
          10,
          [](TBuffer &b, BufferWindowRecorder &w) {
@@ -369,7 +369,7 @@ TEST(BufferTest, WindowRequests)
          },
          {"pos h 0", "pos v 0", "scroll 0,240 in 0,0,640,160", "pos v 0", "update",
           "status 0119 00010011", "pos h 0", "pos v 15", "scroll 0,-240 in 0,0,640,160",
-          "invalidate 0,0,640,160 erase", "pos v 15", "update", "status 010a 00010020", "pos h 0",
+          "invalidate 0,0,640,160 erase", "pos v 15", "update", "status 0119 00010020", "pos h 0",
           "pos v 0", "scroll 0,240 in 0,0,640,160", "pos v 0", "update", "status 0119 00010011"}},
         {"scrollback mode",
          25,

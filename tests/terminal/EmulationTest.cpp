@@ -529,6 +529,57 @@ INSTANTIATE_TEST_SUITE_P(SequenceErrors, ScreenTable, ::testing::ValuesIn(kError
 namespace
 {
 
+// With a window showing 10 of the page's 25 rows and its view moved down with the text, the host
+// still addresses the page: its rows count from the page's top, not from the view's.
+TEST(PartialView, HostAddressesThePage)
+{
+    struct Case {
+        const char *name;
+        uint8_t type;
+        std::string bytes;
+        int row; // buffer row
+        std::string text;
+        int cursorColumn, cursorRow;
+        std::string reply;
+    } cases[] = {
+        {"Home", etAnsi, E + "[HX", 0, "Xine1", 1, 0, ""},
+        {"LastRow", etAnsi, E + "[25;1HX", 24, "X", 1, 24, ""},
+        {"RowOnly", etAnsi, E + "[3dY", 2, "Yine3", 1, 2, ""},
+        {"UpStopsAtPageTop", etAnsi, E + "[99AU", 0, "Uine1", 1, 0, ""},
+        {"DownStopsAtPageBottom", etAnsi, E + "[99BD", 24, "D", 1, 24, ""},
+        {"RegionHomes", etVt100, E + "[5;10rh", 0, "hine1", 1, 0, ""},
+        {"EraseToCursorFromPageTop", etAnsi, E + "[1J", 0, "", 0, 15, ""},
+        {"RestoreOnPage", etVt100, E + "[2;3H" + E + "7" + E + "[20;1H" + E + "8r", 1, "lire2", 3,
+         1, ""},
+        {"StatusReport", etAnsi, E + "[6n", 15, "", 0, 15, E + "[16;1R"},
+    };
+    for (const Case &c : cases) {
+        testsupport::SimulatedPort port("EMUL1");
+        ASSERT_EQ(port.OpenResult, 0);
+        Terminal t(c.type);
+        TBuffer &b = *t.Buffer;
+        b.PortHandle = static_cast<int16_t>(port.Port);
+        b.ClientHeight = 10 * 16;
+        b.bUpdateFont(16, 8);
+        t.Feed(Lines(15));
+        ASSERT_EQ(b.FirstVisibleRow, 6);
+        t.Feed(c.bytes);
+        EXPECT_EQ(t.Row(c.row), c.text) << c.name;
+        EXPECT_EQ(b.CursorColumn, c.cursorColumn) << c.name;
+        EXPECT_EQ(b.CursorRow, c.cursorRow) << c.name;
+        EXPECT_EQ(Replies(port), c.reply) << c.name;
+    }
+
+    // The status counts the cursor's row from the page's top too, also when the view shows rows
+    // below the cursor.
+    Terminal t(etAnsi);
+    t.Buffer->ClientHeight = 10 * 16;
+    t.Buffer->bUpdateFont(16, 8);
+    t.Buffer->bGotoBottom(true);
+    ASSERT_EQ(t.Buffer->FirstVisibleRow, 15);
+    EXPECT_EQ(t.Window.Calls.back(), "status 0101 00010010");
+}
+
 // A user character handler that claims more characters than the record holds writes only the
 // fifteen it has.
 TEST(UserHandler, WriteStringStaysInTheRecord)
