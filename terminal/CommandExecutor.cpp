@@ -137,6 +137,10 @@ class TCommandExecutor
 
 void TCommandExecutor::Execute()
 {
+    // A buffer without cells (freed, or a failed new buffer) has nothing to act on; counting in
+    // rows of zero columns would divide by zero.
+    if (b.CellCount == 0)
+        return;
     switch (r.Command) {
     case cmd::CursorPosition:
         CursorPosition();

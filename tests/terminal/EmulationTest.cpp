@@ -580,6 +580,17 @@ TEST(PartialView, HostAddressesThePage)
     EXPECT_EQ(t.Window.Calls.back(), "status 0101 00010010");
 }
 
+// A buffer without cells takes every command without effect.
+TEST(EmptyBuffer, CommandsDoNothing)
+{
+    Terminal t(etAnsi);
+    t.Buffer->bDeallocBuffers();
+    t.Feed(E + "[3X" + E + "[5;5H" + E + "[2J" + E + "[L" + E + "[2P" + E + "[6n" + "x\t\b\n");
+    EXPECT_EQ(t.Buffer->CellCount, 0);
+    EXPECT_EQ(t.Buffer->CursorColumn, 0);
+    EXPECT_EQ(t.Buffer->CursorRow, 0);
+}
+
 // A user character handler that claims more characters than the record holds writes only the
 // fifteen it has.
 TEST(UserHandler, WriteStringStaysInTheRecord)
