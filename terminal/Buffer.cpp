@@ -45,7 +45,6 @@ std::unique_ptr<TBuffer> TBuffer::Create(TBufferWindow *window, int columns, int
         *result = rc;
     if (rc != serial::ecOK)
         return nullptr;
-    buffer->PortHandle = 0;
     buffer->CurrentAttributes = 0;
     buffer->BlinkPhase = false;
     buffer->InRegion = true;

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -76,8 +77,7 @@ struct TBufferState {
     int HighestRow = 0; // highest cursor row reached so far
     int FirstVisibleColumn = 0;
     int FirstVisibleRow = 0;
-    int16_t PortHandle = 0; // dispatcher port slot for replies to the host, 0 = none
-    bool InRegion = true;   // the cursor's page row lies inside the scroll region
+    bool InRegion = true; // the cursor's page row lies inside the scroll region
 
     // View saved by the window on entering scrollback mode.
     int SavedCursorColumn = 0;
@@ -148,6 +148,11 @@ class TBuffer : public TBufferState
 
     TBufferWindow *Window() const { return window_; }
     void SetWindow(TBufferWindow *window) { window_ = window; }
+
+    // Bytes the terminal answers the host with (device attributes, the position report). The
+    // buffer knows no port: whoever owns the line sends them; without a receiver they are dropped.
+    // Not part of a save: a restored buffer keeps its receiver.
+    std::function<void(const uint8_t *bytes, size_t count)> OnHostReply;
 
     // 0, ecBadArgument (-1002) or ecOutOfMemory (-8).
     int bNewBuffer(int rows, int columns, int pageHeight);

@@ -25,7 +25,6 @@
 // - Device attributes from an ANSI emulator answer as a VT100 (the parser sets Y = 1).
 
 #include "terminal/CommandExecutor.h"
-#include "serial/Dispatcher.h"
 #include "terminal/ApdEmulator.h"
 #include "terminal/Buffer.h"
 
@@ -103,8 +102,8 @@ class TCommandExecutor
     }
     void Send(const uint8_t *bytes, int count)
     {
-        if (b.PortHandle > 0)
-            serial::SendBytes(b.PortHandle, bytes, static_cast<uint16_t>(count));
+        if (b.OnHostReply)
+            b.OnHostReply(bytes, size_t(count));
     }
 
     void CursorPosition();

@@ -66,6 +66,11 @@ TTerminal::TTerminal(uint32_t style, TTerminalNotify *notify, QWidget *parent)
     buffer_ = TBuffer::Create(this, 80, 200, &result);
     if (!buffer_)
         throw std::bad_alloc();
+    // Replies to the host go out on the port the window reads.
+    buffer_->OnHostReply = [this](const uint8_t *bytes, size_t count) {
+        if (portHandle_ > 0)
+            serial::SendBytes(portHandle_, bytes, uint16_t(count));
+    };
     target_ = std::make_unique<serial::TGuiMessageTarget>(
         [this](unsigned msg, uintptr_t wParam, intptr_t lParam) {
             HandleMessage(msg, wParam, lParam);
@@ -181,14 +186,12 @@ void TTerminal::tSetComHandle(int16_t handle)
     if (registered_ && handle != portHandle_)
         tStopTerminal();
     portHandle_ = handle;
-    buffer_->PortHandle = handle;
 }
 
 void TTerminal::tReleaseComHandle()
 {
     tStopTerminal();
     portHandle_ = 0;
-    buffer_->PortHandle = 0;
 }
 
 void TTerminal::tSetEmulatorPtr(void *context)
@@ -276,14 +279,12 @@ int TTerminal::tRestore(std::unique_ptr<TTerminalSnapshot> saved)
     const int height = b.ClientHeight;
     void *const context = b.EmulatorContext;
     const TEmulatorRoutine routine = b.EmulatorRoutine;
-    const int16_t port = b.PortHandle;
     const bool caret = b.CaretEnabled;
     const int result = b.bRestore(std::move(saved->Buffer));
     b.ClientWidth = width;
     b.ClientHeight = height;
     b.EmulatorContext = context;
     b.EmulatorRoutine = routine;
-    b.PortHandle = port;
     b.CaretEnabled = caret;
     b.bSetScrollMode(scrollback_);
     b.Marking = b.MarkingAutoScroll = false;

@@ -1,14 +1,11 @@
 // Conformance of the terminal emulation: byte strings pushed through bProcessChar of an 80 x 200
-// buffer with a 25-row page, and what the page, the cursor, the cells, the far end of the serial
-// line and the window got.
+// buffer with a 25-row page, and what the page, the cursor, the cells, the replies to the host and
+// the window got.
 
-#include "serial/Dispatcher.h"
 #include "terminal/ApdEmulator.h"
 #include "terminal/Buffer.h"
 #include "tests/support/BufferWindowRecorder.h"
-#include "tests/support/SimulatedPort.h"
 
-#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -25,6 +22,9 @@ struct Terminal {
     explicit Terminal(uint8_t type, int columns = 80, int rows = 200)
     {
         Buffer = TBuffer::Create(&Window, columns, rows);
+        Buffer->OnHostReply = [this](const uint8_t *bytes, size_t count) {
+            Replies.append(reinterpret_cast<const char *>(bytes), count);
+        };
         Buffer->ClientWidth = columns * 8;
         Buffer->ClientHeight = Buffer->PageHeight * 16;
         Buffer->bUpdateFont(16, 8);
@@ -47,6 +47,7 @@ struct Terminal {
     }
 
     testsupport::BufferWindowRecorder Window;
+    std::string Replies; // what the terminal answered the host
     TApdCustomEmulator Emulator;
     std::unique_ptr<TBuffer> Buffer;
 };
@@ -79,22 +80,6 @@ void PrintTo(const ScreenCase &c, std::ostream *os)
     *os << c.Name;
 }
 
-// What the far end received, up to a marker sent after the bytes under test.
-std::string Replies(testsupport::SimulatedPort &port)
-{
-    const uint8_t marker = '#';
-    serial::SendBytes(port.Port, &marker, 1);
-    std::string got;
-    for (int i = 0; i < 500 && (got.empty() || got.back() != '#'); ++i) {
-        port.Far.WaitForSent(1, std::chrono::milliseconds(10));
-        got += port.Far.TakeSent();
-    }
-    if (got.empty() || got.back() != '#')
-        return "<no marker>";
-    got.pop_back();
-    return got;
-}
-
 class ScreenTable : public ::testing::TestWithParam<ScreenCase>
 {
 };
@@ -102,10 +87,7 @@ class ScreenTable : public ::testing::TestWithParam<ScreenCase>
 TEST_P(ScreenTable, ShowsWhatTheHostSent)
 {
     const ScreenCase &c = GetParam();
-    testsupport::SimulatedPort port("EMUL1");
-    ASSERT_EQ(port.OpenResult, 0);
     Terminal t(c.Type);
-    t.Buffer->PortHandle = static_cast<int16_t>(port.Port);
     t.Feed(c.Bytes);
     TBuffer &b = *t.Buffer;
 
@@ -131,7 +113,7 @@ TEST_P(ScreenTable, ShowsWhatTheHostSent)
         EXPECT_EQ(b.AttrAt(cell.Column, row), cell.Attributes)
             << "cell " << cell.Column << "," << cell.PageRow;
     }
-    EXPECT_EQ(Replies(port), c.Reply);
+    EXPECT_EQ(t.Replies, c.Reply);
     std::vector<std::string> reports;
     for (const std::string &call : t.Window.Calls)
         if (call.rfind("report ", 0) == 0 || call == "bell")
@@ -554,11 +536,8 @@ TEST(PartialView, HostAddressesThePage)
         {"StatusReport", etAnsi, E + "[6n", 15, "", 0, 15, E + "[16;1R"},
     };
     for (const Case &c : cases) {
-        testsupport::SimulatedPort port("EMUL1");
-        ASSERT_EQ(port.OpenResult, 0);
         Terminal t(c.type);
         TBuffer &b = *t.Buffer;
-        b.PortHandle = static_cast<int16_t>(port.Port);
         b.ClientHeight = 10 * 16;
         b.bUpdateFont(16, 8);
         t.Feed(Lines(15));
@@ -567,7 +546,7 @@ TEST(PartialView, HostAddressesThePage)
         EXPECT_EQ(t.Row(c.row), c.text) << c.name;
         EXPECT_EQ(b.CursorColumn, c.cursorColumn) << c.name;
         EXPECT_EQ(b.CursorRow, c.cursorRow) << c.name;
-        EXPECT_EQ(Replies(port), c.reply) << c.name;
+        EXPECT_EQ(t.Replies, c.reply) << c.name;
     }
 
     // The status counts the cursor's row from the page's top too, also when the view shows rows
