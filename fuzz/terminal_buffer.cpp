@@ -1,12 +1,14 @@
 // Fuzzes the terminal's screen buffer: the input is decoded into a sequence of buffer operations
 // (new buffers of small and odd sizes, writes, line feeds, scrolling, moving the view, marking,
-// tab stops, capture on and off, save and restore, the scroll region and cursor as an emulator
-// would set them). After every operation the buffer's invariants are checked; capture files must
-// hold exactly the bytes written while capture was on; a restore brings back what was saved.
+// tab stops, a capture file on and off fed with the bytes the buffer hands on, save and restore,
+// the scroll region and cursor as an emulator would set them). After every operation the buffer's
+// invariants are checked; capture files must hold exactly the bytes written while capture was on;
+// a restore brings back what was saved.
 
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzScratch.h"
 #include "terminal/Buffer.h"
+#include "terminal/CaptureFile.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -160,10 +162,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(buffer != nullptr);
     TBuffer &b = *buffer;
     CaptureModel capture;
+    TCaptureFile captureFile;
+    b.OnWriteByte = [&](uint8_t c) { captureFile.Add(c); };
     std::unique_ptr<TBufferSnapshot> saved;
     std::string savedScreen;
-    bool savedCapture = false;
-    std::string savedCaptureName;
 
     int operations = 0;
     while (in.More() && ++operations < 256) {
@@ -189,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (c >= 0xF0)
                     c = "\b\r\n\n"[c & 3];
                 b.bWriteChar(c);
-                if (capture.On && b.CaptureOn())
+                if (capture.On && captureFile.IsOpen())
                     capture.Expected += char(c);
             }
             break;
@@ -197,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 4: // many line feeds
             for (int i = in.Byte() % 64; i > 0; --i) {
                 b.bWriteChar('\n');
-                if (capture.On && b.CaptureOn())
+                if (capture.On && captureFile.IsOpen())
                     capture.Expected += '\n';
             }
             break;
@@ -251,35 +253,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 const bool append = op & 0x40;
                 const std::string name = CaptureFile(op >> 7);
                 const std::string before = append ? ReadFile(name) : std::string();
-                const bool wasOn = b.CaptureOn();
-                FUZZ_CHECK(b.bSetCapture(true, append, name) == 0);
+                const bool wasOn = captureFile.IsOpen();
+                FUZZ_CHECK(captureFile.Open(append, name) == 0);
                 if (!wasOn)
                     capture = {true, name, before};
             } else {
-                FUZZ_CHECK(b.bSetCapture(false, false, std::string()) == 0);
+                FUZZ_CHECK(captureFile.Close() == 0);
                 CheckCaptureClosed(capture);
             }
             break;
         }
         case 10: // save, or restore what was saved
             if (!saved) {
-                savedCapture = b.CaptureOn();
-                savedCaptureName = capture.Name;
                 saved = b.bSave();
                 FUZZ_CHECK(saved != nullptr);
-                FUZZ_CHECK(!b.CaptureOn());
-                CheckCaptureClosed(capture);
                 savedScreen = Screen(b);
             } else {
-                // Restoring closes the capture in progress first.
-                const bool wasOn = b.CaptureOn();
                 FUZZ_CHECK(b.bRestore(std::move(saved)) == 0);
-                if (wasOn)
-                    CheckCaptureClosed(capture);
                 FUZZ_CHECK(Screen(b) == savedScreen);
-                FUZZ_CHECK(b.CaptureOn() == savedCapture);
-                if (savedCapture)
-                    capture = {true, savedCaptureName, ReadFile(savedCaptureName)};
             }
             break;
         case 11:
@@ -331,7 +322,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CheckInvariants(b);
     }
     CheckRowIndex(b);
-    FUZZ_CHECK(b.bSetCapture(false, false, std::string()) == 0);
+    FUZZ_CHECK(captureFile.Close() == 0);
     CheckCaptureClosed(capture);
     FUZZ_CHECK(window.Errors == 0);
     return 0;

@@ -3,11 +3,8 @@
 #include "serial/ErrorCodes.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <unistd.h>
 
 namespace terminal
 {
@@ -58,10 +55,6 @@ std::unique_ptr<TBuffer> TBuffer::Create(TBufferWindow *window, int columns, int
 
 TBuffer::~TBuffer()
 {
-    // The window is going away with its buffer: nobody is left to hear of a failed flush.
-    window_ = nullptr;
-    if (captureOn_)
-        bSetCapture(false, false, std::string());
     bDeallocBuffers();
 }
 
@@ -237,7 +230,7 @@ void TBuffer::RotateRowsDown(int first, int last, int count)
 size_t TBuffer::MemoryUsed() const
 {
     return chars_.capacity() + colors_.capacity() + baseColors_.capacity() + attrs_.capacity() +
-           rowMap_.capacity() * sizeof(uint16_t) + (capture_ ? size_t(kCaptureBufferSize) : 0);
+           rowMap_.capacity() * sizeof(uint16_t);
 }
 
 void TBuffer::KeepCursorInside()
@@ -260,7 +253,7 @@ void TBuffer::FinishGlyph(uint8_t c, int32_t cellLeft, int32_t cellTop, bool cov
 {
     if (!covered)
         MergeInvalid({cellLeft, cellTop, cellLeft + CharWidth, cellTop + CharHeight});
-    bAddToCapture(c);
+    HandOn(c);
 }
 
 void TBuffer::WriteCharNewRow(uint8_t c)
@@ -290,7 +283,7 @@ void TBuffer::WriteCharSlow(uint8_t c)
 {
     if (unsigned(CursorColumn) >= unsigned(Columns) || unsigned(CursorRow) >= unsigned(Rows)) {
         if (CellCount == 0) {
-            bAddToCapture(c);
+            HandOn(c);
             return;
         }
         KeepCursorInside();
@@ -331,7 +324,7 @@ void TBuffer::WriteCharSlow(uint8_t c)
         StoreGlyph(c);
         break;
     }
-    bAddToCapture(c);
+    HandOn(c);
 }
 
 // Stores a glyph at the cursor and advances it; the wrap happens right after the last column.
@@ -455,7 +448,7 @@ void TBuffer::bClearScreen()
         FirstVisibleRow += PageHeight;
     } else {
         // Near the end the buffer scrolls up by a page, as that many line feeds at its last row
-        // would (they are not captured: they were never received).
+        // would (they are not handed on to OnWriteByte: they were never received).
         RotateRowsUp(0, Rows - 1, PageHeight);
         FirstVisibleRow = Rows - PageHeight;
     }
@@ -914,89 +907,6 @@ void TBuffer::bClearVerticalTabStops()
     std::fill(std::begin(VerticalTabs), std::end(VerticalTabs), 0);
 }
 
-// ---- capture -------------------------------------------------------------------------------
-
-int TBuffer::bSetCapture(bool on, bool append, const std::string &fileName)
-{
-    if (on) {
-        if (captureOn_)
-            return serial::ecOK;
-        capture_.reset(new (std::nothrow) uint8_t[kCaptureBufferSize]);
-        if (!capture_)
-            return serial::ecOutOfMemory;
-        CaptureFileName = fileName.empty() ? std::string(kDefaultCaptureName) : fileName;
-        const char *name = CaptureFileName.c_str();
-        // Opened without waiting: a pipe nobody reads would otherwise hold the window for good
-        // (it fails with ENXIO instead). Writes later wait as they would on any file.
-        constexpr int kOpenFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-        int fd = -1;
-        if (append) {
-            fd = ::open(name, kOpenFlags);
-            if (fd < 0 && errno == ENOENT)
-                fd = ::open(name, kOpenFlags | O_CREAT, 0666);
-            if (fd >= 0 && ::lseek(fd, 0, SEEK_END) < 0) {
-                const int error = errno;
-                ::close(fd);
-                errno = error;
-                fd = -1;
-            }
-        } else {
-            fd = ::open(name, kOpenFlags | O_CREAT | O_TRUNC, 0666);
-        }
-        if (fd >= 0)
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        if (fd < 0) {
-            const int error = errno;
-            capture_.reset();
-            return -error;
-        }
-        captureFile_ = fd;
-        captureCount_ = 0;
-        captureOn_ = true;
-        return serial::ecOK;
-    }
-
-    if (!captureOn_)
-        return serial::ecOK;
-    const int flushed = FlushCapture();
-    if (!captureOn_)
-        return flushed; // the failed flush closed the file and told the window
-    const int closed = ::close(captureFile_) == 0 ? serial::ecOK : -errno;
-    captureFile_ = -1;
-    capture_.reset();
-    captureOn_ = false;
-    return closed;
-}
-
-void TBuffer::bFlushCapture()
-{
-    FlushCapture();
-}
-
-int TBuffer::FlushCapture()
-{
-    if (!captureOn_ || captureCount_ == 0) {
-        captureCount_ = 0;
-        return serial::ecOK;
-    }
-    ssize_t written;
-    do {
-        written = ::write(captureFile_, capture_.get(), size_t(captureCount_));
-    } while (written < 0 && errno == EINTR);
-    const int code = written < 0 ? -errno : written < captureCount_ ? kCaptureShortWrite : 0;
-    captureCount_ = 0;
-    if (code == 0)
-        return serial::ecOK;
-
-    capture_.reset();
-    ::close(captureFile_);
-    captureFile_ = -1;
-    captureOn_ = false;
-    if (window_)
-        window_->SendError(uint16_t(code));
-    return code == kCaptureShortWrite ? -kCaptureShortWrite : code;
-}
-
 // ---- save and restore ----------------------------------------------------------------------
 
 std::unique_ptr<TBufferSnapshot> TBuffer::bSave()
@@ -1014,9 +924,6 @@ std::unique_ptr<TBufferSnapshot> TBuffer::bSave()
         return nullptr;
     }
     saved->RingStart = ringStart_;
-    saved->CaptureWasOn = captureOn_;
-    if (captureOn_)
-        bSetCapture(false, false, std::string());
     saved->State = static_cast<const TBufferState &>(*this);
     return saved;
 }
@@ -1025,8 +932,6 @@ int TBuffer::bRestore(std::unique_ptr<TBufferSnapshot> saved)
 {
     if (!saved)
         return serial::ecBadArgument;
-    if (captureOn_)
-        bSetCapture(false, false, std::string());
     static_cast<TBufferState &>(*this) = saved->State;
     chars_ = std::move(saved->Chars);
     colors_ = std::move(saved->Colors);
@@ -1035,8 +940,6 @@ int TBuffer::bRestore(std::unique_ptr<TBufferSnapshot> saved)
     rowMap_ = std::move(saved->RowMap);
     ringStart_ = saved->RingStart;
     ForgetRowCache();
-    if (saved->CaptureWasOn)
-        return bSetCapture(true, true, CaptureFileName);
     return serial::ecOK;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The terminal's screen buffer: a grid of character cells with colours and attributes, a
 // scrollback area above the emulated page, the cursor, tab stops, a scroll region, the mouse
-// selection, the bookkeeping for painting and scrolling the window, and an optional capture file
-// that records every byte written to the screen.
+// selection and the bookkeeping for painting and scrolling the window. Every byte written to the
+// screen is also handed to an optional receiver (the terminal component's capture file).
 //
 // Coordinates are 0-based cells (column, row) into the whole buffer, rows counting from the
 // oldest line kept. Page rows (scroll region, reports to the host) are 1-based and count from
@@ -38,9 +38,6 @@ constexpr uint8_t attrUnderline = 0x10;
 constexpr int kMaxColumns = 133;
 constexpr int kMaxCells = 65535;
 constexpr int kVerticalTabSlots = 12;
-constexpr int kCaptureBufferSize = 8192;
-constexpr int kCaptureShortWrite = 101;
-constexpr const char *kDefaultCaptureName = "CAPTURE.CAP";
 
 // Colour map entries are 0x00BBGGRR.
 constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b)
@@ -129,8 +126,6 @@ struct TBufferState {
     int16_t MarkingTimer = 0;
     uint8_t HighlightBackground = 7;
     uint8_t HighlightForeground = 0;
-
-    std::string CaptureFileName;
 };
 
 struct TBufferSnapshot;
@@ -139,10 +134,10 @@ class TBuffer : public TBufferState
 {
   public:
     // Creation: default colour map, colours 7 on 0, a rows x columns buffer with page height 25,
-    // capture off, no emulator. Null (and *result set) when the buffer cannot be made.
+    // no emulator. Null (and *result set) when the buffer cannot be made.
     static std::unique_ptr<TBuffer> Create(TBufferWindow *window, int columns, int rows,
                                            int *result = nullptr);
-    ~TBuffer(); // closes capture without notifying the window
+    ~TBuffer();
     TBuffer(const TBuffer &) = delete;
     TBuffer &operator=(const TBuffer &) = delete;
 
@@ -153,6 +148,9 @@ class TBuffer : public TBufferState
     // buffer knows no port: whoever owns the line sends them; without a receiver they are dropped.
     // Not part of a save: a restored buffer keeps its receiver.
     std::function<void(const uint8_t *bytes, size_t count)> OnHostReply;
+    // Every byte bWriteChar is given, control bytes included, as it is given (the terminal
+    // component's capture file). Not part of a save either. Unset, it costs a test per byte.
+    std::function<void(uint8_t c)> OnWriteByte;
 
     // 0, ecBadArgument (-1002) or ecOutOfMemory (-8).
     int bNewBuffer(int rows, int columns, int pageHeight);
@@ -206,9 +204,9 @@ class TBuffer : public TBufferState
                 const bool covered =
                     cellLeft >= InvalidRect.Left && cellLeft + charWidth <= InvalidRect.Right &&
                     cellTop >= InvalidRect.Top && cellTop + charHeight <= InvalidRect.Bottom;
-                const bool capture = captureOn_;
+                const bool handOn = static_cast<bool>(OnWriteByte);
                 // The rare rest goes out of line, last, so that nothing is kept across a call.
-                if (!covered || capture) [[unlikely]]
+                if (!covered || handOn) [[unlikely]]
                     return FinishGlyph(c, cellLeft, cellTop, covered);
                 return;
             }
@@ -263,23 +261,9 @@ class TBuffer : public TBufferState
     // A stop every 8 columns, the first after column 8 (the columns 9, 17, ...).
     void bSetDefaultHorizontalTabStops();
 
-    // Capture. Results: 0 or a negative code (the negated errno of a failed open or close).
-    int bSetCapture(bool on, bool append, const std::string &fileName);
-    void bAddToCapture(uint8_t c)
-    {
-        if (!captureOn_)
-            return;
-        capture_[captureCount_++] = c;
-        if (captureCount_ == kCaptureBufferSize)
-            bFlushCapture();
-    }
-    void bFlushCapture();
-    bool CaptureOn() const { return captureOn_; }
-    int CaptureCount() const { return captureCount_; }
-
-    // Save and restore of the whole buffer. Saving closes capture; restoring takes over the
-    // saved cells and state, keeps the current window, and reopens capture for appending when it
-    // was on (the result is that of reopening). Save gives null when memory runs out.
+    // Save and restore of the whole buffer. Restoring takes over the saved cells and state and
+    // keeps the current window and receivers; 0, or ecBadArgument without a save. Save gives null
+    // when memory runs out.
     std::unique_ptr<TBufferSnapshot> bSave();
     int bRestore(std::unique_ptr<TBufferSnapshot> saved);
 
@@ -311,7 +295,7 @@ class TBuffer : public TBufferState
     void RotateRowsUp(int first, int last, int count);
     void RotateRowsDown(int first, int last, int count);
 
-    // Heap bytes held by the cells, the row index and the capture buffer.
+    // Heap bytes held by the cells and the row index.
     size_t MemoryUsed() const;
 
   private:
@@ -329,7 +313,7 @@ class TBuffer : public TBufferState
     void StoreGlyph(uint8_t c);
     void WriteCharSlow(uint8_t c);
     // The end of bWriteChar's inline case: extends the invalid rectangle by the cell when it
-    // is not covered yet, and captures the byte.
+    // is not covered yet, and hands the byte on.
     void FinishGlyph(uint8_t c, int32_t cellLeft, int32_t cellTop, bool covered);
 
     // What bWriteChar derives from the cursor row, kept while the row, the view's first row, the
@@ -359,7 +343,11 @@ class TBuffer : public TBufferState
     void MergeInvalid(const TRect &rect);
     void KeepCursorInside();
     void RegionBounds(int &top, int &bottom) const;
-    int FlushCapture();
+    void HandOn(uint8_t c)
+    {
+        if (OnWriteByte)
+            OnWriteByte(c);
+    }
 
     TBufferWindow *window_ = nullptr;
     std::vector<uint8_t> chars_;
@@ -368,11 +356,6 @@ class TBuffer : public TBufferState
     std::vector<uint8_t> attrs_;
     std::vector<uint16_t> rowMap_; // ring slot -> physical row
     int ringStart_ = 0;
-
-    bool captureOn_ = false;
-    int captureCount_ = 0;
-    int captureFile_ = -1;
-    std::unique_ptr<uint8_t[]> capture_;
 };
 
 // A saved buffer: cells in their ring order, the row index and the scalar state.
@@ -381,7 +364,6 @@ struct TBufferSnapshot {
     std::vector<uint8_t> Chars, Colors, BaseColors, Attrs;
     std::vector<uint16_t> RowMap;
     int RingStart = 0;
-    bool CaptureWasOn = false;
 };
 
 } // namespace terminal

@@ -109,7 +109,6 @@ TTerminal::~TTerminal()
 {
     blinkTimer_.stop();
     markingTimer_.stop();
-    buffer_->bSetCapture(false, false, buffer_->CaptureFileName);
     tReleaseComHandle();
     buffer_->SetWindow(nullptr);
 }
@@ -247,11 +246,6 @@ void TTerminal::bSetHighlightColors(uint8_t foreground, uint8_t background)
 {
     buffer_->bSetHighlightColors(foreground, background);
     buffer_->bInvalidateAll();
-}
-
-int TTerminal::bSetCapture(bool on, bool append, const std::string &fileName)
-{
-    return buffer_->bSetCapture(on, append, fileName);
 }
 
 std::unique_ptr<TTerminalSnapshot> TTerminal::tSave()

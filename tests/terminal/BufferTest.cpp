@@ -1,18 +1,15 @@
 // The screen buffer: cells, cursor rules, scrollback, scroll region, view, window requests, tab
-// tables, selection and capture. Cases push bytes and list the expected screen line by line.
+// tables, selection and the bytes handed on as written. Cases push bytes and list the expected
+// screen line by line.
 
 #include "terminal/Buffer.h"
 
 #include "serial/ErrorCodes.h"
 #include "tests/support/BufferWindowRecorder.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <fcntl.h>
 #include <functional>
-#include <sys/stat.h>
 
 using namespace terminal;
 using testsupport::BufferWindowRecorder;
@@ -103,7 +100,7 @@ TEST(BufferTest, CreationDefaults)
     EXPECT_EQ(Pair(b.HighlightForeground, b.HighlightBackground), Pair(0, 7));
     EXPECT_EQ(Pair(b.RegionTop, b.RegionBottom), Pair(1, 25));
     EXPECT_TRUE(b.InRegion);
-    EXPECT_FALSE(b.CaptureOn() || b.SavedCursor.Saved || b.Marking || b.EmulatorRoutine);
+    EXPECT_FALSE(b.SavedCursor.Saved || b.Marking || b.EmulatorRoutine);
     EXPECT_EQ(b.ColorMap[9], Rgb(255, 0, 0));
     EXPECT_EQ(b.ColorMap[7], Rgb(192, 192, 192));
     EXPECT_EQ(Pair(b.VisibleColumns, b.VisibleRows), Pair(80, 25)); // no window size yet
@@ -563,71 +560,12 @@ TEST(BufferTest, Limits)
     EXPECT_EQ(buffer->RowText(0), " ");
 }
 
-TEST(BufferTest, CaptureRecordsEveryByte)
-{
-    testsupport::TempDir dir;
-    dir.Enter();
-    std::string all;
-    for (int i = 0; i < 20000; ++i)
-        all += char(i * 7 % 256);
-    struct Case {
-        bool append;
-        const char *existing; // nullptr: no file
-        size_t count;
-    } cases[] = {{false, "old", 5},      {false, nullptr, 8191}, {false, nullptr, 8192},
-                 {false, nullptr, 8193}, {true, "old", 20000},   {true, nullptr, 1}};
-    for (const Case &c : cases) {
-        const std::string name = c.existing ? "exists.cap" : "";
-        if (c.existing)
-            dir.Write(name, c.existing);
-        else
-            ::unlink("CAPTURE.CAP");
-        auto buffer = MakeBuffer(80, 200, 25, nullptr);
-        ASSERT_EQ(buffer->bSetCapture(true, c.append, name), 0);
-        Feed(*buffer, all.substr(0, c.count));
-        const std::string file = c.existing ? name : "CAPTURE.CAP";
-        const std::string before = c.append && c.existing ? c.existing : "";
-        // Whole buffers are on disk at once; the rest waits for the flush at the end.
-        EXPECT_EQ(dir.Read(file).size(), before.size() + c.count / 8192 * 8192) << c.count;
-        buffer->bClearScreen(); // received nothing
-        EXPECT_EQ(buffer->bSetCapture(false, false, ""), 0);
-        EXPECT_EQ(dir.Read(file), before + all.substr(0, c.count)) << c.count;
-    }
-}
-
-TEST(BufferTest, CaptureFailures)
-{
-    testsupport::TempDir dir;
-    BufferWindowRecorder window;
-    auto buffer = MakeBuffer(80, 200, 25, &window);
-    EXPECT_EQ(buffer->bSetCapture(true, false, dir.Path()), -EISDIR);
-    EXPECT_EQ(buffer->bSetCapture(true, true, dir.File("no/such/dir")), -ENOENT);
-    // A pipe nobody reads is refused at once rather than holding the window.
-    ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
-    EXPECT_EQ(buffer->bSetCapture(true, false, dir.File("pipe")), -ENXIO);
-    EXPECT_FALSE(buffer->CaptureOn());
-    EXPECT_EQ(buffer->bSetCapture(false, false, ""), 0);
-
-    ASSERT_EQ(buffer->bSetCapture(true, true, "/dev/full"), 0);
-    window.Take();
-    Feed(*buffer, std::string(8191, '\a'));
-    EXPECT_TRUE(buffer->CaptureOn());
-    Feed(*buffer, "\a");
-    EXPECT_FALSE(buffer->CaptureOn());
-    EXPECT_EQ(window.Take(), Lines{"error " + std::to_string(65536 - ENOSPC)});
-    // Closing with pending bytes reports the failed flush too.
-    ASSERT_EQ(buffer->bSetCapture(true, false, "/dev/full"), 0);
-    Feed(*buffer, "x");
-    EXPECT_EQ(buffer->bSetCapture(false, false, ""), -ENOSPC);
-    EXPECT_EQ(window.Take(), Lines{"error " + std::to_string(65536 - ENOSPC)});
-}
-
 TEST(BufferTest, SaveAndRestore)
 {
-    testsupport::TempDir dir;
     BufferWindowRecorder window;
     auto buffer = MakeBuffer(10, 60, 5, &window);
-    ASSERT_EQ(buffer->bSetCapture(true, false, dir.File("cap")), 0);
+    std::string handedOn;
+    buffer->OnWriteByte = [&](uint8_t c) { handedOn += char(c); };
     for (int i = 0; i < 70; ++i)
         Feed(*buffer, "\r\nline" + std::to_string(i));
     buffer->bClearHorizontalTabStops();
@@ -635,9 +573,8 @@ TEST(BufferTest, SaveAndRestore)
     const Lines rows = RowsOf(*buffer, 0, 60);
     auto saved = buffer->bSave();
     ASSERT_TRUE(saved);
-    EXPECT_FALSE(buffer->CaptureOn());
 
-    Feed(*buffer, "\r\nnot captured");
+    Feed(*buffer, "\r\nnot kept");
     buffer->bClearBuffer();
     buffer->bNewBuffer(30, 20, 10);
     EXPECT_EQ(buffer->bRestore(std::move(saved)), 0);
@@ -645,13 +582,10 @@ TEST(BufferTest, SaveAndRestore)
     EXPECT_EQ(Pair(buffer->CursorColumn, buffer->CursorRow), Pair(6, 59));
     EXPECT_EQ(buffer->Window(), &window);
     EXPECT_EQ(Pair(buffer->bGetNextTabStop(0, 1), buffer->bGetNextTabStop(3, 1)), Pair(3, 10));
-    EXPECT_TRUE(buffer->CaptureOn());
+    // The receiver of written bytes stays with the buffer.
+    handedOn.clear();
     Feed(*buffer, "!");
-    buffer->bSetCapture(false, false, "");
-    std::string expected;
-    for (int i = 0; i < 70; ++i)
-        expected += "\r\nline" + std::to_string(i);
-    EXPECT_EQ(dir.Read("cap"), expected + "!");
+    EXPECT_EQ(handedOn, "!");
 }
 
 // A glyph lands in the cursor's logical row, and the region test follows, whatever moved the
