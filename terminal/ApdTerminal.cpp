@@ -169,7 +169,7 @@ void TApdCustomTerminal::RecreateTerminalWindow()
     if (saved)
         window_->tRestore(std::move(saved));
     if (capturing != cmOff)
-        captureWriter_.Open(true, captureFile_);
+        captureWriter_.Reopen();
     if (wasRunning && StartTerminal() != 0)
         pending_ = true;
     if (hadFocus)
@@ -659,7 +659,7 @@ void TApdCustomTerminal::SaveRestore(bool restore)
     } else if (saved_) {
         int result = window_->tRestore(std::move(saved_));
         if (result == 0 && savedCapture_)
-            result = captureWriter_.Open(true, captureFile_);
+            result = captureWriter_.Reopen();
         savedCapture_ = false;
         serial::RaiseOnError(this, result);
     }

@@ -29,6 +29,9 @@ class TCaptureFile
     // created when missing, or created anew (truncated). 0, ecOutOfMemory or the negated errno;
     // 0 without a change when already open.
     int Open(bool append, const std::string &fileName);
+    // Opens the file last opened again, for appending (its name as it was opened, which a
+    // property spelt in another case may no longer match).
+    int Reopen() { return Open(true, std::string(name_)); }
     // Writes what is pending and closes: 0, the negated errno of the close, or the code of a
     // failed write (which OnError heard too). 0 when not open.
     int Close();
