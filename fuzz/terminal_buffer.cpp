@@ -1,12 +1,14 @@
 // Fuzzes the terminal's screen buffer: the input is decoded into a sequence of buffer operations
 // (new buffers of small and odd sizes, writes, line feeds, scrolling, moving the view, marking,
-// tab stops, capture on and off, save and restore, the scroll region and cursor as an emulator
-// would set them). After every operation the buffer's invariants are checked; capture files must
-// hold exactly the bytes written while capture was on; a restore brings back what was saved.
+// tab stops, a capture file on and off fed with the bytes the buffer hands on, save and restore,
+// the scroll region and cursor as an emulator would set them). After every operation the buffer's
+// invariants are checked; capture files must hold exactly the bytes written while capture was on;
+// a restore brings back what was saved.
 
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/FuzzScratch.h"
 #include "terminal/Buffer.h"
+#include "terminal/CaptureFile.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -65,6 +67,7 @@ class CheckingWindow : public TBufferWindow
     void PostStatus(uint16_t, uint32_t) override {}
     void SendError(uint16_t) override { ++Errors; }
     void SendPositionReport(uint16_t, uint16_t) override {}
+    void Bell() override {}
     int Errors = 0;
 };
 
@@ -92,7 +95,6 @@ bool TableSorted(const uint8_t *table, int size)
 
 void CheckInvariants(const TBuffer &b)
 {
-    FUZZ_CHECK(TableSorted(b.HorizontalTabs, kHorizontalTabSlots));
     FUZZ_CHECK(TableSorted(b.VerticalTabs, kVerticalTabSlots));
     if (b.CellCount == 0)
         return;
@@ -160,10 +162,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FUZZ_CHECK(buffer != nullptr);
     TBuffer &b = *buffer;
     CaptureModel capture;
+    TCaptureFile captureFile;
+    b.OnWriteByte = [&](uint8_t c) { captureFile.Add(c); };
     std::unique_ptr<TBufferSnapshot> saved;
     std::string savedScreen;
-    bool savedCapture = false;
-    std::string savedCaptureName;
 
     int operations = 0;
     while (in.More() && ++operations < 256) {
@@ -189,7 +191,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 if (c >= 0xF0)
                     c = "\b\r\n\n"[c & 3];
                 b.bWriteChar(c);
-                if (capture.On && b.CaptureOn())
+                if (capture.On && captureFile.IsOpen())
                     capture.Expected += char(c);
             }
             break;
@@ -197,7 +199,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         case 4: // many line feeds
             for (int i = in.Byte() % 64; i > 0; --i) {
                 b.bWriteChar('\n');
-                if (capture.On && b.CaptureOn())
+                if (capture.On && captureFile.IsOpen())
                     capture.Expected += '\n';
             }
             break;
@@ -240,12 +242,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             default:
                 b.bClearVerticalTabStop(stop);
             }
-            const int next =
-                b.bGetNextTabStop(stop, in.Byte() % 4, kHorizontalTabSlots, b.HorizontalTabs);
-            FUZZ_CHECK(next == stop || (next > stop && next < b.Columns));
-            const int prev =
-                b.bGetPrevTabStop(stop, in.Byte() % 4, kVerticalTabSlots, b.VerticalTabs);
-            FUZZ_CHECK(prev == stop || (prev >= 1 && prev < stop));
+            const int next = b.bGetNextTabStop(stop, in.Byte() % 4);
+            FUZZ_CHECK(next == b.Columns || (next > stop && next < b.Columns));
+            const int prev = b.bGetPrevTabStop(stop, in.Byte() % 4);
+            FUZZ_CHECK(prev == 1 || (prev >= 1 && prev < stop));
             break;
         }
         case 9: { // capture on or off
@@ -253,35 +253,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
                 const bool append = op & 0x40;
                 const std::string name = CaptureFile(op >> 7);
                 const std::string before = append ? ReadFile(name) : std::string();
-                const bool wasOn = b.CaptureOn();
-                FUZZ_CHECK(b.bSetCapture(true, append, name) == 0);
+                const bool wasOn = captureFile.IsOpen();
+                FUZZ_CHECK(captureFile.Open(append, name) == 0);
                 if (!wasOn)
                     capture = {true, name, before};
             } else {
-                FUZZ_CHECK(b.bSetCapture(false, false, std::string()) == 0);
+                FUZZ_CHECK(captureFile.Close() == 0);
                 CheckCaptureClosed(capture);
             }
             break;
         }
         case 10: // save, or restore what was saved
             if (!saved) {
-                savedCapture = b.CaptureOn();
-                savedCaptureName = capture.Name;
                 saved = b.bSave();
                 FUZZ_CHECK(saved != nullptr);
-                FUZZ_CHECK(!b.CaptureOn());
-                CheckCaptureClosed(capture);
                 savedScreen = Screen(b);
             } else {
-                // Restoring closes the capture in progress first.
-                const bool wasOn = b.CaptureOn();
                 FUZZ_CHECK(b.bRestore(std::move(saved)) == 0);
-                if (wasOn)
-                    CheckCaptureClosed(capture);
                 FUZZ_CHECK(Screen(b) == savedScreen);
-                FUZZ_CHECK(b.CaptureOn() == savedCapture);
-                if (savedCapture)
-                    capture = {true, savedCaptureName, ReadFile(savedCaptureName)};
             }
             break;
         case 11:
@@ -333,7 +322,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         CheckInvariants(b);
     }
     CheckRowIndex(b);
-    FUZZ_CHECK(b.bSetCapture(false, false, std::string()) == 0);
+    FUZZ_CHECK(captureFile.Close() == 0);
     CheckCaptureClosed(capture);
     FUZZ_CHECK(window.Errors == 0);
     return 0;

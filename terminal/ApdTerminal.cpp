@@ -86,6 +86,7 @@ TApdCustomTerminal::TApdCustomTerminal(QWidget *parent) : QWidget(parent), font_
     setFocusPolicy(Qt::StrongFocus);
     setAutoFillBackground(true);
     resize(200, 200);
+    captureWriter_.OnError = [this](uint16_t code) { TerminalError(code); };
     CreateTerminalWindow();
     window_->tClearBuffer();
 }
@@ -93,8 +94,7 @@ TApdCustomTerminal::TApdCustomTerminal(QWidget *parent) : QWidget(parent), font_
 TApdCustomTerminal::~TApdCustomTerminal()
 {
     ReleasePort();
-    if (Capture() != cmOff)
-        window_->bSetCapture(false, false, captureFile_);
+    captureWriter_.Close();
     window_->tSetEmulatorPtr(nullptr);
     window_->tSetEmulatorProc(nullptr);
     window_->tSetKeyEmulatorPtr(nullptr);
@@ -133,6 +133,7 @@ void TApdCustomTerminal::CreateTerminalWindow()
     ApplyColors();
     ApplyFont();
     window_->bNewBuffer(rows_, columns_, pageHeight_);
+    window_->aBuffer().OnWriteByte = [this](uint8_t c) { captureWriter_.Add(c); };
     window_->tBlinkTimeChange(blinkTime_);
     window_->tPersistentMarkChange(persistentMark_);
     window_->tSetHalfDuplex(halfDuplex_);
@@ -156,8 +157,9 @@ void TApdCustomTerminal::RecreateTerminalWindow()
     const bool wasRunning = running_;
     const TCaptureMode capturing = Capture();
     StopTerminal();
-    // A failed save loses the cells but not the capture: it is reopened for appending below.
-    // (A restore reopens it itself; if that fails, Capture reads off.)
+    // The capture is closed while the window is rebuilt and reopened for appending after it, also
+    // when the save failed and the cells are lost; if reopening fails, Capture reads off.
+    captureWriter_.Close();
     std::unique_ptr<TTerminalSnapshot> saved = window_->tSave();
     const bool hadFocus = window_->hasFocus();
     window_->SetNotify(nullptr);
@@ -166,8 +168,8 @@ void TApdCustomTerminal::RecreateTerminalWindow()
     CreateTerminalWindow();
     if (saved)
         window_->tRestore(std::move(saved));
-    else if (capturing != cmOff)
-        window_->bSetCapture(true, true, captureFile_);
+    if (capturing != cmOff)
+        captureWriter_.Reopen();
     if (wasRunning && StartTerminal() != 0)
         pending_ = true;
     if (hadFocus)
@@ -571,15 +573,16 @@ void TApdCustomTerminal::SetScrollback(bool on)
 
 TCaptureMode TApdCustomTerminal::Capture() const
 {
-    return window_->aBuffer().CaptureOn() ? capture_ : cmOff;
+    return captureWriter_.IsOpen() ? capture_ : cmOff;
 }
 
 void TApdCustomTerminal::SetCapture(TCaptureMode mode)
 {
-    const int result = window_->bSetCapture(mode != cmOff, mode == cmAppend, captureFile_);
+    const int result = mode != cmOff ? captureWriter_.Open(mode == cmAppend, captureFile_)
+                                     : captureWriter_.Close();
     if (result == 0)
         capture_ = mode;
-    else if (!window_->aBuffer().CaptureOn())
+    else if (!captureWriter_.IsOpen())
         capture_ = cmOff;
     serial::RaiseOnError(this, result);
 }
@@ -592,7 +595,7 @@ void TApdCustomTerminal::SetCaptureFile(const std::string &fileName)
     }
     const TCaptureMode mode = Capture();
     if (mode != cmOff) {
-        window_->bSetCapture(false, false, captureFile_);
+        captureWriter_.Close();
         capture_ = cmOff;
     }
     captureFile_ = fileName;
@@ -646,12 +649,19 @@ void TApdCustomTerminal::CopyToClipboard()
 
 void TApdCustomTerminal::SaveRestore(bool restore)
 {
+    // The capture is closed with the save and reopened for appending with the restore.
     if (!restore) {
         saved_ = window_->tSave();
         if (!saved_)
             serial::RaiseOnError(this, serial::ecOutOfMemory);
+        else if ((savedCapture_ = captureWriter_.IsOpen()))
+            captureWriter_.Close();
     } else if (saved_) {
-        serial::RaiseOnError(this, window_->tRestore(std::move(saved_)));
+        int result = window_->tRestore(std::move(saved_));
+        if (result == 0 && savedCapture_)
+            result = captureWriter_.Reopen();
+        savedCapture_ = false;
+        serial::RaiseOnError(this, result);
     }
 }
 

@@ -13,6 +13,7 @@
 // GUI thread only.
 
 #include "serial/ApdBaseComponent.h"
+#include "terminal/CaptureFile.h"
 #include "terminal/Terminal.h"
 
 #include <QFont>
@@ -192,7 +193,9 @@ class TApdCustomTerminal : public QWidget, public serial::TApdBaseComponent, pri
     uint16_t displayColumns_ = 40;
     std::string captureFile_ = "APD.CAP";
     TCaptureMode capture_ = cmOff;
-    bool wantTabs_ = true; // the window wants tabs from its creation on
+    TCaptureFile captureWriter_; // fed by the window's buffer while open
+    bool savedCapture_ = false;  // capture was on when the window was saved (SaveRestore)
+    bool wantTabs_ = true;       // the window wants tabs from its creation on
     uint16_t blinkTime_ = kDefaultBlinkMs;
     bool persistentMark_ = true;
     bool halfDuplex_ = false;

@@ -3,11 +3,8 @@
 #include "serial/ErrorCodes.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <new>
-#include <unistd.h>
 
 namespace terminal
 {
@@ -45,7 +42,6 @@ std::unique_ptr<TBuffer> TBuffer::Create(TBufferWindow *window, int columns, int
         *result = rc;
     if (rc != serial::ecOK)
         return nullptr;
-    buffer->PortHandle = 0;
     buffer->CurrentAttributes = 0;
     buffer->BlinkPhase = false;
     buffer->InRegion = true;
@@ -59,10 +55,6 @@ std::unique_ptr<TBuffer> TBuffer::Create(TBufferWindow *window, int columns, int
 
 TBuffer::~TBuffer()
 {
-    // The window is going away with its buffer: nobody is left to hear of a failed flush.
-    window_ = nullptr;
-    if (captureOn_)
-        bSetCapture(false, false, std::string());
     bDeallocBuffers();
 }
 
@@ -101,9 +93,7 @@ int TBuffer::bNewBuffer(int rows, int columns, int pageHeight)
     std::memset(colors_.data(), pageColors, size_t(pageHeight) * size_t(columns));
     std::memset(baseColors_.data(), pageColors, size_t(pageHeight) * size_t(columns));
 
-    bClearHorizontalTabStops();
-    for (int stop = 8; stop <= columns; stop += 8)
-        bSetHorizontalTabStop(stop);
+    bSetDefaultHorizontalTabStops();
     bClearVerticalTabStops();
 
     PendingVerticalScroll = 0;
@@ -240,7 +230,7 @@ void TBuffer::RotateRowsDown(int first, int last, int count)
 size_t TBuffer::MemoryUsed() const
 {
     return chars_.capacity() + colors_.capacity() + baseColors_.capacity() + attrs_.capacity() +
-           rowMap_.capacity() * sizeof(uint16_t) + (capture_ ? size_t(kCaptureBufferSize) : 0);
+           rowMap_.capacity() * sizeof(uint16_t);
 }
 
 void TBuffer::KeepCursorInside()
@@ -263,7 +253,7 @@ void TBuffer::FinishGlyph(uint8_t c, int32_t cellLeft, int32_t cellTop, bool cov
 {
     if (!covered)
         MergeInvalid({cellLeft, cellTop, cellLeft + CharWidth, cellTop + CharHeight});
-    bAddToCapture(c);
+    HandOn(c);
 }
 
 void TBuffer::WriteCharNewRow(uint8_t c)
@@ -293,7 +283,7 @@ void TBuffer::WriteCharSlow(uint8_t c)
 {
     if (unsigned(CursorColumn) >= unsigned(Columns) || unsigned(CursorRow) >= unsigned(Rows)) {
         if (CellCount == 0) {
-            bAddToCapture(c);
+            HandOn(c);
             return;
         }
         KeepCursorInside();
@@ -304,11 +294,23 @@ void TBuffer::WriteCharSlow(uint8_t c)
     InRegion = top <= pageRow && pageRow <= bottom;
 
     switch (c) {
+    case 0x07:
+        if (!Emulating())
+            StoreGlyph(c);
+        else if (window_)
+            window_->Bell();
+        break;
     case 0x08:
         if (CursorColumn > 0) {
             --CursorColumn;
-            CharAt(CursorColumn, CursorRow) = ' ';
-            bInvalidateChar(CursorColumn, CursorRow);
+            // A terminal's backspace only moves (a line editor moves left over its text this
+            // way); plain mode erases the cell it moves onto.
+            if (Emulating()) {
+                bMoveCaret();
+            } else {
+                CharAt(CursorColumn, CursorRow) = ' ';
+                bInvalidateChar(CursorColumn, CursorRow);
+            }
         }
         break;
     case 0x0A:
@@ -318,27 +320,32 @@ void TBuffer::WriteCharSlow(uint8_t c)
         CursorColumn = 0;
         bMoveCaret();
         break;
-    default: {
-        const int offset = RowOffset(CursorRow) + CursorColumn;
-        const uint8_t colors = CurrentColors();
-        chars_[size_t(offset)] = c;
-        baseColors_[size_t(offset)] = colors;
-        attrs_[size_t(offset)] = CurrentAttributes;
-        // A blinking cell written during the off phase starts hidden.
-        colors_[size_t(offset)] = (CurrentAttributes & attrBlink) && BlinkPhase
-                                      ? uint8_t((colors & 0xF0) | (colors >> 4))
-                                      : colors;
-        bInvalidateChar(CursorColumn, CursorRow);
-        if (CursorColumn < Columns - 1) {
-            ++CursorColumn;
-        } else {
-            CursorColumn = 0;
-            bLineFeed();
-        }
+    default:
+        StoreGlyph(c);
         break;
     }
+    HandOn(c);
+}
+
+// Stores a glyph at the cursor and advances it; the wrap happens right after the last column.
+void TBuffer::StoreGlyph(uint8_t c)
+{
+    const int offset = RowOffset(CursorRow) + CursorColumn;
+    const uint8_t colors = CurrentColors();
+    chars_[size_t(offset)] = c;
+    baseColors_[size_t(offset)] = colors;
+    attrs_[size_t(offset)] = CurrentAttributes;
+    // A blinking cell written during the off phase starts hidden.
+    colors_[size_t(offset)] = (CurrentAttributes & attrBlink) && BlinkPhase
+                                  ? uint8_t((colors & 0xF0) | (colors >> 4))
+                                  : colors;
+    bInvalidateChar(CursorColumn, CursorRow);
+    if (CursorColumn < Columns - 1) {
+        ++CursorColumn;
+    } else {
+        CursorColumn = 0;
+        bLineFeed();
     }
-    bAddToCapture(c);
 }
 
 void TBuffer::bLineFeed()
@@ -402,6 +409,9 @@ void TBuffer::bUpdateBuffer()
         const int oldFirst = FirstVisibleRow;
         FirstVisibleRow += n;
         PendingVerticalScroll -= n * CharHeight;
+        // The page moved down with the region; its rows count as used, so the page's top stays
+        // the view's top.
+        HighestRow = std::max(HighestRow, std::min(FirstVisibleRow + PageHeight - 1, Rows - 1));
         if (bottom < PageHeight) {
             // The lines below the region keep their place on the page.
             RotateRowsDown(CursorRow - n + 1, Rows - 1, n);
@@ -438,7 +448,7 @@ void TBuffer::bClearScreen()
         FirstVisibleRow += PageHeight;
     } else {
         // Near the end the buffer scrolls up by a page, as that many line feeds at its last row
-        // would (they are not captured: they were never received).
+        // would (they are not handed on to OnWriteByte: they were never received).
         RotateRowsUp(0, Rows - 1, PageHeight);
         FirstVisibleRow = Rows - PageHeight;
     }
@@ -586,7 +596,8 @@ void TBuffer::bPostStatusMsg()
 {
     if (!window_)
         return;
-    const int pageRow = CursorRow - FirstVisibleRow + 1;
+    // The row on the page, as the host counts it; never wrapped when the view stands elsewhere.
+    const int pageRow = std::clamp(CursorRow - PageTop() + 1, 1, std::max(PageHeight, 1));
     const uint16_t wParam =
         ScrollbackMode ? 0 : uint16_t((pageRow & 0xFF) | ((CursorColumn + 1) & 0xFF) << 8);
     const uint32_t lParam = uint32_t((FirstVisibleRow + 1) & 0xFFFF) |
@@ -811,32 +822,24 @@ void TBuffer::bSortTabBuffer(uint8_t *table, int size)
     }
 }
 
-int TBuffer::bGetNextTabStop(int position, int count, int size, const uint8_t *table) const
+int TBuffer::bGetNextTabStop(int position, int count) const
 {
     int found = 0;
-    int last = position;
-    for (int i = 0; i < size; ++i) {
-        if (table[i] > position && table[i] < Columns) {
-            last = table[i];
-            if (++found == count)
-                break;
-        }
+    for (int column = std::max(position, 0) + 1; column <= Columns; ++column) {
+        if (HorizontalTabStops[column - 1] && ++found >= count)
+            return column;
     }
-    return last;
+    return Columns;
 }
 
-int TBuffer::bGetPrevTabStop(int position, int count, int size, const uint8_t *table) const
+int TBuffer::bGetPrevTabStop(int position, int count) const
 {
     int found = 0;
-    int last = position;
-    for (int i = size - 1; i >= 0; --i) {
-        if (table[i] != 0 && table[i] < position) {
-            last = table[i];
-            if (++found == count)
-                break;
-        }
+    for (int column = std::min(position, Columns + 1) - 1; column >= 1; --column) {
+        if (HorizontalTabStops[column - 1] && ++found >= count)
+            return column;
     }
-    return last;
+    return 1;
 }
 
 namespace
@@ -867,12 +870,14 @@ void ClearStop(uint8_t *table, int size, int stop)
 
 void TBuffer::bSetHorizontalTabStop(int column)
 {
-    SetStop(HorizontalTabs, kHorizontalTabSlots, column);
+    if (column >= 1 && column <= kMaxColumns)
+        HorizontalTabStops[column - 1] = true;
 }
 
 void TBuffer::bClearHorizontalTabStop(int column)
 {
-    ClearStop(HorizontalTabs, kHorizontalTabSlots, column);
+    if (column >= 1 && column <= kMaxColumns)
+        HorizontalTabStops[column - 1] = false;
 }
 
 void TBuffer::bSetVerticalTabStop(int row)
@@ -887,95 +892,19 @@ void TBuffer::bClearVerticalTabStop(int row)
 
 void TBuffer::bClearHorizontalTabStops()
 {
-    std::fill(std::begin(HorizontalTabs), std::end(HorizontalTabs), 0);
+    std::fill(std::begin(HorizontalTabStops), std::end(HorizontalTabStops), false);
+}
+
+void TBuffer::bSetDefaultHorizontalTabStops()
+{
+    bClearHorizontalTabStops();
+    for (int column = 9; column <= Columns; column += 8)
+        bSetHorizontalTabStop(column);
 }
 
 void TBuffer::bClearVerticalTabStops()
 {
     std::fill(std::begin(VerticalTabs), std::end(VerticalTabs), 0);
-}
-
-// ---- capture -------------------------------------------------------------------------------
-
-int TBuffer::bSetCapture(bool on, bool append, const std::string &fileName)
-{
-    if (on) {
-        if (captureOn_)
-            return serial::ecOK;
-        capture_.reset(new (std::nothrow) uint8_t[kCaptureBufferSize]);
-        if (!capture_)
-            return serial::ecOutOfMemory;
-        CaptureFileName = fileName.empty() ? std::string(kDefaultCaptureName) : fileName;
-        const char *name = CaptureFileName.c_str();
-        // Opened without waiting: a pipe nobody reads would otherwise hold the window for good
-        // (it fails with ENXIO instead). Writes later wait as they would on any file.
-        constexpr int kOpenFlags = O_WRONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-        int fd = -1;
-        if (append) {
-            fd = ::open(name, kOpenFlags);
-            if (fd < 0 && errno == ENOENT)
-                fd = ::open(name, kOpenFlags | O_CREAT, 0666);
-            if (fd >= 0 && ::lseek(fd, 0, SEEK_END) < 0) {
-                const int error = errno;
-                ::close(fd);
-                errno = error;
-                fd = -1;
-            }
-        } else {
-            fd = ::open(name, kOpenFlags | O_CREAT | O_TRUNC, 0666);
-        }
-        if (fd >= 0)
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        if (fd < 0) {
-            const int error = errno;
-            capture_.reset();
-            return -error;
-        }
-        captureFile_ = fd;
-        captureCount_ = 0;
-        captureOn_ = true;
-        return serial::ecOK;
-    }
-
-    if (!captureOn_)
-        return serial::ecOK;
-    const int flushed = FlushCapture();
-    if (!captureOn_)
-        return flushed; // the failed flush closed the file and told the window
-    const int closed = ::close(captureFile_) == 0 ? serial::ecOK : -errno;
-    captureFile_ = -1;
-    capture_.reset();
-    captureOn_ = false;
-    return closed;
-}
-
-void TBuffer::bFlushCapture()
-{
-    FlushCapture();
-}
-
-int TBuffer::FlushCapture()
-{
-    if (!captureOn_ || captureCount_ == 0) {
-        captureCount_ = 0;
-        return serial::ecOK;
-    }
-    ssize_t written;
-    do {
-        written = ::write(captureFile_, capture_.get(), size_t(captureCount_));
-    } while (written < 0 && errno == EINTR);
-    const int code = written < 0 ? -errno : written < captureCount_ ? kCaptureShortWrite : 0;
-    captureCount_ = 0;
-    if (code == 0)
-        return serial::ecOK;
-
-    capture_.reset();
-    ::close(captureFile_);
-    captureFile_ = -1;
-    captureOn_ = false;
-    if (window_)
-        window_->SendError(uint16_t(code));
-    return code == kCaptureShortWrite ? -kCaptureShortWrite : code;
 }
 
 // ---- save and restore ----------------------------------------------------------------------
@@ -995,9 +924,6 @@ std::unique_ptr<TBufferSnapshot> TBuffer::bSave()
         return nullptr;
     }
     saved->RingStart = ringStart_;
-    saved->CaptureWasOn = captureOn_;
-    if (captureOn_)
-        bSetCapture(false, false, std::string());
     saved->State = static_cast<const TBufferState &>(*this);
     return saved;
 }
@@ -1006,8 +932,6 @@ int TBuffer::bRestore(std::unique_ptr<TBufferSnapshot> saved)
 {
     if (!saved)
         return serial::ecBadArgument;
-    if (captureOn_)
-        bSetCapture(false, false, std::string());
     static_cast<TBufferState &>(*this) = saved->State;
     chars_ = std::move(saved->Chars);
     colors_ = std::move(saved->Colors);
@@ -1016,8 +940,6 @@ int TBuffer::bRestore(std::unique_ptr<TBufferSnapshot> saved)
     rowMap_ = std::move(saved->RowMap);
     ringStart_ = saved->RingStart;
     ForgetRowCache();
-    if (saved->CaptureWasOn)
-        return bSetCapture(true, true, CaptureFileName);
     return serial::ecOK;
 }
 

@@ -1,8 +1,8 @@
 #pragma once
 // The terminal's screen buffer: a grid of character cells with colours and attributes, a
 // scrollback area above the emulated page, the cursor, tab stops, a scroll region, the mouse
-// selection, the bookkeeping for painting and scrolling the window, and an optional capture file
-// that records every byte written to the screen.
+// selection and the bookkeeping for painting and scrolling the window. Every byte written to the
+// screen is also handed to an optional receiver (the terminal component's capture file).
 //
 // Coordinates are 0-based cells (column, row) into the whole buffer, rows counting from the
 // oldest line kept. Page rows (scroll region, reports to the host) are 1-based and count from
@@ -18,7 +18,9 @@
 #include "terminal/BufferWindow.h"
 #include "terminal/EmulatorCommand.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -35,11 +37,7 @@ constexpr uint8_t attrUnderline = 0x10;
 
 constexpr int kMaxColumns = 133;
 constexpr int kMaxCells = 65535;
-constexpr int kHorizontalTabSlots = 25;
 constexpr int kVerticalTabSlots = 12;
-constexpr int kCaptureBufferSize = 8192;
-constexpr int kCaptureShortWrite = 101;
-constexpr const char *kDefaultCaptureName = "CAPTURE.CAP";
 
 // Colour map entries are 0x00BBGGRR.
 constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b)
@@ -48,19 +46,20 @@ constexpr uint32_t Rgb(uint8_t r, uint8_t g, uint8_t b)
 }
 extern const uint32_t kDefaultColorMap[16];
 
-// Cursor remembered by the emulators' save-cursor command.
+// Cursor remembered by the emulators' save-cursor command. The row counts from the page's top,
+// so a restore after the screen scrolled lands on the current page, not in the scrollback.
 struct TSavedCursor {
     bool Saved = false;
     int Column = 0;
-    int Row = 0;
+    int PageRow = 0;    // 0-based
     uint8_t Colors = 0; // background << 4 | foreground
     uint8_t Attributes = 0;
 };
 
 // The buffer's scalar state: everything a save of the whole buffer copies besides the cells.
 struct TBufferState {
-    uint8_t HorizontalTabs[kHorizontalTabSlots] = {}; // 1-based columns, 0 = empty, ascending
-    uint8_t VerticalTabs[kVerticalTabSlots] = {};     // 1-based page rows, 0 = empty, ascending
+    bool HorizontalTabStops[kMaxColumns] = {};    // a stop at each 0-based column set
+    uint8_t VerticalTabs[kVerticalTabSlots] = {}; // 1-based page rows, 0 = empty, ascending
 
     int Rows = 0;    // including the scrollback
     int Columns = 0; // at most kMaxColumns
@@ -75,8 +74,7 @@ struct TBufferState {
     int HighestRow = 0; // highest cursor row reached so far
     int FirstVisibleColumn = 0;
     int FirstVisibleRow = 0;
-    int16_t PortHandle = 0; // dispatcher port slot for replies to the host, 0 = none
-    bool InRegion = true;   // the cursor's page row lies inside the scroll region
+    bool InRegion = true; // the cursor's page row lies inside the scroll region
 
     // View saved by the window on entering scrollback mode.
     int SavedCursorColumn = 0;
@@ -128,8 +126,6 @@ struct TBufferState {
     int16_t MarkingTimer = 0;
     uint8_t HighlightBackground = 7;
     uint8_t HighlightForeground = 0;
-
-    std::string CaptureFileName;
 };
 
 struct TBufferSnapshot;
@@ -138,15 +134,23 @@ class TBuffer : public TBufferState
 {
   public:
     // Creation: default colour map, colours 7 on 0, a rows x columns buffer with page height 25,
-    // capture off, no emulator. Null (and *result set) when the buffer cannot be made.
+    // no emulator. Null (and *result set) when the buffer cannot be made.
     static std::unique_ptr<TBuffer> Create(TBufferWindow *window, int columns, int rows,
                                            int *result = nullptr);
-    ~TBuffer(); // closes capture without notifying the window
+    ~TBuffer();
     TBuffer(const TBuffer &) = delete;
     TBuffer &operator=(const TBuffer &) = delete;
 
     TBufferWindow *Window() const { return window_; }
     void SetWindow(TBufferWindow *window) { window_ = window; }
+
+    // Bytes the terminal answers the host with (device attributes, the position report). The
+    // buffer knows no port: whoever owns the line sends them; without a receiver they are dropped.
+    // Not part of a save: a restored buffer keeps its receiver.
+    std::function<void(const uint8_t *bytes, size_t count)> OnHostReply;
+    // Every byte bWriteChar is given, control bytes included, as it is given (the terminal
+    // component's capture file). Not part of a save either. Unset, it costs a test per byte.
+    std::function<void(uint8_t c)> OnWriteByte;
 
     // 0, ecBadArgument (-1002) or ecOutOfMemory (-8).
     int bNewBuffer(int rows, int columns, int pageHeight);
@@ -159,8 +163,9 @@ class TBuffer : public TBufferState
     // ProcessChar.cpp.
     void bProcessChar(uint8_t c);
     // Draws a glyph at the cursor and advances it, or carries out backspace, line feed and
-    // carriage return. The common case (a glyph that neither wraps nor falls below the window)
-    // is inline, with no call per byte; everything else goes out of line.
+    // carriage return. With an emulator attached, backspace only moves left and bell rings the
+    // window's bell instead of being drawn. The common case (a glyph that neither wraps nor falls
+    // below the window) is inline, with no call per byte; everything else goes out of line.
     [[gnu::always_inline]] void bWriteChar(uint8_t c)
     {
         // What is needed after the cells are stored is read into locals first: a byte store
@@ -199,9 +204,9 @@ class TBuffer : public TBufferState
                 const bool covered =
                     cellLeft >= InvalidRect.Left && cellLeft + charWidth <= InvalidRect.Right &&
                     cellTop >= InvalidRect.Top && cellTop + charHeight <= InvalidRect.Bottom;
-                const bool capture = captureOn_;
+                const bool handOn = static_cast<bool>(OnWriteByte);
                 // The rare rest goes out of line, last, so that nothing is kept across a call.
-                if (!covered || capture) [[unlikely]]
+                if (!covered || handOn) [[unlikely]]
                     return FinishGlyph(c, cellLeft, cellTop, covered);
                 return;
             }
@@ -239,35 +244,26 @@ class TBuffer : public TBufferState
     void bUpdateMarks(int x, int y);
     int bCurLineLength() const;
 
-    // Tab tables. Stops are 1-based; the tables stay sorted with empty slots first.
+    // Tab stops, 1-based. Horizontal stops are one flag per column (as many as there are
+    // columns); vertical stops a table kept sorted with empty slots first.
     static void bSortTabBuffer(uint8_t *table, int size);
-    int bGetNextTabStop(int position, int count, int size, const uint8_t *table) const;
-    int bGetPrevTabStop(int position, int count, int size, const uint8_t *table) const;
-    // Stops outside 1..255 are ignored.
+    // The count-th horizontal stop after (before) column `position`; the last (first) column when
+    // fewer stops lie that way, as a terminal's tab goes to the margin.
+    int bGetNextTabStop(int position, int count) const;
+    int bGetPrevTabStop(int position, int count) const;
+    // Horizontal stops outside 1..kMaxColumns, vertical ones outside 1..255, are ignored.
     void bSetHorizontalTabStop(int column);
     void bClearHorizontalTabStop(int column);
     void bSetVerticalTabStop(int row);
     void bClearVerticalTabStop(int row);
     void bClearHorizontalTabStops();
     void bClearVerticalTabStops();
+    // A stop every 8 columns, the first after column 8 (the columns 9, 17, ...).
+    void bSetDefaultHorizontalTabStops();
 
-    // Capture. Results: 0 or a negative code (the negated errno of a failed open or close).
-    int bSetCapture(bool on, bool append, const std::string &fileName);
-    void bAddToCapture(uint8_t c)
-    {
-        if (!captureOn_)
-            return;
-        capture_[captureCount_++] = c;
-        if (captureCount_ == kCaptureBufferSize)
-            bFlushCapture();
-    }
-    void bFlushCapture();
-    bool CaptureOn() const { return captureOn_; }
-    int CaptureCount() const { return captureCount_; }
-
-    // Save and restore of the whole buffer. Saving closes capture; restoring takes over the
-    // saved cells and state, keeps the current window, and reopens capture for appending when it
-    // was on (the result is that of reopening). Save gives null when memory runs out.
+    // Save and restore of the whole buffer. Restoring takes over the saved cells and state and
+    // keeps the current window and receivers; 0, or ecBadArgument without a save. Save gives null
+    // when memory runs out.
     std::unique_ptr<TBufferSnapshot> bSave();
     int bRestore(std::unique_ptr<TBufferSnapshot> saved);
 
@@ -287,6 +283,9 @@ class TBuffer : public TBufferState
     std::string RowText(int row) const; // the characters of a row
 
     uint8_t CurrentColors() const { return uint8_t(CurrentBackground << 4 | CurrentForeground); }
+    // The first row of the emulated page: the page is the PageHeight rows ending at the highest
+    // row used, whatever part of it the view shows.
+    int PageTop() const { return std::max(HighestRow - PageHeight + 1, 0); }
     // Blanks cells (spaces, colours into both colour arrays, attributes). BlankCells runs on
     // through the following rows and stops at the end of the buffer.
     void BlankCells(int column, int row, int count, uint8_t colors, uint8_t attributes);
@@ -296,17 +295,25 @@ class TBuffer : public TBufferState
     void RotateRowsUp(int first, int last, int count);
     void RotateRowsDown(int first, int last, int count);
 
-    // Heap bytes held by the cells, the row index and the capture buffer.
+    // Heap bytes held by the cells and the row index.
     size_t MemoryUsed() const;
 
   private:
     explicit TBuffer(TBufferWindow *window);
 
-    // Bytes below 0x0E that act rather than draw: backspace, line feed, carriage return.
-    static constexpr uint32_t kWriteCharSpecials = 1u << 0x08 | 1u << 0x0A | 1u << 0x0D;
+    // Bytes below 0x0E that may act rather than draw: bell (in the emulations), backspace, line
+    // feed, carriage return.
+    static constexpr uint32_t kWriteCharSpecials =
+        1u << 0x07 | 1u << 0x08 | 1u << 0x0A | 1u << 0x0D;
+    // An emulator of a type other than none is attached (plain mode writes bytes as glyphs).
+    bool Emulating() const
+    {
+        return EmulatorContext && EmulatorRoutine && Command.EmulationType != 0;
+    }
+    void StoreGlyph(uint8_t c);
     void WriteCharSlow(uint8_t c);
     // The end of bWriteChar's inline case: extends the invalid rectangle by the cell when it
-    // is not covered yet, and captures the byte.
+    // is not covered yet, and hands the byte on.
     void FinishGlyph(uint8_t c, int32_t cellLeft, int32_t cellTop, bool covered);
 
     // What bWriteChar derives from the cursor row, kept while the row, the view's first row, the
@@ -336,7 +343,11 @@ class TBuffer : public TBufferState
     void MergeInvalid(const TRect &rect);
     void KeepCursorInside();
     void RegionBounds(int &top, int &bottom) const;
-    int FlushCapture();
+    void HandOn(uint8_t c)
+    {
+        if (OnWriteByte)
+            OnWriteByte(c);
+    }
 
     TBufferWindow *window_ = nullptr;
     std::vector<uint8_t> chars_;
@@ -345,11 +356,6 @@ class TBuffer : public TBufferState
     std::vector<uint8_t> attrs_;
     std::vector<uint16_t> rowMap_; // ring slot -> physical row
     int ringStart_ = 0;
-
-    bool captureOn_ = false;
-    int captureCount_ = 0;
-    int captureFile_ = -1;
-    std::unique_ptr<uint8_t[]> capture_;
 };
 
 // A saved buffer: cells in their ring order, the row index and the scalar state.
@@ -358,7 +364,6 @@ struct TBufferSnapshot {
     std::vector<uint8_t> Chars, Colors, BaseColors, Attrs;
     std::vector<uint16_t> RowMap;
     int RingStart = 0;
-    bool CaptureWasOn = false;
 };
 
 } // namespace terminal

@@ -43,14 +43,16 @@ class TBufferWindow
     virtual void SetScrollRange(bool vertical, int32_t minimum, int32_t maximum) = 0;
     virtual void SetScrollPos(bool vertical, int32_t position) = 0;
 
-    // MsgBufferStatus. wParam: low byte cursor page row, high byte cursor column + 1 (both 0 in
-    // scrollback mode); lParam: low word first visible row + 1, high word first visible
-    // column + 1.
+    // MsgBufferStatus. wParam: low byte cursor page row (1-based from the page's top), high byte
+    // cursor column + 1 (both 0 in scrollback mode); lParam: low word first visible row + 1, high
+    // word first visible column + 1.
     virtual void PostStatus(uint16_t wParam, uint32_t lParam) = 0;
     // MsgBufferError: the 16-bit form of a negative code (101 for a short capture write).
     virtual void SendError(uint16_t code) = 0;
     // MsgBufferPositionReport: a position the host reported (column, row as received).
     virtual void SendPositionReport(uint16_t column, uint16_t row) = 0;
+    // The host sent a bell to an emulated terminal.
+    virtual void Bell() = 0;
 };
 
 } // namespace terminal

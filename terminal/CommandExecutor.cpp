@@ -4,11 +4,17 @@
 //
 // Decisions where the emulators' commands leave room, and where they are made safer:
 // - Tab stops are 1-based columns everywhere. A horizontal tab is a tab forward by one stop: it
-//   lands on the column where the stop was set, and is unchanged when no stop lies ahead.
-// - Vertical tab stops are page rows (1-based, counted from the first visible row).
+//   lands on the column where the stop was set, or on the last column when no stop lies ahead
+//   (a tab backward on the first). Every column can hold a stop; clearing all stops (tab clear
+//   2 or 3, tab control 4 or 5) leaves none, the line and the screen being one here.
+// - Rows and columns the host addresses count from the page's top row (the page is the rows
+//   ending at the highest row used) and from the first column, whatever part of the page the
+//   window shows; so do the saved cursor, the scroll region and the position report.
+// - Vertical tab stops are page rows (1-based, counted from the page's top).
 // - Cursor addressing, cursor down, next line and cursor to row stay on the page: an address
-//   below the page puts the cursor on its last row, not into unseen rows of the buffer. Cursor
-//   right stops at the last column instead of being refused.
+//   or a count below the page puts the cursor on its last row, not into unseen rows of the
+//   buffer, also once the buffer's end is reached. Cursor right stops at the last column
+//   instead of being refused.
 // - Erase in display mode 1 erases from the start of the page, not of the buffer: the
 //   scrollback above the page is history the host cannot see and must not lose.
 // - Next line is a carriage return and a line feed, so at the bottom it scrolls like one.
@@ -18,10 +24,9 @@
 //   height; anything else is refused and changes nothing.
 // - Device attributes from an ANSI emulator answer as a VT100 (the parser sets Y = 1).
 
-#include "serial/Dispatcher.h"
+#include "terminal/CommandExecutor.h"
 #include "terminal/ApdEmulator.h"
 #include "terminal/Buffer.h"
-#include "terminal/CommandExecutor.h"
 
 #include <algorithm>
 #include <cstring>
@@ -68,8 +73,9 @@ class TCommandExecutor
     void Execute();
 
   private:
-    int PageRow() const { return b.CursorRow - b.FirstVisibleRow + 1; }
-    int PageBottomRow() const { return std::min(b.FirstVisibleRow + b.PageHeight, b.Rows) - 1; }
+    // The page, not the view: a window showing part of the page moves nothing the host sees.
+    int PageRow() const { return b.CursorRow - b.PageTop() + 1; }
+    int PageBottomRow() const { return std::min(b.PageTop() + b.PageHeight, b.Rows) - 1; }
     void RecomputeInRegion()
     {
         const int page = PageRow();
@@ -77,7 +83,7 @@ class TCommandExecutor
     }
     int LimitToPage(int row) const
     {
-        const int top = std::min(b.FirstVisibleRow, b.Rows - 1);
+        const int top = std::min(b.PageTop(), b.Rows - 1);
         return std::max(top, std::min(row, PageBottomRow()));
     }
     int LimitColumn(int column) const { return std::clamp(column, 0, b.Columns - 1); }
@@ -96,8 +102,8 @@ class TCommandExecutor
     }
     void Send(const uint8_t *bytes, int count)
     {
-        if (b.PortHandle > 0)
-            serial::SendBytes(b.PortHandle, bytes, static_cast<uint16_t>(count));
+        if (b.OnHostReply)
+            b.OnHostReply(bytes, size_t(count));
     }
 
     void CursorPosition();
@@ -122,7 +128,6 @@ class TCommandExecutor
     void TabJustify();
     void TabClear();
     void SetScrollRegion();
-    void SetDefaultTabs();
     int VerticalTabRow() const { return std::clamp(PageRow(), 1, b.PageHeight); }
 
     TBuffer &b;
@@ -131,6 +136,10 @@ class TCommandExecutor
 
 void TCommandExecutor::Execute()
 {
+    // A buffer without cells (freed, or a failed new buffer) has nothing to act on; counting in
+    // rows of zero columns would divide by zero.
+    if (b.CellCount == 0)
+        return;
     switch (r.Command) {
     case cmd::CursorPosition:
         CursorPosition();
@@ -165,7 +174,8 @@ void TCommandExecutor::Execute()
         SetColors();
         break;
     case cmd::SaveCursor:
-        b.SavedCursor = {true, b.CursorColumn, b.CursorRow, b.CurrentColors(), b.CurrentAttributes};
+        b.SavedCursor = {true, b.CursorColumn, b.CursorRow - b.PageTop(), b.CurrentColors(),
+                         b.CurrentAttributes};
         break;
     case cmd::RestoreCursor:
         RestoreCursor();
@@ -184,7 +194,7 @@ void TCommandExecutor::Execute()
         break;
     case cmd::CursorToColumn:
         if (r.X >= 1) {
-            b.CursorColumn = LimitColumn(b.FirstVisibleColumn + r.X - 1);
+            b.CursorColumn = LimitColumn(r.X - 1);
             b.bMoveCaret();
         }
         break;
@@ -193,12 +203,12 @@ void TCommandExecutor::Execute()
         break;
     case cmd::NextLineN:
         b.CursorRow = LimitToPage(b.CursorRow + std::max<int>(r.Y, 1));
-        b.CursorColumn = b.FirstVisibleColumn;
+        b.CursorColumn = 0;
         b.bMoveCaret();
         break;
     case cmd::PreviousLine:
         b.CursorRow = LimitToPage(b.CursorRow - std::min<int>(std::max<int>(r.Y, 1), b.CursorRow));
-        b.CursorColumn = b.FirstVisibleColumn;
+        b.CursorColumn = 0;
         b.bMoveCaret();
         break;
     case cmd::PositionReport:
@@ -250,7 +260,7 @@ void TCommandExecutor::Execute()
         break;
     case cmd::CursorToRow:
         if (r.Y != 0) {
-            b.CursorRow = LimitToPage(b.FirstVisibleRow + r.Y - 1);
+            b.CursorRow = LimitToPage(b.PageTop() + r.Y - 1);
             b.bMoveCaret();
         }
         break;
@@ -268,9 +278,9 @@ void TCommandExecutor::Execute()
 void TCommandExecutor::CursorPosition()
 {
     if (r.X != 0)
-        b.CursorColumn = LimitColumn(b.FirstVisibleColumn + r.X - 1);
+        b.CursorColumn = LimitColumn(r.X - 1);
     if (r.Y != 0)
-        b.CursorRow = LimitToPage(b.FirstVisibleRow + r.Y - 1);
+        b.CursorRow = LimitToPage(b.PageTop() + r.Y - 1);
     RecomputeInRegion();
     b.bMoveCaret();
 }
@@ -285,22 +295,20 @@ void TCommandExecutor::CursorUp()
                         (page > b.RegionBottom && page - count < b.RegionTop);
     b.CursorRow -= count;
     if (inside && PageRow() < b.RegionTop)
-        b.CursorRow = b.FirstVisibleRow + b.RegionTop - 1;
-    else if (b.CursorRow < b.FirstVisibleRow)
-        b.CursorRow = b.FirstVisibleRow;
+        b.CursorRow = b.PageTop() + b.RegionTop - 1;
+    else if (b.CursorRow < b.PageTop())
+        b.CursorRow = b.PageTop();
     b.bMoveCaret();
 }
 
 void TCommandExecutor::CursorDown()
 {
-    if (b.CursorRow + r.Y >= b.Rows)
-        return;
     const int page = PageRow();
     const bool inside = (b.RegionTop <= page && page <= b.RegionBottom) ||
                         (page < b.RegionTop && page + r.Y > b.RegionBottom);
     b.CursorRow += r.Y;
     if (inside && PageRow() > b.RegionBottom)
-        b.CursorRow = b.FirstVisibleRow + b.RegionBottom - 1;
+        b.CursorRow = b.PageTop() + b.RegionBottom - 1;
     else
         b.CursorRow = LimitToPage(b.CursorRow);
     b.bMoveCaret();
@@ -317,7 +325,7 @@ void TCommandExecutor::EraseInDisplay()
         break;
     }
     case 1: {
-        const int top = std::min(b.FirstVisibleRow, b.CursorRow);
+        const int top = std::min(b.PageTop(), b.CursorRow);
         const int count = (b.CursorRow - top) * b.Columns + b.CursorColumn + 1;
         b.BlankCells(0, top, count, colors, 0);
         Repaint(top, b.CursorRow);
@@ -365,14 +373,14 @@ void TCommandExecutor::RestoreCursor()
     TSavedCursor &saved = b.SavedCursor;
     if (saved.Saved) {
         b.CursorColumn = LimitColumn(saved.Column);
-        b.CursorRow = std::clamp(saved.Row, 0, b.Rows - 1);
+        b.CursorRow = LimitToPage(b.PageTop() + saved.PageRow);
         b.CurrentForeground = saved.Colors & 0x0F;
         b.CurrentBackground = saved.Colors >> 4;
         b.CurrentAttributes = saved.Attributes;
         saved.Saved = false;
     } else if (r.EmulationType == etAnsi) {
-        b.CursorColumn = LimitColumn(b.FirstVisibleColumn);
-        b.CursorRow = std::clamp(b.FirstVisibleRow, 0, b.Rows - 1);
+        b.CursorColumn = 0;
+        b.CursorRow = LimitToPage(b.PageTop());
         b.CurrentForeground = 7;
         b.CurrentBackground = 0;
         b.CurrentAttributes = 0;
@@ -408,25 +416,14 @@ void TCommandExecutor::WriteString()
 
 void TCommandExecutor::TabForward(int count)
 {
-    const int stop =
-        b.bGetNextTabStop(b.CursorColumn + 1, count, kHorizontalTabSlots, b.HorizontalTabs);
-    b.CursorColumn = LimitColumn(stop - 1);
+    b.CursorColumn = LimitColumn(b.bGetNextTabStop(b.CursorColumn + 1, count) - 1);
     b.bMoveCaret();
 }
 
 void TCommandExecutor::TabBackward(int count)
 {
-    const int stop =
-        b.bGetPrevTabStop(b.CursorColumn + 1, count, kHorizontalTabSlots, b.HorizontalTabs);
-    b.CursorColumn = LimitColumn(stop - 1);
+    b.CursorColumn = LimitColumn(b.bGetPrevTabStop(b.CursorColumn + 1, count) - 1);
     b.bMoveCaret();
-}
-
-void TCommandExecutor::SetDefaultTabs()
-{
-    b.bClearHorizontalTabStops();
-    for (int column = 8; column <= b.Columns; column += 8)
-        b.bSetHorizontalTabStop(uint8_t(column));
 }
 
 void TCommandExecutor::TabControl()
@@ -446,7 +443,7 @@ void TCommandExecutor::TabControl()
         break;
     case 4:
     case 5:
-        SetDefaultTabs();
+        b.bClearHorizontalTabStops();
         break;
     case 6:
         b.bClearVerticalTabStops();
@@ -467,7 +464,7 @@ void TCommandExecutor::TabClear()
         break;
     case 2:
     case 3:
-        SetDefaultTabs();
+        b.bClearHorizontalTabStops();
         break;
     case 4:
         b.bClearVerticalTabStops();
@@ -493,7 +490,7 @@ void TCommandExecutor::VerticalTab()
                 break;
         }
     }
-    b.CursorRow = LimitToPage(b.FirstVisibleRow + found - 1);
+    b.CursorRow = LimitToPage(b.PageTop() + found - 1);
     b.bMoveCaret();
 }
 
@@ -530,8 +527,7 @@ void TCommandExecutor::InsertChars(int requested)
 // Blanks n cells at the cursor, pushing the rest of the row right, and moves past them.
 void TCommandExecutor::TabJustify()
 {
-    const int stop =
-        b.bGetNextTabStop(b.CursorColumn + 1, 1, kHorizontalTabSlots, b.HorizontalTabs);
+    const int stop = b.bGetNextTabStop(b.CursorColumn + 1, 1);
     const int n = std::max(0, stop - 1 - b.CursorColumn);
     if (n == 0)
         return;
@@ -546,7 +542,7 @@ void TCommandExecutor::LineBand(int &last) const
 {
     const int page = PageRow();
     if (b.RegionTop <= page && page <= b.RegionBottom)
-        last = std::min(b.FirstVisibleRow + b.RegionBottom - 1, b.Rows - 1);
+        last = std::min(b.PageTop() + b.RegionBottom - 1, b.Rows - 1);
     else
         last = PageBottomRow();
     last = std::max(last, b.CursorRow);
@@ -585,8 +581,8 @@ void TCommandExecutor::SetScrollRegion()
         return;
     b.RegionTop = top;
     b.RegionBottom = bottom;
-    b.CursorColumn = LimitColumn(b.FirstVisibleColumn);
-    b.CursorRow = std::clamp(b.FirstVisibleRow, 0, b.Rows - 1);
+    b.CursorColumn = 0;
+    b.CursorRow = LimitToPage(b.PageTop());
     b.InRegion = top == 1;
     b.bMoveCaret();
 }

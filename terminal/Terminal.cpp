@@ -66,6 +66,11 @@ TTerminal::TTerminal(uint32_t style, TTerminalNotify *notify, QWidget *parent)
     buffer_ = TBuffer::Create(this, 80, 200, &result);
     if (!buffer_)
         throw std::bad_alloc();
+    // Replies to the host go out on the port the window reads.
+    buffer_->OnHostReply = [this](const uint8_t *bytes, size_t count) {
+        if (portHandle_ > 0)
+            serial::SendBytes(portHandle_, bytes, uint16_t(count));
+    };
     target_ = std::make_unique<serial::TGuiMessageTarget>(
         [this](unsigned msg, uintptr_t wParam, intptr_t lParam) {
             HandleMessage(msg, wParam, lParam);
@@ -104,7 +109,6 @@ TTerminal::~TTerminal()
 {
     blinkTimer_.stop();
     markingTimer_.stop();
-    buffer_->bSetCapture(false, false, buffer_->CaptureFileName);
     tReleaseComHandle();
     buffer_->SetWindow(nullptr);
 }
@@ -181,14 +185,12 @@ void TTerminal::tSetComHandle(int16_t handle)
     if (registered_ && handle != portHandle_)
         tStopTerminal();
     portHandle_ = handle;
-    buffer_->PortHandle = handle;
 }
 
 void TTerminal::tReleaseComHandle()
 {
     tStopTerminal();
     portHandle_ = 0;
-    buffer_->PortHandle = 0;
 }
 
 void TTerminal::tSetEmulatorPtr(void *context)
@@ -246,11 +248,6 @@ void TTerminal::bSetHighlightColors(uint8_t foreground, uint8_t background)
     buffer_->bInvalidateAll();
 }
 
-int TTerminal::bSetCapture(bool on, bool append, const std::string &fileName)
-{
-    return buffer_->bSetCapture(on, append, fileName);
-}
-
 std::unique_ptr<TTerminalSnapshot> TTerminal::tSave()
 {
     auto saved = std::unique_ptr<TTerminalSnapshot>(new (std::nothrow) TTerminalSnapshot);
@@ -276,14 +273,12 @@ int TTerminal::tRestore(std::unique_ptr<TTerminalSnapshot> saved)
     const int height = b.ClientHeight;
     void *const context = b.EmulatorContext;
     const TEmulatorRoutine routine = b.EmulatorRoutine;
-    const int16_t port = b.PortHandle;
     const bool caret = b.CaretEnabled;
     const int result = b.bRestore(std::move(saved->Buffer));
     b.ClientWidth = width;
     b.ClientHeight = height;
     b.EmulatorContext = context;
     b.EmulatorRoutine = routine;
-    b.PortHandle = port;
     b.CaretEnabled = caret;
     b.bSetScrollMode(scrollback_);
     b.Marking = b.MarkingAutoScroll = false;

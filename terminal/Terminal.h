@@ -19,6 +19,7 @@
 #include "terminal/KeyRecord.h"
 
 #include <QAbstractScrollArea>
+#include <QApplication>
 #include <QColor>
 #include <QElapsedTimer>
 #include <QFont>
@@ -97,7 +98,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     // Throws std::bad_alloc when the buffer cannot be made.
     explicit TTerminal(uint32_t style, TTerminalNotify *notify = nullptr,
                        QWidget *parent = nullptr);
-    // Capture off, unregistered from the dispatcher, buffer freed.
+    // Unregistered from the dispatcher, buffer freed.
     ~TTerminal() override;
 
     TBuffer &aBuffer() { return *buffer_; }
@@ -126,7 +127,6 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     int bNewBuffer(int rows, int columns, int pageHeight);
     void bSetColors(uint8_t foreground, uint8_t background);
     void bSetHighlightColors(uint8_t foreground, uint8_t background);
-    int bSetCapture(bool on, bool append, const std::string &fileName);
     void tToggleScrollback();
     bool Scrollback() const { return scrollback_; }
     // Passes the bytes to the buffer without painting; the owner forces the paint.
@@ -134,7 +134,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void tForcePaint();
     // Null when memory ran out (nothing is taken then).
     std::unique_ptr<TTerminalSnapshot> tSave();
-    // Takes over the saved cells and state; the result is that of reopening capture.
+    // Takes over the saved cells and state; 0, or ecBadArgument without cells saved.
     int tRestore(std::unique_ptr<TTerminalSnapshot> saved);
     void tSetColorMap(const uint32_t map[16]);
     void tGetColorMap(uint32_t map[16]) const;
@@ -219,6 +219,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void PostStatus(uint16_t wParam, uint32_t lParam) override;
     void SendError(uint16_t code) override;
     void SendPositionReport(uint16_t column, uint16_t row) override;
+    void Bell() override { QApplication::beep(); }
 
     void HandleMessage(unsigned msg, uintptr_t wParam, intptr_t lParam);
     void tSetInitialSizes();

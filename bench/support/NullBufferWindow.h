@@ -23,6 +23,7 @@ class NullBufferWindow : public terminal::TBufferWindow
     void PostStatus(uint16_t, uint32_t) override {}
     void SendError(uint16_t) override {}
     void SendPositionReport(uint16_t, uint16_t) override {}
+    void Bell() override {}
 };
 
 // Null when the buffer cannot be made.

@@ -51,6 +51,7 @@ class BufferWindowRecorder : public terminal::TBufferWindow
     {
         Add("report %u,%u", unsigned(column), unsigned(row));
     }
+    void Bell() override { Calls.push_back("bell"); }
 
   private:
     __attribute__((format(printf, 2, 3))) void Add(const char *format, ...)

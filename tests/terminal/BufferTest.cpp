@@ -1,18 +1,15 @@
 // The screen buffer: cells, cursor rules, scrollback, scroll region, view, window requests, tab
-// tables, selection and capture. Cases push bytes and list the expected screen line by line.
+// tables, selection and the bytes handed on as written. Cases push bytes and list the expected
+// screen line by line.
 
 #include "terminal/Buffer.h"
 
 #include "serial/ErrorCodes.h"
 #include "tests/support/BufferWindowRecorder.h"
-#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <fcntl.h>
 #include <functional>
-#include <sys/stat.h>
 
 using namespace terminal;
 using testsupport::BufferWindowRecorder;
@@ -103,15 +100,17 @@ TEST(BufferTest, CreationDefaults)
     EXPECT_EQ(Pair(b.HighlightForeground, b.HighlightBackground), Pair(0, 7));
     EXPECT_EQ(Pair(b.RegionTop, b.RegionBottom), Pair(1, 25));
     EXPECT_TRUE(b.InRegion);
-    EXPECT_FALSE(b.CaptureOn() || b.SavedCursor.Saved || b.Marking || b.EmulatorRoutine);
+    EXPECT_FALSE(b.SavedCursor.Saved || b.Marking || b.EmulatorRoutine);
     EXPECT_EQ(b.ColorMap[9], Rgb(255, 0, 0));
     EXPECT_EQ(b.ColorMap[7], Rgb(192, 192, 192));
     EXPECT_EQ(Pair(b.VisibleColumns, b.VisibleRows), Pair(80, 25)); // no window size yet
     buffer->bSetColors(16, 3);
     EXPECT_EQ(Pair(b.DefaultForeground, b.DefaultBackground), Pair(7, 0));
-    const uint8_t stops[25] = {0, 0, 0, 0,  0,  0,  0,  0,  0,  0,  0,  0, 0,
-                               0, 0, 8, 16, 24, 32, 40, 48, 56, 64, 72, 80};
-    EXPECT_TRUE(std::equal(stops, stops + 25, b.HorizontalTabs));
+    std::vector<int> stops;
+    for (int column = 1; column <= kMaxColumns; ++column)
+        if (b.HorizontalTabStops[column - 1])
+            stops.push_back(column);
+    EXPECT_EQ(stops, (std::vector<int>{9, 17, 25, 33, 41, 49, 57, 65, 73}));
     EXPECT_EQ(std::count(b.VerticalTabs, b.VerticalTabs + 12, 0), 12);
 
     // A new buffer paints its page in the current background.
@@ -353,7 +352,7 @@ TEST(BufferTest, WindowRequests)
              b.bForcePaint();
          },
          {"scroll 0,-96 in 0,0,640,160", "invalidate 0,48,640,160 erase", "pos v 6", "update",
-          "status 010a 00010007"}},
+          "status 0110 00010007"}},
         {"normal mode scrolls the view within the page only",
          10,
          [](TBuffer &b, BufferWindowRecorder &w) {
@@ -367,7 +366,7 @@ TEST(BufferTest, WindowRequests)
          },
          {"pos h 0", "pos v 0", "scroll 0,240 in 0,0,640,160", "pos v 0", "update",
           "status 0119 00010011", "pos h 0", "pos v 15", "scroll 0,-240 in 0,0,640,160",
-          "invalidate 0,0,640,160 erase", "pos v 15", "update", "status 010a 00010020", "pos h 0",
+          "invalidate 0,0,640,160 erase", "pos v 15", "update", "status 0119 00010020", "pos h 0",
           "pos v 0", "scroll 0,240 in 0,0,640,160", "pos v 0", "update", "status 0119 00010011"}},
         {"scrollback mode",
          25,
@@ -428,28 +427,19 @@ TEST(BufferTest, TabTables)
         bool next;
         int position, count, stop;
     } stops[] = {
-        {true, 0, 1, 8},   {true, 8, 1, 16},   {true, 0, 3, 24},  {true, 70, 2, 72},
-        {true, 75, 1, 75}, {false, 20, 1, 16}, {false, 20, 2, 8}, {false, 20, 5, 8},
-        {false, 5, 1, 5},  {false, 81, 1, 80},
+        {true, 0, 1, 9},   {true, 9, 1, 17},  {true, 0, 3, 25},  {true, 70, 1, 73},
+        {true, 70, 2, 80}, {true, 75, 1, 80}, {true, 80, 1, 80}, {false, 20, 1, 17},
+        {false, 20, 2, 9}, {false, 20, 5, 1}, {false, 5, 1, 1},  {false, 81, 1, 73},
     };
     for (const StopCase &c : stops)
-        EXPECT_EQ(c.next ? b.bGetNextTabStop(c.position, c.count, 25, b.HorizontalTabs)
-                         : b.bGetPrevTabStop(c.position, c.count, 25, b.HorizontalTabs),
+        EXPECT_EQ(c.next ? b.bGetNextTabStop(c.position, c.count)
+                         : b.bGetPrevTabStop(c.position, c.count),
                   c.stop)
             << c.next << " " << c.position << " " << c.count;
-
-    // Set and clear keep the table sorted; a full table takes no more stops.
-    b.bSetHorizontalTabStop(8);
+    b.bSetHorizontalTabStop(200); // beyond any buffer: ignored
     b.bClearHorizontalTabStop(9);
     b.bSetHorizontalTabStop(3);
-    b.bClearHorizontalTabStop(16);
-    EXPECT_EQ(std::vector<uint8_t>(b.HorizontalTabs + 13, b.HorizontalTabs + 25),
-              (std::vector<uint8_t>{0, 0, 3, 8, 24, 32, 40, 48, 56, 64, 72, 80}));
-    for (int stop = 100; stop < 120; ++stop)
-        b.bSetHorizontalTabStop(stop);
-    EXPECT_EQ(b.HorizontalTabs[0], 3);
-    EXPECT_EQ(b.HorizontalTabs[24], 114);
-    EXPECT_EQ(std::count(b.HorizontalTabs, b.HorizontalTabs + 25, 115), 0);
+    EXPECT_EQ(b.bGetNextTabStop(1, 2), 17);
     for (int row : {5, 2, 5, 300, 0, 9})
         b.bSetVerticalTabStop(row);
     b.bClearVerticalTabStop(9);
@@ -570,94 +560,32 @@ TEST(BufferTest, Limits)
     EXPECT_EQ(buffer->RowText(0), " ");
 }
 
-TEST(BufferTest, CaptureRecordsEveryByte)
-{
-    testsupport::TempDir dir;
-    dir.Enter();
-    std::string all;
-    for (int i = 0; i < 20000; ++i)
-        all += char(i * 7 % 256);
-    struct Case {
-        bool append;
-        const char *existing; // nullptr: no file
-        size_t count;
-    } cases[] = {{false, "old", 5},      {false, nullptr, 8191}, {false, nullptr, 8192},
-                 {false, nullptr, 8193}, {true, "old", 20000},   {true, nullptr, 1}};
-    for (const Case &c : cases) {
-        const std::string name = c.existing ? "exists.cap" : "";
-        if (c.existing)
-            dir.Write(name, c.existing);
-        else
-            ::unlink("CAPTURE.CAP");
-        auto buffer = MakeBuffer(80, 200, 25, nullptr);
-        ASSERT_EQ(buffer->bSetCapture(true, c.append, name), 0);
-        Feed(*buffer, all.substr(0, c.count));
-        const std::string file = c.existing ? name : "CAPTURE.CAP";
-        const std::string before = c.append && c.existing ? c.existing : "";
-        // Whole buffers are on disk at once; the rest waits for the flush at the end.
-        EXPECT_EQ(dir.Read(file).size(), before.size() + c.count / 8192 * 8192) << c.count;
-        buffer->bClearScreen(); // received nothing
-        EXPECT_EQ(buffer->bSetCapture(false, false, ""), 0);
-        EXPECT_EQ(dir.Read(file), before + all.substr(0, c.count)) << c.count;
-    }
-}
-
-TEST(BufferTest, CaptureFailures)
-{
-    testsupport::TempDir dir;
-    BufferWindowRecorder window;
-    auto buffer = MakeBuffer(80, 200, 25, &window);
-    EXPECT_EQ(buffer->bSetCapture(true, false, dir.Path()), -EISDIR);
-    EXPECT_EQ(buffer->bSetCapture(true, true, dir.File("no/such/dir")), -ENOENT);
-    // A pipe nobody reads is refused at once rather than holding the window.
-    ASSERT_EQ(mkfifo(dir.File("pipe").c_str(), 0600), 0);
-    EXPECT_EQ(buffer->bSetCapture(true, false, dir.File("pipe")), -ENXIO);
-    EXPECT_FALSE(buffer->CaptureOn());
-    EXPECT_EQ(buffer->bSetCapture(false, false, ""), 0);
-
-    ASSERT_EQ(buffer->bSetCapture(true, true, "/dev/full"), 0);
-    window.Take();
-    Feed(*buffer, std::string(8191, '\a'));
-    EXPECT_TRUE(buffer->CaptureOn());
-    Feed(*buffer, "\a");
-    EXPECT_FALSE(buffer->CaptureOn());
-    EXPECT_EQ(window.Take(), Lines{"error " + std::to_string(65536 - ENOSPC)});
-    // Closing with pending bytes reports the failed flush too.
-    ASSERT_EQ(buffer->bSetCapture(true, false, "/dev/full"), 0);
-    Feed(*buffer, "x");
-    EXPECT_EQ(buffer->bSetCapture(false, false, ""), -ENOSPC);
-    EXPECT_EQ(window.Take(), Lines{"error " + std::to_string(65536 - ENOSPC)});
-}
-
 TEST(BufferTest, SaveAndRestore)
 {
-    testsupport::TempDir dir;
     BufferWindowRecorder window;
     auto buffer = MakeBuffer(10, 60, 5, &window);
-    ASSERT_EQ(buffer->bSetCapture(true, false, dir.File("cap")), 0);
+    std::string handedOn;
+    buffer->OnWriteByte = [&](uint8_t c) { handedOn += char(c); };
     for (int i = 0; i < 70; ++i)
         Feed(*buffer, "\r\nline" + std::to_string(i));
+    buffer->bClearHorizontalTabStops();
     buffer->bSetHorizontalTabStop(3);
     const Lines rows = RowsOf(*buffer, 0, 60);
     auto saved = buffer->bSave();
     ASSERT_TRUE(saved);
-    EXPECT_FALSE(buffer->CaptureOn());
 
-    Feed(*buffer, "\r\nnot captured");
+    Feed(*buffer, "\r\nnot kept");
     buffer->bClearBuffer();
     buffer->bNewBuffer(30, 20, 10);
     EXPECT_EQ(buffer->bRestore(std::move(saved)), 0);
     EXPECT_EQ(RowsOf(*buffer, 0, 60), rows);
     EXPECT_EQ(Pair(buffer->CursorColumn, buffer->CursorRow), Pair(6, 59));
     EXPECT_EQ(buffer->Window(), &window);
-    EXPECT_EQ(Pair(buffer->HorizontalTabs[23], buffer->HorizontalTabs[24]), Pair(3, 8));
-    EXPECT_TRUE(buffer->CaptureOn());
+    EXPECT_EQ(Pair(buffer->bGetNextTabStop(0, 1), buffer->bGetNextTabStop(3, 1)), Pair(3, 10));
+    // The receiver of written bytes stays with the buffer.
+    handedOn.clear();
     Feed(*buffer, "!");
-    buffer->bSetCapture(false, false, "");
-    std::string expected;
-    for (int i = 0; i < 70; ++i)
-        expected += "\r\nline" + std::to_string(i);
-    EXPECT_EQ(dir.Read("cap"), expected + "!");
+    EXPECT_EQ(handedOn, "!");
 }
 
 // A glyph lands in the cursor's logical row, and the region test follows, whatever moved the

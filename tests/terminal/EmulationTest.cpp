@@ -1,14 +1,11 @@
 // Conformance of the terminal emulation: byte strings pushed through bProcessChar of an 80 x 200
-// buffer with a 25-row page, and what the page, the cursor, the cells, the far end of the serial
-// line and the window got.
+// buffer with a 25-row page, and what the page, the cursor, the cells, the replies to the host and
+// the window got.
 
-#include "serial/Dispatcher.h"
 #include "terminal/ApdEmulator.h"
 #include "terminal/Buffer.h"
 #include "tests/support/BufferWindowRecorder.h"
-#include "tests/support/SimulatedPort.h"
 
-#include <chrono>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <string>
@@ -25,6 +22,9 @@ struct Terminal {
     explicit Terminal(uint8_t type, int columns = 80, int rows = 200)
     {
         Buffer = TBuffer::Create(&Window, columns, rows);
+        Buffer->OnHostReply = [this](const uint8_t *bytes, size_t count) {
+            Replies.append(reinterpret_cast<const char *>(bytes), count);
+        };
         Buffer->ClientWidth = columns * 8;
         Buffer->ClientHeight = Buffer->PageHeight * 16;
         Buffer->bUpdateFont(16, 8);
@@ -47,6 +47,7 @@ struct Terminal {
     }
 
     testsupport::BufferWindowRecorder Window;
+    std::string Replies; // what the terminal answered the host
     TApdCustomEmulator Emulator;
     std::unique_ptr<TBuffer> Buffer;
 };
@@ -69,7 +70,7 @@ struct ScreenCase {
     int CursorPageRow = kAny;      // 1-based
     std::vector<Cell> Cells = {};
     std::string Reply = "";
-    std::vector<std::string> Reports = {}; // position reports the window got, "report X,Y"
+    std::vector<std::string> Reports = {}; // position reports and bells the window got
     int FirstVisibleRow = 0;
     std::vector<std::pair<int, std::string>> BufferRows = {}; // rows outside the page
 };
@@ -79,22 +80,6 @@ void PrintTo(const ScreenCase &c, std::ostream *os)
     *os << c.Name;
 }
 
-// What the far end received, up to a marker sent after the bytes under test.
-std::string Replies(testsupport::SimulatedPort &port)
-{
-    const uint8_t marker = '#';
-    serial::SendBytes(port.Port, &marker, 1);
-    std::string got;
-    for (int i = 0; i < 500 && (got.empty() || got.back() != '#'); ++i) {
-        port.Far.WaitForSent(1, std::chrono::milliseconds(10));
-        got += port.Far.TakeSent();
-    }
-    if (got.empty() || got.back() != '#')
-        return "<no marker>";
-    got.pop_back();
-    return got;
-}
-
 class ScreenTable : public ::testing::TestWithParam<ScreenCase>
 {
 };
@@ -102,10 +87,7 @@ class ScreenTable : public ::testing::TestWithParam<ScreenCase>
 TEST_P(ScreenTable, ShowsWhatTheHostSent)
 {
     const ScreenCase &c = GetParam();
-    testsupport::SimulatedPort port("EMUL1");
-    ASSERT_EQ(port.OpenResult, 0);
     Terminal t(c.Type);
-    t.Buffer->PortHandle = static_cast<int16_t>(port.Port);
     t.Feed(c.Bytes);
     TBuffer &b = *t.Buffer;
 
@@ -131,10 +113,10 @@ TEST_P(ScreenTable, ShowsWhatTheHostSent)
         EXPECT_EQ(b.AttrAt(cell.Column, row), cell.Attributes)
             << "cell " << cell.Column << "," << cell.PageRow;
     }
-    EXPECT_EQ(Replies(port), c.Reply);
+    EXPECT_EQ(t.Replies, c.Reply);
     std::vector<std::string> reports;
     for (const std::string &call : t.Window.Calls)
-        if (call.rfind("report ", 0) == 0)
+        if (call.rfind("report ", 0) == 0 || call == "bell")
             reports.push_back(call);
     EXPECT_EQ(reports, c.Reports);
 }
@@ -176,6 +158,8 @@ std::string Lines(int count)
 
 const ScreenCase kPlain[] = {
     {"BackspaceOverwrites", etNone, "A\bB", {"B"}, 1, 1},
+    {"BackspaceErases", etNone, "AB\b", {"A"}, 1, 1},
+    {"BellIsAGlyph", etNone, "a\ab", {"a\ab"}, 3, 1},
     {"EscapeIsAGlyph", etNone, "a" + E + "[Hb", {"a" + E + "[Hb"}, 5, 1},
     {"NulIsDropped", etNone, std::string("x\0y", 3), {"xy"}, 2, 1},
     {"FormFeedIsAGlyph", etNone, "a\fb", {"a\fb"}, 3, 1},
@@ -194,6 +178,23 @@ const ScreenCase kCursor[] = {
     {"RightStopsAtLastColumn", etAnsi, E + "[200C", {}, 79, 1},
     {"LeftStopsAtFirstColumn", etAnsi, "abc" + E + "[9DX", {"Xbc"}, 1, 1},
     {"DownStopsAtPageBottom", etAnsi, E + "[40B", {}, 0, 25},
+    // Also with the buffer's end reached: the count is clamped, not refused.
+    {"DownStopsAtPageBottomAfterHistory",
+     etAnsi,
+     Lines(300) + E + "[5;1H" + E + "[999Bd",
+     [] {
+         std::vector<std::string> page;
+         for (int i = 277; i <= 300; ++i)
+             page.push_back("line" + std::to_string(i));
+         page.push_back("d");
+         return page;
+     }(),
+     1,
+     25,
+     {},
+     "",
+     {},
+     175},
     {"NextAndPreviousLine",
      etAnsi,
      E + "[3;5H" + E + "[2En" + E + "[Fp",
@@ -207,6 +208,28 @@ const ScreenCase kCursor[] = {
      {"", "", "", "", "    r"},
      5,
      5},
+    // The saved row counts from the page's top: after a scroll the restore stays on the page.
+    {"RestoreAfterScrollStaysOnPage",
+     etAnsi,
+     "top" + E + "[5;5H" + E + "[s" + E + "[25;1H\n\n\n" + E + "[ur",
+     Sparse({{5, "    r"}}),
+     5,
+     5,
+     {},
+     "",
+     {},
+     3,
+     {{0, "top"}}},
+    {"Vt100RestoreAfterScrollStaysOnPage",
+     etVt100,
+     E + "[5;5H" + E + "7" + E + "[25;1H\n\n\n" + E + "8r",
+     Sparse({{5, "    r"}}),
+     5,
+     5,
+     {},
+     "",
+     {},
+     3},
     {"AnsiRestoreWithoutSaveHomesAndResets",
      etAnsi,
      E + "[31m" + E + "[10;10H" + E + "[uz",
@@ -229,6 +252,14 @@ const ScreenCase kCursor[] = {
      {{0, "top"}}},
 };
 INSTANTIATE_TEST_SUITE_P(CursorMovement, ScreenTable, ::testing::ValuesIn(kCursor), Name);
+
+// A terminal's backspace only moves left; its bell rings and leaves no trace on the screen.
+const ScreenCase kControls[] = {
+    {"BackspaceOnlyMoves", etAnsi, "abc\b\bX", {"aXc"}, 2, 1},
+    {"BellRings", etVt100, "a\ab", {"ab"}, 2, 1, {}, "", {"bell"}},
+    {"Vt52BellRings", etVt52, "\a", {}, 0, 1, {}, "", {"bell"}},
+};
+INSTANTIATE_TEST_SUITE_P(Controls, ScreenTable, ::testing::ValuesIn(kControls), Name);
 
 const ScreenCase kErase[] = {
     {"LineToEnd", etAnsi, "abcdef" + E + "[1;3H" + E + "[K", {"ab"}, 2, 1},
@@ -357,25 +388,36 @@ const ScreenCase kRegion[] = {
 INSTANTIATE_TEST_SUITE_P(ScrollRegion, ScreenTable, ::testing::ValuesIn(kRegion), Name);
 
 const ScreenCase kTabs[] = {
-    {"DefaultStops", etAnsi, "\tx\ty", {"       x       y"}, 16, 1},
+    {"DefaultStops", etAnsi, "\tx\ty", {"        x       y"}, 17, 1},
     {"SetStopIsWhereTabLands", etAnsi, E + "[1;4H" + E + "H" + E + "[1;1H\tx", {"   x"}},
-    {"ClearStop", etAnsi, E + "[1;8H" + E + "[0g" + E + "[1;1H\tx", {Spaces(15) + "x"}},
-    {"ClearAllAndDefaults",
-     etAnsi,
-     E + "[1;4H" + E + "H" + E + "[3g" + E + "[1;1H\tx",
-     {"       x"}},
+    {"ClearStop", etAnsi, E + "[1;9H" + E + "[0g" + E + "[1;1H\tx", {Spaces(16) + "x"}},
+    {"ClearAll", etAnsi, E + "[1;4H" + E + "H" + E + "[3g" + E + "[1;1H\tx", {Spaces(79) + "x"}},
     {"Backward",
      etAnsi,
-     E + "[1;20H" + E + "[Zb" + E + "[1;20H" + E + "[2Zc",
-     {Spaces(7) + "c" + Spaces(7) + "b"}},
-    {"ForwardCount", etAnsi, E + "[2If", {Spaces(15) + "f"}},
-    {"NoStopAheadStays", etAnsi, E + "[1;79H\tt", {std::string(78, ' ') + "t"}, 79, 1},
-    {"Justify", etAnsi, "abcd" + E + "[1;3H" + E + "I", {"ab     cd"}, 7, 1},
+     E + "[1;20H" + E + "[Zb" + E + "[1;20H" + E + "[2Zc" + E + "[9Zd",
+     {"d" + Spaces(7) + "c" + Spaces(7) + "b"}},
+    {"ForwardCount", etAnsi, E + "[2If", {Spaces(16) + "f"}},
+    {"NoStopAheadGoesToLastColumn", etAnsi, E + "[1;75H\tt", {Spaces(79) + "t"}, 0, 2},
+    // A stop on every third column: more stops than any fixed table of 25 held.
+    {"StopOnEveryColumn",
+     etAnsi,
+     E + "[3g" +
+         [] {
+             std::string s;
+             for (int column = 3; column <= 78; column += 3)
+                 s += "\x1b[1;" + std::to_string(column) + "H\x1bH";
+             return s + "\x1b[1;1H" + std::string(26, '\t') + "*";
+         }(),
+     {Spaces(77) + "*"}},
+    {"Justify", etAnsi, "abcd" + E + "[1;3H" + E + "I", {"ab      cd"}, 8, 1},
     {"VerticalStop",
      etAnsi,
      E + "[5;1H" + E + "J" + E + "[1;1H" + E + "[Yv",
      {"", "", "", "", "v"}},
-    {"TabControl", etAnsi, E + "[1;4H" + E + "[0W" + E + "[1;1H\tx" + E + "[5W\ty", {"   x   y"}},
+    {"TabControl",
+     etAnsi,
+     E + "[1;4H" + E + "[0W" + E + "[1;1H\tx" + E + "[5W\ty",
+     {"   x" + Spaces(75) + "y"}},
 };
 INSTANTIATE_TEST_SUITE_P(Tabs, ScreenTable, ::testing::ValuesIn(kTabs), Name);
 
@@ -543,6 +585,65 @@ INSTANTIATE_TEST_SUITE_P(ControlsInSequences, ScreenTable,
 
 namespace
 {
+
+// With a window showing 10 of the page's 25 rows and its view moved down with the text, the host
+// still addresses the page: its rows count from the page's top, not from the view's.
+TEST(PartialView, HostAddressesThePage)
+{
+    struct Case {
+        const char *name;
+        uint8_t type;
+        std::string bytes;
+        int row; // buffer row
+        std::string text;
+        int cursorColumn, cursorRow;
+        std::string reply;
+    } cases[] = {
+        {"Home", etAnsi, E + "[HX", 0, "Xine1", 1, 0, ""},
+        {"LastRow", etAnsi, E + "[25;1HX", 24, "X", 1, 24, ""},
+        {"RowOnly", etAnsi, E + "[3dY", 2, "Yine3", 1, 2, ""},
+        {"UpStopsAtPageTop", etAnsi, E + "[99AU", 0, "Uine1", 1, 0, ""},
+        {"DownStopsAtPageBottom", etAnsi, E + "[99BD", 24, "D", 1, 24, ""},
+        {"RegionHomes", etVt100, E + "[5;10rh", 0, "hine1", 1, 0, ""},
+        {"EraseToCursorFromPageTop", etAnsi, E + "[1J", 0, "", 0, 15, ""},
+        {"RestoreOnPage", etVt100, E + "[2;3H" + E + "7" + E + "[20;1H" + E + "8r", 1, "lire2", 3,
+         1, ""},
+        {"StatusReport", etAnsi, E + "[6n", 15, "", 0, 15, E + "[16;1R"},
+    };
+    for (const Case &c : cases) {
+        Terminal t(c.type);
+        TBuffer &b = *t.Buffer;
+        b.ClientHeight = 10 * 16;
+        b.bUpdateFont(16, 8);
+        t.Feed(Lines(15));
+        ASSERT_EQ(b.FirstVisibleRow, 6);
+        t.Feed(c.bytes);
+        EXPECT_EQ(t.Row(c.row), c.text) << c.name;
+        EXPECT_EQ(b.CursorColumn, c.cursorColumn) << c.name;
+        EXPECT_EQ(b.CursorRow, c.cursorRow) << c.name;
+        EXPECT_EQ(t.Replies, c.reply) << c.name;
+    }
+
+    // The status counts the cursor's row from the page's top too, also when the view shows rows
+    // below the cursor.
+    Terminal t(etAnsi);
+    t.Buffer->ClientHeight = 10 * 16;
+    t.Buffer->bUpdateFont(16, 8);
+    t.Buffer->bGotoBottom(true);
+    ASSERT_EQ(t.Buffer->FirstVisibleRow, 15);
+    EXPECT_EQ(t.Window.Calls.back(), "status 0101 00010010");
+}
+
+// A buffer without cells takes every command without effect.
+TEST(EmptyBuffer, CommandsDoNothing)
+{
+    Terminal t(etAnsi);
+    t.Buffer->bDeallocBuffers();
+    t.Feed(E + "[3X" + E + "[5;5H" + E + "[2J" + E + "[L" + E + "[2P" + E + "[6n" + "x\t\b\n");
+    EXPECT_EQ(t.Buffer->CellCount, 0);
+    EXPECT_EQ(t.Buffer->CursorColumn, 0);
+    EXPECT_EQ(t.Buffer->CursorRow, 0);
+}
 
 // A user character handler that claims more characters than the record holds writes only the
 // fifteen it has.

@@ -270,6 +270,8 @@ TEST_F(TerminalComponent, CaptureFollowsItsFileAndTheKeyboardEmulatorItsMap)
         {"same name in other case", [&] { term.SetCaptureFile(dir.File("B.CAP")); }, cmOn, 0},
         {"kept through a new window",
          [&] { term.WriteString("2"), term.SetScrollBars(ssVertical); }, cmOn, 0},
+        {"closed between a save and its restore",
+         [&] { term.SaveRestore(false), term.WriteString("-"), term.SaveRestore(true); }, cmOn, 0},
         {"off", [&] { term.WriteString("3"), term.SetCapture(cmOff); }, cmOff, 0},
         {"unwritable folder",
          [&] { term.SetCaptureFile("/nonexistent/x.cap"), term.SetCapture(cmOn); }, cmOff, -2},
