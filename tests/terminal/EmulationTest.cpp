@@ -557,9 +557,9 @@ INSTANTIATE_TEST_SUITE_P(PrivateModes, ScreenTable, ::testing::ValuesIn(kPrivate
 const ScreenCase kControlsInSequences[] = {
     {"EscapeRestarts", etAnsi, "abc" + E + "[1" + E + "[3Dx", {"xbc"}, 1, 1},
     {"CarriageReturnActs", etAnsi, "abc" + E + "[\r2Cx", {"abx"}, 3, 1},
-    {"BackspaceActs", etVt100, "abc" + E + "[1\b;1Dx", {"ax"}, 2, 1},
+    {"BackspaceActs", etVt100, "abc" + E + "[1\b;1Dx", {"axc"}, 2, 1},
     {"LineFeedActs", etAnsi, "ab" + E + "[\n1Dx", {"ab", " x"}, 2, 2},
-    {"TabActs", etAnsi, E + "[2\tCx", {Spaces(9) + "x"}, 10, 1},
+    {"TabActs", etAnsi, E + "[2\tCx", {Spaces(10) + "x"}, 11, 1},
     {"CancelAbandons",
      etAnsi,
      "a" + E +

@@ -101,6 +101,12 @@ TEST_P(InlineRoad, MatchesGeneralStep)
     emulator.SetEmulationType(type);
     fast->EmulatorContext = &emulator;
     fast->EmulatorRoutine = &TApdCustomEmulator::EmulatorRoutine;
+    // The general buffer is driven by hand below; an emulator attached to it (never called) only
+    // tells its writes that they are emulated, as the fast buffer's are.
+    TApdCustomEmulator idle;
+    idle.SetEmulationType(type);
+    general->EmulatorContext = &idle;
+    general->EmulatorRoutine = &TApdCustomEmulator::EmulatorRoutine;
     TEmulatorState state(type);
 
     const std::string stream = GrammarStream(300000, unsigned(type) * 31);
