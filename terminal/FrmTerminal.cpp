@@ -8,6 +8,7 @@
 #include "serial/ApdComPort.h"
 #include "terminal/ApdEmulator.h"
 #include "terminal/ApdKeyboardEmulator.h"
+#include "terminal/TerminalFont.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -316,8 +317,9 @@ void TFrmTerminal::ToggleScrollback()
 void TFrmTerminal::ChooseFont()
 {
     bool ok = false;
-    const QFont font = QFontDialog::getFont(&ok, ApdTerminal1->Font(), this, QString(),
-                                            QFontDialog::MonospacedFonts);
+    // Preset with the face in use: the family asked for may be one this system lacks.
+    const QFont font = QFontDialog::getFont(&ok, ResolvedFont(ApdTerminal1->Font()), this,
+                                            QString(), QFontDialog::MonospacedFonts);
     if (ok)
         ApdTerminal1->SetFont(font);
 }
