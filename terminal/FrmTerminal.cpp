@@ -210,10 +210,13 @@ void TFrmTerminal::FormCreate()
 {
     if (!port_)
         return;
+    portFailure_.clear();
     try {
         port_->SetOpen(false);
         port_->SetOpen(true);
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        // Kept for whoever shows the window: a terminal on a closed port takes no keys.
+        portFailure_ = e.what();
         return;
     }
     ApdTerminal1->SetActive(false);
@@ -240,7 +243,8 @@ void TFrmTerminal::FormClose()
 
 void TFrmTerminal::FormActivate()
 {
-    if (!port_) {
+    // A port that is not open names no line.
+    if (!port_ || !port_->Open()) {
         sections_[0]->setText(QString());
         return;
     }
