@@ -48,16 +48,17 @@ void TTerminal::ApplyFont(const QFont &font)
     caretHeight_ = height;
     ascent_ = metrics.ascent();
     LoadGlyphs();
-    buffer_->bUpdateFont(height, width);
-    // Shown at once: the cells are counted on the window as it is now, then the window, the bars
-    // and the view settle as after a resize.
-    ReadClientSize(false);
-    CountVisible();
-    SettleSize(false);
+    // Shown at once: the window, the bars and the view settle as after a resize, counted on the
+    // window as it is now. The counts of the old cells stay until then (bUpdateFont counts on the
+    // old client size), so that the view keeps its bottom row, where the cursor usually is.
+    TBuffer &b = *buffer_;
+    const int rows = b.VisibleRows, columns = b.VisibleColumns;
+    b.bUpdateFont(height, width);
+    b.VisibleRows = rows;
+    b.VisibleColumns = columns;
+    SettleSize(true);
     if (hasFocus_)
         tMakeCaret();
-    buffer_->bMoveCaret();
-    buffer_->bPostStatusMsg();
     updateGeometry();
 }
 
