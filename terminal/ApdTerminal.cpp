@@ -256,9 +256,11 @@ void TApdCustomTerminal::SetFont(const QFont &font)
 {
     font_ = font;
     ApplyFont();
-    // The new cells fill the room the component has, at once.
-    if (!size().isEmpty())
+    // The new cells fill the room the component has, at once, with the cursor in view.
+    if (!size().isEmpty()) {
         window_->FitInto(size());
+        window_->ViewToCursor();
+    }
     ApplyColors();
 }
 

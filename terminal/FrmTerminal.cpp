@@ -320,10 +320,17 @@ void TFrmTerminal::ToggleScrollback()
 
 void TFrmTerminal::ChooseFont()
 {
+    // Preset with the face in use: the family asked for may be one this system lacks. The dialog
+    // lists only the families the font database marks fixed pitch; a face in use that is fixed
+    // pitch without that mark (Noto Sans Mono) would not be there, and the dialog would open at
+    // another family's first style instead, so then it lists every family. A proportional face
+    // chosen there is refused like any other.
+    const QFont current = ResolvedFont(ApdTerminal1->Font());
+    const QFontDialog::FontDialogOptions options = QFontDatabase::isFixedPitch(current.family())
+                                                       ? QFontDialog::MonospacedFonts
+                                                       : QFontDialog::FontDialogOptions();
     bool ok = false;
-    // Preset with the face in use: the family asked for may be one this system lacks.
-    const QFont font = QFontDialog::getFont(&ok, ResolvedFont(ApdTerminal1->Font()), this,
-                                            QString(), QFontDialog::MonospacedFonts);
+    const QFont font = QFontDialog::getFont(&ok, current, this, QString(), options);
     if (ok)
         ApdTerminal1->SetFont(font);
 }

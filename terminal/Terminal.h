@@ -141,6 +141,8 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     uint32_t tCurrentColors() const; // background << 16 | foreground
     // Takes as much of the room as the page and the bars it needs can use.
     void FitInto(const QSize &room);
+    // Moves the view no further than needed to show the cursor's cell.
+    void ViewToCursor();
     // Resizes the window so that its area holds exactly columns x rows cells.
     void tForceSize(int columns, int rows);
     int tGetFontSize() const; // char width << 8 | char height, low bytes

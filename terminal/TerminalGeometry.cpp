@@ -49,17 +49,28 @@ void TTerminal::ApplyFont(const QFont &font)
     ascent_ = metrics.ascent();
     LoadGlyphs();
     // Shown at once: the window, the bars and the view settle as after a resize, counted on the
-    // window as it is now. The counts of the old cells stay until then (bUpdateFont counts on the
-    // old client size), so that the view keeps its bottom row, where the cursor usually is.
-    TBuffer &b = *buffer_;
-    const int rows = b.VisibleRows, columns = b.VisibleColumns;
-    b.bUpdateFont(height, width);
-    b.VisibleRows = rows;
-    b.VisibleColumns = columns;
-    SettleSize(true);
+    // window as it is now; then the view takes in the cursor, wherever the new cells put it.
+    buffer_->bUpdateFont(height, width);
+    ReadClientSize(false);
+    CountVisible();
+    SettleSize(false);
+    ViewToCursor();
     if (hasFocus_)
         tMakeCaret();
     updateGeometry();
+}
+
+void TTerminal::ViewToCursor()
+{
+    TBuffer &b = *buffer_;
+    const int rows = std::max(b.VisibleRows, 1), columns = std::max(b.VisibleColumns, 1);
+    b.FirstVisibleRow = std::clamp(b.FirstVisibleRow, b.CursorRow - rows + 1, b.CursorRow);
+    b.FirstVisibleColumn =
+        std::clamp(b.FirstVisibleColumn, b.CursorColumn - columns + 1, b.CursorColumn);
+    SyncBarsAndView();
+    b.bInvalidateAll();
+    b.bMoveCaret();
+    b.bPostStatusMsg();
 }
 
 void TTerminal::ReadClientSize(bool limitToPage)
