@@ -313,9 +313,16 @@ TEST_F(Window, TakesFacesThatAdvanceAlikeAndShowsThemAtOnce)
         {"proportional", QFont("DejaVu Sans", 12), false},
         {"italic monospace", QFont("DejaVu Sans Mono", 8, QFont::Normal, true), true},
     };
+    // The cursor low on the page of a window that shows only part of it.
+    term->tForceSize(60, 12);
+    Show(std::string(20, '\n') + "prompt>");
     for (const Case &c : cases) {
         const QFont before = term->Font();
         EXPECT_EQ(term->wmSetFont(c.font), c.taken) << c.what;
+        EXPECT_GE(B().CursorRow, B().FirstVisibleRow) << c.what;
+        EXPECT_LT(B().CursorRow, B().FirstVisibleRow + B().VisibleRows) << c.what;
+        EXPECT_GE(B().CursorColumn, B().FirstVisibleColumn) << c.what;
+        EXPECT_LT(B().CursorColumn, B().FirstVisibleColumn + B().VisibleColumns) << c.what;
         EXPECT_EQ(term->Font(), c.taken ? c.font : before) << c.what;
         // Cells and the visible part counted on the window as it is, without a resize.
         EXPECT_EQ(B().CharWidth, QFontMetrics(term->Font()).horizontalAdvance('M')) << c.what;
