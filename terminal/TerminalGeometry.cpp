@@ -261,8 +261,14 @@ void TTerminal::SyncBarsAndView()
 void TTerminal::tAdjustClient()
 {
     TBuffer &b = *buffer_;
+    const bool cursorShown = b.CursorRow >= b.FirstVisibleRow &&
+                             b.CursorRow < b.FirstVisibleRow + std::max(b.PreviousVisibleRows, 1);
     if (b.PreviousVisibleRows > 0)
         b.FirstVisibleRow += b.PreviousVisibleRows - b.VisibleRows; // the bottom stays in place
+    // Unless that hides a cursor that was in view (one near the top of a window made smaller).
+    if (cursorShown)
+        b.FirstVisibleRow = std::clamp(b.FirstVisibleRow,
+                                       b.CursorRow - std::max(b.VisibleRows, 1) + 1, b.CursorRow);
     if (b.PreviousVisibleColumns > 0 && b.VisibleColumns > b.PreviousVisibleColumns)
         b.FirstVisibleColumn -= b.VisibleColumns - b.PreviousVisibleColumns;
     b.PreviousVisibleRows = b.VisibleRows;

@@ -227,6 +227,9 @@ TEST_F(Window, SizesFollowThePageAndTheBars)
         EXPECT_EQ(B().ClientHeight % ch, 0) << c.what;
     }
 
+    // The cursor, at the top of the page, stayed in view as the window lost rows.
+    EXPECT_EQ(B().FirstVisibleRow, 0);
+
     // Forced to 40 x 10 cells: both bars; the thumbs follow the cursor down the page.
     term->tForceSize(40, 10);
     EXPECT_EQ(Cells(), QSize(40, 10));
