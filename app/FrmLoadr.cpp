@@ -448,39 +448,43 @@ void TFrmLoadr::SetUploadBtnState(bool idle)
 
 void TFrmLoadr::SpdBtnTermClick()
 {
-    if (!TerminalCreated) {
-        if (!FrmS_comm || !FrmS_comm->SCommOpen()) {
+    // A terminal on a port that is not open takes no keys and shows nothing: the operator is
+    // told instead, also when the window exists from an earlier request.
+    const std::string unavailable = "Com port not available, can not open terminal.";
+    if (!FrmS_comm || !FrmS_comm->SCommOpen()) {
+        platform::ShowMessage(platform::MsgType::Error, unavailable, platform::MsgButtons::Ok);
+        return;
+    }
+    if (!FrmTerminal) {
+        platform::ShowingFailures([&] {
+            FrmTerminal = new terminal::TFrmTerminal(
+                FrmS_comm->ApdComPort1.get(),
+                // A closed port has no triggers to arm; its next open arms them.
+                [](bool on) {
+                    if (FrmS_comm && (!on || FrmS_comm->SCommOpen()))
+                        FrmS_comm->DataTriggerEnabled(on);
+                },
+                IniFileName, this);
+        });
+        if (!FrmTerminal)
+            return;
+        // Its own top-level window, freed with this one.
+        FrmTerminal->setWindowFlag(Qt::Window);
+        // Releasing the hold gives the line back to the terminal only while its window is
+        // shown: a closed terminal window keeps its terminal off the line.
+        SetTerminalActive = [](bool active) {
+            if (FrmTerminal && (!active || FrmTerminal->isVisible()))
+                platform::ShowingFailures([&] { FrmTerminal->ApdTerminal1->SetActive(active); });
+        };
+        // Creating the window reopens the port; one that did not open again says why.
+        if (!FrmS_comm->SCommOpen()) {
+            const std::string &reason = FrmTerminal->PortFailure();
             platform::ShowMessage(platform::MsgType::Error,
-                                  "Com port not available, can not open terminal.",
+                                  reason.empty() ? unavailable : unavailable + "\r" + reason,
                                   platform::MsgButtons::Ok);
             return;
         }
-        if (!FrmTerminal) {
-            platform::ShowingFailures([&] {
-                FrmTerminal = new terminal::TFrmTerminal(
-                    FrmS_comm->ApdComPort1.get(),
-                    // A closed port has no triggers to arm; its next open arms them.
-                    [](bool on) {
-                        if (FrmS_comm && (!on || FrmS_comm->SCommOpen()))
-                            FrmS_comm->DataTriggerEnabled(on);
-                    },
-                    IniFileName, this);
-            });
-            if (!FrmTerminal)
-                return;
-            // Its own top-level window, freed with this one.
-            FrmTerminal->setWindowFlag(Qt::Window);
-            // Releasing the hold gives the line back to the terminal only while its window is
-            // shown: a closed terminal window keeps its terminal off the line.
-            SetTerminalActive = [](bool active) {
-                if (FrmTerminal && (!active || FrmTerminal->isVisible()))
-                    platform::ShowingFailures(
-                        [&] { FrmTerminal->ApdTerminal1->SetActive(active); });
-            };
-        }
     }
-    if (!FrmTerminal)
-        return;
     FrmTerminal->show();
     if (FrmTerminal->isMinimized())
         FrmTerminal->showNormal();

@@ -2,9 +2,12 @@
 
 #include "platform/MessageBox.h"
 #include "serial/ApdExcept.h"
+#include "serial/Dispatcher.h"
 #include "serial/ErrorCodes.h"
+#include "serial/MessageTarget.h"
 #include "serial/Triggers.h"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 
@@ -19,6 +22,12 @@ constexpr uint8_t ModemCTS = 0x10;
 constexpr uint8_t ModemDSR = 0x20;
 constexpr uint8_t ModemDCD = 0x80;
 constexpr uint8_t ModemRingEdge = 0x04;
+
+// A timer message that has not come this many ticks after the timer ran out never will: the
+// dispatcher gives a message up when the GUI thread has not taken it within its send limit (the
+// loader's pauses hold that thread longer), and a timer fires once per arming. Checked this often.
+constexpr int32_t LostAfterTicks = serial::kSendLimitMs / 55 + 3;
+constexpr int LostCheckMs = 250;
 
 // Line-error masks as ArmStateTrigger takes them: overrun, parity and framing; break.
 constexpr uint16_t ErrorMask = 7;
@@ -41,6 +50,8 @@ std::array<TApdCustomStatusLight **, 8> Entries(TLightSet &set)
 TApdCustomSLController::TApdCustomSLController(QObject *owner, serial::TApdCustomComPort *comPort)
     : QObject(owner), comPort_(comPort)
 {
+    lostCheck_.setInterval(LostCheckMs);
+    connect(&lostCheck_, &QTimer::timeout, this, [this] { CheckLostTimers(); });
     Attach();
 }
 
@@ -255,6 +266,8 @@ void TApdCustomSLController::ArmTriggers()
 
 void TApdCustomSLController::StopMonitoring() noexcept
 {
+    due_.clear();
+    lostCheck_.stop();
     statusHook_.Unlink();
     timerHook_.Unlink();
     availHook_.Unlink();
@@ -287,7 +300,7 @@ void TApdCustomSLController::TriggerAvail(serial::TApdCustomComPort &CP, uint16_
         return;
     if (lights_.RXDLight != nullptr && !lights_.RXDLight->Lit()) {
         lights_.RXDLight->SetLit(true);
-        CP.ArmClockTrigger(rxdTimer_, rxdOffTimeout_, true);
+        ArmTimer(CP, rxdTimer_, rxdOffTimeout_);
     }
 }
 
@@ -305,20 +318,20 @@ void TApdCustomSLController::TriggerStatus(serial::TApdCustomComPort &CP, uint16
         // Reading the ring edge clears it, also while the lamp is still lit from the last ring.
         if (lights_.RINGLight != nullptr && CP.RingSeen() && !lights_.RINGLight->Lit()) {
             lights_.RINGLight->SetLit(true);
-            CP.ArmClockTrigger(ringTimer_, ringOffTimeout_, true);
+            ArmTimer(CP, ringTimer_, ringOffTimeout_);
         }
         CP.ArmStateTrigger(modemTrigger_, modemMask_, true);
     } else if (TriggerHandle == errorTrigger_) {
         Light(lights_.ERRORLight, true);
-        CP.ArmClockTrigger(errorTimer_, errorOffTimeout_, true);
+        ArmTimer(CP, errorTimer_, errorOffTimeout_);
         CP.PendingLineError();
     } else if (TriggerHandle == breakTrigger_) {
         Light(lights_.BREAKLight, true);
-        CP.ArmClockTrigger(breakTimer_, breakOffTimeout_, true);
+        ArmTimer(CP, breakTimer_, breakOffTimeout_);
         CP.LineBreak();
     } else if (TriggerHandle == outSentTrigger_) {
         Light(lights_.TXDLight, true);
-        CP.ArmClockTrigger(txdTimer_, txdOffTimeout_, true);
+        ArmTimer(CP, txdTimer_, txdOffTimeout_);
     }
 }
 
@@ -326,6 +339,12 @@ void TApdCustomSLController::TriggerTimer(serial::TApdCustomComPort &CP, uint16_
 {
     if (&CP != comPort_ || TriggerHandle == 0)
         return;
+    std::erase_if(due_, [&](const TDue &d) { return d.Handle == TriggerHandle; });
+    TimerExpired(CP, TriggerHandle);
+}
+
+void TApdCustomSLController::TimerExpired(serial::TApdCustomComPort &CP, uint16_t TriggerHandle)
+{
     if (TriggerHandle == errorTimer_) {
         Light(lights_.ERRORLight, false);
         // Errors that came while the lamp was lit were shown by it; only later ones light it
@@ -338,12 +357,12 @@ void TApdCustomSLController::TriggerTimer(serial::TApdCustomComPort &CP, uint16_
         CP.ArmStateTrigger(breakTrigger_, BreakMask, true);
     } else if (TriggerHandle == rxdTimer_) {
         if (CP.HasInput())
-            CP.ArmClockTrigger(rxdTimer_, rxdOffTimeout_, true);
+            ArmTimer(CP, rxdTimer_, rxdOffTimeout_);
         else
             Light(lights_.RXDLight, false);
     } else if (TriggerHandle == txdTimer_) {
         if (CP.OutputCount() > 0) {
-            CP.ArmClockTrigger(txdTimer_, txdOffTimeout_, true);
+            ArmTimer(CP, txdTimer_, txdOffTimeout_);
         } else {
             Light(lights_.TXDLight, false);
             CP.ArmStateTrigger(outSentTrigger_, 0, true);
@@ -351,6 +370,38 @@ void TApdCustomSLController::TriggerTimer(serial::TApdCustomComPort &CP, uint16_
     } else if (TriggerHandle == ringTimer_) {
         Light(lights_.RINGLight, false);
     }
+}
+
+// ---- Timer messages that never came ----
+
+void TApdCustomSLController::ArmTimer(serial::TApdCustomComPort &CP, uint16_t handle, int32_t ticks)
+{
+    CP.ArmClockTrigger(handle, ticks, true);
+    std::erase_if(due_, [&](const TDue &d) { return d.Handle == handle; });
+    due_.push_back({handle, serial::CurrentTick() + std::max(ticks, 1) + LostAfterTicks});
+    if (!lostCheck_.isActive())
+        lostCheck_.start();
+}
+
+void TApdCustomSLController::CheckLostTimers()
+{
+    if (state_ != TState::Monitoring || comPort_ == nullptr) {
+        due_.clear();
+    } else {
+        // Taken out before they are handled: handling one may arm it (or another) again.
+        const int32_t now = serial::CurrentTick();
+        std::vector<uint16_t> lost;
+        std::erase_if(due_, [&](const TDue &d) {
+            const bool over = now - d.Tick >= 0;
+            if (over)
+                lost.push_back(d.Handle);
+            return over;
+        });
+        for (const uint16_t handle : lost)
+            TimerExpired(*comPort_, handle);
+    }
+    if (due_.empty())
+        lostCheck_.stop();
 }
 
 } // namespace lights

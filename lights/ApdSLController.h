@@ -16,6 +16,7 @@
 
 #include <QMetaObject>
 #include <QObject>
+#include <QTimer>
 
 #include <cstdint>
 #include <vector>
@@ -95,6 +96,13 @@ class TApdCustomSLController : public QObject, public serial::TApdBaseComponent
     void Detach();
     void WatchLamps();
     void ForgetLamp(QObject *lamp);
+    // What a timer's running out does to its lamp, whether its message came or was lost.
+    void TimerExpired(serial::TApdCustomComPort &CP, uint16_t TriggerHandle);
+    // Arms a timer and notes the tick by which its message must have come.
+    void ArmTimer(serial::TApdCustomComPort &CP, uint16_t handle, int32_t ticks);
+    // Timers whose message is overdue are taken as run out: a lamp must not stay lit because one
+    // message was given up.
+    void CheckLostTimers();
 
     serial::TApdCustomComPort *comPort_ = nullptr;
     TLightSet lights_;
@@ -120,6 +128,13 @@ class TApdCustomSLController : public QObject, public serial::TApdBaseComponent
     uint16_t rxdTimer_ = 0;
     uint16_t txdTimer_ = 0;
     uint16_t ringTimer_ = 0;
+
+    struct TDue {
+        uint16_t Handle;
+        int32_t Tick; // the engine's tick by which its message is overdue
+    };
+    std::vector<TDue> due_; // timers armed whose message has not come yet
+    QTimer lostCheck_;
 };
 
 // The published form of the controller; it adds nothing.

@@ -7,8 +7,8 @@
 #include "serial/GuiMessageTarget.h"
 #include "terminal/ApdEmulator.h"
 #include "terminal/ApdKeyboardEmulator.h"
+#include "terminal/TerminalFont.h"
 
-#include <QFontDatabase>
 #include <QPalette>
 #include <QResizeEvent>
 #include <algorithm>
@@ -247,17 +247,10 @@ void TApdCustomTerminal::SetColors()
 
 void TApdCustomTerminal::ApplyFont()
 {
-    if (window_->wmSetFont(font_))
-        return;
-    // A family missing here may resolve to a proportional face; the system's fixed font is
-    // the last one asked before the window's own default.
-    QFont fallback = TerminalFont();
-    if (!window_->wmSetFont(fallback)) {
-        fallback = QFontDatabase::systemFont(QFontDatabase::FixedFont);
-        fallback.setPointSize(9);
-        if (!window_->wmSetFont(fallback))
-            window_->wmSetFont();
-    }
+    // A refused font gives way to "Terminal" 9 points, or the fixed-pitch family that stands in
+    // for it here, so the window never keeps a font nobody asked for.
+    if (!window_->wmSetFont(font_) && !window_->wmSetFont(FixedFontFor(TerminalFont())))
+        window_->wmSetFont();
     font_ = window_->Font();
 }
 
@@ -265,6 +258,11 @@ void TApdCustomTerminal::SetFont(const QFont &font)
 {
     font_ = font;
     ApplyFont();
+    // The new cells fill the room the component has, at once, with the cursor in view.
+    if (!size().isEmpty()) {
+        window_->FitInto(size());
+        window_->ViewToCursor();
+    }
     ApplyColors();
 }
 

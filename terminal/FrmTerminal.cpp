@@ -8,6 +8,7 @@
 #include "serial/ApdComPort.h"
 #include "terminal/ApdEmulator.h"
 #include "terminal/ApdKeyboardEmulator.h"
+#include "terminal/TerminalFont.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -209,10 +210,13 @@ void TFrmTerminal::FormCreate()
 {
     if (!port_)
         return;
+    portFailure_.clear();
     try {
         port_->SetOpen(false);
         port_->SetOpen(true);
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        // Kept for whoever shows the window: a terminal on a closed port takes no keys.
+        portFailure_ = e.what();
         return;
     }
     ApdTerminal1->SetActive(false);
@@ -239,7 +243,8 @@ void TFrmTerminal::FormClose()
 
 void TFrmTerminal::FormActivate()
 {
-    if (!port_) {
+    // A port that is not open names no line.
+    if (!port_ || !port_->Open()) {
         sections_[0]->setText(QString());
         return;
     }
@@ -315,9 +320,17 @@ void TFrmTerminal::ToggleScrollback()
 
 void TFrmTerminal::ChooseFont()
 {
+    // Preset with the face in use: the family asked for may be one this system lacks. The dialog
+    // lists only the families the font database marks fixed pitch; a face in use that is fixed
+    // pitch without that mark (Noto Sans Mono) would not be there, and the dialog would open at
+    // another family's first style instead, so then it lists every family. A proportional face
+    // chosen there is refused like any other.
+    const QFont current = ResolvedFont(ApdTerminal1->Font());
+    const QFontDialog::FontDialogOptions options = QFontDatabase::isFixedPitch(current.family())
+                                                       ? QFontDialog::MonospacedFonts
+                                                       : QFontDialog::FontDialogOptions();
     bool ok = false;
-    const QFont font = QFontDialog::getFont(&ok, ApdTerminal1->Font(), this, QString(),
-                                            QFontDialog::MonospacedFonts);
+    const QFont font = QFontDialog::getFont(&ok, current, this, QString(), options);
     if (ok)
         ApdTerminal1->SetFont(font);
 }

@@ -58,13 +58,14 @@ class TFrmTerminal : public QMainWindow
     ~TFrmTerminal() override;
 
     // Closes and reopens the port; when that works the terminal and the lights are switched off
-    // until the window is shown.
+    // until the window is shown, else PortFailure says why it did not.
     void FormCreate();
+    const std::string &PortFailure() const { return portFailure_; }
     // Data triggers off, terminal active, lights watching.
     void FormShow();
     // Data triggers on, terminal inactive, lights stopped. Closing is always allowed.
     void FormClose();
-    // Status section 0 shows the port's settings.
+    // Status section 0 shows the port's settings (nothing while the port is not open).
     void FormActivate();
 
     TTerminalEmulation Emulation() const { return emulation_; }
@@ -113,6 +114,7 @@ class TFrmTerminal : public QMainWindow
     serial::TApdCustomComPort *port_;
     TDataTriggerEnabled dataTriggerEnabled_;
     std::string iniFileName_;
+    std::string portFailure_;
     TTerminalEmulation emulation_ = TTerminalEmulation::Plain;
     std::unique_ptr<TApdCustomEmulator> emulator_;
     std::array<QLabel *, 2> sections_{};

@@ -141,6 +141,8 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     uint32_t tCurrentColors() const; // background << 16 | foreground
     // Takes as much of the room as the page and the bars it needs can use.
     void FitInto(const QSize &room);
+    // Moves the view no further than needed to show the cursor's cell.
+    void ViewToCursor();
     // Resizes the window so that its area holds exactly columns x rows cells.
     void tForceSize(int columns, int rows);
     int tGetFontSize() const; // char width << 8 | char height, low bytes
@@ -155,9 +157,10 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     TBufferPointers tGetBuffPtr() const { return {buffer_.get()}; }
     int tGetFirstClientLine() const { return buffer_->FirstVisibleRow; }
 
-    // Font: a proportional font is refused (false, the old font stays).
+    // Font: one whose glyphs do not all advance alike is refused (false, the old font stays).
+    // A font taken is shown at once: cells, visible rows and columns, bars and view.
     bool wmSetFont(const QFont &font);
-    // The default fixed font.
+    // The default: the system's fixed font, or else an installed fixed-pitch family.
     void wmSetFont();
     const QFont &Font() const { return font_; }
     int CharWidth() const { return buffer_->CharWidth; }
@@ -175,8 +178,13 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void wmTimer(); // the marking timer's tick
     bool tFullWidth() const;
     bool tFullHeight() const;
+    // Each bar's presence (automatic bars), range and thumb, with the view clamped to what the
+    // bar can reach.
     void tCheckVScroll();
     void tCheckHScroll();
+    // Both bars and the view brought to agree, checked again while a bar comes or goes. Run
+    // whenever bars, sizes, the buffer's geometry or the font change.
+    void SyncBarsAndView();
     // The largest size of the window itself: the page plus the frame, limited to the screen.
     QSize MaximumWindowSize() const;
     bool VerticalBarShown() const { return vBarShown_; }
@@ -231,10 +239,22 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void SendKeyBytes(const uint8_t *bytes, int count);
     void ScheduleRepaint();
     void FlushRepaint();
+    void ApplyFont(const QFont &font);
+    void LoadGlyphs();
+    // After a change of size or font: no larger than the page, whole cells, cells counted, bars
+    // and view agreed; the view keeps its bottom row when asked.
+    void SettleSize(bool keepBottom);
     void ShowBar(bool vertical, bool shown);
     void ApplyBar(bool vertical, bool needed, int maximum, int visible);
-    void CheckBars(bool horizontal);
-    void ScrollBy(int columns, int rows);
+    // The first visible row (column) the bar can reach: from Lowest at thumb 0 to Highest.
+    struct TViewRange {
+        int Lowest;
+        int Highest;
+    };
+    TViewRange ViewRange(bool vertical) const;
+    int ThumbOf(bool vertical) const;
+    void ClampView(bool vertical);
+    void PlaceThumb(bool vertical);
     void ApplyScrollRequest(bool vertical, int action);
     void wmLButtonDown(int x, int y, bool shift);
     void wmMouseMove(int x, int y);
@@ -247,6 +267,8 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void RecalculateVisible(); // CountVisible, keeping the previous counts
     void RefreshClientSize();
     QSize BarExtents() const;
+    // The client area the window's size and its bars leave (valid while hidden, too).
+    QSize ClientArea() const;
     // The selected columns of a buffer row, inclusive; first > last when none is.
     void SelectedColumns(int bufferRow, int &first, int &last) const;
 
@@ -295,7 +317,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     bool flushing_ = false;        // the frame is being handed to Qt
     bool syncingBars_ = false;     // bar values set from the buffer, not by the operator
     bool inScrollRequest_ = false; // thumbs are placed at once while the operator scrolls
-    int pendingThumb_[2] = {-1, -1}; // horizontal, vertical: placed with the next frame
+    bool pendingThumb_[2] = {false, false}; // horizontal, vertical: placed with the next frame
 };
 
 } // namespace terminal

@@ -455,7 +455,7 @@ TEST_F(EngineWindowTest, TerminalWindowTalksToTheDeviceAndGivesTheLineBack)
         << ::testing::PrintToString(ScreenLines(screen));
 }
 
-TEST_F(EngineWindowTest, TerminalNeedsTheOpenPortOnlyTheFirstTime)
+TEST_F(EngineWindowTest, TerminalNeedsTheOpenPort)
 {
     loader::FrmS_comm->ApdComPort1->SetOpen(false);
     boxes.Answer(MsgResult::Ok);
@@ -475,13 +475,19 @@ TEST_F(EngineWindowTest, TerminalNeedsTheOpenPortOnlyTheFirstTime)
     ASSERT_TRUE(RunToEnd());
     ExpectIdle(loader::LampGreen());
     EXPECT_FALSE(loader::FrmTerminal->ApdTerminal1->Active());
+    // Asked for again while the port is closed: a silent terminal is not shown, the box says why.
     loader::FrmS_comm->ApdComPort1->SetOpen(false);
-    window->SpdBtnTermClick(); // no box: the window exists
-    EXPECT_EQ(boxes.Shown().size(), 1u);
-    EXPECT_TRUE(loader::FrmTerminal->isVisible());
+    window->SpdBtnTermClick();
+    ASSERT_EQ(boxes.Shown().size(), 2u);
+    EXPECT_EQ(boxes.Shown()[1].text, "Com port not available, can not open terminal.");
+    EXPECT_FALSE(loader::FrmTerminal->isVisible());
     // Closed after its port (as when the program ends): quietly.
+    loader::FrmS_comm->ApdComPort1->SetOpen(true);
+    window->SpdBtnTermClick();
+    EXPECT_TRUE(loader::FrmTerminal->isVisible());
+    loader::FrmS_comm->ApdComPort1->SetOpen(false);
     loader::FrmTerminal->close();
-    EXPECT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown().size(), 2u);
 }
 
 // Records what a widget showed each time it was painted.

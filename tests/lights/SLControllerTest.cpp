@@ -6,6 +6,7 @@
 
 #include "serial/ApdExcept.h"
 #include "serial/Dispatcher.h"
+#include "serial/MessageTarget.h"
 #include "serial/PosixDevice.h"
 #include "serial/SimulatedDevice.h"
 #include "tests/support/PseudoTerminal.h"
@@ -18,10 +19,12 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace lights;
@@ -207,6 +210,18 @@ TEST_F(Lights, LampsFollowTheLine)
          "10000000"},
         {"sent", [&] { port.SendText("hello"); }, "10001000"},
         {"TXD out once drained", [&] { Tick(1135); }, "10000000"},
+        {"sent again", [&] { port.SendText("hi"); }, "10001000"},
+        // The GUI thread held past the dispatcher's send limit (as the loader's pauses hold it)
+        // while TXD's timer runs out: its message is given up, and a timer fires once per arming.
+        {"TXD timer message given up",
+         [&] {
+             SetTick(1140);
+             std::this_thread::sleep_for(std::chrono::milliseconds(kSendLimitMs + 500));
+             testsupport::Settle(50);
+         },
+         "10001000"},
+        {"TXD out once the message is overdue", [&] { SetTick(1170); }, "10000000"},
+        {"and lit by the next output", [&] { port.SendText("again"); }, "10001000"},
     };
     Run(steps);
     EXPECT_TRUE(boxes.Shown().empty());

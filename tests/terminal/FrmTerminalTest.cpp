@@ -119,6 +119,22 @@ TEST_F(FrmTerminalTest, ShowingAndClosingSwitchTheTerminalAndTheLoader)
                                    {"loader.hlp", platform::HelpContext, TerminalHelpContext}}));
 }
 
+TEST_F(FrmTerminalTest, APortThatDoesNotReopenIsReportedAndNamedNowhere)
+{
+    far.Hangup();
+    std::unique_ptr<TFrmTerminal> frm = Make();
+    EXPECT_FALSE(port.Open());
+    EXPECT_FALSE(frm->PortFailure().empty());
+    frm->FormActivate();
+    EXPECT_EQ(frm->StatusText(0).toStdString(), "");
+    far.Reconnect();
+    frm->FormCreate();
+    EXPECT_TRUE(port.Open());
+    EXPECT_EQ(frm->PortFailure(), "");
+    frm->FormActivate();
+    EXPECT_EQ(frm->StatusText(0).toStdString(), " COM5 8N1 19200");
+}
+
 TEST_F(FrmTerminalTest, EmulationIsKeptInLoaderIni)
 {
     struct Case {

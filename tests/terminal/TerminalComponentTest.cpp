@@ -8,6 +8,7 @@
 #include "serial/ErrorCodes.h"
 #include "serial/SimulatedDevice.h"
 #include "terminal/ApdKeyboardEmulator.h"
+#include "terminal/TerminalFont.h"
 #include "terminal/VirtualKeys.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
@@ -182,7 +183,8 @@ TEST_F(TerminalComponent, SettingsReachTheWindow)
          }},
         {"proportional font", [](auto &t) { t.SetFont(QFont("DejaVu Sans", 20)); },
          [](TApdTerminal &t) {
-             return QFontInfo(t.Font()).fixedPitch() && t.Window()->Font() == t.Font();
+             return HasFixedAdvance(t.Font()) && t.Window()->Font() == t.Font() &&
+                    QFontInfo(t.Font()).family() != "DejaVu Sans";
          }},
         {"colours outside the map", [](auto &t) { t.SetColor(0x123456), t.SetFontColor(0xFF); },
          [&](TApdTerminal &t) {

@@ -7,12 +7,14 @@
 #include "serial/ApdComPort.h"
 #include "serial/SimulatedDevice.h"
 #include "terminal/ApdEmulator.h"
+#include "terminal/TerminalFont.h"
 #include "tests/support/TempDir.h"
 #include "tests/support/Wait.h"
 
 #include <QApplication>
 #include <QClipboard>
 #include <QFontInfo>
+#include <QFontMetrics>
 #include <QImage>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -20,6 +22,8 @@
 #include <QScrollBar>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,6 +47,8 @@ class Window : public ::testing::Test, public TTerminalNotify
         port.SetOpen(true);
         term = std::make_unique<TTerminal>(
             tsAutoHScroll | tsAutoVScroll | tsIntegralHeight | tsIntegralWidth | tsWantTab, this);
+        // The whole page, whatever share of the screen a new window would get.
+        term->FitInto(term->sizeHint());
         term->show();
         term->tSetComHandle(int16_t(port.PortSlot()));
         EXPECT_EQ(term->tStartTerminal(1), 0);
@@ -221,6 +227,9 @@ TEST_F(Window, SizesFollowThePageAndTheBars)
         EXPECT_EQ(B().ClientHeight % ch, 0) << c.what;
     }
 
+    // The cursor, at the top of the page, stayed in view as the window lost rows.
+    EXPECT_EQ(B().FirstVisibleRow, 0);
+
     // Forced to 40 x 10 cells: both bars; the thumbs follow the cursor down the page.
     term->tForceSize(40, 10);
     EXPECT_EQ(Cells(), QSize(40, 10));
@@ -292,14 +301,100 @@ TEST_F(Window, PaintsOneRunPerColourAndBlinks)
     EXPECT_EQ(B().RowText(0).substr(0, 9), "abcdefghX");
     EXPECT_EQ(B().EmulatorContext, nullptr);
     EXPECT_EQ(B().EmulatorRoutine, nullptr);
+}
 
-    // A proportional font is refused and the old one stays.
-    QFont proportional(QStringLiteral("DejaVu Sans"));
-    proportional.setStyleHint(QFont::SansSerif);
-    const QFont before = term->Font();
-    if (!QFontInfo(proportional).fixedPitch()) {
-        EXPECT_FALSE(term->wmSetFont(proportional));
-        EXPECT_EQ(term->Font(), before);
+TEST_F(Window, TakesFacesThatAdvanceAlikeAndShowsThemAtOnce)
+{
+    struct Case {
+        const char *what;
+        QFont font;
+        bool taken;
+    };
+    const std::vector<Case> cases = {
+        {"monospace without the fixed-pitch mark", QFont("Noto Sans Mono", 11), true},
+        {"marked monospace", QFont("DejaVu Sans Mono", 14), true},
+        {"proportional", QFont("DejaVu Sans", 12), false},
+        {"italic monospace", QFont("DejaVu Sans Mono", 8, QFont::Normal, true), true},
+    };
+    // The cursor low on the page of a window that shows only part of it.
+    term->tForceSize(60, 12);
+    Show(std::string(20, '\n') + "prompt>");
+    for (const Case &c : cases) {
+        const QFont before = term->Font();
+        EXPECT_EQ(term->wmSetFont(c.font), c.taken) << c.what;
+        EXPECT_GE(B().CursorRow, B().FirstVisibleRow) << c.what;
+        EXPECT_LT(B().CursorRow, B().FirstVisibleRow + B().VisibleRows) << c.what;
+        EXPECT_GE(B().CursorColumn, B().FirstVisibleColumn) << c.what;
+        EXPECT_LT(B().CursorColumn, B().FirstVisibleColumn + B().VisibleColumns) << c.what;
+        EXPECT_EQ(term->Font(), c.taken ? c.font : before) << c.what;
+        // Cells and the visible part counted on the window as it is, without a resize.
+        EXPECT_EQ(B().CharWidth, QFontMetrics(term->Font()).horizontalAdvance('M')) << c.what;
+        EXPECT_GT(B().VisibleColumns, 0) << c.what;
+        EXPECT_EQ(Cells(), QSize(B().VisibleColumns, B().VisibleRows)) << c.what;
+        // What a refused font falls back to is fixed pitch at the size asked.
+        const QFont fallback = FixedFontFor(c.font);
+        EXPECT_TRUE(HasFixedAdvance(fallback)) << c.what;
+        EXPECT_EQ(QFontInfo(fallback).pointSize(), c.font.pointSize()) << c.what;
+        // The font dialog is preset with the face in use: the same family, style and size.
+        const QFont shown = ResolvedFont(c.font);
+        EXPECT_EQ(QFontInfo(shown).family(), QFontInfo(c.font).family()) << c.what;
+        EXPECT_EQ(shown.italic(), c.font.italic()) << c.what;
+        EXPECT_EQ(shown.pointSize(), c.font.pointSize()) << c.what;
+    }
+}
+
+TEST_F(Window, BarsAndViewAlwaysAgree)
+{
+    for (int i = 0; i < 40; ++i)
+        Show("row " + std::to_string(i) + "\r\n");
+    QScrollBar *across = term->horizontalScrollBar();
+    QScrollBar *down = term->verticalScrollBar();
+    const auto font = [](int points) { return FixedFontFor(QFont("DejaVu Sans Mono", points)); };
+    const auto toEnd = [&] {
+        across->triggerAction(QAbstractSlider::SliderToMaximum);
+        down->triggerAction(QAbstractSlider::SliderToMinimum);
+    };
+    struct Case {
+        const char *what;
+        std::function<void()> change;
+    };
+    const std::vector<Case> cases = {
+        {"small, scrolled right and up", [&] { term->tForceSize(30, 8), toEnd(); }},
+        {"larger font", [&] { term->wmSetFont(font(16)); }},
+        {"smaller font, scrolled right", [&] { term->wmSetFont(font(6)), toEnd(); }},
+        {"room for the whole page", [&] { term->FitInto(QSize(4000, 3000)); }},
+        {"narrow again", [&] { term->FitInto(QSize(300, 200)), toEnd(); }},
+        {"two columns wider", [&] { term->FitInto(QSize(300 + 2 * B().CharWidth, 200)); }},
+        {"scrollback on", [&] { term->tToggleScrollback(), toEnd(); }},
+        {"scrollback off", [&] { term->tToggleScrollback(); }},
+        {"fewer columns", [&] { term->bNewBuffer(200, 40, 25); }},
+        {"font back", [&] { term->wmSetFont(font(10)), toEnd(); }},
+    };
+    for (const Case &c : cases) {
+        c.change();
+        ASSERT_TRUE(ProcessEventsUntil([&] { return !term->RepaintPending(); }, 5000)) << c.what;
+        const int pageTop =
+            term->Scrollback() ? 0 : std::max(B().HighestRow - B().PageHeight + 1, 0);
+        EXPECT_EQ(across->value(), B().FirstVisibleColumn) << c.what;
+        EXPECT_EQ(down->value(), B().FirstVisibleRow - pageTop) << c.what;
+        // No bar, no way to move: the view sits at the start.
+        EXPECT_TRUE(term->HorizontalBarShown() || B().FirstVisibleColumn == 0) << c.what;
+        EXPECT_TRUE(term->VerticalBarShown() || B().FirstVisibleRow == pageTop) << c.what;
+        // The bars reach both ends of the page and no further.
+        const int first = B().FirstVisibleColumn, top = B().FirstVisibleRow;
+        across->triggerAction(QAbstractSlider::SliderToMinimum);
+        down->triggerAction(QAbstractSlider::SliderToMinimum);
+        EXPECT_EQ(B().FirstVisibleColumn, 0) << c.what;
+        EXPECT_EQ(B().FirstVisibleRow, pageTop) << c.what;
+        across->triggerAction(QAbstractSlider::SliderToMaximum);
+        EXPECT_EQ(B().FirstVisibleColumn + B().VisibleColumns, B().Columns) << c.what;
+        EXPECT_EQ(across->value(), B().FirstVisibleColumn) << c.what;
+        across->setValue(first);
+        across->triggerAction(QAbstractSlider::SliderMove);
+        down->setValue(top - pageTop);
+        down->triggerAction(QAbstractSlider::SliderMove);
+        EXPECT_EQ(B().FirstVisibleColumn, first) << c.what;
+        EXPECT_EQ(B().FirstVisibleRow, top) << c.what;
     }
 }
 
