@@ -147,6 +147,7 @@ constexpr TFinalRow kVt100Finals[] = {
     {'M', Command(cmd::DeleteLines, argKeep, argCount1)},
     {'R', Command(cmd::PositionReport, argCount2, argCount1)},
     {'c', {acVt100Attributes}},
+    {'g', Command(cmd::TabClear, argSelect1)},
     {'h', {acVt100Mode}},
     {'l', {acVt100Mode}},
     {'i', Command(cmd::MediaCopy, argSelect1)}, // —
@@ -336,6 +337,12 @@ void EscapeByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
                                    : TEscapeEntry{};
     if (entry.Next != psGround) {
         s.ParseState = entry.Next;
+        return parse::Collect(s, c);
+    }
+    if (c < 0x30 && entry.Command == cmd::WriteChar && s.HasControlSequences) {
+        // An intermediate byte (ESC # 8, ESC SP F, ...) names a function of another terminal:
+        // the sequence is taken whole up to its final byte and shows nothing.
+        s.ParseState = psEscapeIgnore;
         return parse::Collect(s, c);
     }
     Apply(s, r, entry.Command, entry.X, entry.Y);
@@ -549,9 +556,18 @@ void ControlSequenceByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
     if (uint8_t(c - '0') < 10) {
         if (!overflow)
             return parse::Digit(s, c, r);
-    } else if (c == ';') {
+    } else if (c == ';' || c == ':') { // sub-parameters (38:5:208) are read as parameters
         if (!overflow)
             return parse::Separator(s, c, r);
+    } else if (c < 0x30) {
+        // An intermediate byte (ESC [ 2 SP q, ESC [ ! p): no function here has one, so the
+        // sequence is taken whole up to its final byte and shows nothing.
+        parse::Collect(s, c);
+        Reset(s);
+        s.ParseState = psCsiIgnore;
+        return;
+    } else if (c == 0x7F) { // delete is ignored inside a sequence, as on a VT100
+        return;
     } else if (c == '?' || c == '<' || c == '>') {
         if (s.ParseState != psCsiEntry) {
             parse::Collect(s, c);
@@ -639,8 +655,9 @@ uint8_t ParseGeneral(TEmulatorState &s, uint8_t c, TCommandRecord &r)
         EscapeByte(s, c, r);
     } else if (state == psCsiEntry || state == psCsiParam || state == psCsiOverflow) {
         ControlSequenceByte(s, c, r);
-    } else if (state == psCsiIgnore) {
-        if (c >= 0x40) // the final byte ends the refused sequence, taken with it
+    } else if (state == psCsiIgnore || state == psEscapeIgnore) {
+        // The final byte ends the skipped sequence, taken with it; delete is ignored.
+        if (c >= (state == psCsiIgnore ? 0x40 : 0x30) && c != 0x7F)
             Reset(s);
     } else if (state == psG0Designation || state == psG1Designation) {
         if (c != '0' && c != '1' && c != '2' && c != 'A' && c != 'B')

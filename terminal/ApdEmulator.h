@@ -38,8 +38,9 @@ enum TParseState : uint8_t {
     psCsiIgnore = 5,   // after a refused sequence: its remaining bytes up to the final one
     psG0Designation = 6,
     psG1Designation = 7,
-    psVt52Row = 8,    // VT52 ESC Y: the row byte comes next
-    psVt52Column = 9, // VT52 ESC Y: the column byte comes next
+    psVt52Row = 8,       // VT52 ESC Y: the row byte comes next
+    psVt52Column = 9,    // VT52 ESC Y: the column byte comes next
+    psEscapeIgnore = 10, // ESC and an intermediate no table knows: skipped up to its final byte
 };
 
 // Real colour sequences carry six parameters and more; parameters past the last kept are read

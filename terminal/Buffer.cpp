@@ -313,6 +313,12 @@ void TBuffer::WriteCharSlow(uint8_t c)
             }
         }
         break;
+    case 0x0B: // a terminal's vertical tab is a line feed; plain mode draws it
+        if (Emulating())
+            bLineFeed();
+        else
+            StoreGlyph(c);
+        break;
     case 0x0A:
         bLineFeed();
         break;

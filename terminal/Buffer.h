@@ -301,10 +301,10 @@ class TBuffer : public TBufferState
   private:
     explicit TBuffer(TBufferWindow *window);
 
-    // Bytes below 0x0E that may act rather than draw: bell (in the emulations), backspace, line
-    // feed, carriage return.
+    // Bytes below 0x0E that may act rather than draw: bell and vertical tab (in the emulations),
+    // backspace, line feed, carriage return.
     static constexpr uint32_t kWriteCharSpecials =
-        1u << 0x07 | 1u << 0x08 | 1u << 0x0A | 1u << 0x0D;
+        1u << 0x07 | 1u << 0x08 | 1u << 0x0A | 1u << 0x0B | 1u << 0x0D;
     // An emulator of a type other than none is attached (plain mode writes bytes as glyphs).
     bool Emulating() const
     {

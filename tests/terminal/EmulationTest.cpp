@@ -577,6 +577,18 @@ const ScreenCase kControlsInSequences[] = {
      3,
      1},
     {"ControlAfterEscape", etVt100, "ab" + E + "\rDx", {"ab", "x"}, 1, 2},
+    {"VerticalTabFeeds", etAnsi, "a\vb", {"a", " b"}, 2, 2},
+    {"DeleteIgnored",
+     etAnsi,
+     E + "[2\x7f"
+         "Cx",
+     {"  x"},
+     3,
+     1},
+    {"IntermediateSkipped", etAnsi, "a" + E + "[2 qb" + E + "[!pc", {"abc"}, 3, 1},
+    {"Vt100EscapeIntermediateSkipped", etVt100, "a" + E + "#8b" + E + " Fc", {"abc"}, 3, 1},
+    {"SubParametersRead", etAnsi, E + "[38:5:9mx", {"x"}, 1, 1, {{0, 1, 0x09, 0}}},
+    {"Vt100ClearsAllTabs", etVt100, E + "[3g\tx", {Spaces(79) + "x"}, 0, 2},
 };
 INSTANTIATE_TEST_SUITE_P(ControlsInSequences, ScreenTable,
                          ::testing::ValuesIn(kControlsInSequences), Name);

@@ -24,6 +24,7 @@ std::string GrammarStream(size_t bytes, unsigned seed)
     static const std::string kControls = std::string("\b\t\n\v\f\r\x0e\x0f\x18\x1a\a", 11) + '\0';
     static const std::string kEscapeBytes = "[()78=>DEHIJMZcFGKLNOPQRSTUVW\\^abYABCq";
     static const std::string kMarkers = "?<>=";
+    static const std::string kInside = " !\"#$%&'()*+,-./:\x7f"; // intermediates, sub-parameters
     std::mt19937 rng(seed);
     const auto pick = [&](const std::string &from) { return from[rng() % from.size()]; };
     const auto chance = [&](unsigned percent) { return rng() % 100 < percent; };
@@ -51,7 +52,7 @@ std::string GrammarStream(size_t bytes, unsigned seed)
                 if (chance(70))
                     out += std::to_string(chance(10) ? rng() % 100000 : rng() % 40);
                 if (chance(5))
-                    out += chance(50) ? pick(kControls) : pick(kMarkers);
+                    out += chance(50) ? pick(kControls) : pick(chance(50) ? kMarkers : kInside);
                 out += ';';
             }
             if (chance(10))
