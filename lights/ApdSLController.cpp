@@ -397,8 +397,14 @@ void TApdCustomSLController::CheckLostTimers()
                 lost.push_back(d.Handle);
             return over;
         });
-        for (const uint16_t handle : lost)
-            TimerExpired(*comPort_, handle);
+        // Run from the controller's own timer, not from a trigger message: what the port raises
+        // here is shown as the message window would show it, instead of leaving Qt's loop.
+        try {
+            for (const uint16_t handle : lost)
+                TimerExpired(*comPort_, handle);
+        } catch (const std::exception &e) {
+            platform::ShowException(e);
+        }
     }
     if (due_.empty())
         lostCheck_.stop();

@@ -94,6 +94,8 @@ TApdCustomTerminal::TApdCustomTerminal(QWidget *parent) : QWidget(parent), font_
 TApdCustomTerminal::~TApdCustomTerminal()
 {
     ReleasePort();
+    // A failed last write is not reported to the owner of a component being destroyed.
+    captureWriter_.OnError = nullptr;
     captureWriter_.Close();
     window_->tSetEmulatorPtr(nullptr);
     window_->tSetEmulatorProc(nullptr);
@@ -168,8 +170,11 @@ void TApdCustomTerminal::RecreateTerminalWindow()
     CreateTerminalWindow();
     if (saved)
         window_->tRestore(std::move(saved));
-    if (capturing != cmOff)
-        captureWriter_.Reopen();
+    if (capturing != cmOff) {
+        // Capture then reads off; the owner hears why, as for a failed write.
+        if (const int result = captureWriter_.Reopen(); result != 0)
+            TerminalError(uint16_t(result));
+    }
     if (wasRunning && StartTerminal() != 0)
         pending_ = true;
     if (hadFocus)
@@ -576,6 +581,7 @@ TCaptureMode TApdCustomTerminal::Capture() const
 
 void TApdCustomTerminal::SetCapture(TCaptureMode mode)
 {
+    savedCapture_ = false; // the owner's choice outlasts a save's
     const int result = mode != cmOff ? captureWriter_.Open(mode == cmAppend, captureFile_)
                                      : captureWriter_.Close();
     if (result == 0)
@@ -652,12 +658,18 @@ void TApdCustomTerminal::SaveRestore(bool restore)
         saved_ = window_->tSave();
         if (!saved_)
             serial::RaiseOnError(this, serial::ecOutOfMemory);
-        else if ((savedCapture_ = captureWriter_.IsOpen()))
+        else if (captureWriter_.IsOpen()) {
+            // A second save keeps what the first one closed.
+            savedCapture_ = true;
             captureWriter_.Close();
+        }
     } else if (saved_) {
         int result = window_->tRestore(std::move(saved_));
+        // Reopened under the name it had, unless the owner named another file meanwhile.
         if (result == 0 && savedCapture_)
-            result = captureWriter_.Reopen();
+            result = strcasecmp(captureWriter_.FileName().c_str(), captureFile_.c_str()) == 0
+                         ? captureWriter_.Reopen()
+                         : captureWriter_.Open(true, captureFile_);
         savedCapture_ = false;
         serial::RaiseOnError(this, result);
     }

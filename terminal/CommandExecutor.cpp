@@ -241,7 +241,7 @@ void TCommandExecutor::Execute()
         TabJustify();
         break;
     case cmd::SetTab:
-        b.bSetHorizontalTabStop(uint8_t(b.CursorColumn + 1));
+        b.bSetHorizontalTabStop(b.CursorColumn + 1);
         break;
     case cmd::InsertChars:
         InsertChars(r.X);
@@ -265,7 +265,7 @@ void TCommandExecutor::Execute()
         }
         break;
     case cmd::SetVerticalTab:
-        b.bSetVerticalTabStop(uint8_t(VerticalTabRow()));
+        b.bSetVerticalTabStop(VerticalTabRow());
         break;
     case cmd::SetScrollRegion:
         SetScrollRegion();
@@ -430,16 +430,16 @@ void TCommandExecutor::TabControl()
 {
     switch (r.X) {
     case 0:
-        b.bSetHorizontalTabStop(uint8_t(b.CursorColumn + 1));
+        b.bSetHorizontalTabStop(b.CursorColumn + 1);
         break;
     case 1:
-        b.bSetVerticalTabStop(uint8_t(VerticalTabRow()));
+        b.bSetVerticalTabStop(VerticalTabRow());
         break;
     case 2:
-        b.bClearHorizontalTabStop(uint8_t(b.CursorColumn + 1));
+        b.bClearHorizontalTabStop(b.CursorColumn + 1);
         break;
     case 3:
-        b.bClearVerticalTabStop(uint8_t(VerticalTabRow()));
+        b.bClearVerticalTabStop(VerticalTabRow());
         break;
     case 4:
     case 5:
@@ -457,10 +457,10 @@ void TCommandExecutor::TabClear()
 {
     switch (r.X) {
     case 0:
-        b.bClearHorizontalTabStop(uint8_t(b.CursorColumn + 1));
+        b.bClearHorizontalTabStop(b.CursorColumn + 1);
         break;
     case 1:
-        b.bClearVerticalTabStop(uint8_t(VerticalTabRow()));
+        b.bClearVerticalTabStop(VerticalTabRow());
         break;
     case 2:
     case 3:

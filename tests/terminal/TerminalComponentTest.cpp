@@ -274,7 +274,16 @@ TEST_F(TerminalComponent, CaptureFollowsItsFileAndTheKeyboardEmulatorItsMap)
          [&] { term.WriteString("2"), term.SetScrollBars(ssVertical); }, cmOn, 0},
         {"closed between a save and its restore",
          [&] { term.SaveRestore(false), term.WriteString("-"), term.SaveRestore(true); }, cmOn, 0},
+        {"a second save keeps what the first closed",
+         [&] { term.SaveRestore(false), term.SaveRestore(false), term.SaveRestore(true); }, cmOn,
+         0},
         {"off", [&] { term.WriteString("3"), term.SetCapture(cmOff); }, cmOff, 0},
+        {"turned off between a save and its restore",
+         [&] {
+             term.SetCapture(cmAppend), term.SaveRestore(false), term.SetCapture(cmOff);
+             term.SaveRestore(true), term.WriteString("4");
+         },
+         cmOff, 0},
         {"unwritable folder",
          [&] { term.SetCaptureFile("/nonexistent/x.cap"), term.SetCapture(cmOn); }, cmOff, -2},
         {"write failure closes it",
