@@ -222,12 +222,14 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void ScrollContent(int32_t dx, int32_t dy, const TRect &band) override;
     void UpdateNow() override;
     void MoveCaret(int32_t x, int32_t y) override;
-    void SetScrollRange(bool vertical, int32_t minimum, int32_t maximum) override;
-    void SetScrollPos(bool vertical, int32_t position) override;
+    void ViewMoved(bool vertical) override;
+    void UsedRowsChanged() override;
     void PostStatus(uint16_t wParam, uint32_t lParam) override;
-    void SendError(uint16_t code) override;
     void SendPositionReport(uint16_t column, uint16_t row) override;
     void Bell() override { QApplication::beep(); }
+
+    // The owner's error notification (a copy that found no memory).
+    void SendError(uint16_t code);
 
     void HandleMessage(unsigned msg, uintptr_t wParam, intptr_t lParam);
     void tSetInitialSizes();
@@ -246,6 +248,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void SettleSize(bool keepBottom);
     void ShowBar(bool vertical, bool shown);
     void ApplyBar(bool vertical, bool needed, int maximum, int visible);
+    void SetScrollRange(bool vertical, int32_t minimum, int32_t maximum);
     // The first visible row (column) the bar can reach: from Lowest at thumb 0 to Highest.
     struct TViewRange {
         int Lowest;
@@ -318,6 +321,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     bool syncingBars_ = false;     // bar values set from the buffer, not by the operator
     bool inScrollRequest_ = false; // thumbs are placed at once while the operator scrolls
     bool pendingThumb_[2] = {false, false}; // horizontal, vertical: placed with the next frame
+    bool pendingVRange_ = false;            // scrollback's vertical range, set with the next frame
 };
 
 } // namespace terminal
