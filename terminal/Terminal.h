@@ -7,7 +7,8 @@
 // Every request from the owner (the terminal component) is a public method named after the
 // request's handler. Received data arrives as the dispatcher's MsgTriggerAvail through the
 // window's message target; bytes to the device leave through the dispatcher's SendBytes. The
-// buffer's status, error and position-report notifications go to the owner's TTerminalNotify.
+// buffer's status and position-report notifications, and the window's own copy error, go to the
+// owner's TTerminalNotify.
 //
 // The window's area is the viewport of the scroll area (the "client area" of the buffer's
 // arithmetic). Painting is coalesced: the buffer's requests only collect the area to repaint,
