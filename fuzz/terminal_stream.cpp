@@ -41,13 +41,9 @@ class CheckingWindow : public TBufferWindow
     void ScrollContent(int32_t, int32_t, const TRect &) override {}
     void UpdateNow() override {}
     void MoveCaret(int32_t, int32_t) override {}
-    void SetScrollRange(bool, int32_t minimum, int32_t maximum) override
-    {
-        FUZZ_CHECK(minimum <= maximum || maximum == 0);
-    }
-    void SetScrollPos(bool, int32_t) override {}
+    void ViewMoved(bool) override {}
+    void UsedRowsChanged() override {}
     void PostStatus(uint16_t, uint32_t) override {}
-    void SendError(uint16_t) override {}
     void SendPositionReport(uint16_t, uint16_t) override {}
     void Bell() override {}
 };

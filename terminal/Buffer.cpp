@@ -85,7 +85,6 @@ int TBuffer::bNewBuffer(int rows, int columns, int pageHeight)
     Columns = columns;
     PageHeight = pageHeight;
     CellCount = rows * columns;
-    LastRowOffset = (rows - 1) * columns;
     CursorColumn = 0;
     CursorRow = 0;
     HighestRow = pageHeight - 1;
@@ -127,7 +126,6 @@ void TBuffer::bDeallocBuffers()
     Rows = 0;
     Columns = 0;
     CellCount = 0;
-    LastRowOffset = 0;
     CursorColumn = 0;
     CursorRow = 0;
 }
@@ -267,9 +265,9 @@ void TBuffer::FillRowCache()
 {
     int top, bottom;
     RegionBounds(top, bottom);
-    const int pageRow = CursorRow - FirstVisibleRow + 1;
+    const int pageRow = CursorRow - PageTop() + 1;
     rowCache_.Row = CursorRow;
-    rowCache_.FirstVisibleRow = FirstVisibleRow;
+    rowCache_.HighestRow = HighestRow;
     rowCache_.RegionTop = RegionTop;
     rowCache_.RegionBottom = RegionBottom;
     rowCache_.PageHeight = PageHeight;
@@ -290,7 +288,7 @@ void TBuffer::WriteCharSlow(uint8_t c)
     }
     int top, bottom;
     RegionBounds(top, bottom);
-    const int pageRow = CursorRow - FirstVisibleRow + 1;
+    const int pageRow = CursorRow - PageTop() + 1;
     InRegion = top <= pageRow && pageRow <= bottom;
 
     switch (c) {
@@ -362,7 +360,7 @@ void TBuffer::bLineFeed()
     bUpdateBuffer();
     int top, bottom;
     RegionBounds(top, bottom);
-    if (CursorRow + 1 >= FirstVisibleRow + bottom && PendingVerticalScroll < 0) {
+    if (CursorRow + 1 >= PageTop() + bottom && PendingVerticalScroll < 0) {
         // The new line takes the current background.
         const int offset = RowOffset(CursorRow);
         std::memset(colors_.data() + offset, CurrentColors(), size_t(Columns));
@@ -375,23 +373,18 @@ void TBuffer::bUpdateBuffer()
 {
     if (CellCount == 0)
         return;
-    const int visibleRows = std::max(VisibleRows, 1);
-    if (CursorRow > HighestRow && CursorRow != Rows) {
-        HighestRow = CursorRow;
-        if (ScrollbackMode && window_)
-            window_->SetScrollRange(
-                true, 1, CursorRow < VisibleRows ? CursorRow : CursorRow - VisibleRows + 1);
-    }
-
+    // The region counts from the page as it stood before the cursor moved down.
+    const int pageTop = PageTop();
+    const int highestRow = HighestRow;
     int top, bottom;
     RegionBounds(top, bottom);
     const int rowsBelowRegion = PageHeight - bottom;
-    if (rowsBelowRegion + CursorRow == Rows) {
+    if (rowsBelowRegion + CursorRow == Rows && pageTop + PageHeight == Rows) {
         // The end of the buffer: everything above the lines below the region moves up one row
         // and the oldest row is lost.
         const int last = Rows - 1 - rowsBelowRegion;
         const bool fixedLinesAbove = top > 1 && top <= bottom;
-        if (fixedLinesAbove && FirstVisibleRow == 0) {
+        if (fixedLinesAbove && pageTop == 0) {
             // No scrollback above the page: the line leaving the region is lost.
             RotateRowsUp(top - 1, last, 1);
         } else {
@@ -399,49 +392,46 @@ void TBuffer::bUpdateBuffer()
             // Lines above the region stay in place; the line leaving the region goes to the
             // scrollback just above the page.
             if (fixedLinesAbove)
-                RotateRowsDown(FirstVisibleRow - 1, FirstVisibleRow + top - 2, 1);
+                RotateRowsDown(pageTop - 1, pageTop + top - 2, 1);
         }
         BlankRows(last, 1, CurrentColors(), CurrentAttributes);
         --CursorRow;
         PendingVerticalScroll -= CharHeight;
-    } else if (CursorRow < FirstVisibleRow + bottom) {
+    } else if (CursorRow < pageTop + bottom) {
         bMoveCaret();
     } else if (!InRegion) {
-        // Outside the region the cursor stays on the last visible row; nothing scrolls.
-        if (CursorRow >= FirstVisibleRow + visibleRows)
+        // Outside the region the cursor stays on the page's last row; nothing scrolls.
+        if (CursorRow >= pageTop + PageHeight)
             --CursorRow;
     } else {
-        const int n = CursorRow - (bottom + FirstVisibleRow - 1);
-        const int oldFirst = FirstVisibleRow;
+        // The page moves down by n rows in the buffer, and the view with it; the lines outside
+        // the region are moved back to their place on the page, so only the region scrolls.
+        const int n = CursorRow - (bottom + pageTop - 1);
         FirstVisibleRow += n;
         PendingVerticalScroll -= n * CharHeight;
-        // The page moved down with the region; its rows count as used, so the page's top stays
-        // the view's top.
-        HighestRow = std::max(HighestRow, std::min(FirstVisibleRow + PageHeight - 1, Rows - 1));
+        HighestRow = std::max(HighestRow, std::min(pageTop + n + PageHeight - 1, Rows - 1));
         if (bottom < PageHeight) {
-            // The lines below the region keep their place on the page.
             RotateRowsDown(CursorRow - n + 1, Rows - 1, n);
             BlankRows(CursorRow - n + 1, n, CurrentColors(), CurrentAttributes);
         }
-        if (top > 1 && top <= bottom) {
-            // So do the lines above it; the lines leaving the region go to the scrollback.
-            RotateRowsDown(oldFirst, oldFirst + top - 2 + n, n);
-        }
+        // The lines leaving the region go to the scrollback just above the page.
+        if (top > 1 && top <= bottom)
+            RotateRowsDown(pageTop, pageTop + top - 2 + n, n);
     }
 
     // A region outside the page must not carry the cursor past the buffer.
     if (CursorRow >= Rows)
         CursorRow = Rows - 1;
+    HighestRow = std::max(HighestRow, CursorRow);
+    if (HighestRow != highestRow && window_)
+        window_->UsedRowsChanged();
 
     // The view follows the cursor.
-    if (CursorRow >= FirstVisibleRow + visibleRows) {
-        const int first = CursorRow - visibleRows + 1;
-        PendingVerticalScroll -= (first - FirstVisibleRow) * CharHeight;
-        FirstVisibleRow = first;
-    } else if (CursorRow < FirstVisibleRow) {
-        PendingVerticalScroll += (FirstVisibleRow - CursorRow) * CharHeight;
-        FirstVisibleRow = CursorRow;
-    }
+    const int visibleRows = std::max(VisibleRows, 1);
+    if (CursorRow >= FirstVisibleRow + visibleRows)
+        MoveView(CursorRow - visibleRows + 1 - FirstVisibleRow);
+    else if (CursorRow < FirstVisibleRow)
+        MoveView(CursorRow - FirstVisibleRow);
 }
 
 void TBuffer::bClearScreen()
@@ -449,23 +439,27 @@ void TBuffer::bClearScreen()
     if (CellCount == 0)
         return;
     CursorColumn = 0;
-    if (2 * PageHeight + FirstVisibleRow < Rows) {
-        // The old page stays above, in the scrollback.
-        FirstVisibleRow += PageHeight;
-    } else {
-        // Near the end the buffer scrolls up by a page, as that many line feeds at its last row
-        // would (they are not handed on to OnWriteByte: they were never received).
-        RotateRowsUp(0, Rows - 1, PageHeight);
-        FirstVisibleRow = Rows - PageHeight;
+    // The new page follows the old one, which stays above it in the scrollback. Near the end
+    // the buffer scrolls up as far as that needs, as that many line feeds at its last row would
+    // (they are not handed on to OnWriteByte: they were never received).
+    int newTop = PageTop() + PageHeight;
+    if (newTop + PageHeight > Rows) {
+        RotateRowsUp(0, Rows - 1, newTop + PageHeight - Rows);
+        newTop = Rows - PageHeight;
     }
-    CursorRow = FirstVisibleRow;
-    // The new page counts as used, so the view and the thumbs stay within it.
-    HighestRow = std::max(HighestRow, FirstVisibleRow + PageHeight - 1);
-    BlankRows(FirstVisibleRow, PageHeight, CurrentColors(), CurrentAttributes);
-    // The whole window is repainted now; content scrolls still pending would move it again.
+    CursorRow = newTop;
+    // The new page counts as used, so the view and the bars stay within it.
+    const int highestRow = HighestRow;
+    HighestRow = std::max(HighestRow, newTop + PageHeight - 1);
+    BlankRows(newTop, PageHeight, CurrentColors(), CurrentAttributes);
+    // The view follows the cursor to the page's top row. The whole window is repainted now;
+    // content scrolls still pending would move it again.
+    FirstVisibleRow = newTop;
     PendingVerticalScroll = 0;
     bInvalidateAll();
     bUpdateWindow();
+    if (HighestRow != highestRow && window_)
+        window_->UsedRowsChanged();
     bUpdateScrollThumb(true);
     bMoveCaret();
 }
@@ -571,16 +565,7 @@ void TBuffer::bForcePaint()
         changed = true;
     }
     if (PendingVerticalScroll != 0) {
-        // Outside scrollback mode only the scroll region moves; rows above and below it stay.
-        TRect band{0, 0, ClientWidth, ClientHeight};
-        if (!ScrollbackMode) {
-            int top, bottom;
-            RegionBounds(top, bottom);
-            if (top > bottom)
-                top = 1; // no region: the whole page moves
-            band.Top = std::min(CharHeight * (top - 1), ClientHeight);
-            band.Bottom = std::min(CharHeight * bottom, ClientHeight);
-        }
+        const TRect band = ScrollBand();
         if (window_) {
             window_->ScrollContent(0, PendingVerticalScroll, band);
             if (PendingVerticalScroll < 0)
@@ -596,6 +581,34 @@ void TBuffer::bForcePaint()
     if (changed)
         bUpdateWindow();
     bPostStatusMsg();
+}
+
+TRect TBuffer::ScrollBand() const
+{
+    TRect band{0, 0, ClientWidth, ClientHeight};
+    if (ScrollbackMode)
+        return band;
+    // Outside scrollback mode only the scroll region moves; rows above and below it stay.
+    int top, bottom;
+    RegionBounds(top, bottom);
+    if (top > bottom)
+        top = 1; // no region: the whole page moves
+    const int32_t pageTop = (PageTop() - FirstVisibleRow) * CharHeight;
+    band.Top = std::clamp(pageTop + CharHeight * (top - 1), 0, std::max(ClientHeight, 0));
+    band.Bottom = std::clamp(pageTop + CharHeight * bottom, 0, std::max(ClientHeight, 0));
+    return band;
+}
+
+void TBuffer::MoveView(int rows)
+{
+    if (rows == 0)
+        return;
+    FirstVisibleRow += rows;
+    PendingVerticalScroll -= rows * CharHeight;
+    // The window moves only the scroll band; when that is not the whole client area the view's
+    // move cannot ride on it, and the window is painted afresh.
+    if (ScrollBand() != TRect{0, 0, ClientWidth, ClientHeight})
+        bInvalidateAll();
 }
 
 void TBuffer::bPostStatusMsg()
@@ -664,9 +677,8 @@ void TBuffer::bScroll(int columns, int rows)
     else if (columns > 0 && FirstVisibleColumn + visibleColumns < Columns)
         moveColumns = std::min(columns, Columns - visibleColumns - FirstVisibleColumn);
 
-    FirstVisibleRow += moveRows;
+    MoveView(moveRows);
     FirstVisibleColumn += moveColumns;
-    PendingVerticalScroll -= moveRows * CharHeight;
     PendingHorizontalScroll -= moveColumns * CharWidth;
     bUpdateScrollThumb(false);
     bUpdateScrollThumb(true);
@@ -682,11 +694,7 @@ void TBuffer::bGotoTop(bool vertical)
         FirstVisibleRow = 0;
         bInvalidateAll();
     } else {
-        const int n = std::min(FirstVisibleRow, FirstVisibleRow + PageHeight - HighestRow - 1);
-        if (n > 0) {
-            FirstVisibleRow -= n;
-            PendingVerticalScroll += n * CharHeight;
-        }
+        MoveView(std::min(PageTop() - FirstVisibleRow, 0));
     }
     bUpdateScrollThumb(vertical);
     if (PendingVerticalScroll != 0)
@@ -705,8 +713,7 @@ void TBuffer::bGotoBottom(bool vertical)
         FirstVisibleRow = lastFirst;
         bInvalidateAll();
     } else {
-        PendingVerticalScroll -= (lastFirst - FirstVisibleRow) * CharHeight;
-        FirstVisibleRow = lastFirst;
+        MoveView(lastFirst - FirstVisibleRow);
     }
     bUpdateScrollThumb(vertical);
     if (PendingVerticalScroll != 0)
@@ -717,14 +724,8 @@ void TBuffer::bGotoBottom(bool vertical)
 
 void TBuffer::bUpdateScrollThumb(bool vertical)
 {
-    if (!window_)
-        return;
-    int position = FirstVisibleColumn;
-    if (vertical) {
-        const int d = HighestRow - FirstVisibleRow;
-        position = ScrollbackMode ? FirstVisibleRow : PageHeight >= d ? PageHeight - d - 1 : d - 1;
-    }
-    window_->SetScrollPos(vertical, position);
+    if (window_)
+        window_->ViewMoved(vertical);
 }
 
 namespace

@@ -6,7 +6,7 @@
 //
 // Coordinates are 0-based cells (column, row) into the whole buffer, rows counting from the
 // oldest line kept. Page rows (scroll region, reports to the host) are 1-based and count from
-// the first visible row.
+// the page's top (PageTop), whatever part of the page the window shows.
 //
 // Rows are reached through a row index: logical row r lives in physical row
 // rowMap_[(ringStart_ + r) mod rows]. Scrolling the whole buffer advances ringStart_ and blanks
@@ -68,7 +68,6 @@ struct TBufferState {
     bool ScrollbackMode = false; // the operator browses the scrollback
     int PageHeight = 0;          // rows of the emulated screen
     int CellCount = 0;           // Rows * Columns
-    int LastRowOffset = 0;       // (Rows - 1) * Columns, in logical cells
     int CursorColumn = 0;
     int CursorRow = 0;
     int HighestRow = 0; // highest cursor row reached so far
@@ -176,7 +175,7 @@ class TBuffer : public TBufferState
         // 64-bit so that a negative or last column never passes.
         if (plainGlyph && uint64_t(uint32_t(column)) + 1 < uint64_t(uint32_t(Columns)) &&
             uint32_t(row) < uint32_t(Rows)) [[likely]] {
-            if (row != rowCache_.Row || FirstVisibleRow != rowCache_.FirstVisibleRow ||
+            if (row != rowCache_.Row || HighestRow != rowCache_.HighestRow ||
                 RegionTop != rowCache_.RegionTop || RegionBottom != rowCache_.RegionBottom ||
                 PageHeight != rowCache_.PageHeight) [[unlikely]]
                 return WriteCharNewRow(c);
@@ -316,11 +315,12 @@ class TBuffer : public TBufferState
     // is not covered yet, and hands the byte on.
     void FinishGlyph(uint8_t c, int32_t cellLeft, int32_t cellTop, bool covered);
 
-    // What bWriteChar derives from the cursor row, kept while the row, the view's first row, the
-    // region and the page stay as they were. Anything that moves rows in the ring forgets it.
+    // What bWriteChar derives from the cursor row, kept while the row, the page (its height and
+    // the highest row used place it) and the region stay as they were. Anything that moves rows
+    // in the ring forgets it.
     struct TRowCache {
         int Row = -1; // -1: nothing cached
-        int FirstVisibleRow = 0;
+        int HighestRow = 0;
         int RegionTop = 0;
         int RegionBottom = 0;
         int PageHeight = 0;
@@ -343,6 +343,11 @@ class TBuffer : public TBufferState
     void MergeInvalid(const TRect &rect);
     void KeepCursorInside();
     void RegionBounds(int &top, int &bottom) const;
+    // The part of the client area a pending vertical scroll moves: the scroll region's rows where
+    // the view shows them (the whole area in scrollback mode).
+    TRect ScrollBand() const;
+    // Moves the view down (up) by rows over content that stays in place.
+    void MoveView(int rows);
     void HandOn(uint8_t c)
     {
         if (OnWriteByte)

@@ -10,7 +10,6 @@ namespace terminal
 
 // Notification numbers, as the window's owner receives them.
 constexpr unsigned MsgBufferStatus = 0x7E50;         // posted: cursor and view position
-constexpr unsigned MsgBufferError = 0x7E52;          // sent: a 16-bit error code
 constexpr unsigned MsgBufferPositionReport = 0x7E53; // sent: cursor position from the host
 
 // A pixel rectangle of the client area; Right and Bottom are exclusive. Empty when it has no
@@ -40,15 +39,16 @@ class TBufferWindow
     virtual void UpdateNow() = 0;
     // Places the caret's top left corner (only called while the caret is enabled).
     virtual void MoveCaret(int32_t x, int32_t y) = 0;
-    virtual void SetScrollRange(bool vertical, int32_t minimum, int32_t maximum) = 0;
-    virtual void SetScrollPos(bool vertical, int32_t position) = 0;
+    // The view's first row (vertical) or column moved, or may have: the window places its thumb
+    // from the view.
+    virtual void ViewMoved(bool vertical) = 0;
+    // The highest row used grew: the rows the window lets the operator scroll through changed.
+    virtual void UsedRowsChanged() = 0;
 
     // MsgBufferStatus. wParam: low byte cursor page row (1-based from the page's top), high byte
     // cursor column + 1 (both 0 in scrollback mode); lParam: low word first visible row + 1, high
     // word first visible column + 1.
     virtual void PostStatus(uint16_t wParam, uint32_t lParam) = 0;
-    // MsgBufferError: the 16-bit form of a negative code (101 for a short capture write).
-    virtual void SendError(uint16_t code) = 0;
     // MsgBufferPositionReport: a position the host reported (column, row as received).
     virtual void SendPositionReport(uint16_t column, uint16_t row) = 0;
     // The host sent a bell to an emulated terminal.

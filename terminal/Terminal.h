@@ -7,7 +7,8 @@
 // Every request from the owner (the terminal component) is a public method named after the
 // request's handler. Received data arrives as the dispatcher's MsgTriggerAvail through the
 // window's message target; bytes to the device leave through the dispatcher's SendBytes. The
-// buffer's status, error and position-report notifications go to the owner's TTerminalNotify.
+// buffer's status and position-report notifications, and the window's own copy error, go to the
+// owner's TTerminalNotify.
 //
 // The window's area is the viewport of the scroll area (the "client area" of the buffer's
 // arithmetic). Painting is coalesced: the buffer's requests only collect the area to repaint,
@@ -222,12 +223,14 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void ScrollContent(int32_t dx, int32_t dy, const TRect &band) override;
     void UpdateNow() override;
     void MoveCaret(int32_t x, int32_t y) override;
-    void SetScrollRange(bool vertical, int32_t minimum, int32_t maximum) override;
-    void SetScrollPos(bool vertical, int32_t position) override;
+    void ViewMoved(bool vertical) override;
+    void UsedRowsChanged() override;
     void PostStatus(uint16_t wParam, uint32_t lParam) override;
-    void SendError(uint16_t code) override;
     void SendPositionReport(uint16_t column, uint16_t row) override;
     void Bell() override { QApplication::beep(); }
+
+    // The owner's error notification (a copy that found no memory).
+    void SendError(uint16_t code);
 
     void HandleMessage(unsigned msg, uintptr_t wParam, intptr_t lParam);
     void tSetInitialSizes();
@@ -246,6 +249,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void SettleSize(bool keepBottom);
     void ShowBar(bool vertical, bool shown);
     void ApplyBar(bool vertical, bool needed, int maximum, int visible);
+    void SetScrollRange(bool vertical, int32_t minimum, int32_t maximum);
     // The first visible row (column) the bar can reach: from Lowest at thumb 0 to Highest.
     struct TViewRange {
         int Lowest;
@@ -318,6 +322,7 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     bool syncingBars_ = false;     // bar values set from the buffer, not by the operator
     bool inScrollRequest_ = false; // thumbs are placed at once while the operator scrolls
     bool pendingThumb_[2] = {false, false}; // horizontal, vertical: placed with the next frame
+    bool pendingVRange_ = false;            // scrollback's vertical range, set with the next frame
 };
 
 } // namespace terminal

@@ -400,16 +400,25 @@ void TTerminal::SetScrollRange(bool vertical, int32_t minimum, int32_t maximum)
     syncingBars_ = wasSyncing;
 }
 
-void TTerminal::SetScrollPos(bool vertical, int32_t)
+void TTerminal::ViewMoved(bool vertical)
 {
-    // The thumb is placed from the view by the window's own rule (ThumbOf), so that bar and view
-    // agree whatever the caller worked out. While the operator scrolls it follows at once;
-    // otherwise with the next frame, not with every line of text.
+    // The thumb is placed from the view by the window's own rule (ThumbOf). While the operator
+    // scrolls it follows at once; otherwise with the next frame, not with every line of text.
     if (inScrollRequest_) {
         PlaceThumb(vertical);
         return;
     }
     pendingThumb_[vertical ? 1 : 0] = true;
+    ScheduleRepaint();
+}
+
+void TTerminal::UsedRowsChanged()
+{
+    // Only scrollback's range counts the used rows; the page's range is the page, and its place
+    // in the buffer reaches the bar through ViewMoved.
+    if (!scrollback_)
+        return;
+    pendingVRange_ = true;
     ScheduleRepaint();
 }
 

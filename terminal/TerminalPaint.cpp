@@ -103,6 +103,11 @@ void TTerminal::FlushRepaint()
     if (hasFocus_)
         buffer_->bMoveCaret();
     flushing_ = false;
+    if (pendingVRange_) {
+        pendingVRange_ = false;
+        if (scrollback_)
+            tCheckVScroll(); // places the thumb too
+    }
     for (const bool vertical : {false, true})
         if (pendingThumb_[vertical ? 1 : 0])
             PlaceThumb(vertical);

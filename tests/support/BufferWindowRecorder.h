@@ -34,19 +34,12 @@ class BufferWindowRecorder : public terminal::TBufferWindow
     }
     void UpdateNow() override { Calls.push_back("update"); }
     void MoveCaret(int32_t x, int32_t y) override { Add("caret %d,%d", x, y); }
-    void SetScrollRange(bool vertical, int32_t minimum, int32_t maximum) override
-    {
-        Add("range %s %d..%d", vertical ? "v" : "h", minimum, maximum);
-    }
-    void SetScrollPos(bool vertical, int32_t position) override
-    {
-        Add("pos %s %d", vertical ? "v" : "h", position);
-    }
+    void ViewMoved(bool vertical) override { Calls.push_back(vertical ? "view v" : "view h"); }
+    void UsedRowsChanged() override { Calls.push_back("used rows"); }
     void PostStatus(uint16_t wParam, uint32_t lParam) override
     {
         Add("status %04x %08x", unsigned(wParam), unsigned(lParam));
     }
-    void SendError(uint16_t code) override { Add("error %u", unsigned(code)); }
     void SendPositionReport(uint16_t column, uint16_t row) override
     {
         Add("report %u,%u", unsigned(column), unsigned(row));

@@ -376,6 +376,25 @@ const ScreenCase kRegion[] = {
      {},
      0,
      25},
+    // Below the region a line feed moves down to the page's last row and no further; the page
+    // stays where it is, also near the buffer's end.
+    {"LineFeedBelowRegionKeepsPage", etVt100, E + "[5;20r" + E + "[25H\n" + E + "[Hx", {"x"}},
+    {"LineFeedBelowRegionNearBufferEnd",
+     etVt100,
+     Lines(196) + E + "[1;20r" + E + "[23H\nx",
+     [] {
+         std::vector<std::string> page;
+         for (int i = 173; i <= 195; ++i)
+             page.push_back("line" + std::to_string(i));
+         page.push_back("xine196");
+         return page;
+     }(),
+     1,
+     24,
+     {},
+     "",
+     {},
+     172},
     {"DeleteLineInsideRegion",
      etVt100,
      "r1\r\nr2\r\nr3\r\nr4\r\nr5" + E + "[2;4r" + E + "[2;1H" + E + "[M",
@@ -644,6 +663,58 @@ TEST(PartialView, HostAddressesThePage)
     t.Buffer->bGotoBottom(true);
     ASSERT_EQ(t.Buffer->FirstVisibleRow, 15);
     EXPECT_EQ(t.Window.Calls.back(), "status 0101 00010010");
+}
+
+// Line feeds in a window of 10 rows: the page scrolls, and its region, as on a whole screen; the
+// view keeps the cursor in sight.
+TEST(PartialView, LineFeedsScrollThePage)
+{
+    // Page rows first..last of "line" + n, n counting from first + offset.
+    auto lines = [](int first, int last, int offset) {
+        std::vector<std::string> page;
+        for (int i = first; i <= last; ++i)
+            page.push_back("line" + std::to_string(i + offset));
+        return page;
+    };
+    auto join = [](std::vector<std::vector<std::string>> parts) {
+        std::vector<std::string> page;
+        for (auto &part : parts)
+            page.insert(page.end(), part.begin(), part.end());
+        return page;
+    };
+    struct Case {
+        const char *name;
+        std::string bytes;
+        std::vector<std::string> page; // from the page's top; the rest blank
+        int cursorColumn, cursorPageRow;
+        int aboveRow; // the buffer row just above the page holds
+        std::string above;
+    } cases[] = {
+        {"RegionBottom", Lines(15) + E + "[5;20r" + E + "[20H\nX",
+         join({lines(1, 4, 0), lines(5, 14, 1), {"", "", "", "", "", "X"}}), 1, 20, 0, "line5"},
+        {"RegionBottomAtBufferEnd", Lines(300) + E + "[5;20r" + E + "[20H\nX",
+         join({lines(1, 4, 276), lines(5, 19, 277), {"X"}, lines(21, 24, 276)}), 1, 20, 174,
+         "line281"},
+        {"PageBottom", Lines(15) + E + "[25H\nX",
+         join({lines(1, 14, 1), std::vector<std::string>(10), {"X"}}), 1, 25, 0, "line1"},
+    };
+    for (const Case &c : cases) {
+        Terminal t(etVt100);
+        TBuffer &b = *t.Buffer;
+        b.ClientHeight = 10 * 16;
+        b.bUpdateFont(16, 8);
+        t.Feed(c.bytes);
+        const int top = b.PageTop();
+        for (int i = 0; i < b.PageHeight; ++i)
+            EXPECT_EQ(t.Row(top + i), i < int(c.page.size()) ? c.page[i] : "")
+                << c.name << " page row " << i + 1;
+        EXPECT_EQ(t.Row(c.aboveRow), c.above) << c.name;
+        EXPECT_EQ(top, c.aboveRow + 1) << c.name;
+        EXPECT_EQ(b.CursorColumn, c.cursorColumn) << c.name;
+        EXPECT_EQ(b.CursorRow - top + 1, c.cursorPageRow) << c.name;
+        EXPECT_TRUE(b.FirstVisibleRow <= b.CursorRow && b.CursorRow < b.FirstVisibleRow + 10)
+            << c.name;
+    }
 }
 
 // A buffer without cells takes every command without effect.

@@ -366,6 +366,7 @@ TEST_F(Window, BarsAndViewAlwaysAgree)
         {"narrow again", [&] { term->FitInto(QSize(300, 200)), toEnd(); }},
         {"two columns wider", [&] { term->FitInto(QSize(300 + 2 * B().CharWidth, 200)); }},
         {"scrollback on", [&] { term->tToggleScrollback(), toEnd(); }},
+        {"text arriving in scrollback", [&] { Show("more\r\nand more\r\n"); }},
         {"scrollback off", [&] { term->tToggleScrollback(); }},
         {"fewer columns", [&] { term->bNewBuffer(200, 40, 25); }},
         {"font back", [&] { term->wmSetFont(font(10)), toEnd(); }},
@@ -381,6 +382,7 @@ TEST_F(Window, BarsAndViewAlwaysAgree)
         EXPECT_TRUE(term->HorizontalBarShown() || B().FirstVisibleColumn == 0) << c.what;
         EXPECT_TRUE(term->VerticalBarShown() || B().FirstVisibleRow == pageTop) << c.what;
         // The bars reach both ends of the page and no further.
+        EXPECT_EQ(down->minimum(), 0) << c.what;
         const int first = B().FirstVisibleColumn, top = B().FirstVisibleRow;
         across->triggerAction(QAbstractSlider::SliderToMinimum);
         down->triggerAction(QAbstractSlider::SliderToMinimum);
