@@ -360,6 +360,12 @@ TEST_F(Window, BarsAndViewAlwaysAgree)
     };
     const std::vector<Case> cases = {
         {"small, scrolled right and up", [&] { term->tForceSize(30, 8), toEnd(); }},
+        {"buffer cleared while scrolled right and down",
+         [&] {
+             across->triggerAction(QAbstractSlider::SliderToMaximum);
+             down->triggerAction(QAbstractSlider::SliderToMaximum);
+             term->tClearWindow(1);
+         }},
         {"larger font", [&] { term->wmSetFont(font(16)); }},
         {"smaller font, scrolled right", [&] { term->wmSetFont(font(6)), toEnd(); }},
         {"room for the whole page", [&] { term->FitInto(QSize(4000, 3000)); }},
