@@ -16,39 +16,31 @@ bool TDataTrigger::Feed(uint8_t c)
 {
     if (IgnoreCase)
         c = UpperByte(c);
-    bool matched = false;
-    bool startSeen = false;
-    for (int k = 0; k < Length; ++k) {
-        if (k > 0) {
-            const bool proceed =
-                startSeen ? Positions[k] != 0 : (Positions[k] != 0 || c == Text[0]);
-            if (!proceed)
-                break;
-        }
-        uint16_t &pos = Positions[k];
-        if (Text[pos] == c) {
-            if (pos == Length - 1) {
-                ResetPositions();
-                matched = true;
-            } else {
-                ++pos;
-            }
-        } else if (Text[0] == c) {
-            pos = 1;
-            startSeen = true;
-        } else {
-            pos = 0;
-        }
-        if (pos == 1)
-            startSeen = true;
+    uint16_t k = State;
+    while (k > 0 && Text[k] != c)
+        k = Fallback[k - 1];
+    if (Text[k] == c)
+        ++k;
+    if (k < Length) {
+        State = k;
+        return false;
     }
-    return matched;
+    // The next match may start with this byte, never inside the one just completed.
+    State = Length > 1 && c == Text[0] ? 1 : 0;
+    return true;
 }
 
-void TDataTrigger::ResetPositions()
+void TDataTrigger::Prepare()
 {
-    for (uint16_t &pos : Positions)
-        pos = 0;
+    Fallback[0] = 0;
+    for (uint16_t i = 1, k = 0; i < Length; ++i) {
+        while (k > 0 && Text[i] != Text[k])
+            k = Fallback[k - 1];
+        if (Text[i] == Text[k])
+            ++k;
+        Fallback[i] = static_cast<uint8_t>(k);
+    }
+    State = 0;
 }
 
 int TTriggerSet::FreeHandle() const
@@ -89,6 +81,7 @@ int TTriggerSet::AddData(const uint8_t *text, uint16_t length, bool ignoreCase)
         t.IgnoreCase = ignoreCase;
         for (uint16_t j = 0; j < length; ++j)
             t.Text[j] = ignoreCase ? UpperByte(text[j]) : text[j];
+        t.Prepare();
         Handles[handle] = THandleEntry{static_cast<uint16_t>(i + 1), hkData};
         return handle;
     }

@@ -45,7 +45,10 @@ struct TTimerTrigger {
 struct TDataTrigger {
     uint16_t Handle = 0; // 0: slot free (a trigger of length 0 holds its slot but never fires)
     uint16_t Length = 0;
-    uint16_t Positions[kMaxMatchLength + 1] = {};
+    uint16_t State = 0; // bytes of Text matched by the latest received bytes
+    // For each count k of matched bytes: the longest proper prefix of Text[0..k) that is also
+    // its suffix, where a failed next byte may still continue the match.
+    uint8_t Fallback[kMaxMatchLength] = {};
     bool Matched = false;
     bool IgnoreCase = false;
     uint8_t Text[kMaxMatchLength + 1] = {};
@@ -53,10 +56,13 @@ struct TDataTrigger {
     // not their delivery reached anyone, so an owner can tell that its text came.
     uint32_t MatchCount = 0;
 
-    // Shows the trigger one received byte; true when it completes a match. Keeps up to Length
-    // overlapping partial matches, starting at most one new one per byte.
+    // Shows the trigger one received byte; true when it completes a match: the first place the
+    // text ends in the bytes received since the last match, which may begin with that match's
+    // last byte (a prefix-function automaton, one step per byte).
     bool Feed(uint8_t c);
-    void ResetPositions();
+    void ResetPositions() { State = 0; }
+    // Fills Fallback from Text and Length.
+    void Prepare();
 };
 
 struct TStatusTrigger {

@@ -2,6 +2,7 @@
 #include "serial/ErrorCodes.h"
 
 #include <gtest/gtest.h>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -52,10 +53,54 @@ TEST(DataTriggerMatching, FiresWhereTheDescribedCasesSay)
         {"OK\r", false, "O\rOK\rOK", {5}},        // a byte between breaks a match
         {"abcabd", false, "abcabcabd", {9}},      // restart from within the text
         {"\x01\xff", false, "\x01\x01\xff", {3}}, // bytes, not characters
+        // A partial match that fails falls back to the longest part still matching.
+        {"**ERR", false, "***E***ERR", {10}},
+        {"EERR", false, "EEEREEERR", {9}},
+        {"CRC ERR", false, "CRCCRCRC ERR", {12}},
+        {"aabb", false, "aaabaaabb", {9}},
+        {"err", true, "EeErR", {5}},
     };
     for (const MatchCase &c : cases)
         EXPECT_EQ(MatchPositions(c.text, c.ignoreCase, c.input), c.expected)
             << "text " << c.text << " input " << c.input;
+}
+
+// The matcher against a plain search on random texts and streams over small alphabets, where
+// partial matches overlap most: a match ends at the first place the text ends in the bytes since
+// the last match, which may begin with that match's last byte.
+TEST(DataTriggerMatching, AgreesWithAPlainSearch)
+{
+    std::mt19937 rng(20261208);
+    const auto fold = [](std::string s) {
+        for (char &c : s)
+            c = static_cast<char>(UpperByte(static_cast<uint8_t>(c)));
+        return s;
+    };
+    for (int round = 0; round < 1000000; ++round) {
+        const std::string letters = round % 4 == 0 ? "aAbB" : round % 2 ? "ab" : "abc";
+        const auto random = [&](size_t n) {
+            std::string s(n, ' ');
+            for (char &c : s)
+                c = letters[rng() % letters.size()];
+            return s;
+        };
+        const std::string text = random(1 + rng() % (round % 8 == 0 ? kMaxMatchLength : 6));
+        const std::string input = random(rng() % 48);
+        const bool ignoreCase = round % 4 == 0;
+        std::vector<int> expected;
+        const std::string t = ignoreCase ? fold(text) : text, in = ignoreCase ? fold(input) : input;
+        int lastEnd = 0; // 1-based end of the last match
+        for (size_t end = t.size(); end <= in.size(); ++end) {
+            const size_t start = end - t.size(); // 0-based; may be the last match's last byte
+            if (int(end) > lastEnd && int(start) + 1 >= lastEnd &&
+                in.compare(start, t.size(), t) == 0) {
+                expected.push_back(int(end));
+                lastEnd = int(end);
+            }
+        }
+        ASSERT_EQ(MatchPositions(text, ignoreCase, input), expected)
+            << "text " << text << " input " << input;
+    }
 }
 
 TEST(DataTriggerMatching, DiscardResetsPartialMatches)
