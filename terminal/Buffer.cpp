@@ -654,7 +654,7 @@ void TBuffer::bScroll(int columns, int rows)
             moveRows = -std::min(amount, FirstVisibleRow);
         } else if (visibleRows < PageHeight && HighestRow - FirstVisibleRow + 1 < PageHeight) {
             // In normal mode the view moves within the page only.
-            const int pageTop = std::max(HighestRow - PageHeight + 1, 0);
+            const int pageTop = PageTop();
             if (amount == PageHeight)
                 amount = FirstVisibleRow + PageHeight - HighestRow - 1;
             moveRows = -std::max(std::min({amount, FirstVisibleRow, FirstVisibleRow - pageTop}), 0);

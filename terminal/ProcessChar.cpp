@@ -18,40 +18,37 @@ namespace
     b.bWriteChar(c);
 }
 
+// Carries out what the emulator put into the record: a glyph (the buffer drops NUL) or a command.
+inline void CarryOut(TBuffer &b)
+{
+    const TCommandRecord &r = b.Command;
+    if (r.Command == cmd::WriteChar) {
+        if (r.Character != 0)
+            WriteGlyph(b, r.Character);
+    } else if (r.Command != cmd::Nothing) {
+        ExecuteCommand(b);
+    }
+}
+
 // A user character handler, another routine, or the built-in emulator without a parser.
 [[gnu::noinline]] void ProcessEmulated(TBuffer &b, uint8_t c)
 {
     b.EmulatorRoutine(b.EmulatorContext, c, b.Command);
-    if (b.Command.Command == cmd::WriteChar) {
-        if (b.Command.Character != 0)
-            WriteGlyph(b, b.Command.Character);
-        return;
-    }
-    if (b.Command.Command != cmd::Nothing)
-        ExecuteCommand(b);
+    CarryOut(b);
 }
 
 // The built-in parser's general step, for the bytes its inline road leaves.
 [[gnu::noinline]] void ParseAndExecute(TBuffer &b, TEmulatorState &s, uint8_t c)
 {
-    const uint8_t command = ParseGeneral(s, c, b.Command);
-    if (command == cmd::WriteChar) {
-        if (c != 0)
-            WriteGlyph(b, c);
-        return;
-    }
-    if (command != cmd::Nothing)
-        ExecuteCommand(b);
+    ParseGeneral(s, c, b.Command);
+    CarryOut(b);
 }
 
 // A final byte of a control sequence, straight to the final-byte table.
 [[gnu::noinline]] void FinishAndExecute(TBuffer &b, TEmulatorState &s, uint8_t c)
 {
-    const uint8_t command = ParseFinal(s, c, b.Command);
-    if (command == cmd::WriteChar)
-        return WriteGlyph(b, c);
-    if (command != cmd::Nothing)
-        ExecuteCommand(b);
+    ParseFinal(s, c, b.Command);
+    CarryOut(b);
 }
 
 [[gnu::noinline]] void ProcessPlain(TBuffer &b, uint8_t c)

@@ -159,6 +159,13 @@ void TTerminal::tSetEmulatorProc(TEmulatorRoutine routine)
 
 // ---- buffer requests -----------------------------------------------------------------------
 
+void TTerminal::RedrawWhole()
+{
+    buffer_->bInvalidateAll();
+    buffer_->bMoveCaret();
+    buffer_->bPostStatusMsg();
+}
+
 void TTerminal::tClearWindow(int which)
 {
     if (which == 0)
@@ -183,9 +190,7 @@ int TTerminal::bNewBuffer(int rows, int columns, int pageHeight)
     RecalculateVisible();
     tAdjustMaxSize();
     SyncBarsAndView();
-    buffer_->bInvalidateAll();
-    buffer_->bMoveCaret();
-    buffer_->bPostStatusMsg();
+    RedrawWhole();
     return 0;
 }
 

@@ -186,6 +186,9 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     // Both bars and the view brought to agree, checked again while a bar comes or goes. Run
     // whenever bars, sizes, the buffer's geometry or the font change.
     void SyncBarsAndView();
+    // After the view moved or the cells changed size: everything drawn again, the caret placed
+    // and the owner told where the cursor and the view are.
+    void RedrawWhole();
     // The largest size of the window itself: the page plus the frame, limited to the screen.
     QSize MaximumWindowSize() const;
     bool VerticalBarShown() const { return vBarShown_; }

@@ -68,9 +68,7 @@ void TTerminal::ViewToCursor()
     b.FirstVisibleColumn =
         std::clamp(b.FirstVisibleColumn, b.CursorColumn - columns + 1, b.CursorColumn);
     SyncBarsAndView();
-    b.bInvalidateAll();
-    b.bMoveCaret();
-    b.bPostStatusMsg();
+    RedrawWhole();
 }
 
 void TTerminal::ReadClientSize(bool limitToPage)
@@ -274,9 +272,7 @@ void TTerminal::tAdjustClient()
     b.PreviousVisibleRows = b.VisibleRows;
     b.PreviousVisibleColumns = b.VisibleColumns;
     SyncBarsAndView();
-    b.bInvalidateAll();
-    b.bMoveCaret();
-    b.bPostStatusMsg();
+    RedrawWhole();
 }
 
 void TTerminal::tForceSize(int columns, int rows)
@@ -353,7 +349,7 @@ TTerminal::TViewRange TTerminal::ViewRange(bool vertical) const
     if (scrollback_)
         return {0, std::max(b.HighestRow - visible + 1, 0)};
     // Outside scrollback the view stays on the page.
-    const int pageTop = std::max(b.HighestRow - b.PageHeight + 1, 0);
+    const int pageTop = b.PageTop();
     return {pageTop, pageTop + std::max(b.PageHeight - visible, 0)};
 }
 
@@ -372,9 +368,7 @@ void TTerminal::ClampView(bool vertical)
     if (clamped == first)
         return;
     first = clamped;
-    b.bInvalidateAll();
-    b.bMoveCaret();
-    b.bPostStatusMsg();
+    RedrawWhole();
 }
 
 void TTerminal::PlaceThumb(bool vertical)
@@ -515,9 +509,7 @@ void TTerminal::tToggleScrollback()
         b.FirstVisibleRow = b.SavedFirstVisibleRow;
         SyncBarsAndView();
     }
-    b.bInvalidateAll();
-    b.bMoveCaret();
-    b.bPostStatusMsg();
+    RedrawWhole();
     if (!scrollback_ && dataHeldBack_) {
         // What waited at the port comes as a data-available message would: announced by the
         // dispatcher, so that it is read inside a delivery like any other batch and no other

@@ -334,6 +334,20 @@ TEST(BufferTest, ScrollRegion)
 TEST(BufferTest, WindowRequests)
 {
     using Act = std::function<void(TBuffer &, BufferWindowRecorder &)>;
+    // A line feed with the cursor on the given row of a 5..20 region, after 15 lines.
+    const auto RegionLineFeed = [](int cursorRow) -> Act {
+        return [cursorRow](TBuffer &b, BufferWindowRecorder &w) {
+            b.CaretEnabled = false;
+            Feed(b, std::string(15, '\n'));
+            b.RegionTop = 5;
+            b.RegionBottom = 20;
+            b.CursorRow = cursorRow;
+            b.bForcePaint();
+            w.Take();
+            Feed(b, "\n");
+            b.bForcePaint();
+        };
+    };
     struct Case {
         const char *name;
         int visibleRows;
@@ -368,32 +382,12 @@ TEST(BufferTest, WindowRequests)
         // The region's band where the view shows it; a view move it cannot carry repaints all.
         {"a region scrolls where a short window shows it",
          10,
-         [](TBuffer &b, BufferWindowRecorder &w) {
-             b.CaretEnabled = false;
-             Feed(b, std::string(15, '\n'));
-             b.RegionTop = 5;
-             b.RegionBottom = 20;
-             b.CursorRow = 19;
-             b.bForcePaint();
-             w.Take();
-             Feed(b, "\n");
-             b.bForcePaint();
-         },
+         RegionLineFeed(19),
          {"used rows", "scroll 0,-80 in 0,0,640,160", "invalidate 0,64,640,160 erase", "view v",
           "update", "status 0114 0001000c"}},
         {"the view follows the cursor below a region",
          10,
-         [](TBuffer &b, BufferWindowRecorder &w) {
-             b.CaretEnabled = false;
-             Feed(b, std::string(15, '\n'));
-             b.RegionTop = 5;
-             b.RegionBottom = 20;
-             b.CursorRow = 22;
-             b.bForcePaint();
-             w.Take();
-             Feed(b, "\n");
-             b.bForcePaint();
-         },
+         RegionLineFeed(22),
          {"invalidate all", "scroll 0,-128 in 0,0,640,96", "invalidate 0,0,640,96 erase", "view v",
           "update", "status 0118 0001000f"}},
         {"normal mode scrolls the view within the page only",
