@@ -10,12 +10,14 @@
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
 #include "platform/ProfileFile.h"
+#include "serial/ApdComPort.h"
 #include "terminal/FrmTerminal.h"
 
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFrame>
 #include <QGroupBox>
@@ -562,6 +564,10 @@ void TFrmLoadr::FormClose()
     // First of all: no engine step may start once anything it uses goes away.
     closed_ = true;
     ScriptTimer->stop();
+    // A step waiting on the event loop goes on at once and sees the window closed.
+    if (waitLoop_)
+        waitLoop_->quit();
+    ReleaseTriggers();
 
     if (MnuItmStatusLght->isChecked())
         platform::ShowingFailures([&] { ApdSLController2->SetWatching(false); });

@@ -5,17 +5,20 @@
 
 #include "app/UploadLog.h"
 #include "link/LoaderCallbacks.h"
+#include "platform/MessageBox.h"
 
 #include <QColor>
 #include <QMainWindow>
 #include <QPointer>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 class QAction;
 class QActionGroup;
+class QEventLoop;
 class QFileDialog;
 class QFrame;
 class QGroupBox;
@@ -31,6 +34,11 @@ namespace lights
 class TApdSLController;
 class TApdStatusLight;
 } // namespace lights
+
+namespace serial
+{
+class TDeliveryHold;
+} // namespace serial
 
 namespace terminal
 {
@@ -131,6 +139,8 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void AbandonTransfer();
     // Between the start of a run and its end (ScriptEnd, UploadError, or a file too big to hold).
     bool Running() const { return running_; }
+    // Lets the port deliver trigger events again after a step held them.
+    void ReleaseTriggers();
 
     // Called by the serial settings after every attempt to open the port.
     void SetComBtnState(bool enabled) override;
@@ -247,12 +257,25 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     // True, with the run set to end with the upload error, when the file has failed.
     bool FileFailed();
     void EndRun();
+    // Waits on the event loop; false when the wait was cut short (cancel, close, program end) or
+    // the step should not go on for those reasons.
+    bool Wait(int32_t milliseconds);
+    bool StepStopped() const;
+    // True, with the timer restarted for the run's end, when the step must stop here.
+    bool LeaveIfStopped();
+    // Holds the port's trigger deliveries for the running step (no handler runs inside it).
+    void HoldTriggers();
+    // A message box from inside a step: the hold is lifted while it is shown.
+    platform::MsgResult Ask(platform::MsgType type, const std::string &text,
+                            platform::MsgButtons buttons);
 
     bool firstShowDone_ = false;
     bool running_ = false;
-    bool stepRunning_ = false;    // a step is under way: ticks meanwhile are not taken
-    bool transferActive_ = false; // the link services send from UploadBuffer until it drains
-    bool closed_ = false;         // FormClose has run: no further step
+    bool stepRunning_ = false;       // a step is under way: ticks meanwhile are not taken
+    bool transferActive_ = false;    // the link services send from UploadBuffer until it drains
+    bool closed_ = false;            // FormClose has run: no further step
+    QEventLoop *waitLoop_ = nullptr; // the step's wait under way, ended early by cancel or close
+    std::unique_ptr<serial::TDeliveryHold> stepHold_;
 };
 
 // The one main window, set while it exists.

@@ -2,6 +2,12 @@
 // file behind its header, the check that the device still answers afterwards, and the ways a run
 // ends. Everything runs on the GUI thread. A step stops ScriptTimer first and is restarted by
 // itself or, after a transfer, by the link services once the output has drained.
+//
+// A step's waits (the upload delay, the post delay, the pause before the second check, the
+// command handshake) run the event loop, so the window repaints and Cancel works. The step holds
+// the port's trigger deliveries for as long as it runs: no trigger handler runs inside it (only
+// inside the message boxes it shows, as ever), nothing held is lost, and the matches that arrive
+// meanwhile still count towards the file's verdict.
 
 #include "app/FrmLoadr.h"
 
@@ -15,11 +21,11 @@
 #include "platform/MessageBox.h"
 #include "terminal/FrmTerminal.h"
 
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QGroupBox>
 #include <QLabel>
 #include <QStringList>
-#include <QThread>
 #include <QTimer>
 #include <algorithm>
 #include <cstdint>
@@ -40,16 +46,9 @@ constexpr const char *IdleUploadCaption = "Upload Progress";
 constexpr const char *VerifyingCaption = "Verifying Upload";
 // A lone carriage return: the device answers it with its prompt when it is ready.
 constexpr const char *ReadyCheck = "\r";
-constexpr unsigned long SecondCheckPauseMs = 2000;
+constexpr int32_t SecondCheckPauseMs = 2000;
 // The transfer counts bytes in a signed 32-bit number, so a bigger file cannot be sent whole.
 constexpr std::size_t MaxFileLength = INT32_MAX;
-
-// Pauses on the GUI thread without handling events; a negative pause means none.
-void Pause(int32_t milliseconds)
-{
-    if (milliseconds > 0)
-        QThread::msleep(static_cast<unsigned long>(milliseconds));
-}
 
 // Marks a step as under way for as long as it runs, also when it ends by an exception.
 class StepGuard
@@ -64,6 +63,19 @@ class StepGuard
     bool &flag_;
 };
 
+// Ends the step's hold on the port's deliveries however the step ends.
+class TriggerRelease
+{
+  public:
+    explicit TriggerRelease(TFrmLoadr &window) : window_(window) {}
+    ~TriggerRelease() { window_.ReleaseTriggers(); }
+    TriggerRelease(const TriggerRelease &) = delete;
+    TriggerRelease &operator=(const TriggerRelease &) = delete;
+
+  private:
+    TFrmLoadr &window_;
+};
+
 } // namespace
 
 TFrmS_comm &TFrmLoadr::Comm() const
@@ -71,6 +83,68 @@ TFrmS_comm &TFrmLoadr::Comm() const
     if (!FrmS_comm)
         throw std::runtime_error("Com port not available");
     return *FrmS_comm;
+}
+
+// ---- Waits inside a step ----
+
+bool TFrmLoadr::StepStopped() const
+{
+    return closed_ || !running_ || ScriptState == UploadCancelled;
+}
+
+bool TFrmLoadr::LeaveIfStopped()
+{
+    if (!StepStopped())
+        return false;
+    // A cancelled run ends at the next tick, with the box that says so.
+    if (running_ && !closed_)
+        ScriptTimer->start();
+    return true;
+}
+
+bool TFrmLoadr::Wait(int32_t milliseconds)
+{
+    if (StepStopped())
+        return false;
+    if (milliseconds <= 0)
+        return true;
+    QEventLoop loop;
+    QTimer timer;
+    timer.setSingleShot(true);
+    timer.setTimerType(Qt::PreciseTimer); // a coarse timer could stretch a 30 s pause by 1.5 s
+    bool expired = false;
+    connect(&timer, &QTimer::timeout, &loop, [&] {
+        expired = true;
+        loop.quit();
+    });
+    waitLoop_ = &loop;
+    timer.start(milliseconds);
+    // The loop also ends when the program is told to quit (a second interrupt in batch mode).
+    loop.exec();
+    waitLoop_ = nullptr;
+    return expired && !StepStopped();
+}
+
+void TFrmLoadr::HoldTriggers()
+{
+    if (stepHold_ || closed_ || !FrmS_comm || !FrmS_comm->SCommOpen())
+        return;
+    stepHold_ = std::make_unique<serial::TDeliveryHold>(*FrmS_comm->ApdComPort1);
+}
+
+void TFrmLoadr::ReleaseTriggers()
+{
+    stepHold_.reset();
+}
+
+MsgResult TFrmLoadr::Ask(MsgType type, const std::string &text, MsgButtons buttons)
+{
+    // While a box is up the port's handlers run, as they always have under a box.
+    ReleaseTriggers();
+    const MsgResult answer = platform::ShowMessage(type, text, buttons);
+    if (running_)
+        HoldTriggers();
+    return answer;
 }
 
 // ---- The link services' reports ----
@@ -210,6 +284,9 @@ void TFrmLoadr::ScriptTimerTimer()
         return;
 
     StepGuard guard(stepRunning_);
+    // Deliveries already handed over run first; their reports decide this step.
+    HoldTriggers();
+    const TriggerRelease release(*this);
     try {
         switch (ScriptState) {
         case NextLine:
@@ -244,8 +321,11 @@ void TFrmLoadr::ScriptTimerTimer()
         // The port failed under a step (closed, or its output would not take the data). Left
         // alone the run would hang with the timer off; it ends as an upload error instead, which
         // asks the operator to reset the device.
+        ReleaseTriggers();
+        if (closed_)
+            return;
         platform::ShowException(e);
-        if (running_ && !closed_) {
+        if (running_) {
             ScriptState = UploadFailed;
             ScriptTimer->start();
         }
@@ -278,12 +358,15 @@ void TFrmLoadr::ProcessScriptLine()
         LoadVersion = step.text;
         break;
     case ScriptAction::ShowMessage:
-        platform::ShowMessage(MsgType::Information, step.text, MsgButtons::Ok);
+        Ask(MsgType::Information, step.text, MsgButtons::Ok);
         break;
     case ScriptAction::TestCommand: {
         std::string reply;
         ShowProgressNow();
         Comm().SendInitCmd(step.text, reply);
+        // Cancelled while waiting for the reply: the run ends, not with a script error.
+        if (LeaveIfStopped())
+            return;
         if (reply == "ERROR")
             ScriptState = ScriptFailed;
         break;
@@ -296,8 +379,7 @@ void TFrmLoadr::ProcessScriptLine()
         break;
     case ScriptAction::DelayValueError:
     case ScriptAction::PostDelayValueError:
-        if (platform::ShowMessage(MsgType::Error, step.text, MsgButtons::AbortIgnore) ==
-            MsgResult::Abort) {
+        if (Ask(MsgType::Error, step.text, MsgButtons::AbortIgnore) == MsgResult::Abort) {
             ScriptState = ScriptFailed;
             return;
         }
@@ -316,11 +398,10 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
 {
     WholeFile content = ReadWholeFile(file, MaxFileLength);
     if (content.status == ReadStatus::NotOpened) {
-        const MsgResult answer =
-            platform::ShowMessage(MsgType::Error,
-                                  "Script file error - File not found!\rFile Name: " + file +
-                                      "\rLine Number: " + std::to_string(LineIndex),
-                                  MsgButtons::AbortIgnore);
+        const MsgResult answer = Ask(MsgType::Error,
+                                     "Script file error - File not found!\rFile Name: " + file +
+                                         "\rLine Number: " + std::to_string(LineIndex),
+                                     MsgButtons::AbortIgnore);
         if (OnFileUnreadable)
             OnFileUnreadable(file, content.reason);
         if (answer == MsgResult::Abort)
@@ -329,8 +410,7 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
         return;
     }
     if (content.status != ReadStatus::Ok) {
-        platform::ShowMessage(MsgType::Error, "Insufficient Memory Resources - Script Terminated !",
-                              MsgButtons::Ok);
+        Ask(MsgType::Error, "Insufficient Memory Resources - Script Terminated !", MsgButtons::Ok);
         // The run takes no further step; the window goes back to idle so the operator can try
         // again, with the lamp red for the failed run.
         SetComLamp(LampRed());
@@ -356,7 +436,10 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
 
     TerminalHold(true);
     ShowProgressNow();
-    Pause(UploadDelayMs);
+    if (!Wait(UploadDelayMs)) {
+        LeaveIfStopped();
+        return;
+    }
     // A device that has already refused the file gets no body.
     if (FileFailed())
         return;
@@ -389,32 +472,38 @@ void TFrmLoadr::UploadFinish()
     SetUploadCaption(VerifyingCaption);
     SetUploadProgress(50);
     ShowProgressNow();
-    Pause(PostDelayMs);
+    if (!Wait(PostDelayMs)) {
+        LeaveIfStopped();
+        return;
+    }
     if (FileFailed())
         return;
 
     TFrmS_comm &comm = Comm();
     std::string reply;
     comm.SendInitCmd(ReadyCheck, reply);
-    if (FileFailed())
+    if (LeaveIfStopped() || FileFailed())
         return;
     if (reply != "OK") {
         SetUploadProgress(70);
         ShowProgressNow();
-        Pause(static_cast<int32_t>(SecondCheckPauseMs));
+        if (!Wait(SecondCheckPauseMs)) {
+            LeaveIfStopped();
+            return;
+        }
         if (FileFailed())
             return;
         comm.SendInitCmd(ReadyCheck, reply);
-        if (FileFailed())
+        if (LeaveIfStopped() || FileFailed())
             return;
     }
     if (reply != "OK") {
         SetUploadProgress(90);
         ShowProgressNow();
-        platform::ShowMessage(MsgType::Error,
-                              "Communication test failed. Upload of " + LoadFileName +
-                                  " may have failed!\rScript Line: " + std::to_string(LineIndex),
-                              MsgButtons::Ok);
+        Ask(MsgType::Error,
+            "Communication test failed. Upload of " + LoadFileName +
+                " may have failed!\rScript Line: " + std::to_string(LineIndex),
+            MsgButtons::Ok);
         ScriptState = UploadFailed;
         ScriptTimer->start();
         return;
@@ -448,10 +537,9 @@ void TFrmLoadr::UploadError()
     SetUploadCaption(IdleUploadCaption);
     SetUploadProgress(0);
     ReleaseUploadBuffer();
-    platform::ShowMessage(MsgType::Error,
-                          "Upload error encountered, script aborted! Reset remote system.\rFile: " +
-                              LoadFileName,
-                          MsgButtons::Ok);
+    Ask(MsgType::Error,
+        "Upload error encountered, script aborted! Reset remote system.\rFile: " + LoadFileName,
+        MsgButtons::Ok);
     TerminalHold(false);
     GrpBxProgress->setVisible(false);
     SetUploadBtnState(true);
@@ -461,11 +549,11 @@ void TFrmLoadr::UploadError()
 void TFrmLoadr::ScriptError()
 {
     SetComLamp(LampRed());
-    const MsgResult answer = platform::ShowMessage(
-        MsgType::Error,
-        "Script error encountered! - System not responding or command error.\rFile Name: " +
-            ScriptFileName + "\rLine Number: " + std::to_string(LineIndex),
-        MsgButtons::AbortIgnore);
+    const MsgResult answer =
+        Ask(MsgType::Error,
+            "Script error encountered! - System not responding or command error.\rFile Name: " +
+                ScriptFileName + "\rLine Number: " + std::to_string(LineIndex),
+            MsgButtons::AbortIgnore);
     if (answer == MsgResult::Abort) {
         ScriptEnd();
         return;
@@ -516,8 +604,12 @@ void TFrmLoadr::CancelRun()
     if (!running_)
         return;
     ScriptState = UploadCancelled;
-    if (FrmS_comm)
+    if (waitLoop_)
+        waitLoop_->quit();
+    if (FrmS_comm) {
         FrmS_comm->Link.StopTransfer = true;
+        FrmS_comm->ApdComPort1->CancelWait();
+    }
 }
 
 void TFrmLoadr::AbandonTransfer()

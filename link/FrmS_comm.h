@@ -119,6 +119,8 @@ class TFrmS_comm : public QDialog
     void keyPressEvent(QKeyEvent *event) override;
 
   private:
+    // Looks for the upload error text in a reply read under the file watch.
+    void WatchReply(const std::string &received);
     void BuildControls();
     void ApplyStoredPortSettings();
     void BuildPortList();

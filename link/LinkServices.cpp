@@ -263,11 +263,13 @@ void TFrmS_comm::SendInitCmd(const std::string &command, std::string &reply)
             TWaitCursor hourglass;
             Link.ReceivedText.clear();
             ApdComPort1->SendText(command);
-            ApdComPort1->AwaitText(Link.CurrentPrompt, HandshakeTicks, false, true);
+            // The window goes on painting and Cancel works meanwhile; the port's triggers are
+            // held, so no handler runs under the wait.
+            ApdComPort1->AwaitText(Link.CurrentPrompt, HandshakeTicks, true, true);
         }
         const std::string &received = Link.ReceivedText;
-        if (Link.FileWatch && ContainsIgnoringCase(received, Link.CurrentError))
-            Link.FileFailed = true;
+        if (Link.FileWatch)
+            WatchReply(received);
         const std::size_t marker =
             Link.ResultMarker.empty() ? std::string::npos : received.find(Link.ResultMarker);
         if (marker != std::string::npos) {
@@ -311,6 +313,7 @@ void TFrmS_comm::BeginFileWatch()
 {
     Link.FileWatch = true;
     Link.FileFailed = Link.LineFailed;
+    Link.WatchTail.clear();
     Link.FileErrorTrigger = Link.ErrorTrigger;
     Link.FileErrorBaseline = 0;
     try {
@@ -319,6 +322,17 @@ void TFrmS_comm::BeginFileWatch()
     } catch (const std::exception &) {
         Link.FileErrorTrigger = 0; // a port that cannot count fails the file on its first send
     }
+}
+
+void TFrmS_comm::WatchReply(const std::string &received)
+{
+    // The error text may be split across two checks (a device that pauses inside it): the end
+    // of the previous reply is looked at together with this one.
+    const std::string text = Link.WatchTail + received;
+    if (ContainsIgnoringCase(text, Link.CurrentError))
+        Link.FileFailed = true;
+    const std::size_t keep = Link.CurrentError.empty() ? 0 : Link.CurrentError.size() - 1;
+    Link.WatchTail = text.substr(text.size() - std::min(keep, text.size()));
 }
 
 void TFrmS_comm::EndFileWatch()

@@ -59,6 +59,8 @@ struct LinkState {
     bool FileFailed = false;
     uint16_t FileErrorTrigger = 0;
     uint32_t FileErrorBaseline = 0;
+    // The end of the last reply read under the watch, for an error text split across checks.
+    std::string WatchTail;
 
     // The port reported that its line failed for good; cleared when the port is opened again.
     bool LineFailed = false;

@@ -921,44 +921,38 @@ uint16_t TApdCustomComPort::PendingLineError()
 
 // ---- Waiting for text ----
 
-namespace
+TDeliveryHold::TDeliveryHold(TApdCustomComPort &port) : port_(port), slot_(port.PortSlot())
 {
+    result_ = HoldDelivery(slot_, wasHeld_, true);
+    if (result_ != ecOK || wasHeld_ || !port.window_)
+        return;
+    // A delivery handed over before the hold waits in this thread's queue (or is about to be
+    // posted): it runs now, before the caller goes on, instead of inside the hold or not at all.
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendLimitMs);
+    bool underWay = true;
+    while (DeliveryUnderWay(slot_, underWay) == ecOK && underWay &&
+           std::chrono::steady_clock::now() < limit) {
+        QCoreApplication::sendPostedEvents(port.window_.get());
+        std::this_thread::yield();
+    }
+}
 
-// Holds trigger delivery of a port for a scope; gives it back only when the hold was not already on
-// and the port is still the one that was held.
-class TDeliveryHold
+TDeliveryHold::~TDeliveryHold()
 {
-  public:
-    TDeliveryHold(const TApdCustomComPort &port, int slot) : port_(port), slot_(slot)
-    {
-        result_ = HoldDelivery(slot_, wasHeld_, true);
-    }
-    ~TDeliveryHold()
-    {
-        bool ignored = false;
-        if (result_ == ecOK && !wasHeld_ && port_.Active() && port_.PortSlot() == slot_)
-            HoldDelivery(slot_, ignored, false);
-    }
-    TDeliveryHold(const TDeliveryHold &) = delete;
-    TDeliveryHold &operator=(const TDeliveryHold &) = delete;
-    int Result() const { return result_; }
-
-  private:
-    const TApdCustomComPort &port_;
-    int slot_;
-    bool wasHeld_ = false;
-    int result_;
-};
-
-} // namespace
+    bool ignored = false;
+    if (result_ == ecOK && !wasHeld_ && port_.Active() && port_.PortSlot() == slot_)
+        HoldDelivery(slot_, ignored, false);
+}
 
 bool TApdCustomComPort::AwaitText(const std::string &text, int32_t timeout, bool yield,
                                   bool ignoreCase)
 {
     if (text.empty())
         return true;
-    const TDeliveryHold hold(*this, PortHandle());
+    PortHandle(); // opens an auto-open port first, as every operation does
+    const TDeliveryHold hold(*this);
     Check(hold.Result());
+    waitCancelled_ = false;
 
     const uint32_t limit = static_cast<uint32_t>(std::clamp(timeout, 0, MaxWaitTicks));
     const uint32_t start = platform::Ticks55();
@@ -989,7 +983,7 @@ bool TApdCustomComPort::AwaitText(const std::string &text, int32_t timeout, bool
         if (yield)
             QCoreApplication::processEvents();
         // A port closed meanwhile (by a handler run while yielding) will bring no more input.
-        if (!active_)
+        if (!active_ || waitCancelled_)
             break;
         if (!gotByte && !expired)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -229,6 +229,9 @@ class TApdCustomComPort : public TApdBaseComponent
     // (false). Trigger events of this port are held meanwhile; with yield the GUI keeps
     // processing its messages. Each byte read is shown to OnWaitChar.
     bool AwaitText(const std::string &text, int32_t timeout, bool yield, bool ignoreCase);
+    // Ends a running AwaitText (and only that one) as timed out, for an operator who cancels
+    // while a handler yields inside it.
+    void CancelWait() { waitCancelled_ = true; }
 
     // Line states (false, or 0, when the port is not active).
     bool CTS();
@@ -374,8 +377,32 @@ class TApdCustomComPort : public TApdBaseComponent
     std::unique_ptr<TTriggerSnapshot> savedTriggers_;
     bool savedTriggersValid_ = false;
     std::unique_ptr<TGuiMessageTarget> window_; // the port's notification receiver while open
+    bool waitCancelled_ = false;
+
+    friend class TDeliveryHold;
     std::vector<TUserEntry> users_;
     std::vector<std::pair<const void *, std::function<void(TApdCustomComPort &)>>> freeNotices_;
+};
+
+// Holds the port's trigger deliveries back for a scope on the GUI thread, so that no handler runs
+// inside it: a delivery already handed over is run first, and what the hold keeps back is
+// delivered when it ends. Nested holds keep the outer one; a port closed or reopened meanwhile is
+// left alone.
+class TDeliveryHold
+{
+  public:
+    explicit TDeliveryHold(TApdCustomComPort &port);
+    ~TDeliveryHold();
+    TDeliveryHold(const TDeliveryHold &) = delete;
+    TDeliveryHold &operator=(const TDeliveryHold &) = delete;
+    // The dispatcher's answer to the hold (ecOK, or the error of a port that is not open).
+    int Result() const { return result_; }
+
+  private:
+    const TApdCustomComPort &port_;
+    int slot_;
+    bool wasHeld_ = false;
+    int result_;
 };
 
 // The published form of the component; it adds nothing.

@@ -408,15 +408,13 @@ uint16_t UnreadThrough(const TPortRecord &rec, uint16_t a)
     return offset < rec.InputUsed() ? static_cast<uint16_t>(offset + 1) : 0;
 }
 
-// One step of data-trigger and avail evaluation; true while the caller should go on.
-bool DataAndAvailStep(TPortAccess &access)
+// Feeds the data triggers the bytes they have not seen yet, up to the first byte at which one
+// matches; the scan stops on that byte. True when a match waits there, with the length of the
+// longest text matched. A match is counted the moment its last byte is scanned.
+bool ScanForMatch(TPortRecord &rec, uint16_t &longest)
 {
-    TPortRecord &rec = *access;
-    if (rec.Stop || rec.ClosePending || rec.Dispatching)
-        return false;
-
     bool matched = false;
-    uint16_t longest = 0;
+    longest = 0;
     // Without a data trigger there is nothing to look for in the bytes: a terminal streaming at
     // full speed would otherwise pay a walk over every trigger slot per byte.
     const bool anyDataTrigger =
@@ -454,6 +452,32 @@ bool DataAndAvailStep(TPortAccess &access)
         --rec.ScanPending;
     }
 
+    return matched;
+}
+
+// Brings the triggers' scan up to what the ring holds, without delivering, so that a caller who
+// has just read bytes (a text wait reads ahead of the scan) sees their matches counted. Left to
+// the dispatch thread while a delivery is under way: it resumes its scan from where it stood.
+void CatchUpScan(TPortRecord &rec)
+{
+    if (rec.Dispatching || rec.Delivering || rec.Stop || rec.ClosePending)
+        return;
+    uint16_t longest = 0;
+    if (ScanForMatch(rec, longest)) {
+        rec.MatchesPending = true;
+        rec.TriggerWake.Set();
+    }
+}
+
+// One step of data-trigger and avail evaluation; true while the caller should go on.
+bool DataAndAvailStep(TPortAccess &access)
+{
+    TPortRecord &rec = *access;
+    if (rec.Stop || rec.ClosePending || rec.Dispatching || rec.DeliveryHeld)
+        return false;
+
+    uint16_t longest = 0;
+    const bool matched = ScanForMatch(rec, longest);
     if (matched) {
         const uint16_t a = rec.ScanPosition;
         if (rec.Triggers.AvailThreshold && a != rec.LastAvailPosition) {
@@ -557,7 +581,7 @@ bool StatusCheck(TPortAccess &access)
 bool StatusPass(TPortAccess &access, bool withTimers)
 {
     TPortRecord &rec = *access;
-    if (rec.Stop || rec.ClosePending || rec.Dispatching)
+    if (rec.Stop || rec.ClosePending || rec.Dispatching || rec.DeliveryHeld)
         return false;
     rec.StatusPass = false;
     const uint32_t activity = rec.OutActivity;
@@ -739,7 +763,12 @@ void DispatchThreadMain(std::shared_ptr<TPortRecord> rec)
         }
         if (woke == 1)
             RunStatusPasses(access, false);
-        if (!rec->Dispatching && rec->AvailRequested.exchange(false)) {
+        // A hold has ended: what it held back is delivered now, not when the next byte comes.
+        if (!rec->Dispatching && !rec->DeliveryHeld && rec->ResumeRequested.exchange(false)) {
+            RunStatusPasses(access, false);
+            RunDataSteps(access);
+        }
+        if (!rec->Dispatching && !rec->DeliveryHeld && rec->AvailRequested.exchange(false)) {
             // Bytes a handler left unread are announced again, as if they had just come.
             rec->ReceivedSinceAvail = std::max<uint32_t>(rec->ReceivedSinceAvail, 1);
             RunDataSteps(access);
@@ -1718,6 +1747,7 @@ int MatchCount(int port, uint16_t handle, uint32_t &count)
     const int slot = access->Triggers.SlotOf(handle, hkData);
     if (slot < 1 || slot > kDataSlots)
         return ecBadTriggerHandle;
+    CatchUpScan(*access);
     count = access->Triggers.Data[slot - 1].MatchCount;
     return ecOK;
 }
@@ -1742,13 +1772,26 @@ int ClearOptionBits(int port, uint16_t bits)
     return ecOK;
 }
 
+int DeliveryUnderWay(int port, bool &underWay)
+{
+    TPortAccess access(port);
+    if (!access)
+        return ecBadHandle;
+    underWay = access->Delivering;
+    return ecOK;
+}
+
 int HoldDelivery(int port, bool &previous, bool on)
 {
     TPortAccess access(port);
     if (!access)
         return ecBadHandle;
-    previous = access->Dispatching;
-    access->Dispatching = on;
+    previous = access->DeliveryHeld;
+    access->DeliveryHeld = on;
+    if (!on) {
+        access->ResumeRequested = true;
+        access->TriggerWake.Set();
+    }
     return ecOK;
 }
 

@@ -124,15 +124,19 @@ int ReinstateTriggers(int port, const TTriggerSnapshot &snapshot);
 int ResetTriggers(int port);
 // The status kind (1 to 5) behind a status trigger's handle, 0 for any other handle or port.
 int StatusTriggerKind(int port, uint16_t handle);
-// How often the data trigger's text has matched since it was added.
+// How often the data trigger's text has matched since it was added, counting every byte the ring
+// holds (also bytes a reader has taken before the dispatch thread scanned them).
 int MatchCount(int port, uint16_t handle, uint32_t &count);
 
 // Options and delivery.
 int SetOptionBits(int port, uint16_t bits);
 int ClearOptionBits(int port, uint16_t bits);
-// Sets (on) or clears the dispatching flag: while set no trigger is evaluated or delivered
-// (received data still enters the input ring). Reports the previous state.
+// Holds trigger delivery back (on) or lets it go on (off). While held no trigger is evaluated
+// (received data still enters the input ring); once the hold ends, what it held back is evaluated
+// and delivered at once. A delivery already under way is not affected. Reports the previous state.
 int HoldDelivery(int port, bool &previous, bool on);
+// Whether a delivery is being made right now (its handlers have not all returned).
+int DeliveryUnderWay(int port, bool &underWay);
 
 // Trace and dispatch log of a port.
 int TraceCreate(int port, int entries);

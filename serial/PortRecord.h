@@ -115,7 +115,8 @@ struct TPortRecord {
     Event OutputEnded{Event::Mode::AutoReset};
     uint32_t WriteTimeoutMs = kWriteTimeoutMs;
     std::atomic<uint32_t> EventWord{0};
-    std::atomic<bool> AvailRequested{false}; // announce the unread input once more
+    std::atomic<bool> AvailRequested{false};  // announce the unread input once more
+    std::atomic<bool> ResumeRequested{false}; // a hold ended: deliver what it held back
     std::atomic<bool> RingEdge{false};
 
     // Output ring: the output thread writes from it outside the lock, so it holds its own
@@ -135,6 +136,9 @@ struct TPortRecord {
     // State.
     bool IsOpen = false; // OpenPort has finished setting the port up
     bool Dispatching = false;
+    // A caller holds deliveries back (HoldDelivery): the data triggers still scan and count
+    // matches, but nothing is delivered until the hold ends.
+    bool DeliveryHeld = false;
     bool Closing = false;  // ClosePort has begun
     bool TornDown = false; // the slot is gone; every operation answers -1001
     bool OutputSent = false;

@@ -130,6 +130,17 @@ UploadPlan PlanUpload(uint64_t seed, int number)
             plan.length = draw.Between(1, MaxBodyLength);
         plan.injection = static_cast<Injection>(draw.Between(1, 3));
         plan.failAt = DrawFailAt(draw, plan.length);
+        // A refusal after the whole body can only be set on the simulator's command line.
+        if (draw.OneIn(3)) {
+            plan.injection = Injection::CommandLine;
+            plan.atEnd = true;
+            plan.failAt = plan.length;
+        }
+        // Half of the error replies come slowly, split anywhere and paused up to a second.
+        if (draw.OneIn(2)) {
+            plan.errorSplit = static_cast<unsigned>(draw.Between(1, 5));
+            plan.errorPauseMs = static_cast<unsigned>(draw.Between(1, 1000));
+        }
     }
     plan.bodySeed = draw.Next();
     char address[16];
@@ -184,9 +195,15 @@ std::string Describe(const UploadPlan &plan)
     std::string text = std::to_string(plan.length) + " bytes, blocks of " +
                        std::to_string(plan.blockSize) + " through a buffer of " +
                        std::to_string(plan.bufferSize) + ", " + (plan.paced ? "paced" : "unpaced");
-    if (plan.Injected())
+    if (plan.atEnd)
+        text += ", device refuses the whole body (set by " +
+                std::string(ways[static_cast<std::size_t>(plan.injection)]) + ")";
+    else if (plan.Injected())
         text += ", device fails after " + std::to_string(plan.failAt) + " bytes (set by " +
                 ways[static_cast<std::size_t>(plan.injection)] + ")";
+    if (plan.errorPauseMs > 0)
+        text += ", its error reply paused " + std::to_string(plan.errorPauseMs) + " ms after " +
+                std::to_string(plan.errorSplit) + " bytes";
     return text;
 }
 

@@ -26,7 +26,11 @@ struct UploadPlan {
     unsigned blockSize = 1; // 1 .. bufferSize
     bool paced = false;
     Injection injection = Injection::None;
-    std::size_t failAt = 0; // body bytes the device takes before it fails; below length
+    std::size_t failAt = 0; // body bytes the device takes before it fails; length: at the end
+    bool atEnd = false;     // the device reads the whole body, then refuses it
+    // The device's error reply comes slowly: its first errorSplit bytes, a pause, the rest.
+    unsigned errorSplit = 1;
+    unsigned errorPauseMs = 0;
     uint64_t bodySeed = 0;
     std::string address;
 

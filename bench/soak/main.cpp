@@ -145,8 +145,13 @@ std::optional<soak::Verdict> RunUpload(const soak::UploadPlan &plan, const Optio
                                            "UL",     "--report",    report.string()};
     if (plan.paced)
         deviceArgs.insert(deviceArgs.end(), {"--baud", std::to_string(options.baud)});
-    if (plan.injection == soak::Injection::CommandLine)
+    if (plan.atEnd)
+        deviceArgs.push_back("--fail-at-end");
+    else if (plan.injection == soak::Injection::CommandLine)
         deviceArgs.insert(deviceArgs.end(), {"--fail-after", std::to_string(plan.failAt)});
+    if (plan.errorPauseMs > 0)
+        deviceArgs.insert(deviceArgs.end(), {"--error-split", std::to_string(plan.errorSplit),
+                                             "--error-pause", std::to_string(plan.errorPauseMs)});
     soak::Child device(DEVSIM_BINARY, deviceArgs, dir.string(), (dir / "devsim.out").string(),
                        (dir / "devsim.err").string());
     if (!WaitFor([&] { return fs::is_symlink(link) || !device.Running(); }, LinkLimit)) {

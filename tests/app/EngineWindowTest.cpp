@@ -161,6 +161,57 @@ TEST_F(EngineWindowTest, CancelButtonDuringADelayEndsTheRunOnTheNextTick)
     ExpectIdle(loader::LampRed());
 }
 
+// Every wait of a step runs the event loop: a second into it the window still shows the wait's
+// stage, and Cancel ends the run there, long before the wait would have ended.
+TEST_F(EngineWindowTest, CancelWorksInsideEveryWaitOfAStep)
+{
+    struct Case {
+        const char *name;
+        int32_t uploadDelayMs;
+        const char *script;
+        const char *captionOfTheWait; // shown while the wait runs
+        int32_t lineOfTheWait;        // the engine's line index meanwhile
+    };
+    const Case cases[] = {
+        {"handshake", 0, "_TC \"QUIET^M\"\n_LF a.bin\n_LD\n", "Upload Progress", 0},
+        {"post delay", 0, "_LP 30\n_LF a.bin\n_LD\n", "Verifying Upload", 3},
+        // Last: the device is left waiting for a body that never comes.
+        {"upload delay", 30000, "_LF a.bin\n_LD\n", "a.bin", 2},
+    };
+    run.Write("a.bin", std::string(100, 'a'));
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        boxes.Clear();
+        run.Write("loader.sld", c.script);
+        window->UploadDelayMs = c.uploadDelayMs;
+        std::string captionAtCancel;
+        int32_t lineAtCancel = -1;
+        QTimer cancel;
+        cancel.setSingleShot(true);
+        QObject::connect(&cancel, &QTimer::timeout, [&] {
+            captionAtCancel = window->LblUpload->text().toStdString();
+            lineAtCancel = window->LineIndex;
+            boxes.Answer(MsgResult::Yes);
+            window->BtnULCancel->click();
+        });
+        window->OnUploadCaption = [&](const std::string &caption) {
+            if (caption == c.captionOfTheWait)
+                cancel.start(1000);
+        };
+        window->BtnUpload->click();
+        if (std::string(c.captionOfTheWait) == "Upload Progress")
+            cancel.start(1000);
+        ASSERT_TRUE(SpinUntil([this] { return !window->Running(); }, 20000));
+        window->OnUploadCaption = nullptr;
+
+        EXPECT_EQ(captionAtCancel, c.captionOfTheWait);
+        EXPECT_EQ(lineAtCancel, c.lineOfTheWait);
+        ASSERT_EQ(boxes.Shown().size(), 2u);
+        EXPECT_EQ(boxes.Shown()[0].text, "Cancel current upload?");
+        EXPECT_EQ(boxes.Shown()[1].text.rfind("Upload error encountered, script aborted!", 0), 0u);
+    }
+}
+
 TEST_F(EngineWindowTest, CancelAnsweredNoLetsTheRunGoOn)
 {
     run.Write("loader.sld", "_DY 20\n_DM \"done\"\n");

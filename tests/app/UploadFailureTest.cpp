@@ -92,7 +92,8 @@ struct StageCase {
     const char *postDelay;
 };
 
-class UploadErrorText : public ::testing::TestWithParam<StageCase>
+// The real main window and settings over a simulated line, paced at 38400 baud.
+class EngineOnSimulatedLine : public ::testing::Test
 {
   protected:
     void SetUp() override
@@ -115,6 +116,20 @@ class UploadErrorText : public ::testing::TestWithParam<StageCase>
     testsupport::ScriptedBoxes boxes;
     serial::TSimulatedDevice line{"COM1"};
     std::unique_ptr<loader::TFrmLoadr> window;
+
+    // The boxes shown, as "caption: text".
+    std::vector<std::string> Shown() const
+    {
+        std::vector<std::string> shown;
+        for (const auto &box : boxes.Shown())
+            shown.push_back(box.caption + ": " + box.text);
+        return shown;
+    }
+};
+
+class UploadErrorText : public EngineOnSimulatedLine,
+                        public ::testing::WithParamInterface<StageCase>
+{
 };
 
 } // namespace
@@ -139,11 +154,8 @@ TEST_P(UploadErrorText, FailsTheFileWithTheUploadErrorAndEndsTheRun)
     window->BtnUploadClick();
     ASSERT_TRUE(testsupport::ProcessEventsUntil([&] { return !window->Running(); }, 60000));
 
-    std::vector<std::string> shown;
-    for (const auto &box : boxes.Shown())
-        shown.push_back(box.caption + ": " + box.text);
-    EXPECT_EQ(shown, std::vector<std::string>{"Error: Upload error encountered, script aborted! "
-                                              "Reset remote system.\rFile: a.bin"});
+    EXPECT_EQ(Shown(), std::vector<std::string>{"Error: Upload error encountered, script aborted! "
+                                                "Reset remote system.\rFile: a.bin"});
     EXPECT_EQ(window->ComLamp(), loader::LampRed());
     EXPECT_EQ(device.headers, 1);
 }
@@ -156,3 +168,114 @@ INSTANTIATE_TEST_SUITE_P(
                       StageCase{"DuringTheFirstCheck", Stage::FirstCheck, "0"},
                       StageCase{"DuringTheSecondCheck", Stage::SecondCheck, "0"}),
     [](const ::testing::TestParamInfo<StageCase> &info) { return info.param.name; });
+
+namespace
+{
+
+// Plays a device that reads the whole body, then refuses it slowly: the first `split` bytes of
+// its error reply, a pause, then the rest. Ready checks before the reply get the prompt.
+class SlowRefusal
+{
+  public:
+    SlowRefusal(serial::TSimulatedDevice &line, std::size_t split, int pauseMs)
+        : line_(line), split_(split), pauseMs_(pauseMs)
+    {
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~SlowRefusal()
+    {
+        stop_ = true;
+        thread_.join();
+    }
+    SlowRefusal(const SlowRefusal &) = delete;
+    SlowRefusal &operator=(const SlowRefusal &) = delete;
+
+    std::atomic<int> headers{0};
+
+  private:
+    void Serve()
+    {
+        const std::string reply = "ERR\r\n>";
+        std::string command;
+        long body = 0;
+        while (!stop_) {
+            if (!line_.WaitForSent(1, std::chrono::milliseconds(20)))
+                continue;
+            for (char c : line_.TakeSent()) {
+                if (body > 0) {
+                    if (--body == 0) {
+                        line_.Write(reply.substr(0, split_));
+                        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs_));
+                        line_.Write(reply.substr(split_));
+                    }
+                } else if (c != '\r') {
+                    command += c;
+                } else {
+                    const bool header = command.rfind("LF ", 0) == 0;
+                    headers += header;
+                    body = header ? FileLength : 0;
+                    if (!header)
+                        line_.Write(">");
+                    command.clear();
+                }
+            }
+        }
+    }
+
+    serial::TSimulatedDevice &line_;
+    std::size_t split_;
+    int pauseMs_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+struct SplitCase {
+    std::size_t split; // bytes of "ERR\r\n>" sent before the pause
+    int pauseMs;
+    const char *postDelay; // the script's _LP, or none
+};
+
+class SlowUploadError : public EngineOnSimulatedLine,
+                        public ::testing::WithParamInterface<SplitCase>
+{
+};
+
+std::vector<SplitCase> SplitCases()
+{
+    std::vector<SplitCase> cases;
+    for (const char *postDelay : {"", "1"})
+        for (int pauseMs : {0, 300, 1000})
+            for (std::size_t split = 1; split < 6; ++split)
+                cases.push_back({split, pauseMs, postDelay});
+    return cases;
+}
+
+} // namespace
+
+// However the refusal is split and paced, from the header to the end of the verification it
+// fails the file; the next file is never sent.
+TEST_P(SlowUploadError, FailsTheFileHoweverTheReplyIsSplit)
+{
+    const SplitCase &c = GetParam();
+    dir.Write("a.bin", std::string(FileLength, 'a'));
+    dir.Write("b.bin", "bb");
+    // A handshake first, as scripts do: its prompt is the last thing seen before the header.
+    dir.Write("loader.sld", std::string("_TC \"^M\"\n") + (*c.postDelay ? "_LP " : "") +
+                                c.postDelay + "\n_LF a.bin\n_LD\n_LF b.bin\n_LD\n");
+    SlowRefusal device(line, c.split, c.pauseMs);
+
+    window->BtnUploadClick();
+    ASSERT_TRUE(testsupport::ProcessEventsUntil([&] { return !window->Running(); }, 60000));
+
+    EXPECT_EQ(Shown(), std::vector<std::string>{"Error: Upload error encountered, script aborted! "
+                                                "Reset remote system.\rFile: a.bin"});
+    EXPECT_EQ(device.headers, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engine, SlowUploadError, ::testing::ValuesIn(SplitCases()),
+                         [](const ::testing::TestParamInfo<SplitCase> &param) {
+                             const SplitCase &c = param.param;
+                             return "Split" + std::to_string(c.split) + "Pause" +
+                                    std::to_string(c.pauseMs) + "ms" +
+                                    (*c.postDelay ? "WithPostDelay" : "");
+                         });

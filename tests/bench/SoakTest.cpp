@@ -30,7 +30,10 @@ TEST(SoakPlanTest, DrawsStayInRangeReachTheEdgesAndRepeatFromTheSeed)
                 ASSERT_LE(plan.blockSize, plan.bufferSize);
                 ASSERT_LE(plan.length, soak::MaxBodyLength);
                 if (plan.Injected()) {
-                    ASSERT_LT(plan.failAt, plan.length) << "a failure past the end never fires";
+                    ASSERT_LT(plan.failAt, plan.length + (plan.atEnd ? 1 : 0))
+                        << "a failure past the end never fires";
+                    ASSERT_EQ(plan.failAt == plan.length, plan.atEnd);
+                    ASSERT_LE(plan.errorPauseMs, 1000u);
                 }
                 injected += plan.Injected() ? 1 : 0;
                 paced += plan.paced ? 1 : 0;
@@ -54,12 +57,16 @@ TEST(SoakPlanTest, DrawsStayInRangeReachTheEdgesAndRepeatFromTheSeed)
                     edges.insert("fail at once");
                 if (plan.Injected() && plan.failAt + 1 == plan.length)
                     edges.insert("fail at the last byte");
+                if (plan.atEnd)
+                    edges.insert("refuse the whole body");
+                if (plan.errorPauseMs > 0 && plan.errorSplit == 1)
+                    edges.insert("error reply paused after its first byte");
             }
             EXPECT_EQ(injected, 1);
             EXPECT_EQ(paced, 5);
         }
     }
-    EXPECT_EQ(edges.size(), 8u);
+    EXPECT_EQ(edges.size(), 10u);
     EXPECT_NE(soak::MakeBody(soak::PlanUpload(1, 1)), soak::MakeBody(soak::PlanUpload(2, 1)));
 }
 

@@ -20,9 +20,9 @@ Step Say(std::string in, std::string out, int64_t atMs = 0)
 {
     return {Step::Bytes, std::move(in), std::move(out), atMs};
 }
-Step WaitUntil(int64_t atMs)
+Step WaitUntil(int64_t atMs, std::string out = "")
 {
-    return {Step::Advance, "", "", atMs};
+    return {Step::Advance, "", std::move(out), atMs};
 }
 Step HangUp()
 {
@@ -71,7 +71,7 @@ TEST_P(DeviceConversation, RepliesAndReports)
             EXPECT_EQ(device.Receive(step.in, step.atMs), step.out) << "step " << i;
             break;
         case Step::Advance:
-            device.Advance(step.atMs);
+            EXPECT_EQ(device.Advance(step.atMs), step.out) << "step " << i;
             break;
         case Step::Hangup:
             device.Hangup();
@@ -184,7 +184,28 @@ INSTANTIATE_TEST_SUITE_P(
             {"rejected 0 0 0", "failed 1 0 0"}},
         Conversation{"ResetDisarmsFailure",
                      {Say("FAIL 1\rRESET\r", "##"), Say("LF 0 3 0006 v\r" + Bytes123, "")},
-                     {"complete 3 1 1"}}),
+                     {"complete 3 1 1"}},
+        Conversation{
+            "FailAtEndRefusesTheWholeBodyOnce",
+            {Say("LF 0 3 0006 v\r" + Bytes123, "ERR\r\n#"), Say("LF 0 3 0006 v\r" + Bytes123, "")},
+            {"failed 3 1 1", "complete 3 1 1"},
+            [](DeviceSettings &s) { s.failAtEnd = true; }},
+        Conversation{"SlowErrorPausesAfterItsSplitAndHoldsLaterReplies",
+                     {Say("LF 0 3 0006 v\r" + Bytes123, "ER", 100), Say("VER\r", "", 200),
+                      WaitUntil(399), WaitUntil(400, "R\r\n#=1.0\r\n#"), Say("\r", "#", 500)},
+                     {"failed 3 1 1"},
+                     [](DeviceSettings &s) {
+                         s.failAtEnd = true;
+                         s.errorSplit = 2;
+                         s.errorPauseMs = 300;
+                     }},
+        Conversation{"SlowErrorOfAFailureMidBody",
+                     {Say("LF 0 3 0006 v\r\x01", "E", 0), WaitUntil(50, "RR\r\n")},
+                     {"failed 1 0 0"},
+                     [](DeviceSettings &s) {
+                         s.failAfter = 1;
+                         s.errorPauseMs = 50;
+                     }}),
     NameOf);
 
 INSTANTIATE_TEST_SUITE_P(

@@ -89,14 +89,14 @@ const char *UploadEndName(UploadEnd end)
 
 Device::Device(DeviceSettings settings)
     : settings_(std::move(settings)), uploadTexts_(settings_.startWithUploadTexts),
-      armedFailure_(settings_.failAfter)
+      armedFailure_(settings_.failAfter), refuseNext_(settings_.failAtEnd)
 {
 }
 
 std::string Device::Receive(std::string_view bytes, int64_t nowMs)
 {
     // A stall that ran out before these bytes came ends the body first.
-    Advance(nowMs);
+    out_ += Advance(nowMs);
     std::size_t pos = 0;
     while (pos < bytes.size()) {
         const std::string_view rest = bytes.substr(pos);
@@ -117,32 +117,44 @@ std::string Device::Receive(std::string_view bytes, int64_t nowMs)
     return std::exchange(out_, {});
 }
 
-void Device::Advance(int64_t nowMs)
+std::string Device::Advance(int64_t nowMs)
 {
-    const auto deadline = Deadline();
-    if (!deadline || nowMs < *deadline)
-        return;
-    if (phase_ == Phase::Body)
-        EndBodyShort(UploadEnd::Timeout);
-    phase_ = Phase::Command;
+    std::string released;
+    if (!held_.empty() && nowMs >= heldUntilMs_)
+        released = std::exchange(held_, {});
+    const bool stalled = phase_ == Phase::Body
+                             ? nowMs >= lastByteMs_ + settings_.bodyIdleMs
+                             : phase_ == Phase::Discard && nowMs >= lastByteMs_ + DiscardQuietMs;
+    if (stalled) {
+        if (phase_ == Phase::Body)
+            EndBodyShort(UploadEnd::Timeout);
+        phase_ = Phase::Command;
+    }
+    return released;
 }
 
 std::optional<int64_t> Device::Deadline() const
 {
+    std::optional<int64_t> deadline;
     switch (phase_) {
     case Phase::Body:
-        return lastByteMs_ + settings_.bodyIdleMs;
+        deadline = lastByteMs_ + settings_.bodyIdleMs;
+        break;
     case Phase::Discard:
-        return lastByteMs_ + DiscardQuietMs;
+        deadline = lastByteMs_ + DiscardQuietMs;
+        break;
     case Phase::Command:
         break;
     }
-    return std::nullopt;
+    if (!held_.empty())
+        deadline = std::min(deadline.value_or(heldUntilMs_), heldUntilMs_);
+    return deadline;
 }
 
 void Device::Hangup()
 {
     EndBodyShort(UploadEnd::Hangup);
+    held_.clear();
     line_.clear();
     lineOverflow_ = false;
 }
@@ -220,6 +232,7 @@ void Device::ExecuteCommand(std::string_view line)
     } else if (keyword == "RESET") {
         uploadTexts_ = settings_.startWithUploadTexts;
         armedFailure_.reset();
+        refuseNext_ = false;
         SendPrompt();
     } else {
         SendError();
@@ -237,8 +250,9 @@ void Device::StartUpload(std::string_view line)
     upload_.headerLine = std::string(line);
     upload_.header = header;
     failAt_ = std::exchange(armedFailure_, std::nullopt);
+    refuse_ = std::exchange(refuseNext_, false);
     phase_ = Phase::Body;
-    CheckBody();
+    CheckBody(lastByteMs_);
 }
 
 void Device::RejectUpload(std::string_view line)
@@ -264,7 +278,7 @@ std::size_t Device::TakeBody(std::string_view bytes, int64_t nowMs)
         upload_.lastByteMs = nowMs;
     }
     lastByteMs_ = nowMs;
-    CheckBody();
+    CheckBody(nowMs);
     return taken;
 }
 
@@ -278,22 +292,38 @@ std::size_t Device::DiscardBody(std::string_view bytes, int64_t nowMs)
     return taken;
 }
 
-void Device::CheckBody()
+void Device::CheckBody(int64_t nowMs)
 {
     if (upload_.received == upload_.header->length) {
-        EndUpload(UploadEnd::Complete);
+        const bool refused = refuse_;
+        EndUpload(refused ? UploadEnd::Failed : UploadEnd::Complete);
         phase_ = Phase::Command;
         // The device checks what it got; a bad sum is an upload failure like any other.
-        if (!records_.back().ChecksumMatches()) {
-            SendLine(settings_.texts.ulError);
-            SendPrompt();
-        }
+        if (refused || !records_.back().ChecksumMatches())
+            SendUploadError(true, nowMs);
     } else if (failAt_ && upload_.received >= *failAt_) {
         discardLeft_ = upload_.header->length - upload_.received;
         EndUpload(UploadEnd::Failed);
         phase_ = Phase::Discard;
         // Not ready for commands yet, so no prompt: the rest of the body is still coming.
-        SendLine(settings_.texts.ulError);
+        SendUploadError(false, nowMs);
+    }
+}
+
+void Device::SendUploadError(bool ready, int64_t nowMs)
+{
+    std::string reply = settings_.texts.ulError + std::string(LineEnd);
+    if (ready)
+        reply += Prompt();
+    if (settings_.errorPauseMs <= 0 || !held_.empty()) {
+        Send(reply);
+        return;
+    }
+    const std::size_t split = std::min<std::size_t>(settings_.errorSplit, reply.size());
+    Send(std::string_view(reply).substr(0, split));
+    if (!settings_.silent && split < reply.size()) {
+        held_ = reply.substr(split);
+        heldUntilMs_ = nowMs + settings_.errorPauseMs;
     }
 }
 
@@ -303,6 +333,7 @@ void Device::EndUpload(UploadEnd end)
     records_.push_back(std::move(upload_));
     upload_ = UploadRecord{};
     failAt_.reset();
+    refuse_ = false;
 }
 
 void Device::EndBodyShort(UploadEnd end)
@@ -314,7 +345,12 @@ void Device::EndBodyShort(UploadEnd end)
 
 void Device::Send(std::string_view bytes)
 {
-    if (!settings_.silent)
+    if (settings_.silent)
+        return;
+    // Nothing overtakes the rest of a slow reply.
+    if (!held_.empty())
+        held_.append(bytes);
+    else
         out_.append(bytes);
 }
 

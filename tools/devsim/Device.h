@@ -33,7 +33,11 @@ struct DeviceSettings {
     bool silent = false;               // receives and reports, but never sends a byte
     bool echo = false;                 // echoes command characters (never body bytes)
     std::optional<uint32_t> failAfter; // for the next upload only
-    int64_t bodyIdleMs = 5000;         // a body that stalls this long has ended short
+    bool failAtEnd = false;            // the next upload is read whole, then refused
+    // A slow upload error reply: its first errorSplit bytes, then the rest errorPauseMs later.
+    uint32_t errorSplit = 1;
+    int64_t errorPauseMs = 0;
+    int64_t bodyIdleMs = 5000; // a body that stalls this long has ended short
 };
 
 // How an upload ended, as the report names it.
@@ -77,8 +81,9 @@ class Device
 
     // Takes bytes that arrived at `nowMs`; returns what the device sends back.
     std::string Receive(std::string_view bytes, int64_t nowMs);
-    // Lets time pass: a stalled body ends once its idle time has run out.
-    void Advance(int64_t nowMs);
+    // Lets time pass: a stalled body ends once its idle time has run out, and the rest of a slow
+    // reply is sent once its pause is over. Returns what the device sends meanwhile.
+    std::string Advance(int64_t nowMs);
     // The next moment at which Advance has something to do.
     std::optional<int64_t> Deadline() const;
 
@@ -103,7 +108,9 @@ class Device
     void RejectUpload(std::string_view line);
     std::size_t TakeBody(std::string_view bytes, int64_t nowMs);
     std::size_t DiscardBody(std::string_view bytes, int64_t nowMs);
-    void CheckBody();
+    void CheckBody(int64_t nowMs);
+    // The upload error text, CR LF and (when ready for commands) the prompt, slow if so set.
+    void SendUploadError(bool ready, int64_t nowMs);
     void EndUpload(UploadEnd end);
     void EndBodyShort(UploadEnd end);
 
@@ -118,6 +125,11 @@ class Device
     DeviceSettings settings_;
     bool uploadTexts_;
     std::optional<uint32_t> armedFailure_;
+    bool refuseNext_;
+    bool refuse_ = false; // the upload under way is refused after its last byte
+    // The rest of a slow reply and when it goes; what the device says meanwhile queues behind.
+    std::string held_;
+    int64_t heldUntilMs_ = 0;
 
     Phase phase_ = Phase::Command;
     std::string line_;

@@ -57,6 +57,10 @@ Options ParseOptions(const std::vector<std::string> &args)
         {"--baud", [&](const std::string &v) { options.baud = ParseNumber("--baud", v, 1); }},
         {"--fail-after",
          [&](const std::string &v) { device.failAfter = ParseNumber("--fail-after", v, 0); }},
+        {"--error-split",
+         [&](const std::string &v) { device.errorSplit = ParseNumber("--error-split", v, 1); }},
+        {"--error-pause",
+         [&](const std::string &v) { device.errorPauseMs = ParseNumber("--error-pause", v, 0); }},
         {"--idle-ms",
          [&](const std::string &v) { device.bodyIdleMs = ParseNumber("--idle-ms", v, 1); }},
         {"--mode", [&](const std::string &v) { device.startWithUploadTexts = ParseMode(v); }},
@@ -71,6 +75,7 @@ Options ParseOptions(const std::vector<std::string> &args)
     const std::map<std::string, bool *> flags = {
         {"--silent", &device.silent},
         {"--echo", &device.echo},
+        {"--fail-at-end", &device.failAtEnd},
         {"--report-times", &options.reportTimes},
         {"--help", &options.help},
     };
@@ -116,6 +121,9 @@ std::string UsageText()
            "  --mode N|UL       reply texts at start: normal (default) or upload\n"
            "  --baud N          pace both directions like a line of N baud (N/10 bytes/s)\n"
            "  --fail-after N    fail the next upload after N body bytes\n"
+           "  --fail-at-end     read the next upload whole, then refuse it\n"
+           "  --error-pause MS  send upload error replies slowly: a pause of MS inside\n"
+           "  --error-split N   ... after the reply's first N bytes (default 1)\n"
            "  --idle-ms N       a body that stalls N ms has ended short (default 5000)\n"
            "  --silent          never answer\n"
            "  --echo            echo command characters\n"

@@ -41,7 +41,7 @@ int Simulator::Run(const volatile std::sig_atomic_t &stop, const sigset_t &waitM
         ReadHost();
         const int64_t now = NowNs();
         Deliver(now);
-        device_.Advance(now / NsPerMs);
+        toSend_ += device_.Advance(now / NsPerMs);
         if (hostGone_ && received_.empty())
             FinishHangup();
         FlushRecords();
