@@ -360,6 +360,13 @@ void TFrmLoadr::FormCreate()
     // Fixed before the working directory moves, so loader.ini always comes from the start folder.
     IniFileName = startDirectory + "/" + "loader.ini";
     platform::TIniFile ini(IniFileName);
+    // The defaults stand in for a file that cannot be read, and the file is kept as it is.
+    IniRefusal = ini.Refusal();
+    if (!IniRefusal.empty())
+        platform::ShowMessage(platform::MsgType::Error,
+                              "Settings file error - " + IniRefusal + "!\rFile Name: " +
+                                  IniFileName + "\rThe defaults are used; the file is not changed.",
+                              platform::MsgButtons::Ok);
 
     ScriptFileName = ini.ReadString(UploadSettings, "Default Script", "loader.sld");
     const std::string defaultPath = ini.ReadString(UploadSettings, "Default Path", startDirectory);
@@ -384,7 +391,8 @@ void TFrmLoadr::FormCreate()
         MnuItmManualUlClick();
 
     try {
-        ini.WriteString("Global", "Driver Version", "1.04");
+        if (IniRefusal.empty())
+            ini.WriteString("Global", "Driver Version", "1.04");
     } catch (const platform::EIniFileException &error) {
         // Start-up goes on: the window works without a writable configuration file.
         platform::ShowException(error);

@@ -210,6 +210,7 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
 
     // Configuration and engine values.
     std::string IniFileName;    // start directory + "/loader.ini"
+    std::string IniRefusal;     // why loader.ini could not be read at start; empty when it could
     std::string ScriptFileName; // script of the next automatic run
     int32_t UploadDelayMs = 1000;
     int32_t PostDelayMs = 0;

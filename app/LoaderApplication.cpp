@@ -221,6 +221,12 @@ int RunBatch(QApplication &application, const StartOptions &options)
     NoteMissingIniFile(std::cerr);
 
     TFrmLoadr mainWindow;
+    // Defaults in place of a configuration that cannot be read would run the default script on
+    // the default port: its box has said why, and nothing is opened or started.
+    if (!mainWindow.IniRefusal.empty()) {
+        std::cout << "Run not started: loader.ini cannot be read.\n" << std::flush;
+        return BatchNotStarted;
+    }
     CreateStartupWindows(mainWindow);
     return run.Run(application, mainWindow, script);
 }

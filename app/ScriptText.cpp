@@ -1,6 +1,7 @@
 #include "app/ScriptText.h"
 
 #include "app/WholeFile.h"
+#include "platform/TextEncoding.h"
 
 #include <cerrno>
 #include <cstring>
@@ -30,23 +31,51 @@ std::vector<std::string> SplitScriptText(std::string_view text)
     return lines;
 }
 
-std::optional<std::vector<std::string>> ReadScriptFile(const std::string &fileName,
-                                                       std::string *reason)
+ScriptFile ParseScriptFile(std::string_view bytes)
+{
+    ScriptFile script;
+    platform::DecodedText decoded = platform::DecodeText(bytes);
+    if (!decoded.error.empty()) {
+        script.status = ScriptStatus::Refused;
+        script.reason = std::move(decoded.error);
+        return script;
+    }
+    const std::string_view text = decoded.text;
+    const std::size_t zero = text.find('\0');
+    if (zero != std::string_view::npos && text.find_first_not_of('\0', zero) != text.npos) {
+        // The zero byte's line: the lines before it, and the one it stands in.
+        const std::size_t line = SplitScriptText(std::string(text.substr(0, zero)) + "x").size();
+        script.status = ScriptStatus::Refused;
+        script.reason = "zero byte in line " + std::to_string(line) + " cuts the text short";
+        return script;
+    }
+    script.lines = SplitScriptText(text);
+    script.status = ScriptStatus::Ok;
+    return script;
+}
+
+ScriptFile ReadScriptFile(const std::string &fileName)
 {
     const WholeFile file = ReadWholeFile(fileName, std::string().max_size());
     if (file.status != ReadStatus::Ok) {
-        if (reason)
-            *reason = file.reason;
-        return std::nullopt;
+        ScriptFile script;
+        script.reason = file.reason;
+        return script;
     }
     // A script far too big to hold (a wrong file picked by hand) counts as unreadable.
     try {
-        return SplitScriptText(file.data);
+        return ParseScriptFile(file.data);
     } catch (const std::bad_alloc &) {
-        if (reason)
-            *reason = std::strerror(ENOMEM);
-        return std::nullopt;
+        ScriptFile script;
+        script.reason = std::strerror(ENOMEM);
+        return script;
     }
+}
+
+std::string ScriptRefusedMessage(const std::string &fileName, const std::string &reason)
+{
+    return "Script file error - " + reason + "!\rFile Name: " + fileName +
+           "\rThe script was not run.";
 }
 
 } // namespace loader

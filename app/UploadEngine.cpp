@@ -245,16 +245,20 @@ void TFrmLoadr::OpenUploadLog()
 
 void TFrmLoadr::ProcessScript(const std::string &fileName)
 {
-    std::string reason;
-    auto lines = ReadScriptFile(fileName, &reason);
-    if (!lines) {
+    ScriptFile script = ReadScriptFile(fileName);
+    if (script.status == ScriptStatus::Refused) {
+        platform::ShowMessage(MsgType::Error, ScriptRefusedMessage(fileName, script.reason),
+                              MsgButtons::Ok);
+        return;
+    }
+    if (script.status != ScriptStatus::Ok) {
         platform::ShowMessage(MsgType::Error, "Script file \"" + fileName + "\" not found !",
                               MsgButtons::Ok);
         if (OnFileUnreadable)
-            OnFileUnreadable(fileName, reason);
+            OnFileUnreadable(fileName, script.reason);
         return;
     }
-    ScriptLines = std::move(*lines);
+    ScriptLines = std::move(script.lines);
 
     SetComLamp(LampGreen());
     SetUploadBtnState(false);

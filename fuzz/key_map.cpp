@@ -104,8 +104,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
     fuzzscratch::WriteFile(file, text);
 
     TKeyMap map;
-    FUZZ_CHECK(map.Open(file) == 0);
     const platform::TIniFile ini(file);
+    // Only a file that cannot be read as 8-bit text is refused, and then with its reason.
+    if (!ini.Refusal().empty()) {
+        FUZZ_CHECK(map.Open(file) == -7005 && map.Refusal() == file + ": " + ini.Refusal());
+        return 0;
+    }
+    FUZZ_CHECK(map.Open(file) == 0);
     FUZZ_CHECK(map.EntryCount() == ini.ReadInteger("Defaults", "_Entries", 0));
 
     std::vector<std::string> names;

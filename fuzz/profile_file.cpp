@@ -117,6 +117,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, std::size_t size)
         }
     }
 
+    // A refused file (UTF-16 beyond 8 bits) gives the defaults, as checked above, and is never
+    // written over.
+    if (!ini.Refusal().empty()) {
+        bool refused = false;
+        try {
+            ini.WriteString("Main", "Port", "1");
+        } catch (const platform::EIniFileException &) {
+            refused = true;
+        }
+        FUZZ_CHECK(refused && ini.Refusal().find("UTF-16") != std::string::npos);
+        return 0;
+    }
+
     // Write one value on the file and read it back; every other entry stays as it was.
     const std::size_t s = size % sections.size();
     const std::size_t k = (size / 7) % keys.size();

@@ -99,6 +99,39 @@ class TWriteBack
     bool reported_ = false;
 };
 
+// The serial settings found in the file but not accepted, each with the value used instead. They
+// are told in one box: the port would otherwise run with settings the operator never chose, and
+// the run would fail with a device that does not answer.
+class TReplacedSettings
+{
+  public:
+    explicit TReplacedSettings(const platform::TIniFile &ini) : ini_(ini) {}
+
+    // Notes `key` when the file holds a value for it; a missing key takes its default silently.
+    void Note(const char *key, const std::string &used)
+    {
+        if (!ini_.ValueExists(Rs232Section, key))
+            return;
+        lines_ += std::string("\r\"") + key + "\" is \"" + ini_.ReadString(Rs232Section, key, "") +
+                  "\"; " + used + " is used instead.";
+    }
+
+    void Show() const
+    {
+        if (lines_.empty())
+            return;
+        const std::string file = std::filesystem::path(ini_.FileName()).filename().string();
+        platform::ShowMessage(platform::MsgType::Warning,
+                              std::string("Invalid serial settings in section \"") + Rs232Section +
+                                  "\" of " + file + " were replaced:" + lines_,
+                              platform::MsgButtons::Ok);
+    }
+
+  private:
+    const platform::TIniFile &ini_;
+    std::string lines_;
+};
+
 // A prompt or error text the port can match: a data trigger holds at most kMaxMatchLength bytes,
 // and an empty one never matches. Anything else would make the port fail to open, or leave the
 // loader waiting for a reply it cannot recognise, so the key's default stands in for it.
@@ -299,8 +332,10 @@ void TFrmS_comm::LoadRs232Ini()
 {
     platform::TIniFile ini(IniFileName);
     TWriteBack writeBack(ini);
+    TReplacedSettings replaced(ini);
 
-    // A port name whose number cannot be read counts as missing and is repaired.
+    // A port name whose number cannot be read is repaired like a missing one; "ERROR" stands for
+    // missing.
     const std::string commPort = ini.ReadString(Rs232Section, "Comm Port", "ERROR");
     uint16_t comNumber = 0;
     if (commPort != "ERROR" && ParsePortNumber(commPort, 3, comNumber)) {
@@ -309,6 +344,8 @@ void TFrmS_comm::LoadRs232Ini()
     } else {
         CmbBxComPort->setCurrentIndex(CmbBxComPort->count() > 0 ? 0 : -1);
         Link.CfgComNumber = 1;
+        if (commPort != "ERROR")
+            replaced.Note("Comm Port", "COM1");
         writeBack.String(Rs232Section, "Comm Port", "COM1");
     }
 
@@ -320,6 +357,7 @@ void TFrmS_comm::LoadRs232Ini()
     }
     if (baudIndex < 0) {
         baudIndex = 2;
+        replaced.Note("Baud Rate", "19200");
         writeBack.String(Rs232Section, "Baud Rate", "19200");
     }
     Link.CfgBaud = BaudRates[static_cast<std::size_t>(baudIndex)];
@@ -328,22 +366,29 @@ void TFrmS_comm::LoadRs232Ini()
     const int32_t dataBits = ini.ReadInteger(Rs232Section, "Data Bits", 0);
     Link.CfgDataBits = dataBits == 7 ? 7 : 8;
     RdGrpData->SetItemIndex(dataBits == 7 ? 0 : 1);
-    if (dataBits != 7 && dataBits != 8)
+    if (dataBits != 7 && dataBits != 8) {
+        replaced.Note("Data Bits", "8");
         writeBack.Integer(Rs232Section, "Data Bits", 8);
+    }
 
     const int32_t parity = ini.ReadInteger(Rs232Section, "Parity", 9);
     const bool parityKnown = parity >= 0 && parity <= 2;
     Link.CfgParity = parityKnown ? static_cast<uint8_t>(parity) : 0;
     RdGrpParity->SetItemIndex(Link.CfgParity);
-    if (!parityKnown)
+    if (!parityKnown) {
+        replaced.Note("Parity", "0");
         writeBack.Integer(Rs232Section, "Parity", 0);
+    }
 
     const int32_t stopBits = ini.ReadInteger(Rs232Section, "Stop Bit", 0);
     const bool stopKnown = stopBits == 1 || stopBits == 2;
     Link.CfgStopBits = stopKnown ? static_cast<uint16_t>(stopBits) : 1;
     RdGrpStop->SetItemIndex(Link.CfgStopBits - 1);
-    if (!stopKnown)
+    if (!stopKnown) {
+        replaced.Note("Stop Bit", "1");
         writeBack.Integer(Rs232Section, "Stop Bit", 1);
+    }
+    replaced.Show();
 
     Link.PromptText = ReadTriggerText(ini, "Prompt", "#");
     Link.ErrorText = ReadTriggerText(ini, "Error", "?");

@@ -1,10 +1,11 @@
 #include "platform/ProfileFile.h"
 
+#include "platform/TextEncoding.h"
+
 #include <cerrno>
-#include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <optional>
-#include <sstream>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -51,22 +52,58 @@ struct Lines {
     bool finalEol = true;
 };
 
-std::optional<std::string> ReadWhole(const std::string &fileName)
+// What one read of the file found. A missing file reads as empty; any other file that cannot be
+// read whole as 8-bit text is refused, with the reason.
+struct FileText {
+    bool present = false;
+    std::string refusal;
+    std::string text; // decoded; empty unless the file was read
+    TextForm form = TextForm::Bytes;
+
+    bool Readable() const { return present && refusal.empty(); }
+};
+
+FileText ReadText(const std::string &fileName)
 {
-    // A file that cannot be read (missing, a directory, no permission) reads as absent.
-    FILE *f = std::fopen(fileName.c_str(), "rb");
-    if (!f)
-        return std::nullopt;
-    std::string content;
-    char chunk[4096];
-    std::size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
-        content.append(chunk, n);
-    const bool failed = std::ferror(f) != 0;
-    std::fclose(f);
-    if (failed)
-        return std::nullopt;
-    return content;
+    FileText file;
+    // Non-blocking, so that a FIFO or a device in the file's place cannot hold the program up.
+    const int fd = ::open(fileName.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0) {
+        file.present = errno != ENOENT && errno != ENOTDIR;
+        if (file.present)
+            file.refusal = std::strerror(errno);
+        return file;
+    }
+    file.present = true;
+    struct stat info {
+    };
+    std::string bytes;
+    if (::fstat(fd, &info) != 0) {
+        file.refusal = std::strerror(errno);
+    } else if (!S_ISREG(info.st_mode)) {
+        file.refusal = "not a regular file";
+    } else {
+        // Reads of a regular file ignore O_NONBLOCK.
+        char chunk[4096];
+        for (;;) {
+            const ssize_t n = ::read(fd, chunk, sizeof chunk);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                file.refusal = std::strerror(errno);
+            if (n <= 0)
+                break;
+            bytes.append(chunk, static_cast<std::size_t>(n));
+        }
+    }
+    ::close(fd);
+    if (!file.refusal.empty())
+        return file;
+    DecodedText decoded = DecodeText(bytes);
+    file.refusal = std::move(decoded.error);
+    file.text = std::move(decoded.text);
+    file.form = decoded.form;
+    return file;
 }
 
 Lines Split(const std::string &content)
@@ -234,10 +271,7 @@ bool ParseProfileInteger(const std::string &raw, int32_t &value)
 std::string TIniFile::ReadString(const std::string &section, const std::string &key,
                                  const std::string &defaultValue) const
 {
-    auto content = ReadWhole(fileName_);
-    if (!content)
-        return defaultValue.substr(0, MaxProfileValue);
-    auto v = Lookup(Split(*content), section, key);
+    auto v = Lookup(Split(ReadText(fileName_).text), section, key);
     return v ? Unquote(*v) : defaultValue.substr(0, MaxProfileValue);
 }
 
@@ -250,19 +284,18 @@ int32_t TIniFile::ReadInteger(const std::string &section, const std::string &key
 
 bool TIniFile::ValueExists(const std::string &section, const std::string &key) const
 {
-    auto content = ReadWhole(fileName_);
-    return content && Lookup(Split(*content), section, key).has_value();
+    return Lookup(Split(ReadText(fileName_).text), section, key).has_value();
 }
 
 bool TIniFile::ReadSectionValues(const std::string &section,
                                  std::vector<std::pair<std::string, std::string>> &values) const
 {
     values.clear();
-    auto content = ReadWhole(fileName_);
-    if (!content)
+    const FileText file = ReadText(fileName_);
+    if (!file.Readable())
         return false;
     bool inSection = false;
-    for (const auto &line : Split(*content).text) {
+    for (const auto &line : Split(file.text).text) {
         if (auto s = SectionOf(line)) {
             inSection = SameText(*s, Trim(section));
             continue;
@@ -299,8 +332,11 @@ bool SameProfileName(const std::string &a, const std::string &b)
 void TIniFile::WriteString(const std::string &section, const std::string &key,
                            const std::string &value)
 {
-    auto content = ReadWhole(fileName_);
-    Lines lines = content ? Split(*content) : Lines{};
+    // A file that is there but refused is left alone rather than replaced by the one entry.
+    const FileText file = ReadText(fileName_);
+    if (!file.refusal.empty())
+        throw EIniFileException("Unable to write to " + fileName_);
+    Lines lines = Split(file.text);
     const std::string entry = Trim(key) + "=" + value;
 
     bool inSection = false, sectionFound = false, done = false;
@@ -344,16 +380,16 @@ void TIniFile::WriteString(const std::string &section, const std::string &key,
         if (i + 1 < lines.text.size() || lines.finalEol || !done)
             out += lines.eol;
     }
-    if (!WriteReplacing(fileName_, out))
+    if (!WriteReplacing(fileName_, EncodeText(out, file.form)))
         throw EIniFileException("Unable to write to " + fileName_);
 }
 
 void TIniFile::DeleteKey(const std::string &section, const std::string &key)
 {
-    auto content = ReadWhole(fileName_);
-    if (!content)
+    const FileText file = ReadText(fileName_);
+    if (!file.Readable())
         return;
-    Lines lines = Split(*content);
+    Lines lines = Split(file.text);
     bool inSection = false, removed = false;
     for (std::size_t i = 0; i < lines.text.size(); ++i) {
         if (auto s = SectionOf(lines.text[i])) {
@@ -374,8 +410,13 @@ void TIniFile::DeleteKey(const std::string &section, const std::string &key)
         if (i + 1 < lines.text.size() || lines.finalEol)
             out += lines.eol;
     }
-    if (!WriteReplacing(fileName_, out))
+    if (!WriteReplacing(fileName_, EncodeText(out, file.form)))
         throw EIniFileException("Unable to write to " + fileName_);
+}
+
+std::string TIniFile::Refusal() const
+{
+    return ReadText(fileName_).refusal;
 }
 
 void TIniFile::WriteInteger(const std::string &section, const std::string &key, int32_t value)

@@ -2,7 +2,12 @@
 // Reads and writes INI-style profile files the way Windows profile calls do: sections and keys
 // match without regard to case, names and values are trimmed, a value wholly in matching quotes
 // loses them, values are cut at 1023 characters, and a write keeps every other line in place.
-// Texts are bytes: nothing is re-encoded.
+// Texts are bytes: nothing is re-encoded, except that a file saved with a byte-order mark (UTF-8,
+// or UTF-16 as a Windows editor's "Unicode") is read as its 8-bit text and written back in the
+// form it came in, mark included.
+// A missing file reads as empty. A file in the way that cannot be read (not a regular file, such
+// as a FIFO or a directory; no permission; UTF-16 beyond 8 bits) is refused: its reads give the
+// defaults and a write leaves it as it is and raises. Opening it never blocks.
 
 #include <cstdint>
 #include <stdexcept>
@@ -26,6 +31,8 @@ class TIniFile
     explicit TIniFile(std::string fileName) : fileName_(std::move(fileName)) {}
 
     const std::string &FileName() const { return fileName_; }
+    // Why the file is refused; empty when it can be read or is missing.
+    std::string Refusal() const;
 
     std::string ReadString(const std::string &section, const std::string &key,
                            const std::string &defaultValue) const;

@@ -10,7 +10,7 @@ seconds=${1:-60}
 shift || true
 targets=("$@")
 ((${#targets[@]})) || targets=(script_line cmd_string profile_file upload_header device_stream
-    terminal_buffer terminal_stream key_map data_trigger)
+    terminal_buffer terminal_stream key_map data_trigger text_encoding)
 
 # clang's libFuzzer runtime ships separately on Debian.
 "$root/scripts/install-packages.sh" clang libclang-rt-14-dev cmake ninja-build || exit 1

@@ -1,6 +1,8 @@
 #include "terminal/ApdKeyboardEmulator.h"
 
 #include "serial/ApdExcept.h"
+#include "serial/ErrorCodes.h"
+#include "serial/ErrorMessages.h"
 
 #include <algorithm>
 
@@ -26,7 +28,11 @@ void TApdCustomKeyboardEmulator::Enable()
 {
     // Everything is prepared aside, so a failure leaves the component disabled.
     auto map = std::make_unique<TKeyMap>();
-    if (serial::RaiseOnError(this, map->Open(mapFileName_)) < 0)
+    const int opened = map->Open(mapFileName_);
+    // A refused file is named with its reason: the code's message alone would not say which.
+    if (opened == serial::ecIniRead && !Loading())
+        throw serial::EIniRead(opened, serial::ErrorMessage(opened) + ": " + map->Refusal());
+    if (serial::RaiseOnError(this, opened) < 0)
         return;
     map->ProcessAllKeys = processAllKeys_;
     map->ProcessExtended = processExtended_;

@@ -18,11 +18,13 @@ const char *const DefaultsSection = "Defaults";
 const char *const EntriesKey = "_Entries";
 const char *const PresentMark = "#";
 
-bool FileExists(const std::string &name)
+// Anything in the name's place, a FIFO or a folder included: such a file is refused, never
+// replaced by a map found elsewhere or by a new one.
+bool PathExists(const std::string &name)
 {
     struct stat st {
     };
-    return ::stat(name.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return ::stat(name.c_str(), &st) == 0;
 }
 
 using Values = std::vector<std::pair<std::string, std::string>>;
@@ -109,6 +111,7 @@ TKeyEntry ParseKeyDefinition(const std::string &value, bool &invalid)
 int TKeyMap::Open(const std::string &fileName, const TKeyMapFields &fields)
 {
     Close();
+    refusal_.clear();
     try {
         const int rc = OpenFile(fileName, fields);
         if (rc < 0)
@@ -127,16 +130,20 @@ int TKeyMap::OpenFile(const std::string &fileName, const TKeyMapFields &fields)
     fields_ = fields.Fields();
 
     fileName_ = fileName;
-    if (!FileExists(fileName_) && fileName_.find('/') == std::string::npos) {
+    if (!PathExists(fileName_) && fileName_.find('/') == std::string::npos) {
         // A bare name may also be a map installed beside the program.
         const std::string installed = ProgramFolder() + "/" + fileName_;
-        if (!ProgramFolder().empty() && FileExists(installed))
+        if (!ProgramFolder().empty() && PathExists(installed))
             fileName_ = installed;
     }
 
     platform::TIniFile ini(fileName_);
+    if (std::string refusal = ini.Refusal(); !refusal.empty()) {
+        refusal_ = fileName_ + ": " + refusal;
+        return serial::ecIniRead;
+    }
     defaults_.assign(fields_.size(), std::string());
-    if (FileExists(fileName_)) {
+    if (PathExists(fileName_)) {
         entryCount_ = ini.ReadInteger(DefaultsSection, EntriesKey, 0);
         Values defaults;
         ini.ReadSectionValues(DefaultsSection, defaults);

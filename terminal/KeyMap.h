@@ -7,7 +7,8 @@
 //
 // Choices:
 // - A bare file name that is not in the current directory is looked for in the running
-//   program's folder; a map found in neither is created under the name as given.
+//   program's folder; a map found in neither is created under the name as given. Something
+//   that is there but cannot be read (a FIFO, a folder, UTF-16 beyond 8 bits) is refused.
 // - A definition whose code or shift state is not a number leaves its key empty and is listed in
 //   InvalidKeys(); the rest of the map still loads, so one typo does not disable the keyboard.
 // - Only names marked "#" are listed, and only whole names: a listed name can always be loaded.
@@ -73,8 +74,12 @@ class TKeyMap
   public:
     // Opens the map file, creating it when it is missing. When a name without a folder does not
     // exist, the same name in the program's folder is used if it is there. Returns 0 or -7001,
-    // -7002, -7003, -7006 (bad fields), -7004 (cannot create the file), -8.
+    // -7002, -7003, -7006 (bad fields), -7004 (cannot create the file), -7005 (the file is
+    // refused: see Refusal), -8.
     int Open(const std::string &fileName, const TKeyMapFields &fields = TKeyMapFields::Standard());
+    // After Open returned -7005: the file's name and why it cannot be read (not a regular file,
+    // UTF-16 beyond 8 bits, ...), as the profile layer refused it.
+    const std::string &Refusal() const { return refusal_; }
     void Close();
     bool IsOpen() const { return open_; }
     const std::string &FileName() const { return fileName_; }
@@ -111,6 +116,7 @@ class TKeyMap
     std::string emulation_;
     std::array<TKeyEntry, KeyMapEntries> keys_{};
     std::vector<std::string> invalidKeys_;
+    std::string refusal_;
 };
 
 // The folder of the running program (empty when it cannot be found).

@@ -2,6 +2,7 @@
 // device received, the boxes on standard error, loader.log and the exit status.
 
 #include "platform/FileDate.h"
+#include "platform/TextEncoding.h"
 #include "tests/app/RunFolder.h"
 
 #include <csignal>
@@ -15,6 +16,8 @@
 namespace
 {
 
+using platform::EncodeText;
+using platform::TextForm;
 using runtest::BatchResult;
 using runtest::Contains;
 using runtest::Count;
@@ -296,6 +299,7 @@ TEST(BatchRunTest, DeviceVanishingMidBodyEndsTheRunWithTheUploadError)
 
 TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
 {
+    using namespace std::string_literals;
     struct Case {
         const char *what;
         std::string script; // loader.sld; empty string: an empty script
@@ -305,7 +309,9 @@ TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
         std::string err;            // a box expected on standard error
         std::string log;            // expected loader.log, masked; empty: not checked
         const char *fifo = nullptr; // a FIFO made in the folder under this name
+        std::string ini;            // loader.ini's bytes; empty: the folder's own
     };
+    const std::string iniBox = "Error: Settings file error - ";
     const std::string headerOnly = LogLines(LogHeader);
     const Case cases[] = {
         {"empty script", "", true, {}, 0, "", headerOnly},
@@ -334,6 +340,40 @@ TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
          "/pipe.sld\" not found !\n/",
          "",
          "pipe.sld"},
+        // A script read only in part, or with characters it cannot hold, is not run at all.
+        {"UTF-16 script beyond 8 bits",
+         "\xFF\xFE_\0D\0M\0 \0\"\0\xAC\x20\"\0"s,
+         true,
+         {},
+         2,
+         "Error: Script file error - UTF-16 character U+20AC in line 1 has no 8-bit form!\n"
+         "File Name: loader.sld\nThe script was not run.\n",
+         ""},
+        {"script cut short by a zero byte",
+         "_DM \"first\"\r\n\0_LF c.bin\r\n_LD\r\n"s,
+         true,
+         {},
+         2,
+         "Error: Script file error - zero byte in line 2 cuts the text short!\n",
+         ""},
+        // Nothing is opened or run on defaults in its place, and the run ends at once.
+        {"loader.ini that is a FIFO",
+         "",
+         true,
+         {},
+         2,
+         iniBox + "not a regular file!\nFile Name: ",
+         "",
+         "loader.ini"},
+        {"loader.ini in UTF-16 beyond 8 bits",
+         "",
+         true,
+         {},
+         2,
+         iniBox + "UTF-16 character U+0100 in line 1 has no 8-bit form!\n",
+         "",
+         nullptr,
+         "\xFF\xFE[\0\x00\x01"s},
         {"port not open", "", false, {}, 2, "Error: Error Opening Selected Comm Port !\n", ""},
         {"bad answer policy",
          "",
@@ -350,8 +390,11 @@ TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
         if (!c.portOpen)
             run.WriteIni("", run.dir.File("no-such-device"));
         if (c.fifo) {
+            std::filesystem::remove(run.dir.File(c.fifo));
             ASSERT_EQ(::mkfifo(run.dir.File(c.fifo).c_str(), 0600), 0);
         }
+        if (!c.ini.empty())
+            run.Write("loader.ini", c.ini);
 
         const BatchResult result = run.RunBatch(c.args);
 
@@ -366,6 +409,29 @@ TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
             EXPECT_EQ(run.MaskedLog(), c.log);
         }
         EXPECT_TRUE(run.Uploads(0).empty());
+    }
+}
+
+// What a Windows editor saves as "Unicode", or as UTF-8 with a mark, is read as written: the
+// script's first line and loader.ini's first section count, and loader.ini keeps its form.
+TEST(BatchRunTest, FilesSavedWithAByteOrderMarkRunAsWritten)
+{
+    for (TextForm form : {TextForm::Utf8Mark, TextForm::Utf16LE, TextForm::Utf16BE}) {
+        SCOPED_TRACE(static_cast<int>(form));
+        RunFolder run({"--mode", "UL"}, "Default Script=boot.sld");
+        run.Write("loader.ini", EncodeText(run.dir.Read("loader.ini"), form));
+        run.Write("boot.sld", EncodeText("_LF c.bin\r\n_LD\r\n", form));
+        run.Write("c.bin", "abc");
+        run.Write("loader.sld", "_LF wrong.bin\r\n_LD\r\n");
+        run.Write("wrong.bin", "the wrong file");
+
+        const BatchResult result = run.RunBatch();
+
+        EXPECT_EQ(result.status, 0) << result.err;
+        const auto uploads = run.Uploads(1);
+        ASSERT_EQ(uploads.size(), 1u);
+        EXPECT_EQ(uploads[0].length, "3");
+        EXPECT_EQ(platform::DecodeText(run.dir.Read("loader.ini")).form, form);
     }
 }
 
@@ -407,6 +473,17 @@ TEST(BatchRunTest, StandardErrorHoldsTheBoxesAndTheirReasons)
          [](RunFolder &run) { run.Write("loader.ini", "[RS232Settings]\nComm Port=COM20\n"); },
          portBox + "COM20: no device for this port (add COM20=/dev/... to section [Devices] of "
                    "loader.ini)\n",
+         true},
+        // Told before the run, which goes on with the values used.
+        {"invalid serial settings",
+         [](RunFolder &run) {
+             run.Write("loader.ini", "[Upload Settings]\nDelay=0\n[RS232Settings]\nComm Port=COM1\n"
+                                     "Baud Rate=115200\nData Bits=9\nParity=7\n[Devices]\nCOM1=" +
+                                         run.Link() + "\n");
+         },
+         "Warning: Invalid serial settings in section \"RS232Settings\" of loader.ini were "
+         "replaced:\n\"Data Bits\" is \"9\"; 8 is used instead.\n\"Parity\" is \"7\"; 0 is used "
+         "instead.\nInformation: hello\n",
          true},
         // What follows depends on the machine's first serial port.
         {"no loader.ini",

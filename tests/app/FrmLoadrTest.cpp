@@ -148,7 +148,8 @@ TEST_F(MainWindowTest, UnusableDefaultPathWarnsOnceAndStaysInTheStartDirectory)
     }
 }
 
-TEST_F(MainWindowTest, UnwritableLoaderIniIsReportedAndTheWindowStaysUsable)
+// Reported once, and not written over: the defaults stand in for it.
+TEST_F(MainWindowTest, UnreadableLoaderIniIsReportedAndTheWindowStaysUsable)
 {
     fs::create_directory(dir.File("loader.ini"));
 
@@ -158,7 +159,10 @@ TEST_F(MainWindowTest, UnwritableLoaderIniIsReportedAndTheWindowStaysUsable)
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].type, MsgType::Error);
     EXPECT_EQ(boxes.Shown()[0].caption, "Error");
-    EXPECT_EQ(boxes.Shown()[0].text, "Unable to write to " + startDir + "/loader.ini");
+    EXPECT_EQ(boxes.Shown()[0].text,
+              "Settings file error - not a regular file!\rFile Name: " + startDir +
+                  "/loader.ini\rThe defaults are used; the file is not changed.");
+    EXPECT_EQ(window->IniRefusal, "not a regular file");
     EXPECT_EQ(window->ScriptFileName, "loader.sld");
     EXPECT_FALSE(window->LogOpen);
     EXPECT_TRUE(window->isVisible());

@@ -37,6 +37,16 @@ std::vector<std::string> Entries(const QComboBox &box)
 // Prompt and error; output free, output used and line error.
 const TTriggerCount ArmedSet{2, 3, 0};
 
+// The boxes that tell of serial settings replaced: none, or one listing `lines`.
+std::vector<std::string> ReplacedBoxes(const char *lines)
+{
+    if (!lines)
+        return {};
+    return {std::string("Warning: Invalid serial settings in section \"RS232Settings\" of "
+                        "loader.ini were replaced:\r") +
+            lines};
+}
+
 } // namespace
 
 TEST_F(LinkTest, FirstStartWithoutIniOpensCom1AtDefaultsAndWritesFourKeys)
@@ -95,6 +105,7 @@ struct IniCase {
     uint16_t stopBits;
     uint16_t bufferSize;
     int baudIndex;
+    const char *replaced = nullptr; // the lines of the box that tells of replaced values
 };
 
 class IniKeys : public LinkTest, public ::testing::WithParamInterface<IniCase>
@@ -121,37 +132,45 @@ TEST_P(IniKeys, AreReadCorrectedAndWrittenBack)
     EXPECT_EQ(ComPort().StopBits(), c.stopBits);
     EXPECT_EQ(ComPort().OutSize(), c.bufferSize);
     EXPECT_TRUE(ComPort().Open());
+    EXPECT_EQ(Shown(), ReplacedBoxes(c.replaced));
 }
 
 // Keys that are not named in a case are missing, so their defaults apply (8N1 at 19200).
 INSTANTIATE_TEST_SUITE_P(
     Link, IniKeys,
-    ::testing::Values(IniCase{"BaudAsShown", "Baud Rate=19.2\n", "RS232Settings", "Baud Rate",
-                              "19200", 19200, 8, 0, 1, 4096, 2},
-                      IniCase{"BaudLeadingZero", "Baud Rate=09600\n", "RS232Settings", "Baud Rate",
-                              "19200", 19200, 8, 0, 1, 4096, 2},
-                      IniCase{"BaudKnown", "Baud Rate=57600\n", "RS232Settings", "Baud Rate",
-                              "57600", 57600, 8, 0, 1, 4096, 4},
-                      IniCase{"BaudLowest", "Baud Rate=1200\n", "RS232Settings", "Baud Rate",
-                              "1200", 1200, 8, 0, 1, 4096, 0},
-                      IniCase{"DataBitsSevenKept", "Data Bits=0x7\n", "RS232Settings", "Data Bits",
-                              "0x7", 19200, 7, 0, 1, 4096, 2},
-                      IniCase{"DataBitsEightKept", "Data Bits=0x8\n", "RS232Settings", "Data Bits",
-                              "0x8", 19200, 8, 0, 1, 4096, 2},
-                      IniCase{"DataBitsNineRewritten", "Data Bits=9\n", "RS232Settings",
-                              "Data Bits", "8", 19200, 8, 0, 1, 4096, 2},
-                      IniCase{"ParityThreeRewritten", "Parity=3\n", "RS232Settings", "Parity", "0",
-                              19200, 8, 0, 1, 4096, 2},
-                      IniCase{"ParityEvenKept", "Parity=0x2\n", "RS232Settings", "Parity", "0x2",
-                              19200, 8, 2, 1, 4096, 2},
-                      IniCase{"StopTwoKept", "Stop Bit=0x2\n", "RS232Settings", "Stop Bit", "0x2",
-                              19200, 8, 0, 2, 4096, 2},
-                      IniCase{"StopJunkRewritten", "Stop Bit=two\n", "RS232Settings", "Stop Bit",
-                              "1", 19200, 8, 0, 1, 4096, 2},
-                      IniCase{"BufferRaised", "[Upload Settings]\nBuffer Size=1000\n",
-                              "Upload Settings", "Buffer Size", "1000", 19200, 8, 0, 1, 2078, 2},
-                      IniCase{"BufferLarge", "[Upload Settings]\nBuffer Size=16384\n",
-                              "Upload Settings", "Buffer Size", "16384", 19200, 8, 0, 1, 16384, 2}),
+    ::testing::Values(
+        IniCase{"BaudAsShown", "Baud Rate=19.2\n", "RS232Settings", "Baud Rate", "19200", 19200, 8,
+                0, 1, 4096, 2, "\"Baud Rate\" is \"19.2\"; 19200 is used instead."},
+        IniCase{"BaudLeadingZero", "Baud Rate=09600\n", "RS232Settings", "Baud Rate", "19200",
+                19200, 8, 0, 1, 4096, 2, "\"Baud Rate\" is \"09600\"; 19200 is used instead."},
+        IniCase{"BaudKnown", "Baud Rate=57600\n", "RS232Settings", "Baud Rate", "57600", 57600, 8,
+                0, 1, 4096, 4},
+        IniCase{"BaudLowest", "Baud Rate=1200\n", "RS232Settings", "Baud Rate", "1200", 1200, 8, 0,
+                1, 4096, 0},
+        IniCase{"DataBitsSevenKept", "Data Bits=0x7\n", "RS232Settings", "Data Bits", "0x7", 19200,
+                7, 0, 1, 4096, 2},
+        IniCase{"DataBitsEightKept", "Data Bits=0x8\n", "RS232Settings", "Data Bits", "0x8", 19200,
+                8, 0, 1, 4096, 2},
+        IniCase{"DataBitsNineRewritten", "Data Bits=9\n", "RS232Settings", "Data Bits", "8", 19200,
+                8, 0, 1, 4096, 2, "\"Data Bits\" is \"9\"; 8 is used instead."},
+        IniCase{"ParityThreeRewritten", "Parity=3\n", "RS232Settings", "Parity", "0", 19200, 8, 0,
+                1, 4096, 2, "\"Parity\" is \"3\"; 0 is used instead."},
+        IniCase{"ParityEvenKept", "Parity=0x2\n", "RS232Settings", "Parity", "0x2", 19200, 8, 2, 1,
+                4096, 2},
+        IniCase{"StopTwoKept", "Stop Bit=0x2\n", "RS232Settings", "Stop Bit", "0x2", 19200, 8, 0, 2,
+                4096, 2},
+        IniCase{"StopJunkRewritten", "Stop Bit=two\n", "RS232Settings", "Stop Bit", "1", 19200, 8,
+                0, 1, 4096, 2, "\"Stop Bit\" is \"two\"; 1 is used instead."},
+        IniCase{"AllButThePortRewritten", "Baud Rate=57000\nData Bits=9\nParity=7\nStop Bit=3\n",
+                "RS232Settings", "Baud Rate", "19200", 19200, 8, 0, 1, 4096, 2,
+                "\"Baud Rate\" is \"57000\"; 19200 is used instead.\r"
+                "\"Data Bits\" is \"9\"; 8 is used instead.\r"
+                "\"Parity\" is \"7\"; 0 is used instead.\r"
+                "\"Stop Bit\" is \"3\"; 1 is used instead."},
+        IniCase{"BufferRaised", "[Upload Settings]\nBuffer Size=1000\n", "Upload Settings",
+                "Buffer Size", "1000", 19200, 8, 0, 1, 2078, 2},
+        IniCase{"BufferLarge", "[Upload Settings]\nBuffer Size=16384\n", "Upload Settings",
+                "Buffer Size", "16384", 19200, 8, 0, 1, 16384, 2}),
     linktest::ByName());
 
 TEST_F(LinkTest, TriggerTextsAndBlockSizeAreReadWithDefaults)
@@ -203,6 +222,7 @@ struct CommPortCase {
     uint16_t comNumber;    // number the port is given
     const char *fileAfter; // "Comm Port" in the file afterwards
     bool opens;
+    const char *replaced = nullptr; // the lines of the box that tells of a replaced value
 };
 
 class CommPortKey : public LinkTest, public ::testing::WithParamInterface<CommPortCase>
@@ -222,13 +242,11 @@ TEST_P(CommPortKey, ChoosesTheEntryAndPort)
     EXPECT_EQ(ComPort().ComNumber(), c.comNumber);
     EXPECT_EQ(IniValue(dir.File("loader.ini"), "RS232Settings", "Comm Port"), c.fileAfter);
     EXPECT_EQ(ComPort().Open(), c.opens);
-    if (c.opens) {
-        EXPECT_EQ(calls.calls, std::vector<std::string>{"ComBtn on"});
-        EXPECT_TRUE(boxes.Shown().empty());
-    } else {
-        EXPECT_EQ(calls.calls, std::vector<std::string>{"ComBtn off"});
-        EXPECT_EQ(Shown(), std::vector<std::string>{"Error: Error Opening Selected Comm Port !"});
-    }
+    std::vector<std::string> shown = ReplacedBoxes(c.replaced);
+    if (!c.opens)
+        shown.push_back("Error: Error Opening Selected Comm Port !");
+    EXPECT_EQ(Shown(), shown);
+    EXPECT_EQ(calls.calls, std::vector<std::string>{c.opens ? "ComBtn on" : "ComBtn off"});
 }
 
 // With no key the first entry is shown although COM1 is opened; a port that is not in the list
@@ -240,8 +258,10 @@ INSTANTIATE_TEST_SUITE_P(
         CommPortCase{"LiteralError", "[RS232Settings]\nComm Port=ERROR\n", 0, 1, "COM1", false},
         CommPortCase{"Present", "[RS232Settings]\nComm Port=COM4\n", 1, 4, "COM4", true},
         CommPortCase{"Absent", "[RS232Settings]\nComm Port=COM3\n", -1, 3, "COM3", false},
-        CommPortCase{"NotANumber", "[RS232Settings]\nComm Port=COMX\n", 0, 1, "COM1", false},
-        CommPortCase{"TooLarge", "[RS232Settings]\nComm Port=COM70000\n", 0, 1, "COM1", false}),
+        CommPortCase{"NotANumber", "[RS232Settings]\nComm Port=COMX\n", 0, 1, "COM1", false,
+                     "\"Comm Port\" is \"COMX\"; COM1 is used instead."},
+        CommPortCase{"TooLarge", "[RS232Settings]\nComm Port=COM70000\n", 0, 1, "COM1", false,
+                     "\"Comm Port\" is \"COM70000\"; COM1 is used instead."}),
     linktest::ByName());
 
 namespace

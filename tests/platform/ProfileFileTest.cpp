@@ -1,12 +1,16 @@
 #include "platform/ProfileFile.h"
+#include "platform/TextEncoding.h"
+#include "tests/support/FifoGuard.h"
 #include "tests/support/TempDir.h"
 
 #include <csignal>
 #include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using platform::ParseProfileInteger;
+using platform::TextForm;
 using platform::TIniFile;
 
 TEST(ProfileInteger, FollowsTheProfileRule)
@@ -120,4 +124,55 @@ TEST(ProfileFile, FailedRewriteKeepsTheOldContent)
     EXPECT_EQ(dir.Read("loader.ini"), before);
     ini.WriteString("Global", "Driver Version", "1.04");
     EXPECT_EQ(dir.Read("loader.ini"), "[Global]\nDriver Version=1.04\n");
+}
+
+// A Windows editor's "Unicode" or UTF-8 with a mark: the first section stays visible, and a write
+// keeps the form, so the editor and the next start read the file as before.
+TEST(ProfileFile, MarkedFilesReadAsTheirTextAndKeepTheirForm)
+{
+    const std::string before = "[Upload Settings]\r\nDefault Script=b\xE9.sld\r\n";
+    const std::string after = before + "Delay=5\r\n";
+    for (TextForm form : {TextForm::Utf8Mark, TextForm::Utf16LE, TextForm::Utf16BE}) {
+        SCOPED_TRACE(static_cast<int>(form));
+        testsupport::TempDir dir;
+        dir.Write("loader.ini", platform::EncodeText(before, form));
+        TIniFile ini(dir.File("loader.ini"));
+        EXPECT_EQ(ini.Refusal(), "");
+        EXPECT_EQ(ini.ReadString("Upload Settings", "Default Script", ""), "b\xE9.sld");
+        ini.WriteString("Upload Settings", "Delay", "5");
+        EXPECT_EQ(dir.Read("loader.ini"), platform::EncodeText(after, form));
+        EXPECT_EQ(ini.ReadInteger("Upload Settings", "Delay", 0), 5);
+    }
+}
+
+// Whatever stands in the file's place and cannot be read gives the defaults and is never
+// replaced; a FIFO without a writer does not hold the reader up.
+TEST(ProfileFile, RefusedFilesGiveDefaultsAndAreLeftAlone)
+{
+    using namespace std::string_literals;
+    testsupport::TempDir dir;
+    const std::string wide = "\xFF\xFE[\0S\0]\0\n\0K\0=\0\xAC\x20"s;
+    dir.Write("wide.ini", wide);
+    std::filesystem::create_directory(dir.File("folder.ini"));
+    ASSERT_EQ(::mkfifo(dir.File("fifo.ini").c_str(), 0600), 0);
+    struct Case {
+        const char *name;
+        std::string refusal;
+    } cases[] = {
+        {"wide.ini", "UTF-16 character U+20AC in line 2 has no 8-bit form"},
+        {"folder.ini", "not a regular file"},
+        {"fifo.ini", "not a regular file"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        TIniFile ini(dir.File(c.name));
+        testsupport::RunReleasingFifo(dir.File("fifo.ini"), [&] {
+            EXPECT_EQ(ini.Refusal(), c.refusal);
+            EXPECT_EQ(ini.ReadString("S", "K", "dflt"), "dflt");
+            EXPECT_FALSE(ini.ValueExists("S", "K"));
+            EXPECT_THROW(ini.WriteString("S", "K", "v"), platform::EIniFileException);
+        });
+    }
+    EXPECT_EQ(dir.Read("wide.ini"), wide);
+    EXPECT_EQ(TIniFile(dir.File("none.ini")).Refusal(), "");
 }

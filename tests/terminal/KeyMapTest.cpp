@@ -4,6 +4,7 @@
 #include "terminal/KeyMap.h"
 
 #include "serial/ErrorCodes.h"
+#include "tests/support/FifoGuard.h"
 #include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
@@ -130,6 +131,8 @@ TEST(KeyMap, ResultCodes)
         {"no entries", "[Index]\nE=#\n[Defaults]\n_Entries=0\n", "E", 0, -7011, 0},
         {"no index", "[Defaults]\n_Entries=1\n", "E", 0, -7005, -7008},
         {"missing file", "", "E", 0, -7011, -7008},
+        {"UTF-8 mark", "\xEF\xBB\xBF[Index]\nE=#\n[Defaults]\n_Entries=1\n", "E", 0, 0, 0},
+        {"UTF-16 beyond 8 bits", "\xFF\xFE[\x01", "E", -7005, -7012, -7012},
     };
     for (const auto &c : cases) {
         TempDir dir;
@@ -158,6 +161,24 @@ TEST(KeyMap, MissingFileIsCreatedEmpty)
         map.Translate(k, record);
         EXPECT_FALSE(record.Handled) << k;
     }
+}
+
+// Refused, not replaced by a new map, and without waiting for a writer.
+TEST(KeyMap, FifoIsRefused)
+{
+    TempDir dir;
+    const std::string fifo = dir.File("k.ini");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    TKeyMap map;
+    testsupport::RunReleasingFifo(fifo, [&] {
+        EXPECT_EQ(map.Open(fifo), serial::ecIniRead);
+        EXPECT_EQ(map.Refusal(), fifo + ": not a regular file");
+    });
+    EXPECT_FALSE(map.IsOpen());
+    struct stat st {
+    };
+    ASSERT_EQ(::stat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
 }
 
 TEST(KeyMap, UnwritableFolderFailsToCreate)

@@ -114,6 +114,20 @@ TEST(KeyboardEmulator, RaisesTheErrorsOfItsCodes)
     EXPECT_THROW(kb.SetMapFileName(dir.File("noindex.ini")), serial::EIniRead);
     EXPECT_FALSE(kb.Enabled());
 
+    // A refused file is named, with the reason.
+    dir.Write("wide.ini", "\xFF\xFE\xAC\x20");
+    kb.SetMapFileName(dir.File("wide.ini"));
+    try {
+        kb.SetEnabled(true);
+        FAIL() << "no exception";
+    } catch (const serial::EIniRead &e) {
+        EXPECT_EQ(e.ResultCode, -7005);
+        EXPECT_EQ(std::string(e.what()),
+                  "Generic INI file read error: " + dir.File("wide.ini") +
+                      ": UTF-16 character U+20AC in line 1 has no 8-bit form");
+    }
+    EXPECT_FALSE(kb.Enabled());
+
     // While loading, a failing setter does not raise.
     kb.SetMapFileName(dir.File("k.ini"));
     kb.SetEnabled(true);
