@@ -249,8 +249,9 @@ TEST(BatchRunTest, InterruptDuringADelayCancelsTheRun)
         << result.err;
 }
 
-// Uploads a.bin (200000 bytes at 115200 baud), then c.bin. Once a tenth of a.bin has gone, the
-// device gets `deviceSignal` and the loader `loaderSignal` (each unless 0).
+// Uploads a.bin (200000 bytes), then c.bin. Once a fifth of a.bin has gone (more than the line's
+// buffers hold, so the device has the header), the device gets `deviceSignal` and the loader
+// `loaderSignal` (each unless 0).
 BatchResult StrandMidBody(RunFolder &run, int deviceSignal, int loaderSignal)
 {
     run.Write("a.bin", Pattern(200000));
@@ -258,7 +259,7 @@ BatchResult StrandMidBody(RunFolder &run, int deviceSignal, int loaderSignal)
     run.Write("loader.sld", "_LF a.bin\n_LD\n_LF c.bin\n_LD\n");
     auto program = run.StartBatch();
     std::string out;
-    while (!Contains(out, "Upload progress: 10%") && program->waitForReadyRead(30000))
+    while (!Contains(out, "Upload progress: 20%") && program->waitForReadyRead(30000))
         out += program->readAllStandardOutput().toStdString();
     if (deviceSignal)
         EXPECT_EQ(::kill(run.DevicePid(), deviceSignal), 0);
@@ -267,7 +268,7 @@ BatchResult StrandMidBody(RunFolder &run, int deviceSignal, int loaderSignal)
     BatchResult result = RunFolder::Finish(*program);
     ::kill(run.DevicePid(), SIGCONT);
     result.out = out + result.out;
-    EXPECT_TRUE(Contains(result.out, "Upload progress: 10%")) << result.out;
+    EXPECT_TRUE(Contains(result.out, "Upload progress: 20%")) << result.out;
     EXPECT_FALSE(Contains(result.out, "Uploading c.bin")) << result.out;
     return result;
 }
@@ -298,9 +299,9 @@ TEST(BatchRunTest, DeviceVanishingMidBodyEndsTheRunWithTheUploadError)
     EXPECT_EQ(result.err.find("Error: ", box + 1), std::string::npos) << result.err;
 }
 
-// A hang-up or a supervisor's stop ends the run at once, as two Ctrl-Cs do: the body ends short
-// when the port closes, the log is whole, and the port's exclusive mark is gone, so the next run
-// on the same line gets it (as an unprivileged user; root passes the mark regardless).
+// A hang-up or a supervisor's stop ends the run at once, as two Ctrl-Cs do: the log is whole, and
+// the port is closed with its exclusive mark cleared, so the next run on the same line gets it
+// (as an unprivileged user; root passes the mark regardless).
 TEST(BatchRunTest, TerminateAndHangUpEndTheRunAndFreeThePort)
 {
     struct Case {
@@ -312,7 +313,9 @@ TEST(BatchRunTest, TerminateAndHangUpEndTheRunAndFreeThePort)
                          Case{SIGHUP, "loader: SIGHUP received: the run is cancelled and the port "
                                       "closed\n"}}) {
         SCOPED_TRACE(c.line);
-        RunFolder run({"--mode", "UL", "--baud", "115200"});
+        // Fast enough that the device is soon through the bytes it took before the port closed
+        // (it ends the body only then), slow enough that the signal comes mid-body.
+        RunFolder run({"--mode", "UL", "--baud", "460800"});
         const BatchResult result = StrandMidBody(run, 0, c.signal);
 
         EXPECT_EQ(result.status, 128 + c.signal) << result.err;
