@@ -170,8 +170,8 @@ std::string UsageText()
            "Qt's own options (-platform NAME, -display NAME, -style NAME, -qwindowgeometry G,\n"
            "...) are passed on to the toolkit.\n"
            "Exit status: 0 run ended without an error box, 1 an error box was shown, 2 the run\n"
-           "could not start or the command line is wrong, 128 + N signal N (SIGTERM, SIGHUP)\n"
-           "ended it.\n";
+           "could not start or the command line is wrong, 128 + N when signal N (SIGTERM,\n"
+           "SIGHUP) ended it.\n";
 }
 
 std::string VersionText()
@@ -236,6 +236,8 @@ int RunBatch(QApplication &application, const StartOptions &options)
 // the exit status is the shell's for a killed program.
 void CloseOnSignal(QApplication &application, TFrmLoadr &mainWindow, int signal)
 {
+    if (!mainWindow.isVisible())
+        return;
     std::fprintf(stderr, "loader: %s received: closing the window and the port\n",
                  SignalName(signal).c_str());
     mainWindow.close();
@@ -270,7 +272,7 @@ void CreateStartupWindows(TFrmLoadr &mainWindow)
 
 int RunLoader(int argc, char **argv)
 {
-    SurviveBrokenPipes();
+    SurviveFailedWrites();
     // Read before the application object exists: a bad command line must end the program before
     // loader.ini, loader.log or the port are touched.
     const StartOptions options = ParseStartOptions(argc, argv);

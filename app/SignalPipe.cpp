@@ -22,7 +22,7 @@ extern "C" void OnSignal(int signal)
     errno = savedErrno;
 }
 
-extern "C" void OnBrokenPipe(int) {}
+extern "C" void OnFailedWrite(int) {}
 
 } // namespace
 
@@ -73,14 +73,15 @@ std::string SignalName(int signal)
     return abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
 }
 
-void SurviveBrokenPipes()
+void SurviveFailedWrites()
 {
     struct sigaction action {
     };
-    action.sa_handler = OnBrokenPipe;
+    action.sa_handler = OnFailedWrite;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGPIPE, &action, nullptr);
+    for (int signal : {SIGPIPE, SIGXFSZ})
+        ::sigaction(signal, &action, nullptr);
 }
 
 } // namespace loader

@@ -39,8 +39,10 @@ class TSignalPipe
 std::string SignalName(int signal);
 
 // A write to a closed pipe (standard output read by a program that has ended, as with
-// "loader --batch | head -1") fails with EPIPE instead of killing the program. A handler that
-// does nothing, rather than ignoring the signal, is not handed on to programs started from here.
-void SurviveBrokenPipes();
+// "loader --batch | head -1") fails with EPIPE, and one past the file size limit (ulimit -f)
+// with EFBIG, instead of killing the program: the writer sees the failure and says so. A handler
+// that does nothing, rather than ignoring the signals, is not handed on to programs started from
+// here.
+void SurviveFailedWrites();
 
 } // namespace loader

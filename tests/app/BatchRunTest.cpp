@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 #include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -261,8 +262,9 @@ BatchResult StrandMidBody(RunFolder &run, int deviceSignal, int loaderSignal)
     std::string out;
     while (!Contains(out, "Upload progress: 20%") && program->waitForReadyRead(30000))
         out += program->readAllStandardOutput().toStdString();
-    if (deviceSignal)
+    if (deviceSignal) {
         EXPECT_EQ(::kill(run.DevicePid(), deviceSignal), 0);
+    }
     if (loaderSignal)
         ::kill(static_cast<pid_t>(program->processId()), loaderSignal);
     BatchResult result = RunFolder::Finish(*program);
@@ -509,6 +511,18 @@ TEST(BatchRunTest, StandardErrorHoldsTheBoxesAndTheirReasons)
          "Error: Unable to write to <dir>/work/loader.log\nPermission denied\n"
          "The file there is the log of an earlier run.\nInformation: hello\n",
          true, 1, true},
+        // At a file's lines, past a file size limit; the body still goes out whole.
+        {"loader.log at the file size limit",
+         [](RunFolder &run) {
+             run.Write("loader.ini", "[Devices]\nCOM1=" + run.Link() + "\n");
+             run.Write("c.bin", "abc");
+             run.Write("loader.sld", "_LF c.bin\n_LD\n");
+             const rlimit limit{150, RLIM_INFINITY}; // the header fits, a file's lines do not
+             ::setrlimit(RLIMIT_FSIZE, &limit);
+         },
+         "Error: Unable to write to <dir>/loader.log\nFile too large\n"
+         "The log of this run is incomplete.\n",
+         true, 1},
         // The reason follows the box, as for every file that could not be read.
         {"flash file over 2 GiB",
          [](RunFolder &run) {
@@ -535,12 +549,15 @@ TEST(BatchRunTest, StandardErrorHoldsTheBoxesAndTheirReasons)
             continue;
         RunFolder run;
         run.Write("loader.sld", "_DM \"hello\"\n");
+        rlimit sizeLimit{};
+        ::getrlimit(RLIMIT_FSIZE, &sizeLimit);
         c.setup(run);
         std::string expected = c.err;
         if (const std::size_t at = expected.find("<dir>"); at != std::string::npos)
             expected.replace(at, 5, std::filesystem::canonical(run.dir.Path()).string());
 
         const BatchResult result = run.RunBatch();
+        ::setrlimit(RLIMIT_FSIZE, &sizeLimit);
 
         EXPECT_EQ(c.whole ? result.err : result.err.substr(0, expected.size()), expected);
         EXPECT_TRUE(std::filesystem::exists(run.dir.File("loader.ini")));
