@@ -258,6 +258,9 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     bool stepRunning_ = false;    // a step is under way: ticks meanwhile are not taken
     bool transferActive_ = false; // the link services send from UploadBuffer until it drains
     bool closed_ = false;         // FormClose has run: no further step
+
+    // The script error to come follows a flash file that was not found, answered with Abort.
+    bool flashFileMissing_ = false;
 };
 
 // The one main window, set while it exists.

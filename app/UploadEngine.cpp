@@ -26,6 +26,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace loader
 {
@@ -216,6 +217,7 @@ void TFrmLoadr::ProcessScript(const std::string &fileName)
     GrpBxProgress->setVisible(true);
 
     ScriptState = NextLine;
+    flashFileMissing_ = false;
     running_ = true;
     ScriptTimer->start();
 }
@@ -348,6 +350,8 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
                                       FileErrorNote(file, content.reason, bool(OnFileUnreadable)),
                                   MsgButtons::AbortIgnore);
         ReportUnreadable(file, content.reason);
+        // The script error that follows an Abort would otherwise blame the device.
+        flashFileMissing_ = answer == MsgResult::Abort;
         if (answer == MsgResult::Abort)
             ScriptState = ScriptFailed;
         ScriptTimer->start();
@@ -505,7 +509,10 @@ void TFrmLoadr::ScriptError()
     const MsgResult answer = platform::ShowMessage(
         MsgType::Error,
         "Script error encountered! - System not responding or command error.\rFile Name: " +
-            ScriptFileName + "\rLine Number: " + std::to_string(LineIndex),
+            ScriptFileName + "\rLine Number: " + std::to_string(LineIndex) +
+            (std::exchange(flashFileMissing_, false)
+                 ? "\rCause: the flash file of this line could not be opened."
+                 : ""),
         MsgButtons::AbortIgnore);
     if (answer == MsgResult::Abort) {
         ScriptEnd();

@@ -156,7 +156,8 @@ TEST(BatchRunTest, MissingFlashFileAbortedOrIgnored)
         "Error: Script file error - File not found!\nFile Name: nothere.bin\nLine Number: 2\n"
         "nothere.bin: No such file or directory\n";
     const std::string scriptError = "Error: Script error encountered! - System not responding or "
-                                    "command error.\nFile Name: loader.sld\nLine Number: 2\n";
+                                    "command error.\nFile Name: loader.sld\nLine Number: 2\n"
+                                    "Cause: the flash file of this line could not be opened.\n";
     struct Case {
         const char *answer;
         bool scriptErrorFollows;
