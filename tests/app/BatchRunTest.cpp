@@ -515,10 +515,13 @@ TEST(BatchRunTest, StandardErrorHoldsTheBoxesAndTheirReasons)
         // At a file's lines, past a file size limit; the body still goes out whole.
         {"loader.log at the file size limit",
          [](RunFolder &run) {
+             // A long name makes the file's lines outgrow a limit that loader.ini and the header
+             // stay well within.
+             const std::string name(240, 'c');
              run.Write("loader.ini", "[Devices]\nCOM1=" + run.Link() + "\n");
-             run.Write("c.bin", "abc");
-             run.Write("loader.sld", "_LF c.bin\n_LD\n");
-             const rlimit limit{150, RLIM_INFINITY}; // the header fits, a file's lines do not
+             run.Write(name, "abc");
+             run.Write("loader.sld", "_LF " + name + "\n_LD\n");
+             const rlimit limit{400, RLIM_INFINITY};
              ::setrlimit(RLIMIT_FSIZE, &limit);
          },
          "Error: Unable to write to <dir>/loader.log\nFile too large\n"
