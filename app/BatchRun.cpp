@@ -1,79 +1,20 @@
 #include "app/BatchRun.h"
 
 #include "app/FrmLoadr.h"
+#include "app/SignalPipe.h"
 #include "link/FrmS_comm.h"
 #include "serial/PosixDevice.h"
 
 #include <QApplication>
 #include <QPushButton>
-#include <QSocketNotifier>
-#include <cerrno>
 #include <csignal>
 #include <cstring>
-#include <fcntl.h>
 #include <filesystem>
-#include <memory>
-#include <unistd.h>
 
 namespace loader
 {
 namespace
 {
-
-// SIGINT reaches the GUI thread through a pipe: the handler only writes a byte to it.
-int interruptPipe[2] = {-1, -1};
-
-extern "C" void OnInterrupt(int)
-{
-    const int savedErrno = errno;
-    const char byte = 1;
-    [[maybe_unused]] const ssize_t wrote = ::write(interruptPipe[1], &byte, 1);
-    errno = savedErrno;
-}
-
-// Catches SIGINT for as long as it lives and restores the previous handling afterwards.
-class InterruptCatcher
-{
-  public:
-    InterruptCatcher()
-    {
-        if (::pipe2(interruptPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-            return;
-        struct sigaction action {
-        };
-        action.sa_handler = OnInterrupt;
-        sigemptyset(&action.sa_mask);
-        action.sa_flags = SA_RESTART;
-        installed_ = ::sigaction(SIGINT, &action, &previous_) == 0;
-    }
-    ~InterruptCatcher()
-    {
-        if (installed_)
-            ::sigaction(SIGINT, &previous_, nullptr);
-        for (int &fd : interruptPipe) {
-            if (fd >= 0)
-                ::close(fd);
-            fd = -1;
-        }
-    }
-    InterruptCatcher(const InterruptCatcher &) = delete;
-    InterruptCatcher &operator=(const InterruptCatcher &) = delete;
-
-    bool Installed() const { return installed_; }
-    int ReadEnd() const { return interruptPipe[0]; }
-
-    void Drain() const
-    {
-        char bytes[16];
-        while (::read(interruptPipe[0], bytes, sizeof bytes) > 0) {
-        }
-    }
-
-  private:
-    struct sigaction previous_ {
-    };
-    bool installed_ = false;
-};
 
 constexpr const char *IdleCaption = "Upload Progress";
 constexpr const char *VerifyingCaption = "Verifying Upload";
@@ -116,6 +57,14 @@ std::string PortOpenFailureLine(uint16_t comNumber, int error)
         return name + ": no device for this port (add " + name + "=/dev/... to section [Devices] " +
                "of loader.ini)";
     return path + ": " + (error ? std::strerror(error) : "cannot be used as a serial port");
+}
+
+std::string UnreadableFileLine(const std::string &file, const std::string &reason)
+{
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    if (blank(file.front()) || blank(file.back()))
+        return '"' + file + "\": " + reason;
+    return file + ": " + reason;
 }
 
 // ---- Progress lines ----
@@ -216,18 +165,8 @@ int TBatchRun::Run(QApplication &application, TFrmLoadr &window,
     };
     window.OnRunEnded = [&application] { application.quit(); };
     window.OnFileUnreadable = [this](const std::string &file, const std::string &reason) {
-        boxesOut_ << file << ": " << reason << '\n' << std::flush;
+        boxesOut_ << UnreadableFileLine(file, reason) << '\n' << std::flush;
     };
-
-    InterruptCatcher catcher;
-    std::unique_ptr<QSocketNotifier> notifier;
-    if (catcher.Installed()) {
-        notifier = std::make_unique<QSocketNotifier>(catcher.ReadEnd(), QSocketNotifier::Read);
-        QObject::connect(notifier.get(), &QSocketNotifier::activated, [&] {
-            catcher.Drain();
-            Interrupted(application, window);
-        });
-    }
 
     window.MnuItmAutoUlClick();
     if (script)
@@ -236,21 +175,47 @@ int TBatchRun::Run(QApplication &application, TFrmLoadr &window,
     window.BtnUploadClick();
 
     int status = BatchNotStarted;
-    if (window.Running()) {
+    // A signal may have come while the run started (a step handles events): it ends the run.
+    if (window.Running() && !endedBy_) {
         const int loopStatus = application.exec();
         status = loopStatus != 0 || boxes_.ErrorShown() ? BatchRunErrors : BatchRunClean;
+    }
+    if (endedBy_) {
+        status = BatchEndedBySignal + endedBy_;
+        progressOut_ << "Run ended by " << SignalName(endedBy_) << ".\n" << std::flush;
+    } else if (status == BatchNotStarted) {
+        progressOut_ << "Run not started.\n" << std::flush;
+    } else {
         progressOut_ << (status == BatchRunClean ? "Run ended normally.\n"
                                                  : "Run ended with errors.\n")
                      << std::flush;
-    } else {
-        progressOut_ << "Run not started.\n" << std::flush;
     }
 
-    notifier.reset();
     window.OnRunEnded = nullptr;
     window.OnFileUnreadable = nullptr;
     window.FormClose();
     return status;
+}
+
+void TBatchRun::Signalled(QApplication &application, TFrmLoadr &window, int signal)
+{
+    if (signal == SIGINT) {
+        Interrupted(application, window);
+        return;
+    }
+    // A hang-up or a supervisor's stop: nobody is there to wait for the run to wind down, so this
+    // is Ctrl-C twice. The caller closes the port, which clears its exclusive mark.
+    if (endedBy_)
+        return;
+    endedBy_ = signal;
+    boxesOut_ << "loader: " << SignalName(signal)
+              << " received: the run is cancelled and the port closed\n"
+              << std::flush;
+    if (window.Running()) {
+        window.CancelRun();
+        window.AbandonTransfer();
+    }
+    application.exit(BatchEndedBySignal + signal);
 }
 
 void TBatchRun::Interrupted(QApplication &application, TFrmLoadr &window)

@@ -5,7 +5,9 @@
 // A script or flash file that cannot be read, or a port that cannot be opened, gets a line after
 // its box with the system's reason.
 // SIGINT cancels the run as the cancel button does, with the question answered Yes; a second
-// SIGINT while the cancelled run still winds down stops at once.
+// SIGINT while the cancelled run still winds down stops at once. SIGTERM and SIGHUP are both at
+// once: the run is cancelled and ends without waiting, with a line on the error stream. Either
+// way the port is closed and loader.log is complete.
 
 #include "app/BatchBoxes.h"
 
@@ -25,6 +27,8 @@ class TFrmLoadr;
 constexpr int BatchRunClean = 0;   // the run ended and no error box was shown
 constexpr int BatchRunErrors = 1;  // at least one error box was shown
 constexpr int BatchNotStarted = 2; // port not open, script not readable, or a bad command line
+// Ended by SIGTERM or SIGHUP: this plus the signal's number, as a shell reports a killed program.
+constexpr int BatchEndedBySignal = 128;
 
 // `path` made absolute from the current directory and free of "." and ".." parts, naming the
 // same file: where a ".." follows a symbolic link, the link is resolved instead (and a ".."
@@ -34,6 +38,10 @@ std::string NormalisedPath(const std::string &path);
 // The line that follows the box of a port that did not open: the device path port `comNumber`
 // names and the system's reason `error` (an errno; 0 when there is none).
 std::string PortOpenFailureLine(uint16_t comNumber, int error);
+
+// The line after the box of a file that could not be read: "name: reason", with the name in
+// quotes when a blank at either end would not show.
+std::string UnreadableFileLine(const std::string &file, const std::string &reason);
 
 // Prints the gauges and captions of the window as lines: each gauge when it reaches a further
 // tenth (and 100), each file name as its upload begins, and the verification with its second try.
@@ -72,6 +80,9 @@ class TBatchRun
     // Returns the exit status.
     int Run(QApplication &application, TFrmLoadr &window, const std::optional<std::string> &script);
 
+    // A caught SIGINT, SIGTERM or SIGHUP, on the GUI thread.
+    void Signalled(QApplication &application, TFrmLoadr &window, int signal);
+
   private:
     platform::MsgResult Answer(const platform::MessageRequest &request);
     void Interrupted(QApplication &application, TFrmLoadr &window);
@@ -82,6 +93,7 @@ class TBatchRun
     TBatchBoxes boxes_;
     bool confirmCancel_ = false;
     bool cancelRequested_ = false;
+    int endedBy_ = 0; // the SIGTERM or SIGHUP that ended the run; 0 when none
     bool responderInstalled_ = false;
     platform::MessageResponder previous_;
 };

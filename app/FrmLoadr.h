@@ -164,7 +164,8 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     std::function<void(const std::string &caption)> OnUploadCaption;
     std::function<void()> OnRunEnded;
     // Told, after the box that says so, that the script or a flash file could not be read, with
-    // the system's reason ("No such file or directory", "not a regular file").
+    // the system's reason ("No such file or directory", "not a regular file"). While it is set,
+    // the boxes about a flash file leave the reason to it.
     std::function<void(const std::string &file, const std::string &reason)> OnFileUnreadable;
     // Switches the RS232 terminal on (true) or off (false) while a file goes to the device; set by
     // whoever creates the terminal window. The engine calls it only while TerminalCreated.
@@ -246,6 +247,8 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     // The settings object whose link services the engine uses; throws when there is none.
     TFrmS_comm &Comm() const;
     void OpenUploadLog();
+    // The error box for a loader.log that could not be written.
+    void ReportLogFailure();
     void SetScriptProgress(int percent);
     void SetUploadCaption(const std::string &caption);
     // Paints the lamp and the progress group at once, before the engine blocks the GUI thread.
@@ -255,6 +258,8 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     // (a run or a reopened port switched them on).
     void LineBackToTerminal();
     void ReleaseUploadBuffer();
+    // Tells OnFileUnreadable, after its box, why a named flash file could not be read.
+    void ReportUnreadable(const std::string &file, const std::string &reason);
     // True, with the run set to end with the upload error, when the file has failed.
     bool FileFailed();
     void EndRun();
@@ -277,6 +282,9 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     bool closed_ = false;            // FormClose has run: no further step
     QEventLoop *waitLoop_ = nullptr; // the step's wait under way, ended early by cancel or close
     std::unique_ptr<serial::TDeliveryHold> stepHold_;
+
+    // The script error to come follows a flash file that was not found, answered with Abort.
+    bool flashFileMissing_ = false;
 };
 
 // The one main window, set while it exists.

@@ -3,6 +3,7 @@
 #include "app/BatchRun.h"
 #include "app/BuildInfo.h"
 #include "app/FrmLoadr.h"
+#include "app/SignalPipe.h"
 #include "dialogs/FrmAboutLdr.h"
 #include "dialogs/FrmSupportBox.h"
 #include "lights/ApdSLController.h"
@@ -20,6 +21,7 @@
 #include <QTimer>
 #include <algorithm>
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -168,7 +170,8 @@ std::string UsageText()
            "Qt's own options (-platform NAME, -display NAME, -style NAME, -qwindowgeometry G,\n"
            "...) are passed on to the toolkit.\n"
            "Exit status: 0 run ended without an error box, 1 an error box was shown, 2 the run\n"
-           "could not start or the command line is wrong.\n";
+           "could not start or the command line is wrong, 128 + N when signal N (SIGTERM,\n"
+           "SIGHUP) ended it.\n";
 }
 
 std::string VersionText()
@@ -227,8 +230,24 @@ int RunBatch(QApplication &application, const StartOptions &options)
         std::cout << "Run not started: loader.ini cannot be read.\n" << std::flush;
         return BatchNotStarted;
     }
+    // Caught before the port opens: a signal at any time from here closes it.
+    const TSignalPipe signalPipe({SIGINT, SIGTERM, SIGHUP}, [&](int signal) {
+        run.Signalled(application, mainWindow, signal);
+    });
     CreateStartupWindows(mainWindow);
     return run.Run(application, mainWindow, script);
+}
+
+// The window closes as by its close box, so the port is closed and its exclusive mark cleared;
+// the exit status is the shell's for a killed program.
+void CloseOnSignal(QApplication &application, TFrmLoadr &mainWindow, int signal)
+{
+    if (!mainWindow.isVisible())
+        return;
+    std::fprintf(stderr, "loader: %s received: closing the window and the port\n",
+                 SignalName(signal).c_str());
+    mainWindow.close();
+    application.exit(BatchEndedBySignal + signal);
 }
 
 } // namespace
@@ -259,6 +278,7 @@ void CreateStartupWindows(TFrmLoadr &mainWindow)
 
 int RunLoader(int argc, char **argv)
 {
+    SurviveFailedWrites();
     // Read before the application object exists: a bad command line must end the program before
     // loader.ini, loader.log or the port are touched.
     const StartOptions options = ParseStartOptions(argc, argv);
@@ -316,6 +336,9 @@ int RunLoader(int argc, char **argv)
         platform::SetMessageResponder(AnswerUnattended);
 
     TFrmLoadr mainWindow;
+    const TSignalPipe signalPipe({SIGINT, SIGTERM, SIGHUP}, [&](int signal) {
+        CloseOnSignal(application, mainWindow, signal);
+    });
     mainWindow.show();
     CreateStartupWindows(mainWindow);
 

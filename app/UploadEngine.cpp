@@ -31,6 +31,8 @@
 #include <cstdint>
 #include <exception>
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace loader
 {
@@ -49,6 +51,22 @@ constexpr const char *ReadyCheck = "\r";
 constexpr int32_t SecondCheckPauseMs = 2000;
 // The transfer counts bytes in a signed 32-bit number, so a bigger file cannot be sent whole.
 constexpr std::size_t MaxFileLength = INT32_MAX;
+
+// What the boxes about a flash file add at the end of their text: that no file was named, the
+// name in quotes where blanks at its ends would not show, and the system's reason unless
+// `reasonApart` (a run without a screen prints it on a line of its own after the box).
+std::string FileErrorNote(const std::string &file, const std::string &reason, bool reasonApart)
+{
+    if (file.empty())
+        return "\rNo flash file was named: no _LF line comes before this _LD.";
+    std::string note;
+    const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+    if (blank(file.front()) || blank(file.back()))
+        note += "\rThe name in quotes: \"" + file + "\"";
+    if (!reasonApart)
+        note += "\r" + reason;
+    return note;
+}
 
 // Marks a step as under way for as long as it runs, also when it ends by an exception.
 class StepGuard
@@ -239,8 +257,16 @@ void TFrmLoadr::BtnUploadClick()
 // The log's time stamp is the moment the run was started.
 void TFrmLoadr::OpenUploadLog()
 {
-    UploadLog.Open(UploadLogFile, platform::CurrentTimeText());
-    LogOpen = UploadLog.IsOpen();
+    LogOpen = UploadLog.Open(UploadLogFile, platform::CurrentTimeText());
+    if (!LogOpen)
+        ReportLogFailure();
+}
+
+// The run goes on without a log, as the operator chooses: the box says that the file on disk is
+// not this run's whole record.
+void TFrmLoadr::ReportLogFailure()
+{
+    Ask(MsgType::Error, UploadLog.FailureText(), MsgButtons::Ok);
 }
 
 void TFrmLoadr::ProcessScript(const std::string &fileName)
@@ -269,6 +295,7 @@ void TFrmLoadr::ProcessScript(const std::string &fileName)
     GrpBxProgress->setVisible(true);
 
     ScriptState = NextLine;
+    flashFileMissing_ = false;
     running_ = true;
     ScriptTimer->start();
 }
@@ -402,19 +429,26 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
 {
     WholeFile content = ReadWholeFile(file, MaxFileLength);
     if (content.status == ReadStatus::NotOpened) {
-        const MsgResult answer = Ask(MsgType::Error,
-                                     "Script file error - File not found!\rFile Name: " + file +
-                                         "\rLine Number: " + std::to_string(LineIndex),
-                                     MsgButtons::AbortIgnore);
-        if (OnFileUnreadable)
-            OnFileUnreadable(file, content.reason);
+        const MsgResult answer =
+            Ask(MsgType::Error,
+                "Script file error - File not found!\rFile Name: " + file +
+                    "\rLine Number: " + std::to_string(LineIndex) +
+                    FileErrorNote(file, content.reason, bool(OnFileUnreadable)),
+                MsgButtons::AbortIgnore);
+        ReportUnreadable(file, content.reason);
+        // The script error that follows an Abort would otherwise blame the device.
+        flashFileMissing_ = answer == MsgResult::Abort;
         if (answer == MsgResult::Abort)
             ScriptState = ScriptFailed;
         ScriptTimer->start();
         return;
     }
     if (content.status != ReadStatus::Ok) {
-        Ask(MsgType::Error, "Insufficient Memory Resources - Script Terminated !", MsgButtons::Ok);
+        Ask(MsgType::Error,
+            "Insufficient Memory Resources - Script Terminated !\rFile Name: " + file +
+                FileErrorNote(file, content.reason, bool(OnFileUnreadable)),
+            MsgButtons::Ok);
+        ReportUnreadable(file, content.reason);
         // The run takes no further step; the window goes back to idle so the operator can try
         // again, with the lamp red for the failed run.
         SetComLamp(LampRed());
@@ -433,9 +467,11 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
     comm.BeginFileWatch();
     comm.SendDataString(UploadHeader(address, length, checksum, VersionField(version, dateText)));
 
+    bool logFailed = false;
     if (LogOpen) {
         UploadLog.WriteEntry({file, length, checksum, version, dateText, address});
         LogOpen = UploadLog.IsOpen();
+        logFailed = !LogOpen;
     }
 
     TerminalHold(true);
@@ -455,6 +491,16 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
         transferActive_ = false;
         throw;
     }
+    // Told once the body is on its way: the device is not kept waiting for it by the box.
+    if (logFailed)
+        ReportLogFailure();
+}
+
+// Where no file was named, the box has said so and there is no reason to report.
+void TFrmLoadr::ReportUnreadable(const std::string &file, const std::string &reason)
+{
+    if (OnFileUnreadable && !file.empty())
+        OnFileUnreadable(file, reason);
 }
 
 // The device's upload error text (or a failed line) since the file's header fails the file with
@@ -556,7 +602,10 @@ void TFrmLoadr::ScriptError()
     const MsgResult answer =
         Ask(MsgType::Error,
             "Script error encountered! - System not responding or command error.\rFile Name: " +
-                ScriptFileName + "\rLine Number: " + std::to_string(LineIndex),
+                ScriptFileName + "\rLine Number: " + std::to_string(LineIndex) +
+                (std::exchange(flashFileMissing_, false)
+                     ? "\rCause: the flash file of this line could not be opened."
+                     : ""),
             MsgButtons::AbortIgnore);
     if (answer == MsgResult::Abort) {
         ScriptEnd();

@@ -1,5 +1,7 @@
 #include "dialogs/UrlLabel.h"
 
+#include "platform/MessageBox.h"
+
 #include <QAction>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -21,11 +23,33 @@ TUrlLabel::TUrlOpener &Opener()
     return opener;
 }
 
+// The toolkit tells why it could not open a link only as a warning on standard error: while it
+// tries, its last warning is kept (and still passed on).
+QString lastWarning;
+QtMessageHandler passOn = nullptr;
+
+void KeepWarning(QtMsgType type, const QMessageLogContext &context, const QString &message)
+{
+    if (type == QtWarningMsg)
+        lastWarning = message;
+    if (passOn)
+        passOn(type, context, message);
+}
+
 // fromUserInput keeps full links ("mailto:...", "https://...") as they are and reads a bare
 // "www." address as a web page, as the desktop shell does.
-void OpenOnDesktop(const QString &target)
+QString OpenOnDesktop(const QString &target)
 {
-    QDesktopServices::openUrl(QUrl::fromUserInput(target));
+    lastWarning.clear();
+    passOn = qInstallMessageHandler(KeepWarning);
+    const bool opened = QDesktopServices::openUrl(QUrl::fromUserInput(target));
+    qInstallMessageHandler(passOn);
+    passOn = nullptr;
+    if (opened)
+        return {};
+    return lastWarning.isEmpty()
+               ? QStringLiteral("No program on this desktop is set up to open it.")
+               : lastWarning;
 }
 
 bool Blank(const QString &text)
@@ -77,10 +101,16 @@ void TUrlLabel::Click()
     const QString target = Target();
     if (target.isEmpty())
         return;
-    if (const TUrlOpener &opener = Opener())
-        opener(target);
-    else
-        OpenOnDesktop(target);
+    const TUrlOpener &opener = Opener();
+    const QString reason = opener ? opener(target) : OpenOnDesktop(target);
+    if (reason.isEmpty())
+        return;
+    // The box's text can be selected, so the address can be copied into a browser by hand.
+    const QString text =
+        QStringLiteral("The link could not be opened:\r") + target + u'\r' + reason;
+    const QByteArray bytes = text.toLatin1();
+    platform::ShowMessage(platform::MsgType::Warning, bytes.toStdString(),
+                          platform::MsgButtons::Ok);
 }
 
 void TUrlLabel::CopyClick()

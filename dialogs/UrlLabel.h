@@ -2,7 +2,8 @@
 // A label that is a link: a click opens its URL (or, when that is blank, its caption) with the
 // desktop's default handler, a mail program for "mailto:" links and the web browser for pages.
 // While the left button is down the text takes the active colour; a pop-up menu copies the
-// caption.
+// caption. When the desktop has no program for the link, a box shows the address and the reason,
+// so the operator can copy it from there.
 
 #include <QColor>
 #include <QLabel>
@@ -19,8 +20,9 @@ class TUrlLabel : public QLabel
     Q_OBJECT
 
   public:
-    // Hands a link target to the desktop; tests replace it to see what would be opened.
-    using TUrlOpener = std::function<void(const QString &target)>;
+    // Hands a link target to the desktop and returns why it could not, or nothing when it could;
+    // tests replace it to see what would be opened.
+    using TUrlOpener = std::function<QString(const QString &target)>;
 
     explicit TUrlLabel(QWidget *parent = nullptr);
     explicit TUrlLabel(const QString &caption, QWidget *parent = nullptr);
@@ -34,7 +36,7 @@ class TUrlLabel : public QLabel
 
     // What a click opens: URL, or the caption when URL is blank; empty when that is blank too.
     QString Target() const;
-    // Opens Target() unchanged, unless it is empty.
+    // Opens Target() unchanged, unless it is empty; says so in a box when that fails.
     void Click();
     // The pop-up item: the caption goes to the clipboard as text.
     void CopyClick();

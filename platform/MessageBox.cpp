@@ -73,6 +73,8 @@ MsgResult ShowReal(const MessageRequest &request)
         map.emplace_back(pushed, b);
     }
     box.setDefaultButton(static_cast<QPushButton *>(map.front().first));
+    // A file name or an address in a box can be copied from it.
+    box.setTextInteractionFlags(Qt::TextSelectableByMouse);
     box.exec();
     for (const auto &[button, result] : map)
         if (box.clickedButton() == button)

@@ -9,8 +9,11 @@
 #include <filesystem>
 #include <functional>
 #include <gtest/gtest.h>
+#include <optional>
 #include <string>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -156,7 +159,8 @@ TEST(BatchRunTest, MissingFlashFileAbortedOrIgnored)
         "Error: Script file error - File not found!\nFile Name: nothere.bin\nLine Number: 2\n"
         "nothere.bin: No such file or directory\n";
     const std::string scriptError = "Error: Script error encountered! - System not responding or "
-                                    "command error.\nFile Name: loader.sld\nLine Number: 2\n";
+                                    "command error.\nFile Name: loader.sld\nLine Number: 2\n"
+                                    "Cause: the flash file of this line could not be opened.\n";
     struct Case {
         const char *answer;
         bool scriptErrorFollows;
@@ -250,25 +254,27 @@ TEST(BatchRunTest, InterruptDuringADelayCancelsTheRun)
         << result.err;
 }
 
-// Uploads a.bin (200000 bytes at 115200 baud), then c.bin. Once a tenth of a.bin has gone, the
-// device gets `deviceSignal` and, with `interrupt`, the loader gets SIGINT.
-BatchResult StrandMidBody(int deviceSignal, bool interrupt)
+// Uploads a.bin (200000 bytes), then c.bin. Once a fifth of a.bin has gone (more than the line's
+// buffers hold, so the device has the header), the device gets `deviceSignal` and the loader
+// `loaderSignal` (each unless 0).
+BatchResult StrandMidBody(RunFolder &run, int deviceSignal, int loaderSignal)
 {
-    RunFolder run({"--mode", "UL", "--baud", "115200"});
     run.Write("a.bin", Pattern(200000));
     run.Write("c.bin", "abc");
     run.Write("loader.sld", "_LF a.bin\n_LD\n_LF c.bin\n_LD\n");
     auto program = run.StartBatch();
     std::string out;
-    while (!Contains(out, "Upload progress: 10%") && program->waitForReadyRead(30000))
+    while (!Contains(out, "Upload progress: 20%") && program->waitForReadyRead(30000))
         out += program->readAllStandardOutput().toStdString();
-    EXPECT_EQ(::kill(run.DevicePid(), deviceSignal), 0);
-    if (interrupt)
-        ::kill(static_cast<pid_t>(program->processId()), SIGINT);
+    if (deviceSignal) {
+        EXPECT_EQ(::kill(run.DevicePid(), deviceSignal), 0);
+    }
+    if (loaderSignal)
+        ::kill(static_cast<pid_t>(program->processId()), loaderSignal);
     BatchResult result = RunFolder::Finish(*program);
     ::kill(run.DevicePid(), SIGCONT);
     result.out = out + result.out;
-    EXPECT_TRUE(Contains(result.out, "Upload progress: 10%")) << result.out;
+    EXPECT_TRUE(Contains(result.out, "Upload progress: 20%")) << result.out;
     EXPECT_FALSE(Contains(result.out, "Uploading c.bin")) << result.out;
     return result;
 }
@@ -279,7 +285,8 @@ const std::string UploadErrorOfA =
 TEST(BatchRunTest, InterruptDuringATransferThatCannotDrainEndsTheRun)
 {
     // A frozen device takes nothing more, so the loader's output can never drain.
-    const BatchResult result = StrandMidBody(SIGSTOP, true);
+    RunFolder run({"--mode", "UL", "--baud", "115200"});
+    const BatchResult result = StrandMidBody(run, SIGSTOP, SIGINT);
     EXPECT_EQ(result.status, 1) << result.err;
     EXPECT_FALSE(Contains(result.out, "Interrupted again")) << result.out;
     EXPECT_TRUE(Contains(result.err, "Warning: Cancel current upload?\n" + UploadErrorOfA))
@@ -289,12 +296,74 @@ TEST(BatchRunTest, InterruptDuringATransferThatCannotDrainEndsTheRun)
 // The device's end of the line closes for good: the engine reports the hang-up as a failed line.
 TEST(BatchRunTest, DeviceVanishingMidBodyEndsTheRunWithTheUploadError)
 {
-    const BatchResult result = StrandMidBody(SIGKILL, false);
+    RunFolder run({"--mode", "UL", "--baud", "115200"});
+    const BatchResult result = StrandMidBody(run, SIGKILL, 0);
     EXPECT_EQ(result.status, 1) << result.err;
     // The upload error is the one box: no port error from a block sent after the line went.
     const std::size_t box = result.err.find("Error: ");
     EXPECT_EQ(box, result.err.find(UploadErrorOfA)) << result.err;
     EXPECT_EQ(result.err.find("Error: ", box + 1), std::string::npos) << result.err;
+}
+
+// A hang-up or a supervisor's stop ends the run at once, as two Ctrl-Cs do: the log is whole, and
+// the port is closed with its exclusive mark cleared, so the next run on the same line gets it
+// (as an unprivileged user; root passes the mark regardless).
+TEST(BatchRunTest, TerminateAndHangUpEndTheRunAndFreeThePort)
+{
+    struct Case {
+        int signal;
+        const char *line;
+    };
+    for (const Case c : {Case{SIGTERM, "loader: SIGTERM received: the run is cancelled and the "
+                                       "port closed\n"},
+                         Case{SIGHUP, "loader: SIGHUP received: the run is cancelled and the port "
+                                      "closed\n"}}) {
+        SCOPED_TRACE(c.line);
+        // Fast enough that the device is soon through the bytes it took before the port closed
+        // (it ends the body only then), slow enough that the signal comes mid-body.
+        RunFolder run({"--mode", "UL", "--baud", "460800"});
+        const BatchResult result = StrandMidBody(run, 0, c.signal);
+
+        EXPECT_EQ(result.status, 128 + c.signal) << result.err;
+        EXPECT_EQ(result.err, c.line);
+        auto uploads = run.Uploads(1);
+        ASSERT_EQ(uploads.size(), 1u);
+        EXPECT_EQ(uploads[0].end, "hangup");
+        const std::string aDate = platform::FileDateText(run.dir.File("a.bin"), "?");
+        EXPECT_EQ(run.MaskedLog(),
+                  LogLines(Join({LogHeader, Entry("a.bin", 200000, Sum16(Pattern(200000)),
+                                                  "; " + aDate, "")})));
+
+        run.Write("loader.sld", "_LF c.bin\n_LD\n");
+        const BatchResult next = run.RunBatch();
+        EXPECT_EQ(next.status, 0) << next.err;
+        uploads = run.Uploads(2);
+        ASSERT_EQ(uploads.size(), 2u);
+        EXPECT_EQ(uploads[1].end, "complete");
+    }
+}
+
+// "loader --batch | head -1": the reader has gone, the progress lines go nowhere, and the run
+// goes on to its end with the exit status of the upload.
+TEST(BatchRunTest, ClosedStandardOutputStopsTheProgressNotTheRun)
+{
+    RunFolder run;
+    const std::string a = Pattern(30000);
+    run.Write("a.bin", a);
+    run.Write("loader.sld", "_LF a.bin\n_LD\n_LF a.bin\n_LD\n");
+    auto program = run.StartBatch();
+    program->closeReadChannel(QProcess::StandardOutput);
+
+    const BatchResult result = RunFolder::Finish(*program);
+
+    EXPECT_EQ(result.status, 0) << result.err;
+    EXPECT_EQ(result.err, "");
+    const auto uploads = run.Uploads(2);
+    ASSERT_EQ(uploads.size(), 2u);
+    for (const auto &upload : uploads) {
+        EXPECT_EQ(upload.end, "complete");
+        EXPECT_EQ(upload.receivedChecksum, Sum16(a));
+    }
 }
 
 TEST(BatchRunTest, ExitStatusSaysHowTheRunWent)
@@ -463,8 +532,16 @@ TEST(BatchRunTest, StandardErrorHoldsTheBoxesAndTheirReasons)
         std::function<void(RunFolder &)> setup;
         std::string err; // "<dir>" stands for the start folder
         bool whole;      // the whole of standard error; else its beginning
+        std::optional<int> status = std::nullopt;
+        bool unprivileged = false; // root writes regardless of permissions: skipped as root
     };
     const std::string portBox = "Error: Error Opening Selected Comm Port !\n";
+    const auto script = [](const std::string &text) {
+        return [text](RunFolder &run) {
+            run.Write("c.bin", "abc");
+            run.Write("loader.sld", text);
+        };
+    };
     const Case cases[] = {
         {"a message box", [](RunFolder &) {}, "Information: hello\n", true},
         {"no such device", [](RunFolder &run) { run.WriteIni("", run.dir.File("ttyUSB9")); },
@@ -489,20 +566,89 @@ TEST(BatchRunTest, StandardErrorHoldsTheBoxesAndTheirReasons)
         {"no loader.ini",
          [](RunFolder &run) { std::filesystem::remove(run.dir.File("loader.ini")); },
          "no loader.ini in <dir>: using defaults and creating it\n", false},
+        // The log fails loudly; the run still goes on.
+        {"loader.log on a full disk",
+         [](RunFolder &run) {
+             std::filesystem::create_symlink("/dev/full", run.dir.File("loader.log"));
+         },
+         "Error: Unable to write to <dir>/loader.log\nNo space left on device\n"
+         "The log of this run is incomplete.\nInformation: hello\n",
+         true, 1},
+        {"loader.log in a folder that cannot be written",
+         [](RunFolder &run) {
+             run.WriteIni("Default Path=work", run.Link());
+             std::filesystem::create_directory(run.dir.File("work"));
+             run.Write("work/loader.sld", "_DM \"hello\"\n");
+             run.Write("work/loader.log", "earlier run");
+             std::filesystem::permissions(run.dir.File("work/loader.log"),
+                                          std::filesystem::perms::owner_read);
+             std::filesystem::permissions(run.dir.File("work"),
+                                          std::filesystem::perms::owner_read |
+                                              std::filesystem::perms::owner_exec);
+         },
+         "Error: Unable to write to <dir>/work/loader.log\nPermission denied\n"
+         "The file there is the log of an earlier run.\nInformation: hello\n",
+         true, 1, true},
+        // At a file's lines, past a file size limit; the body still goes out whole.
+        {"loader.log at the file size limit",
+         [](RunFolder &run) {
+             // A long name makes the file's lines outgrow a limit that loader.ini and the header
+             // stay well within.
+             const std::string name(240, 'c');
+             run.Write("loader.ini", "[Devices]\nCOM1=" + run.Link() + "\n");
+             run.Write(name, "abc");
+             run.Write("loader.sld", "_LF " + name + "\n_LD\n");
+             const rlimit limit{400, RLIM_INFINITY};
+             ::setrlimit(RLIMIT_FSIZE, &limit);
+         },
+         "Error: Unable to write to <dir>/loader.log\nFile too large\n"
+         "The log of this run is incomplete.\n",
+         true, 1},
+        // The reason follows the box, as for every file that could not be read.
+        {"flash file over 2 GiB",
+         [](RunFolder &run) {
+             run.Write("loader.sld", "_LF big.bin\n_LD\n");
+             run.Write("big.bin", "");
+             std::filesystem::resize_file(run.dir.File("big.bin"), 1ull << 31);
+         },
+         "Error: Insufficient Memory Resources - Script Terminated !\nFile Name: big.bin\n"
+         "big.bin: longer than 2147483647 bytes\n",
+         true, 1},
+        {"no flash file named", script("_LD\n"),
+         "Error: Script file error - File not found!\nFile Name: \nLine Number: 1\n"
+         "No flash file was named: no _LF line comes before this _LD.\nError: Script error",
+         false, 1},
+        {"flash file name with a blank at its end", script("_LF c.bin \n_LD\n"),
+         "Error: Script file error - File not found!\nFile Name: c.bin \nLine Number: 2\n"
+         "The name in quotes: \"c.bin \"\n\"c.bin \": No such file or directory\nError: Script "
+         "error",
+         false, 1},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
+        if (c.unprivileged && ::geteuid() == 0)
+            continue;
         RunFolder run;
         run.Write("loader.sld", "_DM \"hello\"\n");
+        rlimit sizeLimit{};
+        ::getrlimit(RLIMIT_FSIZE, &sizeLimit);
         c.setup(run);
         std::string expected = c.err;
         if (const std::size_t at = expected.find("<dir>"); at != std::string::npos)
             expected.replace(at, 5, std::filesystem::canonical(run.dir.Path()).string());
 
         const BatchResult result = run.RunBatch();
+        ::setrlimit(RLIMIT_FSIZE, &sizeLimit);
 
         EXPECT_EQ(c.whole ? result.err : result.err.substr(0, expected.size()), expected);
         EXPECT_TRUE(std::filesystem::exists(run.dir.File("loader.ini")));
+        if (c.status) {
+            EXPECT_EQ(result.status, *c.status);
+        }
+        if (std::filesystem::exists(run.dir.File("work/loader.log"))) {
+            EXPECT_EQ(run.dir.Read("work/loader.log"), "earlier run");
+            std::filesystem::permissions(run.dir.File("work"), std::filesystem::perms::owner_all);
+        }
     }
 }
 

@@ -11,8 +11,13 @@
 #include <QApplication>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <vector>
 
 namespace
@@ -141,6 +146,47 @@ TEST(LoaderApplicationTest, CommandLineIsCheckedBeforeAnythingIsOpened)
             EXPECT_EQ(dir.Read("loader.ini"), ini);
             EXPECT_FALSE(std::filesystem::exists(dir.File("loader.log")));
         }
+    }
+}
+
+// A signal closes the window as its close box does: the port is closed with its exclusive mark
+// cleared (so another program may open it; root passes the mark regardless), and the status is
+// the shell's for a killed program.
+TEST(LoaderApplicationTest, SignalsCloseTheWindowAndFreeThePort)
+{
+    for (int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        testsupport::TempDir dir;
+        testsupport::PseudoTerminal line;
+        dir.Write("loader.ini",
+                  "[RS232Settings]\nBaud Rate=115200\n[Devices]\nCOM1=" + line.SlavePath() + "\n");
+
+        QProcess program;
+        program.setWorkingDirectory(QString::fromStdString(dir.Path()));
+        program.start(QStringLiteral(LOADER_EXECUTABLE),
+                      {QStringLiteral("-platform"), QStringLiteral("offscreen")});
+        ASSERT_TRUE(program.waitForStarted());
+        // The port is opened after the signals are caught; it is open once the line has the
+        // speed of loader.ini.
+        const auto portOpen = [&line] {
+            const termios settings = line.SlaveTermios();
+            return cfgetospeed(&settings) == B115200;
+        };
+        while (!portOpen() && program.state() == QProcess::Running)
+            program.waitForFinished(20);
+        ASSERT_EQ(program.state(), QProcess::Running);
+
+        ::kill(static_cast<pid_t>(program.processId()), signal);
+        ASSERT_TRUE(program.waitForFinished(60000));
+        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(program.exitCode(), 128 + signal);
+        EXPECT_NE(program.readAllStandardError().toStdString().find(
+                      "received: closing the window and the port\n"),
+                  std::string::npos);
+        const int fd = ::open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        EXPECT_GE(fd, 0) << std::strerror(errno);
+        if (fd >= 0)
+            ::close(fd);
     }
 }
 

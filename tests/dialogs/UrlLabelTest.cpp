@@ -1,6 +1,7 @@
 // The link label: what a click opens, the colour while pressed and the "Copy" item.
 
 #include "dialogs/UrlLabel.h"
+#include "tests/support/ScriptedBoxes.h"
 
 #include <QAction>
 #include <QApplication>
@@ -21,12 +22,16 @@ class UrlLabelTest : public ::testing::Test
   protected:
     void SetUp() override
     {
-        previous = TUrlLabel::SetOpener([this](const QString &t) { opened.push_back(t); });
+        previous = TUrlLabel::SetOpener([this](const QString &t) {
+            opened.push_back(t);
+            return refusal;
+        });
     }
     void TearDown() override { TUrlLabel::SetOpener(previous); }
 
     TUrlLabel::TUrlOpener previous;
     std::vector<QString> opened;
+    QString refusal; // what the opener says when it cannot open; empty: it can
 };
 
 void Mouse(QWidget &widget, QEvent::Type type, Qt::MouseButton button, QPointF at = {5, 5})
@@ -90,6 +95,25 @@ TEST_F(UrlLabelTest, ThePressedLinkShowsTheActiveColourAndCopiesItsCaption)
     QApplication::clipboard()->setText(QStringLiteral("before"));
     label.MnuItmCopy->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), QStringLiteral("support@tavrin.example"));
+}
+
+// Where the desktop cannot open a link, a box gives the address and the reason, for copying.
+TEST_F(UrlLabelTest, ALinkThatCannotBeOpenedIsShownWithItsReason)
+{
+    testsupport::ScriptedBoxes boxes;
+    TUrlLabel label(QStringLiteral("www.tavrin.example"));
+    label.SetURL(QStringLiteral("https://www.tavrin.example/support"));
+    label.Click();
+    EXPECT_TRUE(boxes.Shown().empty());
+
+    refusal = QStringLiteral("Unable to detect a web browser");
+    label.Click();
+    ASSERT_EQ(boxes.Shown().size(), 1u);
+    EXPECT_EQ(boxes.Shown()[0].caption, "Warning");
+    EXPECT_EQ(boxes.Shown()[0].text, "The link could not be opened:\r"
+                                     "https://www.tavrin.example/support\r"
+                                     "Unable to detect a web browser");
+    EXPECT_EQ(opened.size(), 2u);
 }
 
 } // namespace
