@@ -4,6 +4,7 @@
 #include "tests/link/LinkFixture.h"
 
 #include "link/RadioGroup.h"
+#include "platform/Help.h"
 #include "platform/ProfileFile.h"
 
 #include <QComboBox>

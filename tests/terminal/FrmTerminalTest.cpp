@@ -4,6 +4,7 @@
 #include "terminal/FrmTerminal.h"
 
 #include "lights/ApdSLController.h"
+#include "platform/Help.h"
 #include "serial/ApdComPort.h"
 #include "serial/SimulatedDevice.h"
 #include "terminal/ApdEmulator.h"
