@@ -281,7 +281,7 @@ bool ChildProcess::WaitForPath(const std::string &path, Clock::time_point deadli
 {
     for (;;) {
         std::error_code ec;
-        if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
+        if (std::filesystem::exists(path, ec))
             return true;
         if (!Running() || (stop && stop()) || Clock::now() >= deadline)
             return false;

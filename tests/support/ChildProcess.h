@@ -71,8 +71,8 @@ class ChildProcess
                                  const std::function<bool()> &stop = {});
     // Waits as long as it takes; the wait status.
     int Wait();
-    // True once `path` exists (a dangling link counts); false when the child ended first, or
-    // `deadline` or `stop` came.
+    // True once `path` exists (a link: once what it names exists, so a stale link left by an
+    // earlier run does not count); false when the child ended first, or `deadline` or `stop` came.
     bool WaitForPath(const std::string &path, Clock::time_point deadline,
                      const std::function<bool()> &stop = {});
     // True once the captured output holds `text`; false when the child ended without writing it
