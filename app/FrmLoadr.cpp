@@ -107,7 +107,8 @@ QFrame *RaisedPanel(QWidget *parent, const char *name)
 
 int HelpContextOf(const QObject *object)
 {
-    return object ? object->property(HelpContextProperty).toInt() : NoHelpContext;
+    return object ? object->property(platform::HelpContextProperty).toInt()
+                  : platform::NoHelpContext;
 }
 
 TFrmLoadr::TFrmLoadr(QWidget *parent) : QMainWindow(parent)
@@ -116,7 +117,7 @@ TFrmLoadr::TFrmLoadr(QWidget *parent) : QMainWindow(parent)
     setObjectName(QStringLiteral("FrmLoadr"));
     setWindowTitle(QStringLiteral("Tavrin Research, RS232 Flash File Loader"));
     setWindowIcon(LoaderWindowIcon());
-    setProperty(HelpContextProperty, MainWindowHelpContext);
+    setProperty(platform::HelpContextProperty, platform::MainWindowHelpContext);
 
     CreateMenu();
     // The controls sit at fixed places in the client area; the status-light panel, when shown,
@@ -166,7 +167,7 @@ QAction *TFrmLoadr::AddItem(QMenu *menu, const char *name, const char *caption, 
 {
     auto *item = new QAction(QString::fromLatin1(caption), this);
     item->setObjectName(QString::fromLatin1(name));
-    item->setProperty(HelpContextProperty, helpContext);
+    item->setProperty(platform::HelpContextProperty, helpContext);
     menu->addAction(item);
     return item;
 }
@@ -179,19 +180,21 @@ void TFrmLoadr::CreateMenu()
 
     Program1 = MainMenu->addMenu(QStringLiteral("&Program"));
     Program1->setObjectName(QStringLiteral("Program1"));
-    MnuItmTermWin = AddItem(Program1, "MnuItmTermWin", "&Terminal Window", TerminalHelpContext);
-    MnuItmExit = AddItem(Program1, "MnuItmExit", "E&xit", NoHelpContext);
+    MnuItmTermWin =
+        AddItem(Program1, "MnuItmTermWin", "&Terminal Window", platform::TerminalHelpContext);
+    MnuItmExit = AddItem(Program1, "MnuItmExit", "E&xit", platform::NoHelpContext);
 
     Configuration1 = MainMenu->addMenu(QStringLiteral("&Configuration"));
     Configuration1->setObjectName(QStringLiteral("Configuration1"));
-    MnuItmStatusLght =
-        AddItem(Configuration1, "MnuItmStatusLght", "&Status Lights", MainWindowHelpContext);
+    MnuItmStatusLght = AddItem(Configuration1, "MnuItmStatusLght", "&Status Lights",
+                               platform::MainWindowHelpContext);
     MnuItmStatusLght->setCheckable(true);
-    MnuItmRS232 = AddItem(Configuration1, "MnuItmRS232", "&RS232 Setup", RS232HelpContext);
-    MnuItmManualUl =
-        AddItem(Configuration1, "MnuItmManualUl", "&Manual Upload", MainWindowHelpContext);
-    MnuItmAutoUl =
-        AddItem(Configuration1, "MnuItmAutoUl", "&Automatic Upload", MainWindowHelpContext);
+    MnuItmRS232 =
+        AddItem(Configuration1, "MnuItmRS232", "&RS232 Setup", platform::RS232HelpContext);
+    MnuItmManualUl = AddItem(Configuration1, "MnuItmManualUl", "&Manual Upload",
+                             platform::MainWindowHelpContext);
+    MnuItmAutoUl = AddItem(Configuration1, "MnuItmAutoUl", "&Automatic Upload",
+                           platform::MainWindowHelpContext);
     UploadMethodGroup = new QActionGroup(this);
     UploadMethodGroup->setObjectName(QStringLiteral("UploadMethodGroup"));
     UploadMethodGroup->setExclusive(true);
@@ -200,15 +203,15 @@ void TFrmLoadr::CreateMenu()
         UploadMethodGroup->addAction(item);
     }
     MnuItmAutoUl->setChecked(true);
-    MnuItmLogging = AddItem(Configuration1, "MnuItmLogging", "&Logging", NoHelpContext);
+    MnuItmLogging = AddItem(Configuration1, "MnuItmLogging", "&Logging", platform::NoHelpContext);
     MnuItmLogging->setCheckable(true);
     MnuItmLogging->setEnabled(false);
 
     Help1 = MainMenu->addMenu(QStringLiteral("&Help"));
     Help1->setObjectName(QStringLiteral("Help1"));
-    HelpTopics1 = AddItem(Help1, "HelpTopics1", "&Help Topics", NoHelpContext);
-    MnuItmSupport = AddItem(Help1, "MnuItmSupport", "&Support...", AboutHelpContext);
-    MnuItmAbout = AddItem(Help1, "MnuItmAbout", "&About...", AboutHelpContext);
+    HelpTopics1 = AddItem(Help1, "HelpTopics1", "&Help Topics", platform::NoHelpContext);
+    MnuItmSupport = AddItem(Help1, "MnuItmSupport", "&Support...", platform::AboutHelpContext);
+    MnuItmAbout = AddItem(Help1, "MnuItmAbout", "&About...", platform::AboutHelpContext);
 
     for (QMenu *menu : {Program1, Configuration1, Help1})
         menu->installEventFilter(this);
@@ -638,7 +641,7 @@ bool TFrmLoadr::eventFilter(QObject *watched, QEvent *event)
     if (menu && event->type() == QEvent::KeyPress &&
         static_cast<QKeyEvent *>(event)->key() == Qt::Key_F1) {
         int context = HelpContextOf(menu->activeAction());
-        if (context == NoHelpContext)
+        if (context == platform::NoHelpContext)
             context = HelpContextOf(this);
         menu->close();
         OpenHelpContext(context);

@@ -53,16 +53,6 @@ class TFrmS_comm;
 class TFrmSupportBox;
 class TGauge;
 
-// Help contexts of the manual; 0 means an item has none of its own.
-constexpr int NoHelpContext = 0;
-constexpr int AboutHelpContext = 10;
-constexpr int MainWindowHelpContext = 20;
-constexpr int TerminalHelpContext = 110;
-constexpr int RS232HelpContext = 210;
-
-// The dynamic property that carries the help context of the window and of each menu item.
-constexpr const char *HelpContextProperty = "helpContext";
-
 // The lamp's two colours: pure red when idle or failed, dark green while a run goes well.
 inline QColor LampRed()
 {

@@ -40,7 +40,7 @@ TUrlLabel *MakeLink(QWidget *parent, const char *name, const char *caption, cons
 TFrmSupportBox::TFrmSupportBox(QWidget *parent) : QDialog(parent)
 {
     SetUpInfoBox(*this, "FrmSupportBox", "Techical Support");
-    setProperty("helpContext", SupportHelpContext);
+    setProperty(platform::HelpContextProperty, platform::AboutHelpContext);
 
     CreatePanel();
     BtnSupportOK = AddOkButton(*this, "BtnSupportOK");
@@ -75,7 +75,7 @@ void TFrmSupportBox::showEvent(QShowEvent *event)
 void TFrmSupportBox::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_F1 && event->modifiers() == Qt::NoModifier) {
-        platform::OpenHelp(platform::HelpContext, SupportHelpContext);
+        platform::OpenHelp(platform::HelpContext, platform::AboutHelpContext);
         return;
     }
     QDialog::keyPressEvent(event);

@@ -18,8 +18,6 @@ class TFrmSupportBox : public QDialog
     Q_OBJECT
 
   public:
-    static constexpr int SupportHelpContext = 10;
-
     explicit TFrmSupportBox(QWidget *parent = nullptr);
 
     QFrame *Panel1;

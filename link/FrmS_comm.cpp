@@ -184,7 +184,7 @@ void TFrmS_comm::BuildControls()
 {
     setObjectName("FrmS_comm");
     setWindowTitle("Communication Settings");
-    setProperty("helpContext", CommSettingsHelpContext);
+    setProperty(platform::HelpContextProperty, platform::RS232HelpContext);
 
     LblComPort = new QLabel("Serial Port", this);
     LblComPort->setObjectName("LblComPort");
@@ -531,7 +531,7 @@ void TFrmS_comm::showEvent(QShowEvent *event)
 void TFrmS_comm::keyPressEvent(QKeyEvent *event)
 {
     if (event->key() == Qt::Key_F1) {
-        platform::OpenHelp(platform::HelpContext, CommSettingsHelpContext);
+        platform::OpenHelp(platform::HelpContext, platform::RS232HelpContext);
         return;
     }
     QDialog::keyPressEvent(event);

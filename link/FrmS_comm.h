@@ -33,7 +33,6 @@ namespace loader
 class TLoaderCallbacks;
 class TRadioGroup;
 
-constexpr int CommSettingsHelpContext = 210;
 // The value the line-error trigger is armed with: none of the ordinary line errors (overrun,
 // parity, framing, break), so it fires only for a line that failed for good, which the port
 // reports to every line-error trigger whatever its mask. Firing it takes the pending errors

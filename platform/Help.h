@@ -13,6 +13,17 @@ namespace platform
 constexpr int HelpFinder = 11; // the command that opens the contents and index
 constexpr int HelpContext = 1; // the command that opens one help context
 
+// The help contexts: each is the section "context-N" of the manual. An item without a context of
+// its own has NoHelpContext and uses its window's.
+constexpr int NoHelpContext = 0;
+constexpr int AboutHelpContext = 10; // the support and about boxes
+constexpr int MainWindowHelpContext = 20;
+constexpr int TerminalHelpContext = 110;
+constexpr int RS232HelpContext = 210; // the communication settings
+
+// The dynamic property that carries the help context of a window or menu item.
+constexpr const char *HelpContextProperty = "helpContext";
+
 // Handles a help request: the help file name, the command and its data (the context number).
 using HelpOpener = std::function<void(const std::string &helpFile, int command, int data)>;
 

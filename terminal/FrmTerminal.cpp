@@ -65,7 +65,7 @@ TFrmTerminal::TFrmTerminal(serial::TApdCustomComPort *port, TDataTriggerEnabled 
 {
     setObjectName(QStringLiteral("FrmTerminal"));
     setWindowTitle(QStringLiteral("RS232 Terminal"));
-    setProperty("helpContext", TerminalHelpContext);
+    setProperty(platform::HelpContextProperty, platform::TerminalHelpContext);
 
     ApdKeyboardEmulator1 = std::make_unique<TApdKeyboardEmulator>();
     ApdKeyboardEmulator1->SetMapFileName("AWKEYBRD.INI");
@@ -305,7 +305,7 @@ bool TFrmTerminal::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
         if (key->key() == Qt::Key_F1 && key->modifiers() == Qt::NoModifier) {
-            platform::OpenHelp(platform::HelpContext, TerminalHelpContext);
+            platform::OpenHelp(platform::HelpContext, platform::TerminalHelpContext);
             return true;
         }
     }

@@ -36,8 +36,6 @@ namespace terminal
 class TApdCustomEmulator;
 class TApdKeyboardEmulator;
 
-constexpr int TerminalHelpContext = 110;
-
 enum class TTerminalEmulation { Plain, Ansi, Vt100, Vt52 };
 
 // The names kept in loader.ini; an unknown name is Plain.

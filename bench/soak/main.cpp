@@ -11,9 +11,9 @@
 // soak_misreported=. Exit status: 0 when nothing was lost, corrupt or misreported, 1 otherwise,
 // 2 when the soak could not run or was interrupted.
 
-#include "bench/soak/Child.h"
 #include "bench/soak/SoakPlan.h"
 #include "bench/soak/SoakVerdict.h"
+#include "tests/support/ChildProcess.h"
 
 #include <chrono>
 #include <csignal>
@@ -37,7 +37,7 @@ namespace
 {
 
 namespace fs = std::filesystem;
-using soak::Clock;
+using testsupport::Clock;
 
 volatile sig_atomic_t stopRequested = 0;
 
@@ -127,6 +127,25 @@ constexpr auto LinkLimit = std::chrono::seconds(10);
 constexpr auto ReportLimit = std::chrono::seconds(10);
 constexpr auto StopGrace = std::chrono::seconds(5);
 
+// A program of the soak: in the work folder, its output in files, in a process group of its own
+// (a Ctrl-C at the terminal reaches the soak, which then ends its programs itself), and killed by
+// the kernel should the soak die without a chance to clean up.
+testsupport::ChildOptions InFolder(const fs::path &dir, const std::string &name)
+{
+    testsupport::ChildOptions options;
+    options.dir = dir.string();
+    options.nullInput = true;
+    options.out = testsupport::ChildOutput::ToFile((dir / (name + ".out")).string());
+    options.err = testsupport::ChildOutput::ToFile((dir / (name + ".err")).string());
+    options.ownGroup = true;
+    return options;
+}
+
+bool StopRequested()
+{
+    return stopRequested != 0;
+}
+
 // One upload: the simulator and the loader started afresh in `dir`, both ended before return.
 // Nothing when the soak was asked to stop meanwhile.
 std::optional<soak::Verdict> RunUpload(const soak::UploadPlan &plan, const Options &options,
@@ -152,8 +171,7 @@ std::optional<soak::Verdict> RunUpload(const soak::UploadPlan &plan, const Optio
     if (plan.errorPauseMs > 0)
         deviceArgs.insert(deviceArgs.end(), {"--error-split", std::to_string(plan.errorSplit),
                                              "--error-pause", std::to_string(plan.errorPauseMs)});
-    soak::Child device(DEVSIM_BINARY, deviceArgs, dir.string(), (dir / "devsim.out").string(),
-                       (dir / "devsim.err").string());
+    testsupport::ChildProcess device(DEVSIM_BINARY, deviceArgs, InFolder(dir, "devsim"));
     if (!WaitFor([&] { return fs::is_symlink(link) || !device.Running(); }, LinkLimit)) {
         if (stopRequested)
             return std::nullopt;
@@ -162,10 +180,9 @@ std::optional<soak::Verdict> RunUpload(const soak::UploadPlan &plan, const Optio
     if (!fs::is_symlink(link))
         throw std::runtime_error("the simulator ended at start: " + Read(dir / "devsim.err"));
 
-    soak::Child loader(LOADER_EXECUTABLE, {"--batch"}, dir.string(), (dir / "loader.out").string(),
-                       (dir / "loader.err").string());
+    testsupport::ChildProcess loader(LOADER_EXECUTABLE, {"--batch"}, InFolder(dir, "loader"));
     const std::optional<int> status =
-        loader.WaitUntil(Clock::now() + RunLimit(plan), stopRequested);
+        loader.WaitUntil(Clock::now() + RunLimit(plan), StopRequested);
     if (stopRequested)
         return std::nullopt;
     loader.Kill();

@@ -12,6 +12,7 @@
 #include "serial/PosixDevice.h"
 #include "terminal/ApdTerminal.h"
 #include "terminal/Terminal.h"
+#include "tests/support/ChildProcess.h"
 #include <cstring>
 
 #include <QApplication>
@@ -23,10 +24,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <pty.h>
-#include <signal.h>
 #include <string>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -61,13 +60,10 @@ void WriteAll(int fd, const char *data, size_t size)
     }
 }
 
-// The device: writes the stream (all at once, or paced) and then waits to be killed, so that the
-// line stays up while the program paints.
-pid_t StartDevice(int master, const std::string &stream, bool paced)
+// The device, in a child process of its own: writes the stream (all at once, or paced) and then
+// waits to be killed, so that the line stays up while the program paints.
+int PlayDevice(int master, const std::string &stream, bool paced)
 {
-    const pid_t pid = fork();
-    if (pid != 0)
-        return pid;
     if (!paced) {
         WriteAll(master, stream.data(), stream.size());
     } else {
@@ -86,7 +82,7 @@ pid_t StartDevice(int master, const std::string &stream, bool paced)
         }
     }
     pause();
-    _exit(0);
+    return 0;
 }
 
 struct Line {
@@ -138,7 +134,7 @@ void Run(bool paced)
     QElapsedTimer wall;
     wall.start();
     const double cpuBefore = CpuSeconds();
-    const pid_t device = StartDevice(line.master, stream, paced);
+    testsupport::ChildProcess device([&] { return PlayDevice(line.master, stream, paced); });
 
     if (!paced) {
         const auto done = [&] {
@@ -168,8 +164,7 @@ void Run(bool paced)
         std::printf("terminal_cpu_at_921600_pct=%.1f\n", share);
     }
     std::fflush(stdout);
-    kill(device, SIGKILL);
-    waitpid(device, nullptr, 0);
+    device.Kill();
     term.SetActive(false);
     port.SetOpen(false);
     close(line.master);

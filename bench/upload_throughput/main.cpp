@@ -5,29 +5,23 @@
 // byte, so both figures are measured where the device sees them.
 // Prints the two times and last upload_vs_raw_ratio=X (upload body time over raw body time).
 
+#include "tests/support/DevsimProcess.h"
 #include "tools/devsim/UploadHeader.h"
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <optional>
-#include <spawn.h>
 #include <stdexcept>
 #include <string>
-#include <sys/wait.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
-
-extern char **environ;
 
 namespace
 {
@@ -37,35 +31,14 @@ namespace fs = std::filesystem;
 constexpr std::size_t FileLength = 256 * 1024;
 constexpr const char *Baud = "115200";
 
-pid_t Spawn(const std::string &binary, const std::vector<std::string> &args, const fs::path &cwd)
+// The programs' own chatter goes to a file, so the figures stand alone on the screen.
+testsupport::ChildOptions InFolder(const fs::path &dir)
 {
-    std::vector<char *> argv{const_cast<char *>(binary.c_str())};
-    for (const std::string &arg : args)
-        argv.push_back(const_cast<char *>(arg.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-    // The programs' own chatter goes to a file, so the figures stand alone on the screen.
-    const std::string output = (cwd / "programs.out").string();
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(),
-                                     O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    pid_t pid = -1;
-    const int error = posix_spawn(&pid, binary.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (error != 0)
-        throw std::runtime_error("cannot start " + binary);
-    return pid;
-}
-
-int Reap(pid_t pid)
-{
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    testsupport::ChildOptions options;
+    options.dir = dir.string();
+    options.out = testsupport::ChildOutput::ToFile((dir / "programs.out").string(), true);
+    options.err = testsupport::ChildOutput::SameAsOutput();
+    return options;
 }
 
 // The simulator on `link`, paced at the bench's baud rate, reporting body times to `report`.
@@ -73,25 +46,11 @@ class Device
 {
   public:
     Device(const fs::path &dir, const std::string &link, const std::string &report,
-           std::vector<std::string> extra)
-        : link_(dir / link), report_(dir / report)
+           const std::vector<std::string> &extra)
+        : link_(dir / link), report_(dir / report),
+          devsim_(DEVSIM_BINARY, Args(extra), InFolder(dir))
     {
-        std::vector<std::string> args = {"--link",   link_.string(),   "--baud",        Baud,
-                                         "--report", report_.string(), "--report-times"};
-        args.insert(args.end(), extra.begin(), extra.end());
-        pid_ = Spawn(DEVSIM_BINARY, args, dir);
-        for (int i = 0; i < 1000 && !fs::exists(link_); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        if (!fs::exists(link_))
-            throw std::runtime_error("the simulator's link did not appear");
     }
-    ~Device()
-    {
-        kill(pid_, SIGTERM);
-        Reap(pid_);
-    }
-    Device(const Device &) = delete;
-    Device &operator=(const Device &) = delete;
 
     const fs::path &Link() const { return link_; }
 
@@ -119,9 +78,17 @@ class Device
         return std::stoll(line.substr(at + name.size() + 3));
     }
 
+    std::vector<std::string> Args(const std::vector<std::string> &extra) const
+    {
+        std::vector<std::string> args = {"--link",   link_.string(),   "--baud",        Baud,
+                                         "--report", report_.string(), "--report-times"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return args;
+    }
+
     fs::path link_;
     fs::path report_;
-    pid_t pid_ = -1;
+    testsupport::DevsimProcess devsim_;
 };
 
 void WriteAll(int fd, const std::string &bytes)
@@ -145,7 +112,8 @@ int64_t LoaderBodyMs(const fs::path &dir, const std::string &file)
            "[RS232Settings]\nComm Port=COM1\nBaud Rate="
         << Baud << "\n[Devices]\nCOM1=" << device.Link().string() << "\n";
     std::ofstream(dir / "loader.sld") << "_LF " << file << "\n_LA 0\n_LV bench\n_LD\n";
-    const int status = Reap(Spawn(LOADER_EXECUTABLE, {"--batch"}, dir));
+    const int status = testsupport::ExitCode(
+        testsupport::ChildProcess(LOADER_EXECUTABLE, {"--batch"}, InFolder(dir)).Wait());
     if (status != 0)
         throw std::runtime_error("the batch run failed with status " + std::to_string(status));
     return device.BodyMs();

@@ -5,6 +5,7 @@
 #include "platform/TextEncoding.h"
 #include "tests/app/RunFolder.h"
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <functional>
@@ -26,6 +27,10 @@ using runtest::Contains;
 using runtest::Count;
 using runtest::LogLines;
 using runtest::RunFolder;
+using testsupport::Clock;
+
+// A generous bound on waiting for the program's progress; a run that needs longer is hanging.
+constexpr auto GiveUpAfter = std::chrono::seconds(30);
 
 const std::vector<std::string> LogHeader = {"Tavrin Research, Inc. Flash File Loader, Version 1.04",
                                             "<time>", ""};
@@ -237,14 +242,11 @@ TEST(BatchRunTest, InterruptDuringADelayCancelsTheRun)
     RunFolder run;
     run.Write("loader.sld", "_DY 6000\n_SC \"never^M\"\n");
     auto program = run.StartBatch();
-    std::string out;
-    while (!Contains(out, "Script progress: 50%") && program->waitForReadyRead(30000))
-        out += program->readAllStandardOutput().toStdString();
-    ASSERT_TRUE(Contains(out, "Script progress: 50%")) << out;
+    ASSERT_TRUE(program->WaitForOutput("Script progress: 50%", Clock::now() + GiveUpAfter))
+        << program->Output();
 
-    ::kill(static_cast<pid_t>(program->processId()), SIGINT);
-    BatchResult result = RunFolder::Finish(*program);
-    result.out = out + result.out;
+    program->Signal(SIGINT);
+    const BatchResult result = RunFolder::Finish(*program);
 
     EXPECT_EQ(result.status, 1);
     EXPECT_TRUE(Contains(result.out, "Interrupted: cancelling the run.\n")) << result.out;
@@ -263,17 +265,14 @@ BatchResult StrandMidBody(RunFolder &run, int deviceSignal, int loaderSignal)
     run.Write("c.bin", "abc");
     run.Write("loader.sld", "_LF a.bin\n_LD\n_LF c.bin\n_LD\n");
     auto program = run.StartBatch();
-    std::string out;
-    while (!Contains(out, "Upload progress: 20%") && program->waitForReadyRead(30000))
-        out += program->readAllStandardOutput().toStdString();
+    program->WaitForOutput("Upload progress: 20%", Clock::now() + GiveUpAfter);
     if (deviceSignal) {
-        EXPECT_EQ(::kill(run.DevicePid(), deviceSignal), 0);
+        EXPECT_TRUE(run.SignalDevice(deviceSignal));
     }
     if (loaderSignal)
-        ::kill(static_cast<pid_t>(program->processId()), loaderSignal);
+        program->Signal(loaderSignal);
     BatchResult result = RunFolder::Finish(*program);
-    ::kill(run.DevicePid(), SIGCONT);
-    result.out = out + result.out;
+    run.SignalDevice(SIGCONT);
     EXPECT_TRUE(Contains(result.out, "Upload progress: 20%")) << result.out;
     EXPECT_FALSE(Contains(result.out, "Uploading c.bin")) << result.out;
     return result;
@@ -351,10 +350,7 @@ TEST(BatchRunTest, ClosedStandardOutputStopsTheProgressNotTheRun)
     const std::string a = Pattern(30000);
     run.Write("a.bin", a);
     run.Write("loader.sld", "_LF a.bin\n_LD\n_LF a.bin\n_LD\n");
-    auto program = run.StartBatch();
-    program->closeReadChannel(QProcess::StandardOutput);
-
-    const BatchResult result = RunFolder::Finish(*program);
+    const BatchResult result = RunFolder::Finish(*run.StartBatch({}, /*closedOutput=*/true));
 
     EXPECT_EQ(result.status, 0) << result.err;
     EXPECT_EQ(result.err, "");

@@ -36,9 +36,14 @@ namespace
 {
 
 using loader::TFrmLoadr;
+using platform::AboutHelpContext;
+using platform::MainWindowHelpContext;
 using platform::MsgButtons;
 using platform::MsgResult;
 using platform::MsgType;
+using platform::NoHelpContext;
+using platform::RS232HelpContext;
+using platform::TerminalHelpContext;
 using testsupport::HelpRequest;
 using HelpRequests = std::vector<HelpRequest>;
 namespace fs = std::filesystem;
@@ -296,7 +301,7 @@ TEST_F(MainWindowTest, ComponentsCarryTheirNamesKindsAndStartStates)
     }
 
     EXPECT_EQ(Latin1(window->windowTitle()), "Tavrin Research, RS232 Flash File Loader");
-    EXPECT_EQ(loader::HelpContextOf(window.get()), 20);
+    EXPECT_EQ(loader::HelpContextOf(window.get()), MainWindowHelpContext);
     EXPECT_EQ(Child<QWidget>(*window, "ClientArea")->size(), QSize(344, 166));
     EXPECT_EQ(window->PnlSpeedBar->height(), 33);
     EXPECT_EQ(window->BtnUpload->width(), 161);
@@ -366,20 +371,20 @@ TEST_F(MainWindowTest, MenuHoldsTheItemsInOrderWithCaptionsContextsAndStates)
     const Menu menus[] = {
         {"Program1",
          "&Program",
-         {{"MnuItmTermWin", "&Terminal Window", 110, false, false, true},
-          {"MnuItmExit", "E&xit", 0, false, false, true}}},
+         {{"MnuItmTermWin", "&Terminal Window", TerminalHelpContext, false, false, true},
+          {"MnuItmExit", "E&xit", NoHelpContext, false, false, true}}},
         {"Configuration1",
          "&Configuration",
-         {{"MnuItmStatusLght", "&Status Lights", 20, true, false, true},
-          {"MnuItmRS232", "&RS232 Setup", 210, false, false, true},
-          {"MnuItmManualUl", "&Manual Upload", 20, true, false, true},
-          {"MnuItmAutoUl", "&Automatic Upload", 20, true, true, true},
-          {"MnuItmLogging", "&Logging", 0, true, false, false}}},
+         {{"MnuItmStatusLght", "&Status Lights", MainWindowHelpContext, true, false, true},
+          {"MnuItmRS232", "&RS232 Setup", RS232HelpContext, false, false, true},
+          {"MnuItmManualUl", "&Manual Upload", MainWindowHelpContext, true, false, true},
+          {"MnuItmAutoUl", "&Automatic Upload", MainWindowHelpContext, true, true, true},
+          {"MnuItmLogging", "&Logging", NoHelpContext, true, false, false}}},
         {"Help1",
          "&Help",
-         {{"HelpTopics1", "&Help Topics", 0, false, false, true},
-          {"MnuItmSupport", "&Support...", 10, false, false, true},
-          {"MnuItmAbout", "&About...", 10, false, false, true}}},
+         {{"HelpTopics1", "&Help Topics", NoHelpContext, false, false, true},
+          {"MnuItmSupport", "&Support...", AboutHelpContext, false, false, true},
+          {"MnuItmAbout", "&About...", AboutHelpContext, false, false, true}}},
     };
 
     const auto bar = window->MainMenu->actions();
@@ -584,7 +589,8 @@ TEST_F(MainWindowTest, F1OnTheWindowOrAControlOpensTheWindowContext)
          {static_cast<QObject *>(window.get()), static_cast<QObject *>(window->BtnUpload)}) {
         help.Clear();
         PressF1(target);
-        EXPECT_EQ(help.Requests(), HelpRequests({{"loader.hlp", platform::HelpContext, 20}}));
+        EXPECT_EQ(help.Requests(),
+                  HelpRequests({{"loader.hlp", platform::HelpContext, MainWindowHelpContext}}));
     }
 }
 
@@ -598,15 +604,15 @@ TEST_F(MainWindowTest, F1InAMenuOpensTheHighlightedItemsContext)
         int context;
     };
     const Case cases[] = {
-        {window->Program1, window->MnuItmTermWin, 110},
-        {window->Configuration1, window->MnuItmRS232, 210},
-        {window->Configuration1, window->MnuItmAutoUl, 20},
-        {window->Help1, window->MnuItmAbout, 10},
-        {window->Help1, window->MnuItmSupport, 10},
+        {window->Program1, window->MnuItmTermWin, TerminalHelpContext},
+        {window->Configuration1, window->MnuItmRS232, RS232HelpContext},
+        {window->Configuration1, window->MnuItmAutoUl, MainWindowHelpContext},
+        {window->Help1, window->MnuItmAbout, AboutHelpContext},
+        {window->Help1, window->MnuItmSupport, AboutHelpContext},
         // Items without a context of their own, and no highlighted item, use the window's.
-        {window->Program1, window->MnuItmExit, 20},
-        {window->Help1, window->HelpTopics1, 20},
-        {window->Program1, nullptr, 20},
+        {window->Program1, window->MnuItmExit, MainWindowHelpContext},
+        {window->Help1, window->HelpTopics1, MainWindowHelpContext},
+        {window->Program1, nullptr, MainWindowHelpContext},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.item ? Latin1(c.item->objectName()) : "no item");

@@ -4,24 +4,46 @@
 #include "app/FrmLoadr.h"
 #include "platform/Help.h"
 #include "serial/PosixDevice.h"
+#include "tests/support/ChildProcess.h"
 #include "tests/support/PseudoTerminal.h"
 #include "tests/support/ScriptedBoxes.h"
 #include "tests/support/TempDir.h"
 
 #include <QApplication>
-#include <QProcess>
-#include <QProcessEnvironment>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <optional>
+#include <sstream>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
 namespace
 {
+
+using testsupport::ChildOptions;
+using testsupport::ChildOutput;
+using testsupport::ChildProcess;
+using testsupport::Clock;
+
+// A generous bound for one run of the program; a run that needs longer is hanging.
+constexpr auto RunLimit = std::chrono::seconds(60);
+
+// Options for a run of the program in `dir` with its output captured.
+ChildOptions RunIn(const testsupport::TempDir &dir)
+{
+    ChildOptions options;
+    options.dir = dir.Path();
+    options.nullInput = true;
+    options.out = ChildOutput::Captured();
+    options.err = ChildOutput::Captured();
+    return options;
+}
 
 TEST(LoaderApplicationTest, SmokeOptionIsPickedFromAmongToolkitOptions)
 {
@@ -78,19 +100,16 @@ TEST(LoaderApplicationTest, SmokeRunEndsByItselfAndSaysWhatItDid)
     testsupport::TempDir dir;
     std::filesystem::create_directory(dir.File("loader.ini"));
 
-    QProcess program;
-    program.setWorkingDirectory(QString::fromStdString(dir.Path()));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(LOADER_EXECUTABLE), {QStringLiteral("--smoke")});
-    ASSERT_TRUE(program.waitForFinished(60000)) << "the smoke run did not end";
+    ChildOptions options = RunIn(dir);
+    options.unsetEnv = {"QT_QPA_PLATFORM"};
+    ChildProcess program(LOADER_EXECUTABLE, {"--smoke"}, options);
+    const std::optional<int> status = program.WaitUntil(Clock::now() + RunLimit);
+    ASSERT_TRUE(status) << "the smoke run did not end";
 
-    EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(program.exitCode(), 0);
-    const std::string out = program.readAllStandardOutput().toStdString();
+    EXPECT_EQ(testsupport::ExitCode(*status), 0);
+    const std::string out = program.Output();
     EXPECT_EQ(out, "Smoke run: showed the main window offscreen for 1.5 s, then closed it.\n");
-    const std::string err = program.readAllStandardError().toStdString();
+    const std::string err = program.Error();
     const std::string ini = std::filesystem::canonical(dir.Path()).string() + "/loader.ini";
     EXPECT_NE(err.find("Error: Unable to write to " + ini), std::string::npos) << err;
 }
@@ -123,22 +142,21 @@ TEST(LoaderApplicationTest, CommandLineIsCheckedBeforeAnythingIsOpened)
         const std::string ini = "[Devices]\nCOM1=" + dir.File("no-such-port") + "\n";
         dir.Write("loader.ini", ini);
 
-        QProcess program;
-        program.setWorkingDirectory(QString::fromStdString(dir.Path()));
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
-            environment.remove(QString::fromLatin1(name));
+        ChildOptions options = RunIn(dir);
+        options.unsetEnv = {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"};
         if (c.platform)
-            environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QString::fromLatin1(c.platform));
-        program.setProcessEnvironment(environment);
-        program.start(QStringLiteral(LOADER_EXECUTABLE),
-                      QString::fromLatin1(c.args).split(u' ', Qt::SkipEmptyParts));
-        ASSERT_TRUE(program.waitForFinished(60000)) << "the program did not end";
+            options.setEnv = {{"QT_QPA_PLATFORM", c.platform}};
+        std::vector<std::string> args;
+        std::istringstream words(c.args);
+        for (std::string word; words >> word;)
+            args.push_back(word);
+        ChildProcess program(LOADER_EXECUTABLE, args, options);
+        const std::optional<int> status = program.WaitUntil(Clock::now() + RunLimit);
+        ASSERT_TRUE(status) << "the program did not end";
 
-        const std::string out = program.readAllStandardOutput().toStdString();
-        const std::string err = program.readAllStandardError().toStdString();
-        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit) << err;
-        EXPECT_EQ(program.exitCode(), c.status) << err;
+        const std::string out = program.Output();
+        const std::string err = program.Error();
+        EXPECT_EQ(testsupport::ExitCode(*status), c.status) << err;
         EXPECT_EQ(out.substr(0, c.out.size()), c.out) << out;
         EXPECT_EQ(out.empty(), c.out.empty()) << out;
         EXPECT_TRUE(c.err.empty() ? err.empty() : err.find(c.err) != std::string::npos) << err;
@@ -161,27 +179,27 @@ TEST(LoaderApplicationTest, SignalsCloseTheWindowAndFreeThePort)
         dir.Write("loader.ini",
                   "[RS232Settings]\nBaud Rate=115200\n[Devices]\nCOM1=" + line.SlavePath() + "\n");
 
-        QProcess program;
-        program.setWorkingDirectory(QString::fromStdString(dir.Path()));
-        program.start(QStringLiteral(LOADER_EXECUTABLE),
-                      {QStringLiteral("-platform"), QStringLiteral("offscreen")});
-        ASSERT_TRUE(program.waitForStarted());
+        testsupport::ChildOptions options;
+        options.dir = dir.Path();
+        options.err = testsupport::ChildOutput::Captured();
+        testsupport::ChildProcess program(LOADER_EXECUTABLE, {"-platform", "offscreen"}, options);
         // The port is opened after the signals are caught; it is open once the line has the
         // speed of loader.ini.
         const auto portOpen = [&line] {
             const termios settings = line.SlaveTermios();
             return cfgetospeed(&settings) == B115200;
         };
-        while (!portOpen() && program.state() == QProcess::Running)
-            program.waitForFinished(20);
-        ASSERT_EQ(program.state(), QProcess::Running);
+        const auto giveUp = testsupport::Clock::now() + std::chrono::seconds(60);
+        while (!portOpen() && program.Running() && testsupport::Clock::now() < giveUp)
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        ASSERT_TRUE(program.Running());
 
-        ::kill(static_cast<pid_t>(program.processId()), signal);
-        ASSERT_TRUE(program.waitForFinished(60000));
-        EXPECT_EQ(program.exitStatus(), QProcess::NormalExit);
-        EXPECT_EQ(program.exitCode(), 128 + signal);
-        EXPECT_NE(program.readAllStandardError().toStdString().find(
-                      "received: closing the window and the port\n"),
+        ASSERT_TRUE(program.Signal(signal));
+        const std::optional<int> status = program.WaitUntil(giveUp);
+        ASSERT_TRUE(status.has_value());
+        EXPECT_TRUE(WIFEXITED(*status));
+        EXPECT_EQ(testsupport::ExitCode(*status), 128 + signal);
+        EXPECT_NE(program.Error().find("received: closing the window and the port\n"),
                   std::string::npos);
         const int fd = ::open(line.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         EXPECT_GE(fd, 0) << std::strerror(errno);

@@ -1,8 +1,7 @@
 #include "tests/app/RunFolder.h"
 
-#include <QProcessEnvironment>
-#include <QStringList>
 #include <chrono>
+#include <optional>
 #include <sstream>
 #include <thread>
 
@@ -12,7 +11,7 @@ namespace
 {
 
 // A generous bound for one batch run; a run that needs longer is hanging.
-constexpr int RunLimitMs = 120000;
+constexpr auto RunLimit = std::chrono::seconds(120);
 
 // The value of "name" in one report line: a string without its quotes and with its escapes
 // undone, or a number or flag as written. Empty when the field is absent.
@@ -68,37 +67,37 @@ void RunFolder::WriteIni(const std::string &uploadSettings, const std::string &c
                                 comDevice + "\n");
 }
 
-std::unique_ptr<QProcess> RunFolder::StartBatch(const std::vector<std::string> &args) const
+std::unique_ptr<testsupport::ChildProcess>
+RunFolder::StartBatch(const std::vector<std::string> &args, bool closedOutput) const
 {
-    auto program = std::make_unique<QProcess>();
-    program->setWorkingDirectory(QString::fromStdString(dir.Path()));
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    testsupport::ChildOptions options;
+    options.dir = dir.Path();
     // The batch mode chooses its platform itself. A production line runs it from a session
     // without a runtime folder (cron, ssh); temporary files stay in the run's folder.
-    environment.remove(QStringLiteral("QT_QPA_PLATFORM"));
-    environment.remove(QStringLiteral("XDG_RUNTIME_DIR"));
-    environment.insert(QStringLiteral("TMPDIR"), QString::fromStdString(dir.Path()));
-    program->setProcessEnvironment(environment);
-    QStringList arguments{QStringLiteral("--batch")};
-    for (const std::string &arg : args)
-        arguments << QString::fromStdString(arg);
-    program->start(QStringLiteral(LOADER_EXECUTABLE), arguments);
-    program->waitForStarted();
-    return program;
+    options.unsetEnv = {"QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"};
+    options.setEnv = {{"TMPDIR", dir.Path()}};
+    options.nullInput = true;
+    // A closed output is "loader --batch | head -1" once head has gone.
+    options.out =
+        closedOutput ? testsupport::ChildOutput::Closed() : testsupport::ChildOutput::Captured();
+    options.err = testsupport::ChildOutput::Captured();
+    std::vector<std::string> arguments{"--batch"};
+    arguments.insert(arguments.end(), args.begin(), args.end());
+    return std::make_unique<testsupport::ChildProcess>(LOADER_EXECUTABLE, arguments, options);
 }
 
-BatchResult RunFolder::Finish(QProcess &program)
+BatchResult RunFolder::Finish(testsupport::ChildProcess &program)
 {
     BatchResult result;
-    if (!program.waitForFinished(RunLimitMs)) {
-        program.kill();
-        program.waitForFinished();
+    const std::optional<int> status = program.WaitUntil(testsupport::Clock::now() + RunLimit);
+    if (!status) {
+        program.Kill();
         result.err = "the batch run did not end";
         return result;
     }
-    result.status = program.exitStatus() == QProcess::NormalExit ? program.exitCode() : -1;
-    result.out = program.readAllStandardOutput().toStdString();
-    result.err = program.readAllStandardError().toStdString();
+    result.status = testsupport::ExitCode(*status);
+    result.out = program.Output();
+    result.err = program.Error();
     return result;
 }
 

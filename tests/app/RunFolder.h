@@ -3,10 +3,10 @@
 // simulator's link, scripts and flash files written by the test, the simulator's upload report,
 // and the real loader program started there in batch mode.
 
+#include "tests/support/ChildProcess.h"
 #include "tests/support/DevsimProcess.h"
 #include "tests/support/TempDir.h"
 
-#include <QProcess>
 #include <memory>
 #include <string>
 #include <vector>
@@ -51,9 +51,10 @@ class RunFolder
 
     // Runs "loader --batch" with `args` in the folder and waits for its end.
     BatchResult RunBatch(const std::vector<std::string> &args = {}) const;
-    // Starts it only; Finish waits for the end and collects what it wrote.
-    std::unique_ptr<QProcess> StartBatch(const std::vector<std::string> &args = {}) const;
-    static BatchResult Finish(QProcess &program);
+    // Starts it only, its output captured; Finish waits for the end and collects what it wrote.
+    std::unique_ptr<testsupport::ChildProcess> StartBatch(const std::vector<std::string> &args = {},
+                                                          bool closedOutput = false) const;
+    static BatchResult Finish(testsupport::ChildProcess &program);
 
     // The uploads reported so far; waits a little for `expected` of them, as a report line is
     // written when the simulator has seen an upload's end, which may follow the loader's exit.
@@ -63,7 +64,7 @@ class RunFolder
     std::string MaskedLog() const;
 
     void StopDevice() { devsim_.reset(); }
-    pid_t DevicePid() const { return devsim_ ? devsim_->Pid() : -1; }
+    bool SignalDevice(int signal) { return devsim_ && devsim_->Signal(signal); }
 
   private:
     std::unique_ptr<testsupport::DevsimProcess> devsim_;

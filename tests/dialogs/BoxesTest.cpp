@@ -133,7 +133,8 @@ TEST(SupportBox, ShowsTheContactLinksAndOpensItsHelpOnF1)
     QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
     QApplication::sendEvent(&box, &f1);
     EXPECT_EQ(help.Requests(),
-              (std::vector<testsupport::HelpRequest>{{"loader.hlp", platform::HelpContext, 10}}));
+              (std::vector<testsupport::HelpRequest>{
+                  {"loader.hlp", platform::HelpContext, platform::AboutHelpContext}}));
 
     box.BtnSupportOK->click();
     EXPECT_FALSE(box.isVisible());

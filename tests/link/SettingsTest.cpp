@@ -4,6 +4,7 @@
 #include "tests/link/LinkFixture.h"
 
 #include "link/RadioGroup.h"
+#include "platform/Help.h"
 #include "platform/ProfileFile.h"
 
 #include <QComboBox>
@@ -456,7 +457,7 @@ TEST_F(LinkTest, DialogCarriesItsControls)
     AddPort(1);
     loader::TFrmS_comm &form = Create();
     EXPECT_EQ(form.windowTitle().toStdString(), "Communication Settings");
-    EXPECT_EQ(form.property("helpContext").toInt(), 210);
+    EXPECT_EQ(form.property(platform::HelpContextProperty).toInt(), platform::RS232HelpContext);
     EXPECT_TRUE(form.LblComPort->font().bold());
     EXPECT_EQ(form.LblComPort->text().toStdString(), "Serial Port");
     EXPECT_EQ(form.BtnOK->text().toStdString(), "Save");

@@ -30,8 +30,8 @@ TEST(HelpViewer, OpensContextsAtTheirAnchorsAndWalksTheHistory)
         bool back, forward;
     };
     const Step steps[] = {
-        {20, nullptr, nullptr, "context-20", false, false},
-        {210, nullptr, nullptr, "context-210", true, false},
+        {platform::MainWindowHelpContext, nullptr, nullptr, "context-20", false, false},
+        {platform::RS232HelpContext, nullptr, nullptr, "context-210", true, false},
         {0, "HelpBack", nullptr, "context-20", false, true},
         {0, "HelpForward", nullptr, "context-210", true, false},
         {0, nullptr, "#context-110", "context-110", true, false},

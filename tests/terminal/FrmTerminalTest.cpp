@@ -4,6 +4,7 @@
 #include "terminal/FrmTerminal.h"
 
 #include "lights/ApdSLController.h"
+#include "platform/Help.h"
 #include "serial/ApdComPort.h"
 #include "serial/SimulatedDevice.h"
 #include "terminal/ApdEmulator.h"
@@ -115,8 +116,9 @@ TEST_F(FrmTerminalTest, ShowingAndClosingSwitchTheTerminalAndTheLoader)
     testsupport::RecordedHelp help;
     QKeyEvent f1(QEvent::KeyPress, Qt::Key_F1, Qt::NoModifier);
     QApplication::sendEvent(f.ApdTerminal1->Window(), &f1);
-    EXPECT_EQ(help.Requests(), (std::vector<testsupport::HelpRequest>{
-                                   {"loader.hlp", platform::HelpContext, TerminalHelpContext}}));
+    EXPECT_EQ(help.Requests(),
+              (std::vector<testsupport::HelpRequest>{
+                  {"loader.hlp", platform::HelpContext, platform::TerminalHelpContext}}));
 }
 
 TEST_F(FrmTerminalTest, APortThatDoesNotReopenIsReportedAndNamedNowhere)
