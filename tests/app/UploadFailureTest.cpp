@@ -20,15 +20,23 @@
 namespace
 {
 
-enum class Stage { Body, AfterDrain, PostDelay, FirstCheck, SecondCheck };
+// Refusal: the device reads the whole body, then sends its error reply slowly, split in two.
+enum class Stage { Body, AfterDrain, PostDelay, FirstCheck, SecondCheck, Refusal };
 constexpr long FileLength = 1000;
+
+// How a refusal is split: the first `split` bytes of "ERR\r\n>", a pause, then the rest.
+struct Split {
+    std::size_t split = 0;
+    int pauseMs = 0;
+};
 
 // Plays the device: takes in each header and a body of FileLength bytes, and answers a lone
 // carriage return with the upload prompt; at its stage it sends the upload error text.
 class FarEnd
 {
   public:
-    FarEnd(serial::TSimulatedDevice &line, Stage stage) : line_(line), stage_(stage)
+    FarEnd(serial::TSimulatedDevice &line, Stage stage, Split refusal = {})
+        : line_(line), stage_(stage), refusal_(refusal)
     {
         thread_ = std::thread([this] { Serve(); });
     }
@@ -57,6 +65,8 @@ class FarEnd
                     if ((stage_ == Stage::Body && body == FileLength / 2) ||
                         (stage_ == Stage::AfterDrain && body == 0))
                         line_.Write("ERR\r\n");
+                    if (stage_ == Stage::Refusal && body == 0)
+                        Refuse();
                 } else if (c != '\r') {
                     command += c;
                 } else {
@@ -80,8 +90,17 @@ class FarEnd
             line_.Write(error ? "ERR\r\n>" : ">");
     }
 
+    void Refuse()
+    {
+        const std::string reply = "ERR\r\n>";
+        line_.Write(reply.substr(0, refusal_.split));
+        std::this_thread::sleep_for(std::chrono::milliseconds(refusal_.pauseMs));
+        line_.Write(reply.substr(refusal_.split));
+    }
+
     serial::TSimulatedDevice &line_;
     Stage stage_;
+    Split refusal_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 };
@@ -167,71 +186,13 @@ INSTANTIATE_TEST_SUITE_P(
                       StageCase{"DuringALongPostDelay", Stage::PostDelay, "2"},
                       StageCase{"DuringTheFirstCheck", Stage::FirstCheck, "0"},
                       StageCase{"DuringTheSecondCheck", Stage::SecondCheck, "0"}),
-    [](const ::testing::TestParamInfo<StageCase> &info) { return info.param.name; });
+    [](const ::testing::TestParamInfo<StageCase> &param) { return param.param.name; });
 
 namespace
 {
 
-// Plays a device that reads the whole body, then refuses it slowly: the first `split` bytes of
-// its error reply, a pause, then the rest. Ready checks before the reply get the prompt.
-class SlowRefusal
-{
-  public:
-    SlowRefusal(serial::TSimulatedDevice &line, std::size_t split, int pauseMs)
-        : line_(line), split_(split), pauseMs_(pauseMs)
-    {
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~SlowRefusal()
-    {
-        stop_ = true;
-        thread_.join();
-    }
-    SlowRefusal(const SlowRefusal &) = delete;
-    SlowRefusal &operator=(const SlowRefusal &) = delete;
-
-    std::atomic<int> headers{0};
-
-  private:
-    void Serve()
-    {
-        const std::string reply = "ERR\r\n>";
-        std::string command;
-        long body = 0;
-        while (!stop_) {
-            if (!line_.WaitForSent(1, std::chrono::milliseconds(20)))
-                continue;
-            for (char c : line_.TakeSent()) {
-                if (body > 0) {
-                    if (--body == 0) {
-                        line_.Write(reply.substr(0, split_));
-                        std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs_));
-                        line_.Write(reply.substr(split_));
-                    }
-                } else if (c != '\r') {
-                    command += c;
-                } else {
-                    const bool header = command.rfind("LF ", 0) == 0;
-                    headers += header;
-                    body = header ? FileLength : 0;
-                    if (!header)
-                        line_.Write(">");
-                    command.clear();
-                }
-            }
-        }
-    }
-
-    serial::TSimulatedDevice &line_;
-    std::size_t split_;
-    int pauseMs_;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
-};
-
 struct SplitCase {
-    std::size_t split; // bytes of "ERR\r\n>" sent before the pause
-    int pauseMs;
+    Split refusal;
     const char *postDelay; // the script's _LP, or none
 };
 
@@ -246,7 +207,7 @@ std::vector<SplitCase> SplitCases()
     for (const char *postDelay : {"", "1"})
         for (int pauseMs : {0, 300, 1000})
             for (std::size_t split = 1; split < 6; ++split)
-                cases.push_back({split, pauseMs, postDelay});
+                cases.push_back({{split, pauseMs}, postDelay});
     return cases;
 }
 
@@ -262,7 +223,7 @@ TEST_P(SlowUploadError, FailsTheFileHoweverTheReplyIsSplit)
     // A handshake first, as scripts do: its prompt is the last thing seen before the header.
     dir.Write("loader.sld", std::string("_TC \"^M\"\n") + (*c.postDelay ? "_LP " : "") +
                                 c.postDelay + "\n_LF a.bin\n_LD\n_LF b.bin\n_LD\n");
-    SlowRefusal device(line, c.split, c.pauseMs);
+    FarEnd device(line, Stage::Refusal, c.refusal);
 
     window->BtnUploadClick();
     ASSERT_TRUE(testsupport::ProcessEventsUntil([&] { return !window->Running(); }, 60000));
@@ -275,7 +236,7 @@ TEST_P(SlowUploadError, FailsTheFileHoweverTheReplyIsSplit)
 INSTANTIATE_TEST_SUITE_P(Engine, SlowUploadError, ::testing::ValuesIn(SplitCases()),
                          [](const ::testing::TestParamInfo<SplitCase> &param) {
                              const SplitCase &c = param.param;
-                             return "Split" + std::to_string(c.split) + "Pause" +
-                                    std::to_string(c.pauseMs) + "ms" +
+                             return "Split" + std::to_string(c.refusal.split) + "Pause" +
+                                    std::to_string(c.refusal.pauseMs) + "ms" +
                                     (*c.postDelay ? "WithPostDelay" : "");
                          });
