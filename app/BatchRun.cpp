@@ -62,7 +62,8 @@ std::string PortOpenFailureLine(uint16_t comNumber, int error)
 std::string UnreadableFileLine(const std::string &file, const std::string &reason)
 {
     const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-    if (blank(file.front()) || blank(file.back()))
+    // An empty name (a blank "Default Script") is shown in quotes too, where it would not show.
+    if (file.empty() || blank(file.front()) || blank(file.back()))
         return '"' + file + "\": " + reason;
     return file + ": " + reason;
 }

@@ -239,14 +239,15 @@ int RunBatch(QApplication &application, const StartOptions &options)
 }
 
 // The window closes as by its close box, so the port is closed and its exclusive mark cleared;
-// the exit status is the shell's for a killed program.
+// the exit status is the shell's for a killed program. A window already closed (by an earlier
+// signal) only ends the program again.
 void CloseOnSignal(QApplication &application, TFrmLoadr &mainWindow, int signal)
 {
-    if (!mainWindow.isVisible())
-        return;
-    std::fprintf(stderr, "loader: %s received: closing the window and the port\n",
-                 SignalName(signal).c_str());
-    mainWindow.close();
+    if (mainWindow.isVisible()) {
+        std::fprintf(stderr, "loader: %s received: closing the window and the port\n",
+                     SignalName(signal).c_str());
+        mainWindow.close();
+    }
     application.exit(BatchEndedBySignal + signal);
 }
 
@@ -336,11 +337,17 @@ int RunLoader(int argc, char **argv)
         platform::SetMessageResponder(AnswerUnattended);
 
     TFrmLoadr mainWindow;
+    int endedBy = 0;
     const TSignalPipe signalPipe({SIGINT, SIGTERM, SIGHUP}, [&](int signal) {
+        endedBy = endedBy ? endedBy : signal;
         CloseOnSignal(application, mainWindow, signal);
     });
     mainWindow.show();
     CreateStartupWindows(mainWindow);
+    // A signal taken while a start-up box was shown has closed the window; the exit it asked for
+    // ended only that box's loop, and the program would stay on without a window.
+    if (endedBy)
+        return BatchEndedBySignal + endedBy;
 
     if (options.smoke)
         QTimer::singleShot(SmokeRunMs, &mainWindow, &QWidget::close);

@@ -1,8 +1,9 @@
 #pragma once
 // Signals reach the GUI thread through a pipe: the handler only writes the signal's number to it,
-// and a socket notifier hands each one to the program's own code between two events. So a signal
-// ends a run the way the window's own commands do (the port closed and its exclusive mark
-// cleared, loader.log complete), never in the middle of a step.
+// and a socket notifier hands each one to the program's own code from the event loop. So a
+// signal ends a run the way the window's own commands do (the port closed and its exclusive mark
+// cleared, loader.log complete): between two steps, or inside a step's wait, which it cuts short
+// as Cancel does.
 
 #include <csignal>
 #include <functional>

@@ -72,7 +72,9 @@ bool ParsePortNumber(const std::string &text, std::size_t from, uint16_t &number
 class TWriteBack
 {
   public:
-    explicit TWriteBack(platform::TIniFile &ini) : ini_(ini) {}
+    // A file that is there but cannot be read is left as it is, without a box of its own: the
+    // main window has told why, and that the defaults are used.
+    explicit TWriteBack(platform::TIniFile &ini) : ini_(ini), refused_(!ini.Refusal().empty()) {}
 
     void String(const char *section, const char *key, const std::string &value)
     {
@@ -86,6 +88,8 @@ class TWriteBack
   private:
     template <typename Write> void Guard(Write write)
     {
+        if (refused_)
+            return;
         try {
             write();
         } catch (const platform::EIniFileException &e) {
@@ -96,6 +100,7 @@ class TWriteBack
     }
 
     platform::TIniFile &ini_;
+    bool refused_;
     bool reported_ = false;
 };
 

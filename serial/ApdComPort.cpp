@@ -924,15 +924,16 @@ uint16_t TApdCustomComPort::PendingLineError()
 TDeliveryHold::TDeliveryHold(TApdCustomComPort &port) : port_(port), slot_(port.PortSlot())
 {
     result_ = HoldDelivery(slot_, wasHeld_, true);
-    if (result_ != ecOK || wasHeld_ || !port.window_)
+    if (result_ != ecOK || wasHeld_)
         return;
     // A delivery handed over before the hold waits in this thread's queue (or is about to be
-    // posted): it runs now, before the caller goes on, instead of inside the hold or not at all.
+    // posted), to this port's target or to another handler's of the port (a terminal's): it runs
+    // now, before the caller goes on, instead of inside the hold or not at all.
     const auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSendLimitMs);
     bool underWay = true;
     while (DeliveryUnderWay(slot_, underWay) == ecOK && underWay &&
            std::chrono::steady_clock::now() < limit) {
-        QCoreApplication::sendPostedEvents(port.window_.get());
+        TGuiMessageTarget::SendPosted();
         std::this_thread::yield();
     }
 }

@@ -378,8 +378,6 @@ class TApdCustomComPort : public TApdBaseComponent
     bool savedTriggersValid_ = false;
     std::unique_ptr<TGuiMessageTarget> window_; // the port's notification receiver while open
     bool waitCancelled_ = false;
-
-    friend class TDeliveryHold;
     std::vector<TUserEntry> users_;
     std::vector<std::pair<const void *, std::function<void(TApdCustomComPort &)>>> freeNotices_;
 };

@@ -455,8 +455,9 @@ bool ScanForMatch(TPortRecord &rec, uint16_t &longest)
     return matched;
 }
 
-// Brings the triggers' scan up to what the ring holds, without delivering, so that a caller who
-// has just read bytes (a text wait reads ahead of the scan) sees their matches counted. Left to
+// Brings the triggers' scan up to what the ring holds (or to its first match), without
+// delivering, so that the matches in bytes a caller has just read (a text wait reads ahead of
+// the scan) are counted for good, even if the ring overwrites those bytes later. Left to
 // the dispatch thread while a delivery is under way: it resumes its scan from where it stood.
 void CatchUpScan(TPortRecord &rec)
 {
@@ -467,6 +468,29 @@ void CatchUpScan(TPortRecord &rec)
         rec.MatchesPending = true;
         rec.TriggerWake.Set();
     }
+}
+
+// Matches of t in the bytes the scan has not reached yet, found on a copy of its state: a scan
+// held at a match that waits for its delivery (the prompt) does not go past it, and a text behind
+// it (the error) would otherwise not count until the delivery is made.
+uint32_t MatchesAhead(const TPortRecord &rec, const TDataTrigger &t)
+{
+    if (!t.Handle || !t.Length)
+        return 0;
+    TDataTrigger ahead = t;
+    ahead.Matched = false;
+    uint16_t at = rec.ScanPosition;
+    uint16_t left = rec.ScanPending;
+    // The byte a waiting match stands on has been fed already.
+    if (rec.MatchesPending && left > 0) {
+        at = static_cast<uint16_t>((at + 1) % kInputRingSize);
+        --left;
+    }
+    uint32_t count = 0;
+    for (; left > 0; --left, at = static_cast<uint16_t>((at + 1) % kInputRingSize))
+        if (ahead.Feed(rec.InRing[at]))
+            ++count;
+    return count;
 }
 
 // One step of data-trigger and avail evaluation; true while the caller should go on.
@@ -1748,7 +1772,8 @@ int MatchCount(int port, uint16_t handle, uint32_t &count)
     if (slot < 1 || slot > kDataSlots)
         return ecBadTriggerHandle;
     CatchUpScan(*access);
-    count = access->Triggers.Data[slot - 1].MatchCount;
+    const TDataTrigger &t = access->Triggers.Data[slot - 1];
+    count = t.MatchCount + MatchesAhead(*access, t);
     return ecOK;
 }
 

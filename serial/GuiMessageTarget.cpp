@@ -88,6 +88,11 @@ std::shared_ptr<TSendTicket> TGuiMessageTarget::PostMessage(unsigned msg, uintpt
     return ticket;
 }
 
+void TGuiMessageTarget::SendPosted()
+{
+    QCoreApplication::sendPostedEvents(nullptr, MessageEventType());
+}
+
 bool TGuiMessageTarget::OnOwnThread() const
 {
     return QThread::currentThread() == thread();

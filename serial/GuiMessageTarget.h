@@ -32,6 +32,11 @@ class TGuiMessageTarget : public QObject, public TMessageTarget
                                              intptr_t lParam) override;
     bool OnOwnThread() const override;
 
+    // Runs, on the calling thread, the messages posted to every target that lives there: a
+    // delivery walks its port's handlers one after the other, and the terminal's target may
+    // come before the port's own.
+    static void SendPosted();
+
   protected:
     bool event(QEvent *e) override;
 

@@ -610,6 +610,9 @@ TEST(BatchRunTest, StandardErrorHoldsTheBoxesAndTheirReasons)
          "Error: Insufficient Memory Resources - Script Terminated !\nFile Name: big.bin\n"
          "big.bin: longer than 2147483647 bytes\n",
          true, 1},
+        {"blank default script",
+         [](RunFolder &run) { run.WriteIni("Default Script=", run.Link()); },
+         "Error: Script file \"\" not found !\n\"\": ", false, 2},
         {"no flash file named", script("_LD\n"),
          "Error: Script file error - File not found!\nFile Name: \nLine Number: 1\n"
          "No flash file was named: no _LF line comes before this _LD.\nError: Script error",

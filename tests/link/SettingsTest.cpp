@@ -12,7 +12,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <csignal>
 #include <filesystem>
+#include <sys/resource.h>
 
 using linktest::LinkTest;
 using linktest::TriggersOf;
@@ -91,6 +93,20 @@ TEST_F(LinkTest, FirstStartWithoutIniOpensCom1AtDefaultsAndWritesFourKeys)
     EXPECT_EQ(port.TraceName(), "COM.TRC");
     EXPECT_EQ(port.LogSize(), 20000);
     EXPECT_EQ(port.LogName(), "COM.LOG");
+}
+
+// A loader.ini that cannot be read (the main window has said so) is neither written nor reported
+// again: the port opens at the defaults.
+TEST_F(LinkTest, UnreadableIniOpensCom1AtDefaultsWithoutWriting)
+{
+    AddPort(1);
+    std::filesystem::create_directory(dir.File("loader.ini"));
+    Create();
+    EXPECT_TRUE(ComPort().Open());
+    EXPECT_EQ(ComPort().ComNumber(), 1);
+    EXPECT_EQ(ComPort().Baud(), 19200);
+    EXPECT_TRUE(boxes.Shown().empty());
+    EXPECT_TRUE(std::filesystem::is_directory(dir.File("loader.ini")));
 }
 
 // One key of loader.ini, what the link makes of it, and what the file holds afterwards.
@@ -493,10 +509,17 @@ TEST_F(LinkTest, UnwritableIniIsReportedOnceAndTheDefaultsStillApply)
 {
     AddPort(1);
     dir.Write("loader.ini", "");
-    // A directory in the file's place cannot be written.
-    std::filesystem::remove(dir.File("loader.ini"));
-    std::filesystem::create_directory(dir.File("loader.ini"));
+    // Past a one-byte file size limit nothing can be written, for every user (file permissions
+    // do not stop root). A directory in the file's place would be refused as unreadable instead.
+    rlimit previous{};
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limit = previous;
+    limit.rlim_cur = 1;
+    const auto handler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &limit);
     loader::TFrmS_comm &form = Create();
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    std::signal(SIGXFSZ, handler);
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].caption, "Error");
     EXPECT_NE(boxes.Shown()[0].text.find("Unable to write to"), std::string::npos);

@@ -6,6 +6,7 @@
 #include "serial/ApdExcept.h"
 #include "serial/Dispatcher.h"
 #include "serial/ErrorCodes.h"
+#include "serial/GuiMessageTarget.h"
 #include "serial/MessageTarget.h"
 #include "serial/PosixDevice.h"
 #include "serial/SimulatedDevice.h"
@@ -15,10 +16,12 @@
 
 #include <QTimer>
 #include <cerrno>
+#include <chrono>
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <stdexcept>
+#include <thread>
 
 using namespace serial;
 using comporttest::FlushDeferredDeletes;
@@ -655,6 +658,32 @@ TEST_F(SimulatedPort, AwaitTextHoldsTriggersAndTakesDataArrivingMeanwhile)
 
     // Once the hold ends, the text the wait read is delivered to the trigger too, at once.
     EXPECT_TRUE(log.WaitFor(1));
+}
+
+// A delivery under way when a hold is placed has run once the hold is in place, whichever of the
+// port's targets it went to first: a terminal's, registered after the port's own, comes first.
+TEST_F(SimulatedPort, HoldRunsTheDeliveryUnderWayToEveryTargetOfThePort)
+{
+    port.SetOpen(true);
+    port.AddMatchTrigger("OK", false);
+    bool otherRan = false;
+    TGuiMessageTarget other([&](unsigned, uintptr_t, intptr_t) { otherRan = true; });
+    ASSERT_EQ(AddHandler(port.PortSlot(), &other, 1), ecOK);
+    device.Write("OK");
+    // Waited for without handling events, so the message stays in the queue.
+    bool underWay = false;
+    for (int i = 0; i < 5000 && !underWay; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_EQ(DeliveryUnderWay(port.PortSlot(), underWay), ecOK);
+    }
+    ASSERT_TRUE(underWay);
+    {
+        const TDeliveryHold hold(port);
+        EXPECT_TRUE(otherRan);
+        ASSERT_EQ(DeliveryUnderWay(port.PortSlot(), underWay), ecOK);
+        EXPECT_FALSE(underWay);
+    }
+    RemoveHandler(port.PortSlot(), &other);
 }
 
 TEST_F(SimulatedPort, ClosingWithTracingOnWritesTheTraceAndStopsIt)

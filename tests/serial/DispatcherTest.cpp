@@ -533,8 +533,9 @@ TEST(DispatcherDelivery, CloseFromInsideAHandler)
     EXPECT_FALSE(sim.Far.IsOpen());
 }
 
-// Held, nothing is delivered; a count asked meanwhile covers what the ring holds; released, the
-// held match is delivered at once, without waiting for another byte to arrive.
+// Held, nothing is delivered; a count asked meanwhile covers what the ring holds, also a text
+// behind another trigger's match; released, the held matches are delivered at once, without
+// waiting for another byte to arrive.
 TEST(DispatcherDelivery, HoldDeliveryKeepsReceivingAndDeliversWhenReleased)
 {
     std::atomic<bool> released{false};
@@ -546,19 +547,26 @@ TEST(DispatcherDelivery, HoldDeliveryKeepsReceivingAndDeliversWhenReleased)
     ASSERT_EQ(HoldDelivery(sim.Port, previous, true), ecOK);
     EXPECT_FALSE(previous);
     const int ok = AddMatchTrigger(sim.Port, "OK", false);
+    const int error = AddMatchTrigger(sim.Port, "ERR", false);
     recorder.OnMessage([&](const RecordedMessage &) { deliveredWhileHeld = !released; });
     ASSERT_EQ(recorder.Attach(sim.Port), ecOK);
-    sim.Far.Write("OK");
-    ASSERT_TRUE(WaitUntil([&] { return InputCount(sim.Port) == 2; }));
-    uint32_t count = 0;
-    ASSERT_EQ(MatchCount(sim.Port, static_cast<uint16_t>(ok), count), ecOK);
-    EXPECT_EQ(count, 1u);
+    sim.Far.Write("OK ERR");
+    ASSERT_TRUE(WaitUntil([&] { return InputCount(sim.Port) == 6; }));
+    for (const int handle : {ok, error, ok, error}) {
+        uint32_t count = 0;
+        ASSERT_EQ(MatchCount(sim.Port, static_cast<uint16_t>(handle), count), ecOK);
+        EXPECT_EQ(count, 1u) << handle;
+    }
     released = true;
     ASSERT_EQ(HoldDelivery(sim.Port, previous, false), ecOK);
     EXPECT_TRUE(previous);
-    ASSERT_TRUE(recorder.WaitForCount(1));
+    ASSERT_TRUE(recorder.WaitForCount(2));
     EXPECT_FALSE(deliveredWhileHeld);
     EXPECT_EQ(recorder.Messages()[0], Msg(MsgTriggerData, ok, 2, sim.Port));
+    EXPECT_EQ(recorder.Messages()[1], Msg(MsgTriggerData, error, 3, sim.Port));
+    uint32_t count = 0;
+    ASSERT_EQ(MatchCount(sim.Port, static_cast<uint16_t>(error), count), ecOK);
+    EXPECT_EQ(count, 1u);
 }
 
 TEST(DispatcherOutput, ExactFitSetsTheFullFlagAndOneMoreIsRefused)
