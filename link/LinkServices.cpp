@@ -343,6 +343,14 @@ void TFrmS_comm::EndFileWatch()
 
 bool TFrmS_comm::FileUploadFailed()
 {
+    // The port's report of a failed line may be held back by the step that asks (a device
+    // unplugged during the upload delay): the port itself is asked too.
+    try {
+        if (!Link.LineFailed && ApdComPort1->LineFailed())
+            LineFailure();
+    } catch (const std::exception &) {
+        // A port that cannot even say so has its failing sends to tell.
+    }
     if (!Link.FileWatch)
         return Link.LineFailed;
     if (Link.LineFailed)

@@ -543,6 +543,18 @@ TEST_F(Transfer, OtherLineErrorsAreLeftPendingForOthers)
     EXPECT_TRUE(calls.calls.empty());
 }
 
+// A device unplugged while an engine step holds the port's deliveries (the upload delay): the
+// held report cannot tell the link yet, but the file is failed before its body is sent.
+TEST_F(Transfer, ALineThatFailsWhileDeliveriesAreHeldFailsTheFile)
+{
+    loader::TFrmS_comm &form = Start("50", true);
+    form.BeginFileWatch();
+    const serial::TDeliveryHold hold(ComPort());
+    Port(1).Hangup();
+    ASSERT_TRUE(WaitUntil([&] { return ComPort().LineFailed(); }));
+    EXPECT_TRUE(form.FileUploadFailed());
+}
+
 // The prompt handler discards the input. When its delivery is late, the device's upload error
 // may already wait in the driver behind the prompt: the discard must not take it before the
 // error trigger has seen it, or the file would pass as uploaded.
