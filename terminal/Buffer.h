@@ -34,6 +34,16 @@ constexpr uint8_t attrReverse = 0x02;
 constexpr uint8_t attrBold = 0x04;
 constexpr uint8_t attrConcealed = 0x08;
 constexpr uint8_t attrUnderline = 0x10;
+// The glyph was written while the DEC special graphics set was in use: its bytes 0x5F-0x7E are
+// shown as line-drawing pieces and symbols, every other byte as itself. The cell keeps the byte
+// received, so the capture file and a copy see what the host sent.
+constexpr uint8_t attrGraphics = 0x20;
+
+// Character sets a VT100 can designate into G0 and G1.
+enum TCharSet : uint8_t {
+    csAscii = 0,
+    csDecGraphics = 1,
+};
 
 constexpr int kMaxColumns = 133;
 constexpr int kMaxCells = 65535;
@@ -54,6 +64,10 @@ struct TSavedCursor {
     int PageRow = 0;    // 0-based
     uint8_t Colors = 0; // background << 4 | foreground
     uint8_t Attributes = 0;
+    // A VT100 saves its character sets, the shift between them and origin mode with the cursor.
+    uint8_t CharSets[2] = {csAscii, csAscii};
+    uint8_t Shift = 0;
+    bool OriginMode = false;
 };
 
 // The buffer's scalar state: everything a save of the whole buffer copies besides the cells.
@@ -74,6 +88,19 @@ struct TBufferState {
     int FirstVisibleColumn = 0;
     int FirstVisibleRow = 0;
     bool InRegion = true; // the cursor's page row lies inside the scroll region
+
+    // VT100 modes and states (the other emulations leave them as they are).
+    // A glyph was written on the last column with auto-wrap on: the cursor stays there, and the
+    // next glyph first goes to the start of the next line.
+    bool WrapPending = false;
+    bool AutoWrap = true;         // DECAWM
+    bool OriginMode = false;      // DECOM: rows are addressed from the scroll region's top
+    bool InsertMode = false;      // IRM: a glyph pushes the rest of its row right
+    bool NewLineMode = false;     // LNM: line feed also returns the carriage
+    bool ReverseScreen = false;   // DECSCNM: every cell is shown with its colours swapped
+    bool CursorKeysApp = false;   // DECCKM: cursor keys send ESC O x instead of ESC [ x
+    uint8_t CharSets[2] = {csAscii, csAscii}; // G0 and G1
+    uint8_t Shift = 0;                        // 0: G0 in use (SI), 1: G1 (SO)
 
     // View saved by the window on entering scrollback mode.
     int SavedCursorColumn = 0;
