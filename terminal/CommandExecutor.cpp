@@ -552,6 +552,9 @@ void TCommandExecutor::TabControl()
 
 void TCommandExecutor::TabClear()
 {
+    // A VT100 knows only 0 (the stop at the cursor) and 3 (all); the others change nothing.
+    if (Vt100() && r.X != 0 && r.X != 3)
+        return;
     switch (r.X) {
     case 0:
         b.bClearHorizontalTabStop(b.CursorColumn + 1);
@@ -746,7 +749,9 @@ void TCommandExecutor::SetCharSets()
 }
 
 // The VT100's private modes this terminal acts on: cursor keys (1), reverse screen (5), origin
-// (6) and auto-wrap (7). The rest (132 columns, smooth scroll, ...) change nothing.
+// (6) and auto-wrap (7); the column mode (3) stays at 80 columns but clears the screen, resets
+// the region and homes the cursor, as switching it does on a VT100. The rest (smooth scroll,
+// ...) change nothing.
 void TCommandExecutor::PrivateModes(bool set)
 {
     const int count = std::min<int>(r.ParamCount, kRecordParams);
@@ -769,6 +774,12 @@ void TCommandExecutor::PrivateModes(bool set)
         case 7:
             b.AutoWrap = set;
             b.WrapPending = false;
+            break;
+        case 3:
+            b.RegionTop = 1;
+            b.RegionBottom = b.PageHeight;
+            b.bClearScreen();
+            Home();
             break;
         default:
             break;

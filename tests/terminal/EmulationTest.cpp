@@ -660,6 +660,9 @@ const ScreenCase kVt102[] = {
      E + "(0" + E + "7" + E + "(B" + E + "[5;5H" + E + "8q" + E + "[9;9H" + E + "8", {"q"}, 0, 1,
      {{0, 1, 0x07, G}}},
     {"NewLineModeReturnsTheCarriage", etVt100, E + "[20ha\nb", {"a", "b"}, 1, 2},
+    {"OnlyTabClearZeroAndThree", etVt100, E + "[2g" + E + "[1g\tx", {Spaces(8) + "x"}, 9, 1},
+    {"ColumnModeClearsAndHomes", etVt100, "ab" + E + "[3;9r" + E + "[?3lc", {"c"}, 1, 1, {}, "",
+     {}, 25},
 };
 INSTANTIATE_TEST_SUITE_P(Vt102, ScreenTable, ::testing::ValuesIn(kVt102), Name);
 
