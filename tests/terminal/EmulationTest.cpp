@@ -630,6 +630,8 @@ const ScreenCase kVt102[] = {
     {"OriginModeReportsRegionRows", etVt100, E + "[5;10r" + E + "[?6h" + E + "[3;4H" + E + "[6n",
      {}, 3, 7, {}, E + "[3;4R"},
     {"StatusReportReady", etVt100, E + "[5n", {}, 0, 1, {}, E + "[0n"},
+    {"TerminalParameters", etVt100, E + "[x" + E + "[1x" + E + "[2x", {}, 0, 1, {},
+     E + "[2;1;1;120;120;1;0x" + E + "[3;1;1;120;120;1;0x"},
     {"IndexScrollsAtRegionBottom", etVt100,
      E + "[2;4r" + E + "[2;1HA" + E + "[3;1HB" + E + "[4;1HC" + E + "DD", {"", "B", "C", " D"}, 2, 4, {}, "", {}, 1},
     {"ReverseIndexScrollsAtRegionTop", etVt100,
