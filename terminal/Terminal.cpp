@@ -445,6 +445,11 @@ void TTerminal::wmChar(uint8_t c)
     // A key the emulator handled was sent at key down already: it is sent once.
     if (keyRoutine_ && keyRecord_.Handled && !scrollback_)
         return;
+    // In new-line mode a VT100's Return sends CR LF.
+    if (c == '\r' && buffer_->NewLineMode) {
+        static const uint8_t kNewLine[] = {'\r', '\n'};
+        return SendKeyBytes(kNewLine, sizeof kNewLine);
+    }
     SendKeyBytes(&c, 1);
 }
 

@@ -305,7 +305,7 @@ TEST_F(Window, PaintsOneRunPerColourAndBlinks)
     EXPECT_EQ(B().EmulatorRoutine, nullptr);
 }
 
-TEST_F(Window, CursorKeysFollowTheApplicationMode)
+TEST_F(Window, KeysFollowTheVt100Modes)
 {
     // A key map with the VT100's up and left, page up, and a function key sending what up sends.
     term->tSetKeyEmulatorProc([](const void *, uint16_t key, TKeyRecord &record) {
@@ -317,9 +317,10 @@ TEST_F(Window, CursorKeysFollowTheApplicationMode)
     });
     struct Case {
         const char *what;
-        bool application;
+        bool application; // cursor keys (DECCKM)
         int key;
         std::string sent;
+        bool newLine = false; // LNM
     };
     const std::vector<Case> cases = {
         {"up in normal mode", false, Qt::Key_Up, "\x1b[A"},
@@ -328,11 +329,14 @@ TEST_F(Window, CursorKeysFollowTheApplicationMode)
         {"left back in normal mode", false, Qt::Key_Left, "\x1b[D"},
         {"page up keeps its sequence", true, Qt::Key_PageUp, "\x1b[5~"},
         {"a function key keeps a cursor key's sequence", true, Qt::Key_F2, "\x1b[A"},
+        {"return in new-line mode", false, Qt::Key_Return, "\r\n", true},
+        {"return out of it", false, Qt::Key_Return, "\r"},
     };
     for (const Case &c : cases) {
         B().CursorKeysApp = c.application;
+        B().NewLineMode = c.newLine;
         far.TakeSent();
-        Key(c.key, {});
+        Key(c.key, c.key == Qt::Key_Return ? QString("\r") : QString());
         EXPECT_TRUE(far.WaitForSent(c.sent.size(), std::chrono::seconds(5))) << c.what;
         EXPECT_EQ(far.TakeSent(), c.sent) << c.what;
     }
