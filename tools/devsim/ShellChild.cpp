@@ -96,6 +96,13 @@ void WriteAll(int fd, const char *text)
 // In the forked child: a session of its own on the new terminal, then the program.
 [[noreturn]] void RunChild(int slave, const Launch &launch)
 {
+    // A login on a line starts with every signal at its default and none blocked, whatever
+    // devsim was started with.
+    struct sigaction byDefault {
+    };
+    byDefault.sa_handler = SIG_DFL;
+    for (int number = 1; number < NSIG; ++number)
+        ::sigaction(number, &byDefault, nullptr);
     sigset_t none;
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
@@ -119,6 +126,9 @@ void WriteAll(int fd, const char *text)
 ShellChild::ShellChild(const ShellSettings &settings)
 {
     const Launch launch = LaunchFor(settings);
+    // An ignored SIGCHLD, inherited from whoever started devsim, would have the kernel reap the
+    // program unseen.
+    ::signal(SIGCHLD, SIG_DFL);
     winsize size{};
     size.ws_row = settings.rows;
     size.ws_col = settings.columns;
