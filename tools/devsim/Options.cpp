@@ -139,7 +139,8 @@ Options ParseOptions(const std::vector<std::string> &args)
         if (Shared(name))
             continue;
         if (options.shell && !ForShell(name))
-            throw OptionsError(name + " is an option of the device, not of --shell");
+            throw OptionsError(name + " is an option of the device, not of " +
+                               (loginShell ? "--shell" : "--shell-command"));
         if (!options.shell && ForShell(name))
             throw OptionsError(name + " needs --shell or --shell-command");
     }
