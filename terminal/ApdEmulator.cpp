@@ -291,29 +291,45 @@ void Reset(TEmulatorState &s)
 // A control byte's command, the same in ground and inside a sequence.
 void ControlCommand(const TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
+    const bool vt100 = s.EmulationType == etVt100;
     switch (c) {
     case 0x09:
         r.Command = cmd::HorizontalTab;
         break;
-    case 0x0C: // form feed clears the screen
-        r.Command = cmd::EraseDisplay;
-        r.X = 2;
-        r.Y = 0;
+    case 0x0C: // form feed clears the screen; a VT100 takes it as a line feed
+        if (vt100) {
+            r.Command = cmd::WriteChar;
+            r.Character = 0x0A;
+        } else {
+            r.Command = cmd::EraseDisplay;
+            r.X = 2;
+            r.Y = 0;
+        }
         break;
     case 0x0E: // shift out / shift in: a VT100 switches between G1 and G0
     case 0x0F:
-        r.Command = s.EmulationType != etVt100 ? cmd::Nothing
-                    : c == 0x0E                 ? cmd::ShiftOut
-                                                : cmd::ShiftIn;
+        r.Command = !vt100 ? cmd::Nothing : c == 0x0E ? cmd::ShiftOut : cmd::ShiftIn;
         break;
-    default: // the buffer acts on backspace, line feed and carriage return and draws the rest
+    case 0x07:
+    case 0x08:
+    case 0x0A:
+    case 0x0B:
+    case 0x0D: // the buffer acts on these
         r.Command = cmd::WriteChar;
+        break;
+    default: // a VT100 ignores the other controls (answerback on ENQ is empty); others draw them
+        r.Command = vt100 ? cmd::Nothing : cmd::WriteChar;
         break;
     }
 }
 
 void Ground(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
+    if (c == 0x7F && s.EmulationType == etVt100) { // a VT100 ignores delete
+        s.CollectedCount = 0;
+        r.Command = cmd::Nothing;
+        return;
+    }
     if (c >= 0x20)
         return parse::Text(s, c, r);
     if (c == kEscape)

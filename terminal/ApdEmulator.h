@@ -147,7 +147,7 @@ inline ShortStep ParseShort(TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
     const uint8_t state = s.ParseState;
     if (state == psGround) {
-        if (c >= 0x20 && !s.ResetPending) [[likely]] {
+        if (c >= 0x20 && c != 0x7F && !s.ResetPending) [[likely]] {
             parse::Text(s, c, r);
             return ShortStep::Text;
         }

@@ -402,11 +402,14 @@ void TBuffer::bLineFeed()
 {
     if (CellCount == 0)
         return;
+    const int highestBefore = HighestRow;
     ++CursorRow;
     bUpdateBuffer();
     int top, bottom;
     RegionBounds(top, bottom);
-    if (CursorRow + 1 >= PageTop() + bottom && PendingVerticalScroll < 0) {
+    // Only a row this line feed brought into the page is new (the end of the buffer blanks its
+    // own): a row it merely moved onto keeps its cells, whatever scroll waits to be painted.
+    if (CursorRow + 1 >= PageTop() + bottom && HighestRow > highestBefore) {
         // The new line takes the current background.
         const int offset = RowOffset(CursorRow);
         std::memset(colors_.data() + offset, CurrentColors(), size_t(Columns));

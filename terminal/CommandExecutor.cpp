@@ -20,8 +20,8 @@
 // - Next line is a carriage return and a line feed, so at the bottom it scrolls like one.
 // - Insert and delete lines act on the rows from the cursor to the bottom of the scroll region
 //   when the cursor is inside it, else to the bottom of the page; counts are limited to that.
-// - A scroll region needs 1 <= top < bottom <= page height; a bottom of 0 (omitted) is the page
-//   height; anything else is refused and changes nothing.
+// - A scroll region needs 1 <= top < bottom; a bottom of 0 (omitted) or below the page is the
+//   page's last row; anything else is refused and changes nothing.
 // - Device attributes from an ANSI emulator answer as a VT100 (the parser sets Y = 1).
 
 #include "terminal/CommandExecutor.h"
@@ -61,6 +61,8 @@ bool MovesCursor(uint8_t command)
     case cmd::ModeCursorKeys:
     case cmd::ModeInsert:
     case cmd::ModeNewLine:
+    case cmd::SetPrivateMode: // those that move the cursor (origin, column mode) home it
+    case cmd::ResetPrivateMode:
     case cmd::MediaCopy:
     case cmd::RequestParameters:
     case cmd::SequenceError:
@@ -418,7 +420,16 @@ void TCommandExecutor::EraseInDisplay()
         break;
     }
     case 2:
-        b.bClearScreen();
+        if (Vt100()) { // a VT100 leaves the cursor where it stood on the page
+            const int column = b.CursorColumn, pageRow = PageRow();
+            b.bClearScreen();
+            b.CursorColumn = column;
+            b.CursorRow = LimitToPage(b.PageTop() + pageRow - 1);
+            RecomputeInRegion();
+            b.bMoveCaret();
+        } else {
+            b.bClearScreen();
+        }
         break;
     default:
         break;
@@ -476,12 +487,19 @@ void TCommandExecutor::RestoreCursor()
         } else {
             saved.Saved = false;
         }
-    } else if (r.EmulationType == etAnsi) {
+    } else if (r.EmulationType == etAnsi || Vt100()) {
+        // Nothing saved: home with the rendition, and for a VT100 the character sets and origin
+        // mode, as at start.
         b.CursorColumn = 0;
         b.CursorRow = LimitToPage(b.PageTop());
         b.CurrentForeground = 7;
         b.CurrentBackground = 0;
         b.CurrentAttributes = 0;
+        if (Vt100()) {
+            b.CharSets[0] = b.CharSets[1] = csAscii;
+            b.Shift = 0;
+            b.OriginMode = false;
+        }
     } else {
         return;
     }
@@ -686,9 +704,11 @@ void TCommandExecutor::InsertLines()
 
 void TCommandExecutor::SetScrollRegion()
 {
+    // A bottom below the page is the page's last row, as a host that counts more lines than
+    // this page has means it; a region of less than two rows is refused.
     const int top = std::max<int>(r.X, 1);
-    const int bottom = r.Y == 0 ? b.PageHeight : r.Y;
-    if (top >= bottom || bottom > b.PageHeight)
+    const int bottom = r.Y == 0 ? b.PageHeight : std::min<int>(r.Y, b.PageHeight);
+    if (top >= bottom)
         return;
     b.bHandOverScroll();
     b.RegionTop = top;
@@ -699,6 +719,7 @@ void TCommandExecutor::SetScrollRegion()
 // The home position: the page's first row, or the region's in origin mode.
 void TCommandExecutor::Home()
 {
+    b.WrapPending = false;
     b.CursorColumn = 0;
     b.CursorRow = LimitToPage(b.PageTop() + (b.OriginMode ? b.RegionTop - 1 : 0));
     RecomputeInRegion();

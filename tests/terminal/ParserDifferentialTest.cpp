@@ -115,8 +115,10 @@ TEST_P(InlineRoad, MatchesGeneralStep)
         const auto c = uint8_t(stream[i]);
         fast->bProcessChar(c);
         const uint8_t command = ParseGeneral(state, c, general->Command);
-        if (command == cmd::WriteChar && c != 0)
-            general->bWriteChar(c);
+        // As the character processor carries it out: the record's byte (a VT100 turns form feed
+        // into a line feed).
+        if (command == cmd::WriteChar && general->Command.Character != 0)
+            general->bWriteChar(general->Command.Character);
         else if (command != cmd::WriteChar && command != cmd::Nothing)
             ExecuteCommand(*general);
 
