@@ -141,6 +141,9 @@ constexpr TFinalRow kVt100Finals[] = {
     {'D', Command(cmd::CursorLeft, argCount1)},
     {'H', Command(cmd::CursorPosition, argCount2, argCount1)},
     {'f', Command(cmd::CursorPosition, argCount2, argCount1)},
+    {'@', Command(cmd::InsertChars, argCount1)}, // VT102 editing
+    {'P', Command(cmd::DeleteChars, argCount1)},
+    {'X', Command(cmd::EraseChars, argCount1)},
     {'J', Command(cmd::EraseDisplay, argSelect1, argOne)},
     {'K', Command(cmd::EraseLine, argSelect1, argZero)},
     {'L', Command(cmd::InsertLines, argKeep, argCount1)},
@@ -189,16 +192,17 @@ constexpr TEscapeRow kVt100Escapes[] = {
     {'[', Enter(psCsiEntry)},
     {'(', Enter(psG0Designation)},
     {')', Enter(psG1Designation)},
+    {'#', Enter(psEscapeHash)},
     {'7', Escape(cmd::SaveCursor)},
     {'8', Escape(cmd::RestoreCursor)},
     {'=', Escape(cmd::Nothing)}, // keypad modes: nothing to do
     {'>', Escape(cmd::Nothing)},
-    {'D', Escape(cmd::CursorDown, argKeep, argOne)},
+    {'D', Escape(cmd::Index)},
     {'E', Escape(cmd::NextLine)},
     {'H', Escape(cmd::SetTab)},
-    {'M', Escape(cmd::ReverseIndex)}, // —
+    {'M', Escape(cmd::ReverseIndex)},
     {'Z', Escape(cmd::DeviceAttributes, argZero, argOne)},
-    {'c', Escape(cmd::ResetInitial)}, // —
+    {'c', Escape(cmd::ResetInitial)},
 };
 
 // VT52 has no control sequences. ESC J and ESC K erase from the cursor to the end of the screen
@@ -284,7 +288,7 @@ void Reset(TEmulatorState &s)
 }
 
 // A control byte's command, the same in ground and inside a sequence.
-void ControlCommand(uint8_t c, TCommandRecord &r)
+void ControlCommand(const TEmulatorState &s, uint8_t c, TCommandRecord &r)
 {
     switch (c) {
     case 0x09:
@@ -295,9 +299,11 @@ void ControlCommand(uint8_t c, TCommandRecord &r)
         r.X = 2;
         r.Y = 0;
         break;
-    case 0x0E:
-    case 0x0F: // shift out / shift in: no alternate character set here
-        r.Command = cmd::Nothing;
+    case 0x0E: // shift out / shift in: a VT100 switches between G1 and G0
+    case 0x0F:
+        r.Command = s.EmulationType != etVt100 ? cmd::Nothing
+                    : c == 0x0E                 ? cmd::ShiftOut
+                                                : cmd::ShiftIn;
         break;
     default: // the buffer acts on backspace, line feed and carriage return and draws the rest
         r.Command = cmd::WriteChar;
@@ -311,7 +317,7 @@ void Ground(TEmulatorState &s, uint8_t c, TCommandRecord &r)
         return parse::Text(s, c, r);
     if (c == kEscape)
         return parse::Escape(s, c, r);
-    ControlCommand(c, r);
+    ControlCommand(s, c, r);
     // A sequence's collected bytes start at its escape.
     s.CollectedCount = 0;
 }
@@ -600,6 +606,21 @@ void Vt52AddressByte(TEmulatorState &s, uint8_t c, TCommandRecord &r)
     Reset(s);
 }
 
+// ESC ( or ESC ) and the set: "0" and "2" (the alternate ROM's graphics) are the DEC special
+// graphics, "A", "B" and "1" (the alternate ROM's standard set) are shown as ASCII. Any other
+// byte is drawn.
+void Designation(TEmulatorState &s, uint8_t c, TCommandRecord &r)
+{
+    if (c == '0' || c == '1' || c == '2' || c == 'A' || c == 'B') {
+        r.Command = cmd::DesignateCharSet;
+        r.X = s.ParseState == psG0Designation ? 0 : 1;
+        r.Y = c == '0' || c == '2' ? csDecGraphics : csAscii;
+    } else {
+        r.Command = cmd::WriteChar;
+    }
+    Reset(s);
+}
+
 // Inside a sequence a control byte acts as it does in ground and the sequence goes on, as on
 // a VT100; an escape starts a new sequence, and cancel and substitute abandon the sequence.
 void ControlInSequence(TEmulatorState &s, uint8_t c, TCommandRecord &r)
@@ -610,7 +631,7 @@ void ControlInSequence(TEmulatorState &s, uint8_t c, TCommandRecord &r)
     }
     if (c == kCan || c == kSub)
         return Reset(s);
-    ControlCommand(c, r);
+    ControlCommand(s, c, r);
 }
 
 } // namespace
@@ -660,9 +681,14 @@ uint8_t ParseGeneral(TEmulatorState &s, uint8_t c, TCommandRecord &r)
         if (c >= (state == psCsiIgnore ? 0x40 : 0x30) && c != 0x7F)
             Reset(s);
     } else if (state == psG0Designation || state == psG1Designation) {
-        if (c != '0' && c != '1' && c != '2' && c != 'A' && c != 'B')
-            r.Command = cmd::WriteChar;
-        Reset(s);
+        Designation(s, c, r);
+    } else if (state == psEscapeHash) {
+        // ESC # 8 fills the screen for alignment; the double-size lines (3 to 6) are not
+        // shown here and change nothing.
+        if (c == '8')
+            r.Command = cmd::AlignmentTest;
+        if (c >= 0x30)
+            Reset(s);
     } else {
         Reset(s); // a state no path sets: start over
     }

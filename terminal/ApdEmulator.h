@@ -18,16 +18,6 @@
 namespace terminal
 {
 
-// Emulation types. AnsiBbs parses exactly as Ansi; only Ansi gets the fallback of a restore
-// without a saved cursor.
-enum TEmulationType : uint8_t {
-    etNone = 0,
-    etAnsi = 1,
-    etVt52 = 2,
-    etVt100 = 3,
-    etAnsiBbs = 4,
-};
-constexpr uint8_t kLastEmulationType = etAnsiBbs;
 
 enum TParseState : uint8_t {
     psGround = 0,
@@ -41,6 +31,7 @@ enum TParseState : uint8_t {
     psVt52Row = 8,       // VT52 ESC Y: the row byte comes next
     psVt52Column = 9,    // VT52 ESC Y: the column byte comes next
     psEscapeIgnore = 10, // ESC and an intermediate no table knows: skipped up to its final byte
+    psEscapeHash = 11,   // VT100 ESC #: the line-size and alignment functions
 };
 
 // Real colour sequences carry six parameters and more; parameters past the last kept are read

@@ -83,6 +83,7 @@ int TBuffer::bNewBuffer(int rows, int columns, int pageHeight)
 
     Rows = rows;
     Columns = columns;
+    glyphColumns_ = InsertMode ? 0 : columns;
     PageHeight = pageHeight;
     CellCount = rows * columns;
     CursorColumn = 0;
@@ -125,6 +126,7 @@ void TBuffer::bDeallocBuffers()
     ForgetRowCache();
     Rows = 0;
     Columns = 0;
+    glyphColumns_ = 0;
     CellCount = 0;
     CursorColumn = 0;
     CursorRow = 0;
@@ -213,6 +215,22 @@ void TBuffer::RotateRowsUp(int first, int last, int count)
     }
 }
 
+void TBuffer::MoveCells(int row, int from, int to, int count)
+{
+    if (count <= 0)
+        return;
+    std::memmove(CharRow(row) + to, CharRow(row) + from, size_t(count));
+    std::memmove(ColorRow(row) + to, ColorRow(row) + from, size_t(count));
+    std::memmove(BaseColorRow(row) + to, BaseColorRow(row) + from, size_t(count));
+    std::memmove(AttrRow(row) + to, AttrRow(row) + from, size_t(count));
+}
+
+void TBuffer::bSetInsertMode(bool on)
+{
+    InsertMode = on;
+    glyphColumns_ = on ? 0 : Columns;
+}
+
 void TBuffer::RotateRowsDown(int first, int last, int count)
 {
     first = std::max(first, 0);
@@ -299,6 +317,7 @@ void TBuffer::WriteCharSlow(uint8_t c)
             window_->Bell();
         break;
     case 0x08:
+        WrapPending = false;
         if (CursorColumn > 0) {
             --CursorColumn;
             // A terminal's backspace only moves (a line editor moves left over its text this
@@ -313,14 +332,15 @@ void TBuffer::WriteCharSlow(uint8_t c)
         break;
     case 0x0B: // a terminal's vertical tab is a line feed; plain mode draws it
         if (Emulating())
-            bLineFeed();
+            LineFeedControl();
         else
             StoreGlyph(c);
         break;
     case 0x0A:
-        bLineFeed();
+        LineFeedControl();
         break;
     case 0x0D:
+        WrapPending = false;
         CursorColumn = 0;
         bMoveCaret();
         break;
@@ -331,9 +351,33 @@ void TBuffer::WriteCharSlow(uint8_t c)
     HandOn(c);
 }
 
-// Stores a glyph at the cursor and advances it; the wrap happens right after the last column.
+// A line feed received: in new-line mode a VT100 returns the carriage too.
+void TBuffer::LineFeedControl()
+{
+    WrapPending = false;
+    if (NewLineMode && Vt100Rules())
+        CursorColumn = 0;
+    bLineFeed();
+}
+
+// Stores a glyph at the cursor and advances it. The wrap happens right after the last column,
+// except under the VT100's rules: there the cursor stays on the last column and the next glyph
+// wraps first (with auto-wrap off it overwrites the last column), and in insert mode the glyph
+// pushes the rest of its row right.
 void TBuffer::StoreGlyph(uint8_t c)
 {
+    const bool vt100 = Vt100Rules();
+    if (vt100) {
+        if (WrapPending && AutoWrap && CursorColumn == Columns - 1) {
+            CursorColumn = 0;
+            bLineFeed();
+        }
+        WrapPending = false;
+        if (InsertMode) {
+            MoveCells(CursorRow, CursorColumn, CursorColumn + 1, Columns - CursorColumn - 1);
+            bInvalidateRows(CursorRow, CursorRow);
+        }
+    }
     const int offset = RowOffset(CursorRow) + CursorColumn;
     const uint8_t colors = CurrentColors();
     chars_[size_t(offset)] = c;
@@ -346,6 +390,8 @@ void TBuffer::StoreGlyph(uint8_t c)
     bInvalidateChar(CursorColumn, CursorRow);
     if (CursorColumn < Columns - 1) {
         ++CursorColumn;
+    } else if (vt100) {
+        WrapPending = AutoWrap;
     } else {
         CursorColumn = 0;
         bLineFeed();
@@ -365,7 +411,7 @@ void TBuffer::bLineFeed()
         const int offset = RowOffset(CursorRow);
         std::memset(colors_.data() + offset, CurrentColors(), size_t(Columns));
         std::memset(baseColors_.data() + offset, CurrentColors(), size_t(Columns));
-        std::memset(attrs_.data() + offset, CurrentAttributes, size_t(Columns));
+        std::memset(attrs_.data() + offset, BlankAttributes(), size_t(Columns));
     }
 }
 
@@ -394,7 +440,7 @@ void TBuffer::bUpdateBuffer()
             if (fixedLinesAbove)
                 RotateRowsDown(pageTop - 1, pageTop + top - 2, 1);
         }
-        BlankRows(last, 1, CurrentColors(), CurrentAttributes);
+        BlankRows(last, 1, CurrentColors(), BlankAttributes());
         --CursorRow;
         PendingVerticalScroll -= CharHeight;
     } else if (CursorRow < pageTop + bottom) {
@@ -412,7 +458,7 @@ void TBuffer::bUpdateBuffer()
         HighestRow = std::max(HighestRow, std::min(pageTop + n + PageHeight - 1, Rows - 1));
         if (bottom < PageHeight) {
             RotateRowsDown(CursorRow - n + 1, Rows - 1, n);
-            BlankRows(CursorRow - n + 1, n, CurrentColors(), CurrentAttributes);
+            BlankRows(CursorRow - n + 1, n, CurrentColors(), BlankAttributes());
         }
         // The lines leaving the region go to the scrollback just above the page.
         if (top > 1 && top <= bottom)
@@ -451,7 +497,7 @@ void TBuffer::bClearScreen()
     // The new page counts as used, so the view and the bars stay within it.
     const int highestRow = HighestRow;
     HighestRow = std::max(HighestRow, newTop + PageHeight - 1);
-    BlankRows(newTop, PageHeight, CurrentColors(), CurrentAttributes);
+    BlankRows(newTop, PageHeight, CurrentColors(), BlankAttributes());
     // The view follows the cursor to the page's top row. The whole window is repainted now;
     // content scrolls still pending would move it again.
     FirstVisibleRow = newTop;
@@ -946,6 +992,7 @@ int TBuffer::bRestore(std::unique_ptr<TBufferSnapshot> saved)
     attrs_ = std::move(saved->Attrs);
     rowMap_ = std::move(saved->RowMap);
     ringStart_ = saved->RingStart;
+    glyphColumns_ = InsertMode ? 0 : Columns;
     ForgetRowCache();
     return serial::ecOK;
 }

@@ -39,12 +39,6 @@ constexpr uint8_t attrUnderline = 0x10;
 // received, so the capture file and a copy see what the host sent.
 constexpr uint8_t attrGraphics = 0x20;
 
-// Character sets a VT100 can designate into G0 and G1.
-enum TCharSet : uint8_t {
-    csAscii = 0,
-    csDecGraphics = 1,
-};
-
 constexpr int kMaxColumns = 133;
 constexpr int kMaxCells = 65535;
 constexpr int kVerticalTabSlots = 12;
@@ -200,7 +194,7 @@ class TBuffer : public TBufferState
         const int row = CursorRow;
         const bool plainGlyph = c > 0x0D || ((1u << c) & kWriteCharSpecials) == 0;
         // 64-bit so that a negative or last column never passes.
-        if (plainGlyph && uint64_t(uint32_t(column)) + 1 < uint64_t(uint32_t(Columns)) &&
+        if (plainGlyph && uint64_t(uint32_t(column)) + 1 < uint64_t(uint32_t(glyphColumns_)) &&
             uint32_t(row) < uint32_t(Rows)) [[likely]] {
             if (row != rowCache_.Row || HighestRow != rowCache_.HighestRow ||
                 RegionTop != rowCache_.RegionTop || RegionBottom != rowCache_.RegionBottom ||
@@ -240,6 +234,8 @@ class TBuffer : public TBufferState
         return WriteCharSlow(c);
     }
     void bLineFeed(); // the line-feed step: next row, bUpdateBuffer, colours of the new row
+    // Insert mode (IRM) goes through here, so that the inline glyph write gives way to it.
+    void bSetInsertMode(bool on);
     void bUpdateBuffer();
     void bClearScreen();
     void bClearBuffer(); // the full clear: everything blank in the default colours
@@ -320,6 +316,14 @@ class TBuffer : public TBufferState
     // its other end with their old content, for the caller to blank.
     void RotateRowsUp(int first, int last, int count);
     void RotateRowsDown(int first, int last, int count);
+    // Moves count cells of one row, in all four arrays, from column `from` to column `to`.
+    void MoveCells(int row, int from, int to, int count);
+    // A blanked or new line takes the current attributes but for those that would draw
+    // something on a blank (an underline) or mean nothing there (the character set).
+    uint8_t BlankAttributes() const
+    {
+        return uint8_t(CurrentAttributes & ~(attrUnderline | attrGraphics));
+    }
 
     // Heap bytes held by the cells and the row index.
     size_t MemoryUsed() const;
@@ -334,9 +338,12 @@ class TBuffer : public TBufferState
     // An emulator of a type other than none is attached (plain mode writes bytes as glyphs).
     bool Emulating() const
     {
-        return EmulatorContext && EmulatorRoutine && Command.EmulationType != 0;
+        return EmulatorContext && EmulatorRoutine && Command.EmulationType != etNone;
     }
+    // The VT100's rules for the last column, insert mode and new-line mode apply.
+    bool Vt100Rules() const { return Emulating() && Command.EmulationType == etVt100; }
     void StoreGlyph(uint8_t c);
+    void LineFeedControl();
     void WriteCharSlow(uint8_t c);
     // The end of bWriteChar's inline case: extends the invalid rectangle by the cell when it
     // is not covered yet, and hands the byte on.
@@ -381,6 +388,9 @@ class TBuffer : public TBufferState
             OnWriteByte(c);
     }
 
+    // The columns the inline glyph write may use: Columns, or 0 while insert mode makes every
+    // glyph move the rest of its row.
+    int glyphColumns_ = 0;
     TBufferWindow *window_ = nullptr;
     std::vector<uint8_t> chars_;
     std::vector<uint8_t> colors_;

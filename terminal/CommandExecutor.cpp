@@ -39,15 +39,33 @@ namespace
 
 constexpr uint8_t kEscape = 0x1B;
 
-// Moves cells within one row of all four arrays; count cells from column `from` to `to`.
-void MoveCells(TBuffer &b, int row, int from, int to, int count)
+// Under the VT100's rules a glyph on the last column leaves a wrap pending; anything that moves
+// the cursor or edits the screen cancels it. Renditions, character sets, reports and tab stops
+// leave it.
+bool MovesCursor(uint8_t command)
 {
-    if (count <= 0)
-        return;
-    std::memmove(b.CharRow(row) + to, b.CharRow(row) + from, count);
-    std::memmove(b.ColorRow(row) + to, b.ColorRow(row) + from, count);
-    std::memmove(b.BaseColorRow(row) + to, b.BaseColorRow(row) + from, count);
-    std::memmove(b.AttrRow(row) + to, b.AttrRow(row) + from, count);
+    switch (command) {
+    case cmd::Nothing:
+    case cmd::SetColors:
+    case cmd::SaveCursor:
+    case cmd::DeviceStatusReport:
+    case cmd::DeviceAttributes:
+    case cmd::PositionReport:
+    case cmd::SetTab:
+    case cmd::TabClear:
+    case cmd::DesignateCharSet:
+    case cmd::ShiftOut:
+    case cmd::ShiftIn:
+    case cmd::ModeKeyboardLock:
+    case cmd::ModeCursorKeys:
+    case cmd::ModeInsert:
+    case cmd::ModeNewLine:
+    case cmd::MediaCopy:
+    case cmd::SequenceError:
+        return false;
+    default:
+        return true;
+    }
 }
 
 int AppendNumber(uint8_t *out, int value)
@@ -73,6 +91,7 @@ class TCommandExecutor
     void Execute();
 
   private:
+    bool Vt100() const { return r.EmulationType == etVt100; }
     // The page, not the view: a window showing part of the page moves nothing the host sees.
     int PageRow() const { return b.CursorRow - b.PageTop() + 1; }
     int PageBottomRow() const { return std::min(b.PageTop() + b.PageHeight, b.Rows) - 1; }
@@ -128,6 +147,18 @@ class TCommandExecutor
     void TabJustify();
     void TabClear();
     void SetScrollRegion();
+    void Home();
+    void Index();
+    void ReverseIndex();
+    void AlignmentTest();
+    void SetCharSets();
+    void PrivateModes(bool set);
+    void ResetInitial();
+    bool CursorInRegion() const
+    {
+        const int page = PageRow();
+        return b.RegionTop <= page && page <= b.RegionBottom;
+    }
     int VerticalTabRow() const { return std::clamp(PageRow(), 1, b.PageHeight); }
 
     TBuffer &b;
@@ -140,6 +171,8 @@ void TCommandExecutor::Execute()
     // rows of zero columns would divide by zero.
     if (b.CellCount == 0)
         return;
+    if (Vt100() && MovesCursor(r.Command))
+        b.WrapPending = false;
     switch (r.Command) {
     case cmd::CursorPosition:
         CursorPosition();
@@ -174,8 +207,14 @@ void TCommandExecutor::Execute()
         SetColors();
         break;
     case cmd::SaveCursor:
-        b.SavedCursor = {true, b.CursorColumn, b.CursorRow - b.PageTop(), b.CurrentColors(),
-                         b.CurrentAttributes};
+        b.SavedCursor = {true,
+                         b.CursorColumn,
+                         b.CursorRow - b.PageTop(),
+                         b.CurrentColors(),
+                         b.CurrentAttributes,
+                         {b.CharSets[0], b.CharSets[1]},
+                         b.Shift,
+                         b.OriginMode};
         break;
     case cmd::RestoreCursor:
         RestoreCursor();
@@ -230,7 +269,8 @@ void TCommandExecutor::Execute()
         DeleteLines();
         break;
     case cmd::EraseChars: {
-        const int count = std::min<int>(r.X, b.CellCount);
+        // A VT100 erases within the cursor's row.
+        const int count = std::min<int>(r.X, Vt100() ? b.Columns - b.CursorColumn : b.CellCount);
         b.BlankCells(b.CursorColumn, b.CursorRow, count, BlankColors(), 0);
         const int lastRow =
             std::min(b.Rows - 1, b.CursorRow + (b.CursorColumn + count - 1) / b.Columns);
@@ -270,6 +310,40 @@ void TCommandExecutor::Execute()
     case cmd::SetScrollRegion:
         SetScrollRegion();
         break;
+    case cmd::Index:
+        Index();
+        break;
+    case cmd::ReverseIndex:
+        if (Vt100())
+            ReverseIndex();
+        break;
+    case cmd::AlignmentTest:
+        AlignmentTest();
+        break;
+    case cmd::DesignateCharSet:
+        b.CharSets[r.X & 1] = r.Y == csDecGraphics ? csDecGraphics : csAscii;
+        SetCharSets();
+        break;
+    case cmd::ShiftOut:
+    case cmd::ShiftIn:
+        b.Shift = r.Command == cmd::ShiftOut ? 1 : 0;
+        SetCharSets();
+        break;
+    case cmd::SetPrivateMode:
+    case cmd::ResetPrivateMode:
+        if (Vt100())
+            PrivateModes(r.Command == cmd::SetPrivateMode);
+        break;
+    case cmd::ModeInsert:
+        b.bSetInsertMode(r.X != 0);
+        break;
+    case cmd::ModeNewLine:
+        b.NewLineMode = r.X != 0;
+        break;
+    case cmd::ResetInitial:
+        if (Vt100())
+            ResetInitial();
+        break;
     default:
         break; // recognised but without effect here, or a refused sequence (255)
     }
@@ -279,8 +353,13 @@ void TCommandExecutor::CursorPosition()
 {
     if (r.X != 0)
         b.CursorColumn = LimitColumn(r.X - 1);
-    if (r.Y != 0)
-        b.CursorRow = LimitToPage(b.PageTop() + r.Y - 1);
+    if (r.Y != 0) {
+        if (b.OriginMode) // rows count from the region's top and stay inside it
+            b.CursorRow = LimitToPage(b.PageTop() + b.RegionTop - 1 +
+                                      std::min<int>(r.Y, b.RegionBottom - b.RegionTop + 1) - 1);
+        else
+            b.CursorRow = LimitToPage(b.PageTop() + r.Y - 1);
+    }
     RecomputeInRegion();
     b.bMoveCaret();
 }
@@ -363,7 +442,9 @@ void TCommandExecutor::SetColors()
     if (r.Foreground > 15 || r.Background > 15)
         return;
     b.bSetColors(r.Foreground, r.Background);
-    b.CurrentAttributes = r.Attributes;
+    // The character set in use is no rendition: it stays.
+    b.CurrentAttributes = uint8_t((r.Attributes & ~attrGraphics) |
+                                  (b.CurrentAttributes & attrGraphics));
     if (r.Attributes & attrReverse)
         std::swap(b.CurrentForeground, b.CurrentBackground);
 }
@@ -377,7 +458,17 @@ void TCommandExecutor::RestoreCursor()
         b.CurrentForeground = saved.Colors & 0x0F;
         b.CurrentBackground = saved.Colors >> 4;
         b.CurrentAttributes = saved.Attributes;
-        saved.Saved = false;
+        if (Vt100()) {
+            // A VT100 restores its character sets and origin mode too, and keeps the save for
+            // the next restore.
+            b.CharSets[0] = saved.CharSets[0];
+            b.CharSets[1] = saved.CharSets[1];
+            b.Shift = saved.Shift;
+            b.OriginMode = saved.OriginMode;
+            SetCharSets();
+        } else {
+            saved.Saved = false;
+        }
     } else if (r.EmulationType == etAnsi) {
         b.CursorColumn = 0;
         b.CursorRow = LimitToPage(b.PageTop());
@@ -394,13 +485,19 @@ void TCommandExecutor::RestoreCursor()
 // ESC [ row ; column R with the 1-based page row and column, three digits at most each.
 void TCommandExecutor::StatusReport()
 {
+    if (r.X == 5 && Vt100()) { // operating status: no malfunction
+        static const uint8_t kReady[] = {kEscape, '[', '0', 'n'};
+        return Send(kReady, sizeof kReady);
+    }
     if (r.X != 6)
         return;
     uint8_t reply[10];
     int n = 0;
     reply[n++] = kEscape;
     reply[n++] = '[';
-    n += AppendNumber(reply + n, std::clamp(PageRow(), 1, 999));
+    // In origin mode the row counts from the region's top, as the host addresses it.
+    const int row = b.OriginMode ? PageRow() - b.RegionTop + 1 : PageRow();
+    n += AppendNumber(reply + n, std::clamp(row, 1, 999));
     reply[n++] = ';';
     n += AppendNumber(reply + n, std::clamp(b.CursorColumn + 1, 1, 999));
     reply[n++] = 'R';
@@ -510,7 +607,7 @@ void TCommandExecutor::DeleteChars()
 {
     const int column = b.CursorColumn;
     const int count = std::min<int>(r.X, b.Columns - column);
-    MoveCells(b, b.CursorRow, column + count, column, b.Columns - column - count);
+    b.MoveCells(b.CursorRow, column + count, column, b.Columns - column - count);
     b.BlankCells(b.Columns - count, b.CursorRow, count, b.CurrentColors(), 0);
     Repaint(b.CursorRow, b.CursorRow);
 }
@@ -519,7 +616,7 @@ void TCommandExecutor::InsertChars(int requested)
 {
     const int column = b.CursorColumn;
     const int count = std::min(requested, b.Columns - column);
-    MoveCells(b, b.CursorRow, column, column + count, b.Columns - column - count);
+    b.MoveCells(b.CursorRow, column, column + count, b.Columns - column - count);
     b.BlankCells(column, b.CursorRow, count, b.CurrentColors(), 0);
     Repaint(b.CursorRow, b.CursorRow);
 }
@@ -550,6 +647,8 @@ void TCommandExecutor::LineBand(int &last) const
 
 void TCommandExecutor::DeleteLines()
 {
+    if (Vt100() && !CursorInRegion()) // a VT102 ignores it outside the scroll region
+        return;
     int last = 0;
     LineBand(last);
     const int band = last - b.CursorRow + 1;
@@ -563,6 +662,8 @@ void TCommandExecutor::DeleteLines()
 void TCommandExecutor::InsertLines()
 {
     RecomputeInRegion();
+    if (Vt100() && !CursorInRegion())
+        return;
     int last = 0;
     LineBand(last);
     const int band = last - b.CursorRow + 1;
@@ -581,10 +682,125 @@ void TCommandExecutor::SetScrollRegion()
         return;
     b.RegionTop = top;
     b.RegionBottom = bottom;
+    Home();
+}
+
+// The home position: the page's first row, or the region's in origin mode.
+void TCommandExecutor::Home()
+{
     b.CursorColumn = 0;
-    b.CursorRow = LimitToPage(b.PageTop());
-    b.InRegion = top == 1;
+    b.CursorRow = LimitToPage(b.PageTop() + (b.OriginMode ? b.RegionTop - 1 : 0));
+    RecomputeInRegion();
     b.bMoveCaret();
+}
+
+// Down one row; at the region's bottom the region scrolls up, as for a line feed.
+void TCommandExecutor::Index()
+{
+    RecomputeInRegion();
+    b.bLineFeed();
+    b.bMoveCaret();
+}
+
+// Up one row; at the region's top the region scrolls down, its bottom line lost. Above the
+// region the cursor stops at the page's top.
+void TCommandExecutor::ReverseIndex()
+{
+    const int page = PageRow();
+    if (page == b.RegionTop) {
+        const int top = b.CursorRow;
+        const int last = std::min(b.PageTop() + b.RegionBottom - 1, b.Rows - 1);
+        b.RotateRowsDown(top, last, 1);
+        b.BlankRows(top, 1, b.CurrentColors(), b.BlankAttributes());
+        Repaint(top, last);
+    } else if (page > 1) {
+        --b.CursorRow;
+        RecomputeInRegion();
+    }
+    b.bMoveCaret();
+}
+
+// The screen alignment pattern: the page full of "E", the region the whole page, the cursor
+// home.
+void TCommandExecutor::AlignmentTest()
+{
+    const int top = b.PageTop();
+    const int last = PageBottomRow();
+    for (int row = top; row <= last; ++row) {
+        b.BlankCells(0, row, b.Columns, b.CurrentColors(), 0);
+        std::memset(b.CharRow(row), 'E', size_t(b.Columns));
+    }
+    b.RegionTop = 1;
+    b.RegionBottom = b.PageHeight;
+    b.OriginMode = false;
+    Home();
+    Repaint(top, last);
+}
+
+// New glyphs are marked with the set in use (G0 or G1, as shifted).
+void TCommandExecutor::SetCharSets()
+{
+    const bool graphics = b.CharSets[b.Shift & 1] == csDecGraphics;
+    b.CurrentAttributes =
+        uint8_t((b.CurrentAttributes & ~attrGraphics) | (graphics ? attrGraphics : 0));
+}
+
+// The VT100's private modes this terminal acts on: cursor keys (1), reverse screen (5), origin
+// (6) and auto-wrap (7). The rest (132 columns, smooth scroll, ...) change nothing.
+void TCommandExecutor::PrivateModes(bool set)
+{
+    const int count = std::min<int>(r.ParamCount, kRecordParams);
+    for (int i = 0; i < count; ++i) {
+        switch (r.Params[i]) {
+        case 1:
+            b.CursorKeysApp = set;
+            break;
+        case 5:
+            if (b.ReverseScreen != set) {
+                b.ReverseScreen = set;
+                b.bInvalidateAll();
+                b.bUpdateWindow();
+            }
+            break;
+        case 6:
+            b.OriginMode = set;
+            Home();
+            break;
+        case 7:
+            b.AutoWrap = set;
+            b.WrapPending = false;
+            break;
+        default:
+            break;
+        }
+    }
+}
+
+// The VT100's reset to its initial state: modes, character sets, region and tab stops as at
+// power-up, default colours, the screen cleared (the old page stays in the scrollback).
+void TCommandExecutor::ResetInitial()
+{
+    b.WrapPending = false;
+    b.AutoWrap = true;
+    b.OriginMode = false;
+    b.bSetInsertMode(false);
+    b.NewLineMode = false;
+    b.CursorKeysApp = false;
+    b.CharSets[0] = b.CharSets[1] = csAscii;
+    b.Shift = 0;
+    b.SavedCursor = {};
+    b.RegionTop = 1;
+    b.RegionBottom = b.PageHeight;
+    b.bSetDefaultHorizontalTabStops();
+    b.CurrentForeground = b.DefaultForeground;
+    b.CurrentBackground = b.DefaultBackground;
+    b.CurrentAttributes = 0;
+    if (b.ReverseScreen) {
+        b.ReverseScreen = false;
+        b.bInvalidateAll();
+    }
+    b.bClearScreen();
+    Home();
 }
 
 } // namespace

@@ -8,6 +8,23 @@
 namespace terminal
 {
 
+// Emulation types. AnsiBbs parses exactly as Ansi; only Ansi gets the fallback of a restore
+// without a saved cursor.
+enum TEmulationType : uint8_t {
+    etNone = 0,
+    etAnsi = 1,
+    etVt52 = 2,
+    etVt100 = 3,
+    etAnsiBbs = 4,
+};
+constexpr uint8_t kLastEmulationType = etAnsiBbs;
+
+// Character sets a VT100 can designate into G0 and G1.
+enum TCharSet : uint8_t {
+    csAscii = 0,
+    csDecGraphics = 1,
+};
+
 // Parameters one control sequence may carry; the parser drops any past these.
 constexpr int kRecordParams = 16;
 
@@ -48,6 +65,8 @@ enum : uint8_t {
     EraseLineB = 11,
     EraseLineC = 12,
     SetModeAnsi = 13, // SM
+    ShiftOut = 14,    // SO: G1 in use (VT100)
+    ShiftIn = 15,     // SI: G0 in use (VT100)
     SetColors = 16,
     SaveCursor = 17,
     RestoreCursor = 18,
@@ -114,6 +133,9 @@ enum : uint8_t {
     SetScrollRegion = 113,    // DECSTBM
     SetPrivateMode = 120,     // DECSET: the modes in ParamCount, Params
     ResetPrivateMode = 121,   // DECRST: the modes in ParamCount, Params
+    Index = 122,              // IND (VT100): down one row, scrolling the region at its bottom
+    AlignmentTest = 123,      // DECALN: the page filled with "E"
+    DesignateCharSet = 124,   // SCS: X the set (0 G0, 1 G1), Y the TCharSet designated
     SequenceError = 255,      // the sequence broke the rules; its first bytes are in Count, Chars
 };
 } // namespace cmd

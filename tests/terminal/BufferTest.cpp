@@ -225,7 +225,8 @@ TEST(BufferTest, ClearScreenKeepsThePageInTheScrollback)
             buffer->bGotoTop(true);
         }
         buffer->CurrentBackground = 1;
-        buffer->CurrentAttributes = attrUnderline;
+        // The new page takes the rendition, but no underline drawn across blank lines.
+        buffer->CurrentAttributes = attrReverse | attrUnderline;
         buffer->bClearScreen();
         EXPECT_EQ(buffer->FirstVisibleRow, c.firstVisibleAfter) << c.linesBefore;
         EXPECT_EQ(Pair(buffer->CursorColumn, buffer->CursorRow), Pair(0, c.firstVisibleAfter));
@@ -233,7 +234,7 @@ TEST(BufferTest, ClearScreenKeepsThePageInTheScrollback)
         for (int row = c.firstVisibleAfter; row < c.firstVisibleAfter + 25; ++row) {
             ASSERT_EQ(Trimmed(*buffer, row), "");
             ASSERT_EQ(buffer->ColorAt(79, row), 0x17);
-            ASSERT_EQ(buffer->AttrAt(0, row), attrUnderline);
+            ASSERT_EQ(buffer->AttrAt(0, row), attrReverse);
         }
         EXPECT_GE(buffer->HighestRow, c.firstVisibleAfter + 24);
     }

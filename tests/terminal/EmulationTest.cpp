@@ -605,12 +605,63 @@ const ScreenCase kControlsInSequences[] = {
      3,
      1},
     {"IntermediateSkipped", etAnsi, "a" + E + "[2 qb" + E + "[!pc", {"abc"}, 3, 1},
-    {"Vt100EscapeIntermediateSkipped", etVt100, "a" + E + "#8b" + E + " Fc", {"abc"}, 3, 1},
+    {"Vt100EscapeIntermediateSkipped", etVt100, "a" + E + "#3b" + E + " Fc", {"abc"}, 3, 1},
     {"SubParametersRead", etAnsi, E + "[38:5:9mx", {"x"}, 1, 1, {{0, 1, 0x09, 0}}},
-    {"Vt100ClearsAllTabs", etVt100, E + "[3g\tx", {Spaces(79) + "x"}, 0, 2},
+    {"Vt100ClearsAllTabs", etVt100, E + "[3g\tx", {Spaces(79) + "x"}, 79, 1},
 };
 INSTANTIATE_TEST_SUITE_P(ControlsInSequences, ScreenTable,
                          ::testing::ValuesIn(kControlsInSequences), Name);
+
+// A VT102 as vttest exercises it: the last column, origin mode, index and reverse index at the
+// region's edges, insert mode and the editing functions, the alignment pattern and the DEC
+// special graphics set.
+const uint8_t G = attrGraphics;
+const ScreenCase kVt102[] = {
+    {"GlyphOnLastColumnWaits", etVt100, E + "[1;80Hx", {Spaces(79) + "x"}, 79, 1},
+    {"NextGlyphWrapsFirst", etVt100, E + "[1;80Hxy", {Spaces(79) + "x", "y"}, 1, 2},
+    {"ReturnCancelsTheWrap", etVt100, E + "[1;80Hx\ry", {"y" + Spaces(78) + "x"}, 1, 1},
+    {"BackspaceLeavesTheLastColumn", etVt100, E + "[1;80Hx\by", {Spaces(78) + "yx"}, 79, 1},
+    {"WrapOffOverwritesLastColumn", etVt100, E + "[?7l" + E + "[1;79Habcd", {Spaces(78) + "ad"},
+     79, 1},
+    {"OriginModeAddressesTheRegion", etVt100, E + "[5;10r" + E + "[?6h" + E + "[2;3Hx",
+     {"", "", "", "", "", "  x"}, 3, 6},
+    {"OriginModeStaysInTheRegion", etVt100, E + "[5;10r" + E + "[?6h" + E + "[40;1Hx",
+     Sparse({{10, "x"}}), 1, 10},
+    {"OriginModeReportsRegionRows", etVt100, E + "[5;10r" + E + "[?6h" + E + "[3;4H" + E + "[6n",
+     {}, 3, 7, {}, E + "[3;4R"},
+    {"StatusReportReady", etVt100, E + "[5n", {}, 0, 1, {}, E + "[0n"},
+    {"IndexScrollsAtRegionBottom", etVt100,
+     E + "[2;4r" + E + "[2;1HA" + E + "[3;1HB" + E + "[4;1HC" + E + "DD", {"", "B", "C", " D"}, 2, 4, {}, "", {}, 1},
+    {"ReverseIndexScrollsAtRegionTop", etVt100,
+     E + "[2;4r" + E + "[2;1HA" + E + "[3;1HB" + E + "[4;1HC" + E + "[5;1HF" + E + "[2;1H" + E +
+         "MX",
+     {"", "X", "A", "B", "F"}, 1, 2},
+    {"ReverseIndexAboveRegionStops", etVt100, E + "[3;5r" + E + "[1;1HA" + E + "MX", {"AX"}, 2, 1},
+    {"InsertModePushesRight", etVt100, "abc\r" + E + "[4hX" + E + "[4lY", {"XYbc"}, 2, 1},
+    {"InsertCharacters", etVt100, "abcdef" + E + "[1;2H" + E + "[2@", {"a  bcdef"}, 1, 1},
+    {"DeleteCharacters", etVt100, "abcdef" + E + "[1;2H" + E + "[2P", {"adef"}, 1, 1},
+    {"EraseCharactersStayInTheRow", etVt100,
+     E + "[1;79Hab" + E + "[2;1Hcd" + E + "[1;79H" + E + "[5X", {"", "cd"}, 78, 1},
+    {"InsertLineOutsideRegionIgnored", etVt100,
+     "A\r\nB" + E + "[3;10r" + E + "[1;1H" + E + "[L", {"A", "B"}, 0, 1},
+    {"InsertLineInsideRegion", etVt100,
+     "A\r\nB\r\nC" + E + "[1;3r" + E + "[2;1H" + E + "[L", {"A", "", "B"}, 0, 2},
+    {"DeleteLineInsideRegion", etVt100,
+     "A\r\nB\r\nC\r\nD" + E + "[1;3r" + E + "[M", {"B", "C", "", "D"}, 0, 1},
+    {"AlignmentPatternFillsThePage", etVt100, "x" + E + "[5;10r" + E + "#8",
+     std::vector<std::string>(25, std::string(80, 'E')), 0, 1},
+    {"LineDrawingMarksItsGlyphs", etVt100, E + "(0lq" + E + "(Bq", {"lqq"}, 3, 1,
+     {{0, 1, 0x07, G}, {1, 1, 0x07, G}, {2, 1, 0x07, 0}}},
+    {"ShiftOutUsesG1", etVt100, E + ")0a\x0eq\x0fq", {"aqq"}, 3, 1,
+     {{0, 1, 0x07, 0}, {1, 1, 0x07, G}, {2, 1, 0x07, 0}}},
+    {"RenditionKeepsTheCharacterSet", etVt100, E + "(0" + E + "[4mq", {"q"}, 1, 1,
+     {{0, 1, 0x07, G | attrUnderline}}},
+    {"RestoreBringsBackSetAndKeepsTheSave", etVt100,
+     E + "(0" + E + "7" + E + "(B" + E + "[5;5H" + E + "8q" + E + "[9;9H" + E + "8", {"q"}, 0, 1,
+     {{0, 1, 0x07, G}}},
+    {"NewLineModeReturnsTheCarriage", etVt100, E + "[20ha\nb", {"a", "b"}, 1, 2},
+};
+INSTANTIATE_TEST_SUITE_P(Vt102, ScreenTable, ::testing::ValuesIn(kVt102), Name);
 
 } // namespace
 
