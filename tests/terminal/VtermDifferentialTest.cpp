@@ -40,6 +40,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <memory>
 #include <random>
 #include <set>
@@ -96,7 +97,8 @@ class Generator
             }
             Token token{p->Kind, p->Make(*this)};
             // A VT100 carries out a control byte met inside a sequence and goes on with it.
-            if (token.Bytes.size() > 1 && token.Bytes[0] == '\x1b' && Chance(3)) {
+            if (token.Bytes.size() > 1 && token.Bytes[0] == '\x1b' &&
+                token.Bytes.find('\x1b', 1) == std::string::npos && Chance(3)) {
                 static const char kInside[] = "\r\n\b\t\v";
                 const size_t at = 1 + rng_() % (token.Bytes.size() - 1);
                 token.Bytes.insert(at, 1, kInside[rng_() % 5]);
@@ -157,7 +159,11 @@ class Generator
         return digits;
     }
 
-    std::string Csi(const std::string &params, char final) { return "\x1b[" + params + final; }
+    static std::string Esc(const std::string &rest) { return "\x1b" + rest; }
+    static std::string Csi(const std::string &params, char final)
+    {
+        return Esc("[" + params + final);
+    }
 
     // One to four parameters, some of them empty (which reset as 0 does).
     std::string Sgr()
@@ -191,41 +197,19 @@ class Generator
             {"SI", 2, [](G &) { return std::string("\x0f"); }},
             {"SCS", 3,
              [](G &g) {
-                 return std::string("\x1b") + (g.Chance(50) ? '(' : ')') +
-                        (g.Chance(60) ? '0' : 'B');
+                 return Esc("") + (g.Chance(50) ? '(' : ')') + (g.Chance(60) ? '0' : 'B');
              }},
-            {"IND", 3,
-             [](G &) {
-                 return std::string("\x1b"
-                                    "D");
-             }},
-            {"RI", 3,
-             [](G &) {
-                 return std::string("\x1b"
-                                    "M");
-             }},
-            {"NEL", 2,
-             [](G &) {
-                 return std::string("\x1b"
-                                    "E");
-             }},
-            {"DECSC", 2,
-             [](G &) {
-                 return std::string("\x1b"
-                                    "7");
-             }},
-            {"DECRC", 2,
-             [](G &) {
-                 return std::string("\x1b"
-                                    "8");
-             }},
-            {"DECALN", 1, [](G &) { return std::string("\x1b#8"); }},
-            {"HTS", 2, [](G &) { return std::string("\x1bH"); }},
-            {"RIS", 1,
-             [](G &) {
-                 return std::string("\x1b"
-                                    "c");
-             }},
+            {"IND", 3, [](G &) { return Esc("D"); }},
+            {"RI", 3, [](G &) { return Esc("M"); }},
+            {"NEL", 2, [](G &) { return Esc("E"); }},
+            {"DECSC", 2, [](G &) { return Esc("7"); }},
+            {"DECRC", 2, [](G &) { return Esc("8"); }},
+            // libvterm's alignment pattern leaves the cursor, the margins and origin mode as they
+            // are; a VT102's homes the cursor and resets the margins, and may reset origin mode.
+            // Origin mode and the margins reset right after it home the cursor in both.
+            {"DECALN", 1, [](G &) { return Esc("#8") + Esc("[?6l") + Esc("[r"); }},
+            {"HTS", 2, [](G &) { return Esc("H"); }},
+            {"RIS", 1, [](G &) { return Esc("c"); }},
             {"CUP", 6,
              [](G &g) {
                  std::string params = g.Number(kPageRows);
@@ -265,9 +249,7 @@ class Generator
             {"SGR", 3, [](G &g) { return g.Sgr(); }},
             {"DSR", 1, [](G &g) { return g.Csi(g.Chance(50) ? "5" : "6", 'n'); }},
             {"DA", 1,
-             [](G &g) {
-                 return g.Chance(30) ? std::string("\x1bZ") : g.Csi(g.Chance(50) ? "" : "0", 'c');
-             }},
+             [](G &g) { return g.Chance(30) ? Esc("Z") : g.Csi(g.Chance(50) ? "" : "0", 'c'); }},
         };
         return kProductions;
     }
@@ -368,6 +350,12 @@ class VtermTerminal
         s.CursorColumn = cursor.col;
         return s;
     }
+    int CursorRow() const
+    {
+        VTermPos cursor;
+        vterm_state_get_cursorpos(vterm_obtain_state(vt_), &cursor);
+        return cursor.row;
+    }
 
   private:
     VTerm *vt_;
@@ -384,19 +372,161 @@ bool SameScreen(const Screen &a, const Screen &b)
     return true;
 }
 
+// The parameters of a control sequence token (-1 where omitted), control bytes inside skipped.
+std::vector<long> Parameters(const std::string &bytes)
+{
+    std::vector<long> out{-1};
+    for (size_t i = 2; i + 1 < bytes.size(); ++i) {
+        const char c = bytes[i];
+        if (c == ';') {
+            out.push_back(-1);
+        } else if (c >= '0' && c <= '9') {
+            out.back() = std::min(std::max(out.back(), 0L) * 10 + (c - '0'), 1000000L);
+        }
+    }
+    return out;
+}
+
+std::string BaseKind(const Token &token)
+{
+    return token.Kind.substr(0, token.Kind.find('+'));
+}
+
+// What a VT100 keeps that decides whether libvterm can be compared on a token: the scroll
+// region, origin mode, the character sets and the cursor saved with them.
+struct Modes {
+    int Top = 0; // 0-based rows
+    int Bottom = kPageRows - 1;
+    bool Origin = false;
+    char Sets[2] = {'B', 'B'}; // G0, G1 designations
+    int Shift = 0;
+    int Row = 0; // the cursor's, when saved
+
+    // The saved state a restore applies (a restore without a save applies the defaults).
+    bool SameRestored(const Modes &saved) const
+    {
+        return Origin == saved.Origin && Sets[0] == saved.Sets[0] && Sets[1] == saved.Sets[1] &&
+               Shift == saved.Shift;
+    }
+    void Apply(const std::string &kind, const std::string &bytes, Modes &saved)
+    {
+        std::string plain; // the bytes without the controls carried out inside
+        for (char c : bytes)
+            if (uint8_t(c) >= 0x20 || c == '\x1b')
+                plain += c;
+        if (kind == "RIS") {
+            *this = saved = Modes();
+        } else if (kind == "DECALN") {
+            Top = 0;
+            Bottom = kPageRows - 1;
+            Origin = false;
+        } else if (kind == "DECSTBM") {
+            const std::vector<long> p = Parameters(bytes);
+            Top = int(std::max(p[0], 1L)) - 1;
+            Bottom =
+                p.size() < 2 || p[1] < 0 ? kPageRows - 1 : int(std::min(p[1], long(kPageRows))) - 1;
+        } else if (kind == "DECOM" || kind == "DECAWM") {
+            if (Parameters(bytes)[0] == 6)
+                Origin = plain.back() == 'h';
+        } else if (kind == "SCS" && plain.size() == 3) {
+            Sets[plain[1] == ')'] = plain[2];
+        } else if (kind == "SO" || kind == "SI") {
+            Shift = kind == "SO";
+        } else if (kind == "DECSC") {
+            saved = *this;
+        }
+    }
+};
+
+// Both terminals, fed token by token, and the modes as a VT100 keeps them. Tokens in situations
+// the two do not share are skipped.
+class Pair
+{
+  public:
+    // False when the token was skipped.
+    bool Feed(const Token &token)
+    {
+        if (Excluded(token))
+            return false;
+        ours_.Feed(token.Bytes);
+        reference_.Feed(token.Bytes);
+        modes_.Row = reference_.CursorRow();
+        modes_.Apply(BaseKind(token), token.Bytes, saved_);
+        return true;
+    }
+    Screen Ours() const { return ours_.Read(); }
+    Screen Reference() const { return reference_.Read(); }
+
+  private:
+    // Where libvterm 0.1.4 is not a VT102:
+    // - a scroll region needs two rows at least; libvterm takes a one-row region, and homes the
+    //   cursor on a region it refuses where a VT100 ignores the sequence;
+    // - libvterm reads an explicit bottom of 0 as row 0, not as the default (the last row);
+    // - outside origin mode libvterm moves the cursor up or down past the region's margin to the
+    //   page's edge, where a VT100 stops at the margin (from inside the region or beyond the
+    //   opposite margin);
+    // - libvterm inserts and deletes no characters on a row outside the region; a VT102 does on
+    //   any row;
+    // - libvterm's restore cursor keeps the character sets, the shift and origin mode as they
+    //   are; a VT100 restores those saved with the cursor (the defaults without a save);
+    // - a restore in origin mode may put the cursor outside the region; libvterm then pulls it
+    //   into the region with the next cursor move, even a move along the row.
+    bool Excluded(const Token &token) const
+    {
+        const std::string kind = BaseKind(token);
+        if (kind == "DECSTBM") {
+            const std::vector<long> p = Parameters(token.Bytes);
+            if (p.size() >= 2 && p[1] == 0)
+                return true;
+            const long top = std::max(p[0], 1L);
+            const long bottom =
+                p.size() < 2 || p[1] < 0 ? kPageRows : std::min(p[1], long(kPageRows));
+            return top >= bottom;
+        }
+        if (kind == "DECRC")
+            return !modes_.SameRestored(saved_) ||
+                   (saved_.Origin && (saved_.Row < modes_.Top || saved_.Row > modes_.Bottom));
+        if (kind != "CUU" && kind != "CUD" && kind != "ICH" && kind != "DCH")
+            return false;
+        // The row the sequence acts on: a line feed inside it moves the cursor first.
+        int row = reference_.CursorRow();
+        for (size_t i = 1; i < token.Bytes.size(); ++i)
+            if ((token.Bytes[i] == '\n' || token.Bytes[i] == '\v') && row != modes_.Bottom)
+                row = std::min(row + 1, kPageRows - 1);
+        const long count = std::max(Parameters(token.Bytes)[0], 1L);
+        if (kind == "CUU")
+            return row >= modes_.Top && row - count < modes_.Top;
+        if (kind == "CUD")
+            return row <= modes_.Bottom && row + count > modes_.Bottom;
+        return row < modes_.Top || row > modes_.Bottom;
+    }
+
+    OurTerminal ours_;
+    VtermTerminal reference_;
+    Modes modes_;
+    Modes saved_;
+};
+
 // Feeds the stream to both, comparing after every token. The number of tokens fed up to the
 // first difference, or 0 when there is none.
 size_t FirstDifference(const Stream &stream)
 {
-    OurTerminal ours;
-    VtermTerminal reference;
-    for (size_t i = 0; i < stream.size(); ++i) {
-        ours.Feed(stream[i].Bytes);
-        reference.Feed(stream[i].Bytes);
-        if (!SameScreen(ours.Read(), reference.Read()))
+    Pair pair;
+    for (size_t i = 0; i < stream.size(); ++i)
+        if (pair.Feed(stream[i]) && !SameScreen(pair.Ours(), pair.Reference()))
             return i + 1;
-    }
     return 0;
+}
+
+// The stream without the tokens a replay skips.
+Stream WithoutSkipped(const Stream &stream)
+{
+    Pair pair;
+    Stream out;
+    for (const Token &token : stream)
+        if (pair.Feed(token))
+            out.push_back(token);
+    return out;
 }
 
 // Delta debugging: drops ever smaller chunks of tokens while the difference persists.
@@ -428,7 +558,41 @@ Stream Minimise(Stream stream)
     return stream;
 }
 
-// Shrinks a differing stream: first whole tokens, then the characters of the text left.
+// Makes each token plainer while the difference persists: a text character becomes 'x', a
+// sequence loses a parameter character or the control byte inside it.
+Stream Simplify(Stream stream)
+{
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (Token &token : stream) {
+            std::vector<std::string> plainer;
+            if (token.Kind == "text") {
+                if (token.Bytes != "x")
+                    plainer.push_back("x");
+            } else {
+                const bool csi = token.Bytes.rfind("\x1b[", 0) == 0;
+                for (size_t i = 1; i + 1 < token.Bytes.size(); ++i) {
+                    const char c = token.Bytes[i];
+                    if ((csi && ((c >= '0' && c <= '9') || c == ';')) ||
+                        (uint8_t(c) < 0x20 && c != '\x1b'))
+                        plainer.push_back(std::string(token.Bytes).erase(i, 1));
+                }
+            }
+            for (std::string &bytes : plainer) {
+                std::swap(token.Bytes, bytes);
+                if (FirstDifference(stream)) {
+                    changed = true;
+                    break;
+                }
+                std::swap(token.Bytes, bytes);
+            }
+        }
+    }
+    return stream;
+}
+
+// Shrinks a differing stream: first whole tokens, then the characters of the text left, then
+// what is left inside the tokens.
 Stream Shrink(Stream stream)
 {
     stream.resize(FirstDifference(stream));
@@ -441,7 +605,9 @@ Stream Shrink(Stream stream)
         else
             characters.push_back(token);
     }
-    return Minimise(std::move(characters));
+    Stream simple = Simplify(Minimise(std::move(characters)));
+    simple.resize(FirstDifference(simple));
+    return WithoutSkipped(simple);
 }
 
 std::string Escaped(const Stream &stream)
@@ -508,13 +674,10 @@ std::string Trimmed(std::u32string row)
 // The stream and both final screens where they differ.
 std::string Describe(const Stream &stream)
 {
-    OurTerminal ours;
-    VtermTerminal reference;
-    for (const Token &token : stream) {
-        ours.Feed(token.Bytes);
-        reference.Feed(token.Bytes);
-    }
-    const Screen a = ours.Read(), b = reference.Read();
+    Pair pair;
+    for (const Token &token : stream)
+        pair.Feed(token);
+    const Screen a = pair.Ours(), b = pair.Reference();
     std::ostringstream out;
     out << "  stream:   \"" << Escaped(stream) << "\"\n";
     for (int r = 0; r < kPageRows; ++r)
@@ -526,16 +689,18 @@ std::string Describe(const Stream &stream)
     return out.str();
 }
 
-// The kinds in a minimal stream, as a name for its cause.
+// A name for a minimal stream's cause: the kind of its last token and what differs after it.
 std::string Signature(const Stream &stream)
 {
-    std::set<std::string> kinds;
+    Pair pair;
     for (const Token &token : stream)
-        kinds.insert(token.Kind);
-    std::string out;
-    for (const std::string &kind : kinds)
-        out += (out.empty() ? "" : " ") + kind;
-    return out;
+        pair.Feed(token);
+    const Screen a = pair.Ours(), b = pair.Reference();
+    const bool cursor = a.CursorRow != b.CursorRow || a.CursorColumn != b.CursorColumn;
+    bool rows = false;
+    for (int r = 0; r < kPageRows; ++r)
+        rows = rows || a.Rows[r] != b.Rows[r];
+    return BaseKind(stream.back()) + (rows ? " rows" : "") + (cursor ? " cursor" : "");
 }
 
 long EnvNumber(const char *name, long fallback)
@@ -564,7 +729,7 @@ TEST(VtermDifferential, PageAndCursorMatchLibvterm)
     std::printf("LOADER_VTERM_SEED=%u LOADER_VTERM_STREAMS=%ld\n", seed, streams);
 
     const auto started = std::chrono::steady_clock::now();
-    std::set<std::string> causes;
+    std::map<std::string, int> causes; // examples shown of each
     long differing = 0;
     for (long i = 0; i < streams; ++i) {
         const unsigned streamSeed = seed + unsigned(i);
@@ -574,7 +739,7 @@ TEST(VtermDifferential, PageAndCursorMatchLibvterm)
             continue;
         ++differing;
         const Stream minimal = Shrink(stream);
-        if (!causes.insert(Signature(minimal)).second)
+        if (++causes[Signature(minimal)] > 3)
             continue;
         ADD_FAILURE() << "stream seed " << streamSeed << " differs; minimal stream ["
                       << Signature(minimal) << "]:\n"
