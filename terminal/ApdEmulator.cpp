@@ -157,6 +157,7 @@ constexpr TFinalRow kVt100Finals[] = {
     {'m', {acColoursFromNone}},
     {'n', Command(cmd::DeviceStatusReport, argSelect1)},
     {'r', Command(cmd::SetScrollRegion, argCount1, argSelect2)},
+    {'x', Command(cmd::RequestParameters, argSelect1)},
 };
 
 constexpr TEscapeRow kAnsiEscapes[] = {

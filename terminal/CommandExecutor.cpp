@@ -61,6 +61,7 @@ bool MovesCursor(uint8_t command)
     case cmd::ModeInsert:
     case cmd::ModeNewLine:
     case cmd::MediaCopy:
+    case cmd::RequestParameters:
     case cmd::SequenceError:
         return false;
     default:
@@ -154,6 +155,7 @@ class TCommandExecutor
     void SetCharSets();
     void PrivateModes(bool set);
     void ResetInitial();
+    void ReportParameters();
     bool CursorInRegion() const
     {
         const int page = PageRow();
@@ -343,6 +345,10 @@ void TCommandExecutor::Execute()
     case cmd::ResetInitial:
         if (Vt100())
             ResetInitial();
+        break;
+    case cmd::RequestParameters:
+        if (Vt100())
+            ReportParameters();
         break;
     default:
         break; // recognised but without effect here, or a refused sequence (255)
@@ -552,6 +558,9 @@ void TCommandExecutor::TabControl()
 
 void TCommandExecutor::TabClear()
 {
+    // A VT100 knows only 0 (the stop at the cursor) and 3 (all); the others change nothing.
+    if (Vt100() && r.X != 0 && r.X != 3)
+        return;
     switch (r.X) {
     case 0:
         b.bClearHorizontalTabStop(b.CursorColumn + 1);
@@ -746,7 +755,9 @@ void TCommandExecutor::SetCharSets()
 }
 
 // The VT100's private modes this terminal acts on: cursor keys (1), reverse screen (5), origin
-// (6) and auto-wrap (7). The rest (132 columns, smooth scroll, ...) change nothing.
+// (6) and auto-wrap (7); the column mode (3) stays at 80 columns but clears the screen, resets
+// the region and homes the cursor, as switching it does on a VT100. The rest (smooth scroll,
+// ...) change nothing.
 void TCommandExecutor::PrivateModes(bool set)
 {
     const int count = std::min<int>(r.ParamCount, kRecordParams);
@@ -770,10 +781,29 @@ void TCommandExecutor::PrivateModes(bool set)
             b.AutoWrap = set;
             b.WrapPending = false;
             break;
+        case 3:
+            b.RegionTop = 1;
+            b.RegionBottom = b.PageHeight;
+            b.bClearScreen();
+            Home();
+            break;
         default:
             break;
         }
     }
+}
+
+// DECREQTPARM: the line's parameters as a VT100 reports them: no parity, 8 bits, 19200 baud
+// both ways (the terminal does not know the port's settings; the loader's default rate), clock
+// multiplier 1, no switches. Asked with 0 the terminal may report unasked (2), with 1 only when
+// asked (3).
+void TCommandExecutor::ReportParameters()
+{
+    if (r.X > 1)
+        return;
+    uint8_t reply[] = {kEscape, '[', uint8_t(r.X == 0 ? '2' : '3'), ';', '1', ';', '1', ';', '1',
+                       '2', '0', ';', '1', '2', '0', ';', '1', ';', '0', 'x'};
+    Send(reply, sizeof reply);
 }
 
 // The VT100's reset to its initial state: modes, character sets, region and tab stops as at

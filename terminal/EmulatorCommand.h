@@ -136,6 +136,7 @@ enum : uint8_t {
     Index = 122,              // IND (VT100): down one row, scrolling the region at its bottom
     AlignmentTest = 123,      // DECALN: the page filled with "E"
     DesignateCharSet = 124,   // SCS: X the set (0 G0, 1 G1), Y the TCharSet designated
+    RequestParameters = 125,  // DECREQTPARM: X 0 or 1
     SequenceError = 255,      // the sequence broke the rules; its first bytes are in Count, Chars
 };
 } // namespace cmd

@@ -345,6 +345,12 @@ void TFrmTerminal::ApplyEmulation(TTerminalEmulation emulation)
     }
     ApdTerminal1->SetEmulator(next.get());
     emulator_ = std::move(next);
+    // A VT100 has 24 lines, and hosts that talk to one assume them (terminfo's vt100): on a page
+    // of 25 their last line would be one row above ours, and a line feed there would not
+    // scroll. The other emulations keep the page of 25.
+    const uint16_t page = emulation == TTerminalEmulation::Vt100 ? 24 : 25;
+    if (ApdTerminal1->PageHeight() != page)
+        ApdTerminal1->SetPageHeight(page);
     emulation_ = emulation;
     MnuEmulation[static_cast<size_t>(emulation)]->setChecked(true);
 }

@@ -630,6 +630,8 @@ const ScreenCase kVt102[] = {
     {"OriginModeReportsRegionRows", etVt100, E + "[5;10r" + E + "[?6h" + E + "[3;4H" + E + "[6n",
      {}, 3, 7, {}, E + "[3;4R"},
     {"StatusReportReady", etVt100, E + "[5n", {}, 0, 1, {}, E + "[0n"},
+    {"TerminalParameters", etVt100, E + "[x" + E + "[1x" + E + "[2x", {}, 0, 1, {},
+     E + "[2;1;1;120;120;1;0x" + E + "[3;1;1;120;120;1;0x"},
     {"IndexScrollsAtRegionBottom", etVt100,
      E + "[2;4r" + E + "[2;1HA" + E + "[3;1HB" + E + "[4;1HC" + E + "DD", {"", "B", "C", " D"}, 2, 4, {}, "", {}, 1},
     {"ReverseIndexScrollsAtRegionTop", etVt100,
@@ -660,6 +662,9 @@ const ScreenCase kVt102[] = {
      E + "(0" + E + "7" + E + "(B" + E + "[5;5H" + E + "8q" + E + "[9;9H" + E + "8", {"q"}, 0, 1,
      {{0, 1, 0x07, G}}},
     {"NewLineModeReturnsTheCarriage", etVt100, E + "[20ha\nb", {"a", "b"}, 1, 2},
+    {"OnlyTabClearZeroAndThree", etVt100, E + "[2g" + E + "[1g\tx", {Spaces(8) + "x"}, 9, 1},
+    {"ColumnModeClearsAndHomes", etVt100, "ab" + E + "[3;9r" + E + "[?3lc", {"c"}, 1, 1, {}, "",
+     {}, 25},
 };
 INSTANTIATE_TEST_SUITE_P(Vt102, ScreenTable, ::testing::ValuesIn(kVt102), Name);
 

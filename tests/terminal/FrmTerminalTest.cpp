@@ -158,9 +158,11 @@ TEST_F(FrmTerminalTest, EmulationIsKeptInLoaderIni)
         EXPECT_TRUE(f->MnuEmulation[size_t(c.emulation)]->isChecked()) << c.ini;
         const TApdCustomEmulator *emulator = f->ApdTerminal1->Emulator();
         EXPECT_EQ(emulator ? emulator->EmulationType() : -1, c.type) << c.ini;
+        EXPECT_EQ(f->ApdTerminal1->PageHeight(), c.type == etVt100 ? 24 : 25) << c.ini;
         // The choice made from the menu is the one the next window starts with.
         const auto next = TTerminalEmulation((int(c.emulation) + 1) % 4);
         f->MnuEmulation[size_t(next)]->trigger();
+        EXPECT_EQ(f->ApdTerminal1->PageHeight(), next == TTerminalEmulation::Vt100 ? 24 : 25);
         f.reset();
         EXPECT_EQ(Make()->Emulation(), next) << c.ini;
     }
