@@ -397,11 +397,11 @@ class VtermTerminal
         s.CursorColumn = cursor.col;
         return s;
     }
-    int CursorRow() const
+    VTermPos Cursor() const
     {
         VTermPos cursor;
         vterm_state_get_cursorpos(vterm_obtain_state(vt_), &cursor);
-        return cursor.row;
+        return cursor;
     }
 
   private:
@@ -450,6 +450,11 @@ struct Modes {
     char Sets[2] = {'B', 'B'}; // G0, G1 designations
     int Shift = 0;
     int Row = 0; // the cursor's, when saved
+    bool AutoWrap = true;
+    // A glyph was written on the last column with auto-wrap on, and the cursor has not moved
+    // since (kept a little longer than a VT100 keeps it: through anything that leaves the cursor
+    // where it is).
+    bool WrapPending = false;
 
     // The saved state a restore applies (a restore without a save applies the
     // defaults).
@@ -478,6 +483,9 @@ struct Modes {
         } else if (kind == "DECOM") {
             if (Parameters(bytes)[0] == 6)
                 Origin = plain.back() == 'h';
+        } else if (kind == "DECAWM") {
+            if (Parameters(bytes)[0] == 7)
+                AutoWrap = plain.back() == 'h';
         } else if (kind == "SCS" && plain.size() == 3) {
             Sets[plain[1] == ')'] = plain[2];
         } else if (kind == "SO" || kind == "SI") {
@@ -499,9 +507,24 @@ class Pair
         if (Excluded(token))
             return false;
         ours_.Feed(token.Bytes);
-        reference_.Feed(token.Bytes);
-        modes_.Row = reference_.CursorRow();
+        const VTermPos before = reference_.Cursor();
+        const bool text = token.Kind == "text" || token.Kind == "line" || token.Kind == "scroll";
+        const uint8_t last = token.Bytes.empty() ? 0 : uint8_t(token.Bytes.back());
+        if (text && last >= 0x20 && last < 0x7F) {
+            // Where the last glyph goes: on the last column it leaves a wrap pending.
+            reference_.Feed(token.Bytes.substr(0, token.Bytes.size() - 1));
+            const int column = reference_.Cursor().col;
+            reference_.Feed(token.Bytes.substr(token.Bytes.size() - 1));
+            modes_.WrapPending = column == kColumns - 1 && reference_.Cursor().col == column;
+        } else {
+            reference_.Feed(token.Bytes);
+            const VTermPos after = reference_.Cursor();
+            modes_.WrapPending =
+                modes_.WrapPending && after.row == before.row && after.col == before.col;
+        }
+        modes_.Row = reference_.Cursor().row;
         modes_.Apply(BaseKind(token), token.Bytes, saved_);
+        modes_.WrapPending = modes_.WrapPending && modes_.AutoWrap;
         return true;
     }
     Screen Ours() const { return ours_.Read(); }
@@ -525,6 +548,8 @@ class Pair
     // mode as they
     //   are; a VT100 restores those saved with the cursor (the defaults without a
     //   save);
+    // - auto-wrap turned off while a wrap is pending: libvterm still wraps at the next glyph;
+    //   a VT100 writes it on the last column;
     // - a restore in origin mode may put the cursor outside the region; libvterm
     // then pulls it
     //   into the region with the next cursor move, even a move along the row.
@@ -540,6 +565,8 @@ class Pair
                 p.size() < 2 || p[1] < 0 ? kPageRows : std::min(p[1], long(kPageRows));
             return top >= bottom;
         }
+        if (kind == "DECAWM" && token.Bytes.back() == 'l' && modes_.WrapPending)
+            return true;
         if (kind == "DECRC")
             return !modes_.SameRestored(saved_) ||
                    (saved_.Origin && (saved_.Row < modes_.Top || saved_.Row > modes_.Bottom));
@@ -547,7 +574,7 @@ class Pair
             return false;
         // The row the sequence acts on: a line feed inside it moves the cursor
         // first.
-        int row = reference_.CursorRow();
+        int row = reference_.Cursor().row;
         for (size_t i = 1; i < token.Bytes.size(); ++i)
             if ((token.Bytes[i] == '\n' || token.Bytes[i] == '\v') && row != modes_.Bottom)
                 row = std::min(row + 1, kPageRows - 1);
