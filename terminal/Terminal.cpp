@@ -14,6 +14,22 @@
 namespace terminal
 {
 
+namespace
+{
+
+// Cursor keys in application mode (DECCKM): the map's ESC [ A-D goes out as ESC O A-D, as a
+// VT100 sends them then; the map itself stays as it is.
+void ToApplicationCursorKey(uint16_t virtualKey, TKeyRecord &record)
+{
+    constexpr uint16_t vkLeft = 37; // the cursor keys are left, up, right, down
+    auto &bytes = record.Bytes;
+    if (record.Handled && virtualKey >= vkLeft && virtualKey <= vkDown && record.Length == 3 &&
+        bytes[0] == 0x1B && bytes[1] == '[' && bytes[2] >= 'A' && bytes[2] <= 'D')
+        bytes[1] = 'O';
+}
+
+} // namespace
+
 TTerminal::TTerminal(uint32_t style, TTerminalNotify *notify, QWidget *parent)
     : QAbstractScrollArea(parent), notify_(notify), style_(style)
 {
@@ -416,6 +432,8 @@ void TTerminal::wmKeydown(uint16_t virtualKey, const TKeyRecord &state)
     }
     if (keyRoutine_) {
         keyRoutine_(keyContext_, virtualKey, keyRecord_);
+        if (b.CursorKeysApp)
+            ToApplicationCursorKey(virtualKey, keyRecord_);
         if (keyRecord_.Handled)
             SendKeyBytes(reinterpret_cast<const uint8_t *>(keyRecord_.Bytes.data()),
                          keyRecord_.Length);
@@ -427,6 +445,11 @@ void TTerminal::wmChar(uint8_t c)
     // A key the emulator handled was sent at key down already: it is sent once.
     if (keyRoutine_ && keyRecord_.Handled && !scrollback_)
         return;
+    // In new-line mode a VT100's Return sends CR LF.
+    if (c == '\r' && buffer_->NewLineMode) {
+        static const uint8_t kNewLine[] = {'\r', '\n'};
+        return SendKeyBytes(kNewLine, sizeof kNewLine);
+    }
     SendKeyBytes(&c, 1);
 }
 

@@ -17,6 +17,7 @@
 // GUI thread only.
 
 #include "terminal/Buffer.h"
+#include "terminal/DecGraphics.h"
 #include "terminal/KeyRecord.h"
 
 #include <QAbstractScrollArea>
@@ -242,6 +243,10 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     void tAdjustClient();
     void tMakeCaret();
     void tTextOutColor(QPainter &painter, int windowRow, int firstColumn, int count, int bufferRow);
+    // What a run's glyphs leave out: the drawn DEC graphics and the underline of count cells
+    // starting at window cell (column, windowRow).
+    void DrawCellMarks(QPainter &painter, int windowRow, int column, const uint8_t *chars,
+                       const uint8_t *attrs, int count, const QColor &color);
     void SendKeyBytes(const uint8_t *bytes, int count);
     void ScheduleRepaint();
     void FlushRepaint();
@@ -308,7 +313,9 @@ class TTerminal : public QAbstractScrollArea, private TBufferWindow
     int pendingScroll_ = 0; // pixels the band still has to move at the next frame
     QRect scrollBand_;
     int ascent_ = 0;
+    int underlinePos_ = 0; // pixels below the baseline
     quint32 glyphOf_[256] = {};
+    TDecGlyphs decGlyphs_;
     QGlyphRun glyphRun_;
     QList<quint32> glyphIndexes_;
     QList<QPointF> glyphPositions_;

@@ -1,5 +1,6 @@
 #include "terminal/Terminal.h"
 
+#include <QFontMetrics>
 #include <QPaintEvent>
 #include <QPainter>
 #include <QRawFont>
@@ -33,6 +34,20 @@ QChar GlyphOf(uint8_t c)
     if (c == 0x7F)
         return QChar(u'\u2302');
     return QChar(char16_t(c));
+}
+
+// A cell's colour byte (background << 4 | foreground) as a reverse screen shows it: the colours
+// swapped. A blank cell stores its background as both colours and so has no foreground to swap
+// with; on the default background it takes the default foreground, as the whole screen turns.
+// (A blinking cell in its hidden phase is such a cell too, and stays hidden.)
+uint8_t ReversedColors(uint8_t color, const TBuffer &b)
+{
+    const uint8_t foreground = color & 15, background = color >> 4;
+    if (foreground != background)
+        return uint8_t(foreground << 4 | background);
+    const uint8_t paper =
+        background == (b.DefaultBackground & 15) ? uint8_t(b.DefaultForeground & 15) : background;
+    return uint8_t(paper << 4 | paper);
 }
 
 QRect ToQRect(const TRect &r)
@@ -152,6 +167,8 @@ void TTerminal::LoadGlyphs()
         const QList<quint32> index = raw.glyphIndexesForString(QString(GlyphOf(uint8_t(c))));
         glyphOf_[c] = index.isEmpty() ? 0 : index.front();
     }
+    decGlyphs_.Load(raw, glyphOf_[uint8_t(' ')]);
+    underlinePos_ = std::max(QFontMetrics(font_).underlinePos(), 1);
 }
 
 void TTerminal::paintEvent(QPaintEvent *event)
@@ -171,7 +188,10 @@ void TTerminal::paintEvent(QPaintEvent *event)
 void TTerminal::tPaint(QPainter &painter, const QRect &update)
 {
     const TBuffer &b = *buffer_;
-    const QColor background = ColorOf(b.ColorMap[b.CurrentBackground & 15]);
+    // Shown as a blank cell in the current background.
+    const uint8_t blank = uint8_t((b.CurrentBackground & 15) * 0x11);
+    const QColor background =
+        ColorOf(b.ColorMap[(b.ReverseScreen ? ReversedColors(blank, b) : blank) >> 4]);
     const int cw = b.CharWidth;
     const int ch = b.CharHeight;
     if (update.isEmpty() || cw <= 0 || ch <= 0)
@@ -229,10 +249,16 @@ void TTerminal::tTextOutColor(QPainter &painter, int windowRow, int firstColumn,
     const int start = b.FirstVisibleColumn + firstColumn;
     const uint8_t *chars = b.CharRow(bufferRow) + start;
     const uint8_t *colors = b.ColorRow(bufferRow) + start;
+    const uint8_t *attrs = b.AttrRow(bufferRow) + start;
     int selFirst, selLast;
     SelectedColumns(bufferRow, selFirst, selLast);
-    const QColor highlightBack = ColorOf(b.ColorMap[b.HighlightBackground & 15]);
-    const QColor highlightText = ColorOf(b.ColorMap[b.HighlightForeground & 15]);
+    // A reverse screen swaps every cell's colours, the selection's too, so that it still stands
+    // out from the cells around it.
+    const bool reverse = b.ReverseScreen;
+    const QColor highlightBack =
+        ColorOf(b.ColorMap[(reverse ? b.HighlightForeground : b.HighlightBackground) & 15]);
+    const QColor highlightText =
+        ColorOf(b.ColorMap[(reverse ? b.HighlightBackground : b.HighlightForeground) & 15]);
     const int baseline = windowRow * ch + ascent_;
     int i = 0;
     while (i < count) {
@@ -243,21 +269,55 @@ void TTerminal::tTextOutColor(QPainter &painter, int windowRow, int firstColumn,
         while (j < count && (start + j >= selFirst && start + j <= selLast) == selected &&
                (selected || colors[j] == color))
             ++j;
+        const uint8_t shown = reverse ? ReversedColors(color, b) : color;
         const QRect cells((firstColumn + i) * cw, windowRow * ch, (j - i) * cw, ch);
-        painter.fillRect(cells, selected ? highlightBack : ColorOf(b.ColorMap[color >> 4]));
+        painter.fillRect(cells, selected ? highlightBack : ColorOf(b.ColorMap[shown >> 4]));
         // Glyphs looked up once per font and placed on the cell grid: no text shaping per run.
         glyphIndexes_.resize(j - i);
         glyphPositions_.resize(j - i);
+        uint8_t marks = 0;
         for (int k = i; k < j; ++k) {
-            glyphIndexes_[k - i] = glyphOf_[chars[k]];
+            const uint8_t c = chars[k];
+            glyphIndexes_[k - i] =
+                (attrs[k] & attrGraphics) && IsDecGraphic(c) ? decGlyphs_.Glyph(c) : glyphOf_[c];
             glyphPositions_[k - i] = QPointF((k - i) * cw, 0);
+            marks |= attrs[k];
         }
         glyphRun_.setGlyphIndexes(glyphIndexes_);
         glyphRun_.setPositions(glyphPositions_);
-        painter.setPen(selected ? highlightText : ColorOf(b.ColorMap[color & 15]));
+        const QColor text = selected ? highlightText : ColorOf(b.ColorMap[shown & 15]);
+        painter.setPen(text);
         painter.drawGlyphRun(QPointF(cells.left(), baseline), glyphRun_);
+        if (marks & (attrGraphics | attrUnderline))
+            DrawCellMarks(painter, windowRow, firstColumn + i, chars + i, attrs + i, j - i, text);
         ++runsPainted_;
         i = j;
+    }
+}
+
+void TTerminal::DrawCellMarks(QPainter &painter, int windowRow, int column, const uint8_t *chars,
+                              const uint8_t *attrs, int count, const QColor &color)
+{
+    const int cw = buffer_->CharWidth;
+    const int ch = buffer_->CharHeight;
+    const QRect first(column * cw, windowRow * ch, cw, ch);
+    const int lineWidth = DecLineWidth(first);
+    // Under the glyph where the font puts its underline, but always inside the cell.
+    const int underline = first.top() + std::min(ascent_ + underlinePos_, ch - lineWidth);
+    int underlineFrom = -1; // first cell of an underlined span, -1: none open
+    for (int k = 0; k <= count; ++k) {
+        const bool underlined = k < count && (attrs[k] & attrUnderline);
+        if (underlined && underlineFrom < 0)
+            underlineFrom = k;
+        if (!underlined && underlineFrom >= 0) {
+            painter.fillRect(QRect(first.left() + underlineFrom * cw, underline,
+                                   (k - underlineFrom) * cw, lineWidth),
+                             color);
+            underlineFrom = -1;
+        }
+        if (k < count && (attrs[k] & attrGraphics) && IsDecGraphic(chars[k]) &&
+            decGlyphs_.Drawn(chars[k]))
+            decGlyphs_.Draw(painter, first.translated(k * cw, 0), chars[k], color);
     }
 }
 

@@ -1,6 +1,7 @@
 // The terminal window on a real port over the simulated null modem: data in and keys out,
-// half duplex, scrollback, copying, sizing and scroll bars, selection auto-scroll, painting by
-// colour runs, and blinking.
+// half duplex, cursor keys in application mode, scrollback, copying, sizing and scroll bars,
+// selection auto-scroll, painting by colour runs, DEC graphics, underline and reverse screen,
+// and blinking.
 
 #include "terminal/Terminal.h"
 
@@ -24,6 +25,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -301,6 +303,151 @@ TEST_F(Window, PaintsOneRunPerColourAndBlinks)
     EXPECT_EQ(B().RowText(0).substr(0, 9), "abcdefghX");
     EXPECT_EQ(B().EmulatorContext, nullptr);
     EXPECT_EQ(B().EmulatorRoutine, nullptr);
+}
+
+TEST_F(Window, KeysFollowTheVt100Modes)
+{
+    // A key map with the VT100's up and left, page up, and a function key sending what up sends.
+    term->tSetKeyEmulatorProc([](const void *, uint16_t key, TKeyRecord &record) {
+        static const std::map<uint16_t, std::string> map = {
+            {38, "\x1b[A"}, {37, "\x1b[D"}, {33, "\x1b[5~"}, {113, "\x1b[A"}};
+        record.Handled = map.count(key) != 0;
+        if (record.Handled)
+            record.SetSequence(map.at(key));
+    });
+    struct Case {
+        const char *what;
+        bool application; // cursor keys (DECCKM)
+        int key;
+        std::string sent;
+        bool newLine = false; // LNM
+    };
+    const std::vector<Case> cases = {
+        {"up in normal mode", false, Qt::Key_Up, "\x1b[A"},
+        {"up in application mode", true, Qt::Key_Up, "\x1bOA"},
+        {"left in application mode", true, Qt::Key_Left, "\x1bOD"},
+        {"left back in normal mode", false, Qt::Key_Left, "\x1b[D"},
+        {"page up keeps its sequence", true, Qt::Key_PageUp, "\x1b[5~"},
+        {"a function key keeps a cursor key's sequence", true, Qt::Key_F2, "\x1b[A"},
+        {"return in new-line mode", false, Qt::Key_Return, "\r\n", true},
+        {"return out of it", false, Qt::Key_Return, "\r"},
+    };
+    for (const Case &c : cases) {
+        B().CursorKeysApp = c.application;
+        B().NewLineMode = c.newLine;
+        far.TakeSent();
+        Key(c.key, c.key == Qt::Key_Return ? QString("\r") : QString());
+        EXPECT_TRUE(far.WaitForSent(c.sent.size(), std::chrono::seconds(5))) << c.what;
+        EXPECT_EQ(far.TakeSent(), c.sent) << c.what;
+    }
+}
+
+TEST_F(Window, DrawsGraphicsUnderlineAndReverseScreenOnTheCellGrid)
+{
+    // Pixel areas in cells (fractions allowed), checked for a colour: the cell's foreground or
+    // background, or the selection's.
+    enum Check { All, Row, Column, Any }; // every pixel, one full pixel row or column, any ink
+    enum Ink { Fg, Bg, HighFg, HighBg, DefaultFg };
+    struct Area {
+        double left, top, right, bottom;
+        Check check;
+        Ink ink;
+    };
+    enum Mode { Plain, Reverse, Selected, ReverseSelected }; // selected: the first cell
+    struct Case {
+        std::string rows; // from the top-left cell, '/' between rows
+        uint8_t attrs;
+        Mode mode;
+        std::vector<Area> areas;
+    };
+    const uint8_t g = attrGraphics, u = attrUnderline;
+    const std::vector<Case> cases = {
+        // Line pieces go through the cells' centres to their edges: no gaps at cell borders.
+        {"qqqq", g, Plain, {{0, .3, 4, .7, Row, Fg}}},
+        {"qqqq", g, Plain, {{0, 0, 4, .3, All, Bg}, {0, .7, 4, 1, All, Bg}}},
+        {"x/x/x", g, Plain, {{.3, 0, .7, 3, Column, Fg}}},
+        {"x/x/x", g, Plain, {{0, 0, .3, 3, All, Bg}, {.7, 0, 1, 3, All, Bg}}},
+        {"lqk/x x/mqj", g, Plain, {{.5, .3, 2.5, .7, Row, Fg}, {.5, 2.3, 2.5, 2.7, Row, Fg}}},
+        {"lqk/x x/mqj", g, Plain, {{.3, .5, .7, 2.5, Column, Fg}, {2.3, .5, 2.7, 2.5, Column, Fg}}},
+        {"lqk/x x/mqj", g, Plain, {{0, 0, .3, 3, All, Bg}, {0, 0, 3, .3, All, Bg}}},
+        {"lqk/x x/mqj", g, Plain, {{1, 1, 2, 2, All, Bg}}},
+        {"o", g, Plain, {{0, 0, 1, .3, Row, Fg}, {0, .3, 1, 1, All, Bg}}},     // scan line 1
+        {"s", g, Plain, {{0, .7, 1, 1, Row, Fg}, {0, 0, 1, .7, All, Bg}}},     // scan line 9
+        {"`", g, Plain, {{.4, .4, .6, .6, All, Fg}, {0, 0, .2, .2, All, Bg}}}, // diamond
+        {"a", g, Plain, {{0, 0, 1, 1, Any, Fg}, {0, 0, 1, 1, Any, Bg}}},       // checkerboard
+        {"{/b", g, Plain, {{0, 0, 1, 2, Any, Fg}}}, // pi, the picture of a tab
+        {"_", g, Plain, {{0, 0, 1, 1, All, Bg}}},   // blank
+        {"^", g, Plain, {{0, 0, 1, .5, Any, Fg}}},  // outside the set: itself
+        // Underline also under blanks, in one line.
+        {"   ", u, Plain, {{0, .7, 3, 1, Row, Fg}, {0, 0, 3, .7, All, Bg}}},
+        // A reverse screen swaps every colour, the selection's too.
+        // An erased cell (background in both colours) takes the default foreground.
+        {" ", 0, Reverse, {{0, 0, 1, 1, All, Fg}, {1, 0, 2, 1, All, DefaultFg}}},
+        {"q", g, Reverse, {{0, .3, 1, .7, Row, Bg}, {0, 0, 1, .3, All, Fg}}},
+        {"q", g, Selected, {{0, .3, 1, .7, Row, HighFg}, {0, 0, 1, .3, All, HighBg}}},
+        {"  ", 0, ReverseSelected, {{0, 0, 1, 1, All, HighFg}, {1, 0, 2, 1, All, Fg}}},
+    };
+    const uint8_t colors = 0x4E; // yellow on blue
+    const auto colorOf = [&](Ink ink) {
+        const uint8_t index[] = {uint8_t(colors & 15), uint8_t(colors >> 4),
+                                 B().HighlightForeground, B().HighlightBackground,
+                                 B().DefaultForeground};
+        return ColorOf(B().ColorMap[index[ink] & 15]).rgb();
+    };
+    QFont font = term->Font();
+    for (const int points : {9, 20}) {
+        font.setPointSize(points);
+        ASSERT_TRUE(term->wmSetFont(font));
+        const int cw = B().CharWidth, ch = B().CharHeight;
+        for (const Case &c : cases) {
+            B().bClearBuffer();
+            B().CursorRow = 10; // the caret away from the cells looked at
+            // Around the cells, blanks as an erase leaves them: the background in both colours.
+            for (int r = 0; r < 4; ++r)
+                B().BlankCells(0, r, 8, uint8_t(B().DefaultBackground * 0x11), 0);
+            int column = 0, row = 0;
+            for (const char byte : c.rows) {
+                if (byte == '/') {
+                    column = 0, ++row;
+                    continue;
+                }
+                B().CharAt(column, row) = uint8_t(byte);
+                B().ColorAt(column, row) = B().BaseColorAt(column, row) = colors;
+                B().AttrAt(column++, row) = c.attrs;
+            }
+            B().ReverseScreen = c.mode == Reverse || c.mode == ReverseSelected;
+            B().MarkValid = c.mode == Selected || c.mode == ReverseSelected;
+            B().StartRow = B().EndRow = B().StartColumn = B().EndColumn = 0;
+            QImage image(term->viewport()->size(), QImage::Format_RGB32);
+            QPainter painter(&image);
+            term->tPaint(painter, image.rect());
+            painter.end();
+            for (const Area &a : c.areas) {
+                const QRect r(QPoint(int(a.left * cw), int(a.top * ch)),
+                              QPoint(int(a.right * cw) - 1, int(a.bottom * ch) - 1));
+                const QRgb want = colorOf(a.ink), other = colorOf(a.ink == Fg ? Bg : Fg);
+                // Pixels of the colour in each pixel row and column, and pixels not the other's.
+                std::vector<int> rows(r.height()), columns(r.width());
+                int inked = 0;
+                for (int y = 0; y < r.height(); ++y)
+                    for (int x = 0; x < r.width(); ++x) {
+                        const QRgb pixel = image.pixel(r.left() + x, r.top() + y);
+                        rows[y] += pixel == want, columns[x] += pixel == want;
+                        inked += pixel != other;
+                    }
+                const auto full = [](const std::vector<int> &lines, int length) {
+                    return int(std::count(lines.begin(), lines.end(), length));
+                };
+                const bool found = a.check == All      ? full(rows, r.width()) == r.height()
+                                   : a.check == Row    ? full(rows, r.width()) > 0
+                                   : a.check == Column ? full(columns, r.height()) > 0
+                                                       : inked > 0;
+                EXPECT_TRUE(found) << points << " pt, \"" << c.rows << "\" mode " << c.mode
+                                   << ", area " << &a - c.areas.data();
+            }
+        }
+    }
+    B().ReverseScreen = false;
 }
 
 TEST_F(Window, TakesFacesThatAdvanceAlikeAndShowsThemAtOnce)
