@@ -285,6 +285,13 @@ class Generator
             {"LNM", 1, [](G &g) { return g.Csi("20", g.Chance(50) ? 'h' : 'l'); }},
             {"DECOM", 2, [](G &g) { return g.Csi("?6", g.Chance(50) ? 'h' : 'l'); }},
             {"DECAWM", 2, [](G &g) { return g.Csi("?7", g.Chance(50) ? 'h' : 'l'); }},
+            // Modes that change no cell and do not move the cursor: cursor keys, smooth scroll,
+            // reverse screen, auto-repeat.
+            {"modes", 1,
+             [](G &g) {
+                 static const char *kModes[] = {"?1", "?4", "?5", "?8"};
+                 return g.Csi(kModes[g.Below(4)], g.Chance(50) ? 'h' : 'l');
+             }},
             {"SGR", 3, [](G &g) { return g.Sgr(); }},
             {"DECREQTPARM", 1,
              [](G &g) {
@@ -550,6 +557,10 @@ class Pair
     //   save);
     // - auto-wrap turned off while a wrap is pending: libvterm still wraps at the next glyph;
     //   a VT100 writes it on the last column;
+    // - libvterm keeps a pending wrap through line feeds, tabs, editing functions and restore
+    //   cursor, so the next glyph goes to the next line; this emulator cancels it with anything
+    //   that moves the cursor or edits the screen (terminal/README.md), as DEC's later terminals
+    //   and xterm do;
     // - a restore in origin mode may put the cursor outside the region; libvterm
     // then pulls it
     //   into the region with the next cursor move, even a move along the row.
@@ -565,7 +576,8 @@ class Pair
                 p.size() < 2 || p[1] < 0 ? kPageRows : std::min(p[1], long(kPageRows));
             return top >= bottom;
         }
-        if (kind == "DECAWM" && token.Bytes.back() == 'l' && modes_.WrapPending)
+        if (modes_.WrapPending &&
+            (MovesOrEdits(token) || (kind == "DECAWM" && token.Bytes.back() == 'l')))
             return true;
         if (kind == "DECRC")
             return !modes_.SameRestored(saved_) ||
@@ -584,6 +596,20 @@ class Pair
         if (kind == "CUD")
             return row <= modes_.Bottom && row + count > modes_.Bottom;
         return row < modes_.Top || row > modes_.Bottom;
+    }
+
+    // Moves the cursor or edits the screen where libvterm keeps a pending wrap.
+    static bool MovesOrEdits(const Token &token)
+    {
+        static const std::set<std::string> kKinds = {"HT", "ICH", "DCH", "ECH", "EL", "ED",   "IL",
+                                                     "DL", "LF",  "VT",  "IND", "RI", "DECRC"};
+        if (kKinds.count(BaseKind(token)))
+            return true;
+        const bool sequence = token.Bytes[0] == '\x1b';
+        for (size_t i = sequence ? 1 : 0; i < token.Bytes.size() && (sequence || i == 0); ++i)
+            if (token.Bytes[i] == '\n' || token.Bytes[i] == '\v' || token.Bytes[i] == '\t')
+                return true;
+        return false;
     }
 
     OurTerminal ours_;
