@@ -72,7 +72,8 @@ void CheckBuffer(const TBuffer &b)
     FUZZ_CHECK(1 <= b.RegionTop && b.RegionTop <= b.RegionBottom && b.RegionBottom <= b.PageHeight);
     FUZZ_CHECK(b.CurrentForeground < 16 && b.CurrentBackground < 16);
     FUZZ_CHECK(b.DefaultForeground < 16 && b.DefaultBackground < 16);
-    FUZZ_CHECK((b.CurrentAttributes & ~0x1F) == 0);
+    FUZZ_CHECK((b.CurrentAttributes & ~0x3F) == 0);
+    FUZZ_CHECK(b.Shift <= 1 && b.CharSets[0] <= csDecGraphics && b.CharSets[1] <= csDecGraphics);
     CheckTabs(b.VerticalTabs, kVerticalTabSlots);
 }
 
@@ -100,9 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     buffer->ClientWidth = shape.Columns * 8;
     buffer->ClientHeight = shape.VisibleRows * 16;
     buffer->bUpdateFont(16, 8);
-    // Replies stay within their longest form (the position report, 10 bytes).
+    // Replies stay within their longest form (the VT100's terminal parameters, 20 bytes).
     buffer->OnHostReply = [](const uint8_t *, size_t count) {
-        FUZZ_CHECK(count >= 1 && count <= 10);
+        FUZZ_CHECK(count >= 1 && count <= 20);
     };
 
     TApdCustomEmulator emulator;
@@ -127,7 +128,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     for (int row = buffer->FirstVisibleRow; row < lastRow; ++row) {
         const uint8_t *attrs = buffer->AttrRow(row);
         for (int column = 0; column < buffer->Columns; ++column)
-            FUZZ_CHECK((attrs[column] & ~0x1F) == 0);
+            FUZZ_CHECK((attrs[column] & ~0x3F) == 0);
     }
     return 0;
 }

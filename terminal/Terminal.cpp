@@ -3,6 +3,7 @@
 #include "serial/Dispatcher.h"
 #include "serial/ErrorCodes.h"
 #include "serial/GuiMessageTarget.h"
+#include "terminal/ApdEmulator.h"
 #include "terminal/VirtualKeys.h"
 
 #include <QFocusEvent>
@@ -10,6 +11,7 @@
 #include <QScrollBar>
 #include <algorithm>
 #include <new>
+#include <string>
 
 namespace terminal
 {
@@ -26,6 +28,28 @@ void ToApplicationCursorKey(uint16_t virtualKey, TKeyRecord &record)
     if (record.Handled && virtualKey >= vkLeft && virtualKey <= vkDown && record.Length == 3 &&
         bytes[0] == 0x1B && bytes[1] == '[' && bytes[2] >= 'A' && bytes[2] <= 'D')
         bytes[1] = 'O';
+}
+
+// Without a key map the cursor keys of an emulation still send what its terminal's keys send:
+// ESC [ x (ESC O x in application mode) for ANSI and VT100, ESC x for VT52. Plain mode sends
+// nothing for them. Empty when the key is no cursor key or no emulator is attached.
+std::string CursorKeySequence(const TBuffer &b, uint16_t virtualKey)
+{
+    constexpr uint16_t vkLeft = 37, vkDown = 40;
+    if (virtualKey < vkLeft || virtualKey > vkDown ||
+        b.EmulatorRoutine != &TApdCustomEmulator::EmulatorRoutine || !b.EmulatorContext)
+        return {};
+    const char final = "DACB"[virtualKey - vkLeft];
+    switch (static_cast<const TApdCustomEmulator *>(b.EmulatorContext)->EmulationType()) {
+    case etVt52:
+        return {'\x1b', final};
+    case etAnsi:
+    case etAnsiBbs:
+    case etVt100:
+        return {'\x1b', b.CursorKeysApp ? 'O' : '[', final};
+    default:
+        return {};
+    }
 }
 
 } // namespace
@@ -437,6 +461,8 @@ void TTerminal::wmKeydown(uint16_t virtualKey, const TKeyRecord &state)
         if (keyRecord_.Handled)
             SendKeyBytes(reinterpret_cast<const uint8_t *>(keyRecord_.Bytes.data()),
                          keyRecord_.Length);
+    } else if (const std::string sequence = CursorKeySequence(b, virtualKey); !sequence.empty()) {
+        SendKeyBytes(reinterpret_cast<const uint8_t *>(sequence.data()), int(sequence.size()));
     }
 }
 

@@ -33,6 +33,13 @@ DevsimProcess::DevsimProcess(const std::string &binary, const std::vector<std::s
     throw std::runtime_error("the simulator's link did not appear: " + linkPath_);
 }
 
+std::optional<int> DevsimProcess::WaitForEnd()
+{
+    if (const auto status = child_.WaitUntil(Clock::now() + StopGrace))
+        return ExitCode(*status);
+    return std::nullopt;
+}
+
 int DevsimProcess::Stop()
 {
     return ExitCode(child_.Stop(StopGrace));

@@ -4,6 +4,7 @@
 
 #include "tests/support/ChildProcess.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,10 @@ class DevsimProcess
     // For tests that freeze the device (SIGSTOP) and let it go on (SIGCONT); false once it has
     // ended.
     bool Signal(int signal) { return child_.Signal(signal); }
+
+    // Waits for the simulator to end by itself. Returns the exit status (-1 when it did not exit
+    // normally), or nothing when it still runs after a generous limit.
+    std::optional<int> WaitForEnd();
 
     // Sends SIGTERM and waits. Returns the exit status, or -1 when it did not exit normally.
     int Stop();

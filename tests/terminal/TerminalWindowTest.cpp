@@ -340,6 +340,28 @@ TEST_F(Window, KeysFollowTheVt100Modes)
         EXPECT_TRUE(far.WaitForSent(c.sent.size(), std::chrono::seconds(5))) << c.what;
         EXPECT_EQ(far.TakeSent(), c.sent) << c.what;
     }
+    // Without a key map an emulation's cursor keys send its terminal's sequences.
+    term->tSetKeyEmulatorProc(nullptr);
+    TApdCustomEmulator emulator;
+    const struct {
+        uint8_t type;
+        bool application;
+        std::string sent; // for up, then left
+    } bare[] = {{etVt100, false, "\x1b[A\x1b[D"}, {etVt100, true, "\x1bOA\x1bOD"},
+                {etAnsi, false, "\x1b[A\x1b[D"}, {etVt52, false, "\x1b" "A\x1b" "D"}};
+    for (const auto &c : bare) {
+        emulator.SetEmulationType(c.type);
+        B().EmulatorContext = &emulator;
+        B().EmulatorRoutine = &TApdCustomEmulator::EmulatorRoutine;
+        B().CursorKeysApp = c.application;
+        far.TakeSent();
+        Key(Qt::Key_Up, {});
+        Key(Qt::Key_Left, {});
+        EXPECT_TRUE(far.WaitForSent(c.sent.size(), std::chrono::seconds(5))) << int(c.type);
+        EXPECT_EQ(far.TakeSent(), c.sent) << int(c.type);
+    }
+    B().EmulatorContext = nullptr;
+    B().EmulatorRoutine = nullptr;
 }
 
 TEST_F(Window, DrawsGraphicsUnderlineAndReverseScreenOnTheCellGrid)

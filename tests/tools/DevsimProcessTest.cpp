@@ -11,6 +11,7 @@
 #include <fstream>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <thread>
@@ -198,6 +199,84 @@ TEST(DevsimProcess, LinkPlacement)
     EXPECT_EQ(testsupport::RunDevsimToEnd(DEVSIM_BINARY, {"--link", dir.File("file")}), 1);
     EXPECT_EQ(dir.Read("file"), "keep");
     EXPECT_EQ(testsupport::RunDevsimToEnd(DEVSIM_BINARY, {"--baud", "fast"}), 2);
+}
+
+std::string Numbers(int last)
+{
+    std::string lines;
+    for (int i = 1; i <= last; ++i)
+        lines += std::to_string(i) + "\r\n";
+    return lines;
+}
+
+// A program behind the line: the operator types `typed`, the line carries `received` (the
+// terminal's echo included) and the program ends, which ends devsim.
+struct ShellCase {
+    const char *name;
+    std::vector<std::string> args; // after --link PATH
+    std::string typed;
+    std::string received;
+};
+
+const ShellCase kShell[] = {
+    // devsim's own TERM, LINES and COLUMNS (set below) do not get through.
+    {"a vt100 of 24 x 80",
+     {"--shell-command", "read x; echo $TERM [$LINES$COLUMNS]; stty size"},
+     "\r",
+     "\r\nvt100 []\r\n24 80\r\n"},
+    {"another size",
+     {"--shell-command", "read x; stty size", "--rows", "30", "--columns", "100"},
+     "\r",
+     "\r\n30 100\r\n"},
+    // A cooked terminal: CR ends the line, backspace erases, the terminal echoes.
+    {"typed line",
+     {"--shell-command", "read x; echo got:$x"},
+     "hellx\bo\r",
+     "hellx\b \bo\r\ngot:hello\r\n"},
+    // Far more than the line and both terminals hold: the program is held back, nothing is cut.
+    {"flood", {"--shell-command", "read x; seq 1 40000"}, "\r", "\r\n" + Numbers(40000)},
+    {"paced",
+     {"--shell-command", "read x; seq 1 150", "--baud", "9600"},
+     "\r",
+     "\r\n" + Numbers(150)},
+};
+
+TEST(DevsimProcess, ProgramBehindTheLine)
+{
+    testsupport::ChildOptions options;
+    options.setEnv = {{"TERM", "xterm"}, {"LINES", "99"}, {"COLUMNS", "99"}};
+    for (const ShellCase &c : kShell) {
+        SCOPED_TRACE(c.name);
+        testsupport::TempDir dir;
+        const std::string link = dir.File("com1");
+        std::vector<std::string> args = {"--link", link};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        DevsimProcess devsim(DEVSIM_BINARY, args, options);
+        Port port(link);
+        port.Write(c.typed);
+        EXPECT_EQ(port.ReadUntil(c.received), c.received);
+        // The program's end ends devsim once the host has read the last output.
+        EXPECT_EQ(devsim.WaitForEnd(), 0);
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    }
+}
+
+TEST(DevsimProcess, StopSignalHangsTheProgramUp)
+{
+    testsupport::TempDir dir;
+    const std::string link = dir.File("com1");
+    DevsimProcess devsim(DEVSIM_BINARY, {"--link", link, "--shell-command", "echo pid:$$; read x"});
+    Port port(link);
+    const std::string said = port.ReadUntil("\r\n");
+    ASSERT_EQ(said.rfind("pid:", 0), 0u) << said;
+    const pid_t program = std::stoi(said.substr(4));
+    EXPECT_EQ(devsim.Stop(), 0);
+    EXPECT_TRUE(::kill(program, 0) != 0 && errno == ESRCH) << "the program still runs";
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    // The device's options make no sense with a program behind the line.
+    EXPECT_EQ(
+        testsupport::RunDevsimToEnd(DEVSIM_BINARY, {"--link", link, "--shell", "--prompt", "$"}),
+        2);
 }
 
 } // namespace

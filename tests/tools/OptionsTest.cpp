@@ -61,6 +61,19 @@ TEST(Options, EveryOptionReachesItsSetting)
     EXPECT_TRUE(o.device.silent);
     EXPECT_TRUE(o.device.echo);
     EXPECT_TRUE(ParseOptions({"--help"}).help);
+
+    const Options shell = ParseOptions({"--link", "x", "--shell-command", "vttest", "--rows", "30",
+                                        "--columns=100", "--baud", "9600"});
+    EXPECT_TRUE(shell.shell);
+    EXPECT_EQ(shell.shellSettings.command, "vttest");
+    EXPECT_EQ(shell.shellSettings.rows, 30);
+    EXPECT_EQ(shell.shellSettings.columns, 100);
+    EXPECT_EQ(shell.baud, 9600u);
+    const Options login = ParseOptions({"--link", "x", "--shell"});
+    EXPECT_TRUE(login.shell);
+    EXPECT_EQ(login.shellSettings.command, "");
+    EXPECT_EQ(login.shellSettings.rows, 24);
+    EXPECT_EQ(login.shellSettings.columns, 80);
 }
 
 TEST(Options, BadCommandLinesAreRefused)
@@ -81,6 +94,14 @@ TEST(Options, BadCommandLinesAreRefused)
         {"--link", "x", "--silent=yes"},
         {"--link", "x", "--verbose"},
         {"--link", "x", "stray"},
+        {"--link", "x", "--shell", "--prompt", "$"},
+        {"--link", "x", "--shell-command", "ls", "--report", "r"},
+        {"--link", "x", "--shell", "--echo"},
+        {"--link", "x", "--shell", "--shell-command", "ls"},
+        {"--link", "x", "--shell-command", ""},
+        {"--link", "x", "--shell", "--rows", "0"},
+        {"--link", "x", "--shell", "--columns", "65536"},
+        {"--link", "x", "--rows", "30"},
     };
     for (const auto &args : cases) {
         std::string line;

@@ -9,7 +9,8 @@ namespace devsim
 namespace
 {
 
-uint32_t ParseNumber(const std::string &option, const std::string &text, uint32_t minimum)
+uint32_t ParseNumber(const std::string &option, const std::string &text, uint32_t minimum,
+                     uint32_t maximum = UINT32_MAX)
 {
     uint64_t value = 0;
     bool ok = !text.empty() && text.size() <= 10;
@@ -20,8 +21,11 @@ uint32_t ParseNumber(const std::string &option, const std::string &text, uint32_
         }
         value = value * 10 + static_cast<uint64_t>(c - '0');
     }
-    if (!ok || value > UINT32_MAX || value < minimum)
-        throw OptionsError(option + " needs a whole number of at least " + std::to_string(minimum) +
+    if (!ok || value > maximum || value < minimum)
+        throw OptionsError(option + " needs a whole number " +
+                           (maximum == UINT32_MAX ? "of at least " + std::to_string(minimum)
+                                                  : "from " + std::to_string(minimum) + " to " +
+                                                        std::to_string(maximum)) +
                            ", not \"" + text + "\"");
     return static_cast<uint32_t>(value);
 }
@@ -42,6 +46,18 @@ bool ParseMode(const std::string &text)
     if (upper != "N" && upper != "UL")
         throw OptionsError("--mode takes N or UL, not \"" + text + "\"");
     return upper == "UL";
+}
+
+// Options that belong to neither mode alone.
+bool Shared(const std::string &name)
+{
+    return name == "--link" || name == "--baud" || name == "--help";
+}
+
+bool ForShell(const std::string &name)
+{
+    return name == "--shell" || name == "--shell-command" || name == "--rows" ||
+           name == "--columns";
 }
 
 } // namespace
@@ -71,15 +87,27 @@ Options ParseOptions(const std::vector<std::string> &args)
         {"--ul-error",
          [&](const std::string &v) { device.texts.ulError = ParseText("--ul-error", v); }},
         {"--result", [&](const std::string &v) { device.texts.result = ParseText("--result", v); }},
+        {"--shell-command",
+         [&](const std::string &v) {
+             options.shellSettings.command = ParseText("--shell-command", v);
+         }},
+        {"--rows",
+         [&](const std::string &v) {
+             options.shellSettings.rows = static_cast<uint16_t>(ParseNumber("--rows", v, 1, 65535));
+         }},
+        {"--columns",
+         [&](const std::string &v) {
+             options.shellSettings.columns =
+                 static_cast<uint16_t>(ParseNumber("--columns", v, 1, 65535));
+         }},
     };
     const std::map<std::string, bool *> flags = {
-        {"--silent", &device.silent},
-        {"--echo", &device.echo},
-        {"--fail-at-end", &device.failAtEnd},
-        {"--report-times", &options.reportTimes},
-        {"--help", &options.help},
+        {"--silent", &device.silent},         {"--echo", &device.echo},
+        {"--fail-at-end", &device.failAtEnd}, {"--report-times", &options.reportTimes},
+        {"--shell", &options.shell},          {"--help", &options.help},
     };
 
+    std::vector<std::string> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
         std::optional<std::string> value;
@@ -101,6 +129,20 @@ Options ParseOptions(const std::vector<std::string> &args)
         } else {
             throw OptionsError("unknown argument \"" + args[i] + "\"");
         }
+        given.push_back(name);
+    }
+    const bool loginShell = options.shell;
+    options.shell = options.shell || !options.shellSettings.command.empty();
+    if (loginShell && !options.shellSettings.command.empty())
+        throw OptionsError("--shell and --shell-command cannot be given together");
+    for (const std::string &name : given) {
+        if (Shared(name))
+            continue;
+        if (options.shell && !ForShell(name))
+            throw OptionsError(name + " is an option of the device, not of " +
+                               (loginShell ? "--shell" : "--shell-command"));
+        if (!options.shell && ForShell(name))
+            throw OptionsError(name + " needs --shell or --shell-command");
     }
     if (!options.help && options.linkPath.empty())
         throw OptionsError("--link PATH is required");
@@ -110,6 +152,8 @@ Options ParseOptions(const std::vector<std::string> &args)
 std::string UsageText()
 {
     return "usage: devsim --link PATH [options]\n"
+           "       devsim --link PATH (--shell | --shell-command C) [--rows N] [--columns N] "
+           "[--baud N]\n"
            "Plays the remote device of the flash loader on a pseudo terminal reached through "
            "PATH.\n"
            "  --link PATH       symbolic link to create for the pseudo terminal (required)\n"
@@ -129,6 +173,11 @@ std::string UsageText()
            "  --echo            echo command characters\n"
            "  --report FILE     append one JSON line per upload header received\n"
            "  --report-times    add when the first and last body byte arrived (ms)\n"
+           "Instead of the device, a program behind the line (with --link and --baud only):\n"
+           "  --shell           the user's login shell on a terminal of its own (TERM=vt100)\n"
+           "  --shell-command C /bin/sh -c C on that terminal instead\n"
+           "  --rows N          the terminal's rows (default 24)\n"
+           "  --columns N       the terminal's columns (default 80)\n"
            "  --help            show this text\n";
 }
 

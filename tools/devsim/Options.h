@@ -2,6 +2,7 @@
 // The simulator's command line.
 
 #include "tools/devsim/Device.h"
+#include "tools/devsim/ShellChild.h"
 
 #include <cstdint>
 #include <stdexcept>
@@ -17,6 +18,8 @@ struct Options {
     bool reportTimes = false; // report when the first and last body byte arrived
     uint32_t baud = 0;        // 0: unpaced
     DeviceSettings device;
+    bool shell = false; // run a program behind the line instead of playing the device
+    ShellSettings shellSettings;
     bool help = false;
 };
 
@@ -27,7 +30,8 @@ class OptionsError : public std::runtime_error
 };
 
 // Parses the arguments after the program name. Options take their value as the next argument
-// or after "=" ("--baud 19200", "--baud=19200"). Throws OptionsError with a one-line reason.
+// or after "=" ("--baud 19200", "--baud=19200"). The device's options are refused with a shell,
+// the shell's with the device. Throws OptionsError with a one-line reason.
 Options ParseOptions(const std::vector<std::string> &args);
 
 std::string UsageText();

@@ -7,6 +7,7 @@
 #include <pty.h>
 #include <stdexcept>
 #include <sys/inotify.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <system_error>
 #include <termios.h>
@@ -145,6 +146,13 @@ void PtyLink::ResetForNextHost()
 void PtyLink::DropUnreadReplies()
 {
     ::tcflush(keeper_, TCIFLUSH);
+}
+
+std::size_t PtyLink::UnreadReplies() const
+{
+    int count = 0;
+    return ::ioctl(keeper_, FIONREAD, &count) == 0 && count > 0 ? static_cast<std::size_t>(count)
+                                                                : 0;
 }
 
 } // namespace devsim

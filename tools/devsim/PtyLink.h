@@ -6,6 +6,7 @@
 // would see a hang-up each time the host closes. Host opens and closes are followed through inotify
 // on the slave device, so the simulator still learns when the host has gone.
 
+#include <cstddef>
 #include <string>
 
 namespace devsim
@@ -44,6 +45,9 @@ class PtyLink
     void ResetForNextHost();
     // Drops bytes sent towards the host that no host read.
     void DropUnreadReplies();
+    // Bytes sent towards the host that no host has read yet. Bytes just written to the master
+    // join this count a moment later, when the kernel has handed them on to the slave.
+    std::size_t UnreadReplies() const;
 
   private:
     std::string linkPath_;

@@ -14,10 +14,6 @@ namespace
 {
 
 constexpr int64_t NsPerMs = 1'000'000;
-// Longest sleep of the loop when nothing is due; a signal ends it early anyway.
-constexpr int64_t MaxWaitNs = 1000 * NsPerMs;
-// A paced direction that may not move yet waits at least this long, so rounding cannot spin.
-constexpr int64_t MinPacedWaitNs = 100'000;
 
 } // namespace
 

@@ -19,6 +19,11 @@ namespace devsim
 inline constexpr std::size_t HoldHostAt = 256;
 inline constexpr std::size_t ReleaseHostAt = 64;
 
+// Longest sleep of a serving loop when nothing is due; a signal ends it early anyway.
+inline constexpr int64_t MaxWaitNs = 1'000'000'000;
+// A paced direction that may not move yet waits at least this long, so rounding cannot spin.
+inline constexpr int64_t MinPacedWaitNs = 100'000;
+
 class Simulator
 {
   public:

@@ -1,8 +1,11 @@
-// devsim: plays the flash loader's remote device on a pseudo terminal.
+// devsim: plays the flash loader's remote device on a pseudo terminal, or puts a program on a
+// terminal of its own behind that line.
 
 #include "tools/devsim/Options.h"
 #include "tools/devsim/PtyLink.h"
 #include "tools/devsim/Report.h"
+#include "tools/devsim/ShellBridge.h"
+#include "tools/devsim/ShellChild.h"
 #include "tools/devsim/Simulator.h"
 
 #include <csignal>
@@ -59,6 +62,14 @@ int main(int argc, char **argv)
 
     try {
         const sigset_t waitMask = InstallStopSignals();
+        if (options.shell) {
+            devsim::PtyLink link(options.linkPath);
+            devsim::ShellChild child(options.shellSettings);
+            std::fprintf(stderr, "devsim: %s -> %s, program %d\n", link.LinkPath().c_str(),
+                         link.SlavePath().c_str(), static_cast<int>(child.Pid()));
+            devsim::ShellBridge bridge(link, child, options.baud);
+            return bridge.Run(stopRequested, waitMask);
+        }
         std::unique_ptr<devsim::ReportFile> report;
         if (!options.reportPath.empty())
             report = std::make_unique<devsim::ReportFile>(options.reportPath, options.reportTimes);
