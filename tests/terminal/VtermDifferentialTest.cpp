@@ -1,45 +1,35 @@
-// The VT100 emulation against libvterm's screen: random streams of what a VT102
-// and libvterm share go through an 80-column buffer with a 24-row page and a
-// VT100 emulator, and through a 24 x 80 libvterm screen. After every token the
-// page's text and the cursor must be the same. A difference is shrunk to a
-// minimal stream (delta debugging over tokens, then over single characters) and
-// printed with both screens' differing rows and cursors.
+// The VT100 emulation against libvterm's screen: random streams of what a VT102 and libvterm
+// share go through an 80-column buffer with a 24-row page and a VT100 emulator, and through a
+// 24 x 80 libvterm screen. After every token the page's text and the cursor must be the same. A
+// difference is shrunk to a minimal stream (delta debugging over tokens, then over single
+// characters, then inside the tokens) and printed with both screens' differing rows and cursors.
 //
 // Environment:
 //   LOADER_VTERM_STREAMS   streams to run (default below)
 //   LOADER_VTERM_SEED      seed of the first stream; stream i uses seed + i
-//   LOADER_VTERM_ALL=1     go on after a difference and print one minimal
-//   stream for each new
-//                          set of token kinds, then fail (to survey the
-//                          differences at once)
-//   LOADER_VTERM_LEAVE_OUT comma-separated token kinds the generator leaves
-//   out, to look past a
+//   LOADER_VTERM_ALL=1     go on after a difference and print up to three minimal streams for
+//                          each cause (the kind of the last token, and whether rows or the
+//                          cursor differ), then fail (to survey the differences at once)
+//   LOADER_VTERM_LEAVE_OUT comma-separated token kinds the generator leaves out, to look past a
 //                          difference already known
+//   LOADER_VTERM_REPLAY    a stream written as the test prints it ("\e[2J..."): only that stream
+//                          runs, and both screens are compared at its end
 //
-// Left out of the grammar because the two do not share them (each a VT100
-// feature libvterm lacks, a libvterm extension a VT100 lacks, or a choice of
-// this emulator documented as such):
-// - '_' in text: in the DEC special graphics set a VT100 shows 0x5F as a blank,
-// libvterm keeps
+// Left out of the grammar because the two do not share them (a VT100 feature libvterm lacks or
+// does otherwise, or a libvterm extension a VT100 lacks). Where it depends on the state, the
+// stream skips the token instead (Pair::Excluded).
+// - '_' in text: in the DEC special graphics set a VT100 shows 0x5F as a blank, libvterm keeps
 //   the underscore.
-// - 132 columns (DECCOLM, ESC [ ? 3 h/l), double width and height lines (ESC #
-// 3/4/5/6): a
+// - 132 columns (DECCOLM, ESC [ ? 3 h/l), double width and height lines (ESC # 3/4/5/6): a
 //   libvterm screen has one width and draws every line single.
-// - Bytes 0x80-0xFF: with UTF-8 off libvterm takes 0x80-0x9F as C1 controls,
-// which a VT100 (a
+// - Bytes 0x80-0xFF: with UTF-8 off libvterm takes 0x80-0x9F as C1 controls, which a VT100 (a
 //   7-bit terminal) does not know.
-// - CAN and SUB: a VT100 shows its error character (a checkerboard) for them;
-// libvterm shows
+// - CAN and SUB: a VT100 shows its error character (a checkerboard) for them; libvterm shows
 //   nothing.
-// - The UK set (ESC ( A): libvterm 0.1.4 shows its '#' as '#', not as the pound
-// sign.
-// - Several modes in one sequence (ESC [ ? 6 ; 7 h): libvterm 0.1.4 acts on the
-// first only.
-// - Modes that change no cell and no cursor (cursor keys, smooth scroll,
-// reverse screen,
-//   auto-repeat, the keypad): nothing to compare.
-// Replies (device attributes, status and position reports) are asked for but
-// not compared.
+// - The UK set (ESC ( A): libvterm 0.1.4 shows its '#' as '#', not as the pound sign.
+// - Several modes in one sequence (ESC [ ? 6 ; 7 h): libvterm 0.1.4 acts on the first only.
+// - The keypad modes (ESC =, ESC >): they change what keys send, nothing on the screen.
+// Replies (device attributes, status and position reports) are asked for but not compared.
 
 #include "terminal/ApdEmulator.h"
 #include "terminal/Buffer.h"
@@ -79,9 +69,8 @@ constexpr int kBufferRows = 100;
 constexpr long kDefaultStreams = 20000;
 constexpr unsigned kDefaultSeed = 1977;
 
-// One unit of a stream: a text run, a control byte or a whole sequence. Kind
-// names the grammar's production (with "+ctl" when a control byte sits inside a
-// sequence).
+// One unit of a stream: a text run, a control byte or a whole sequence. Kind names the grammar's
+// production (with "+ctl" when a control byte sits inside a sequence).
 struct Token {
     std::string Kind;
     std::string Bytes;
@@ -114,8 +103,7 @@ class Generator
                 pick -= candidate.Weight;
             }
             Token token{p->Kind, p->Make(*this)};
-            // A VT100 carries out a control byte met inside a sequence and goes on
-            // with it.
+            // A VT100 carries out a control byte met inside a sequence and goes on with it.
             if (token.Bytes.size() > 1 && token.Bytes[0] == '\x1b' &&
                 token.Bytes.find('\x1b', 1) == std::string::npos && Chance(3)) {
                 static const char kInside[] = "\r\n\b\t\v";
@@ -138,8 +126,7 @@ class Generator
     bool Chance(unsigned percent) { return rng_() % 100 < percent; }
     unsigned Below(unsigned n) { return rng_() % n; }
 
-    // Printable ASCII without '_'; letters mostly, and often the bytes the
-    // graphics set redraws.
+    // Printable ASCII without '_'; letters mostly, and often the bytes the graphics set redraws.
     std::string Text(int length)
     {
         std::string out;
@@ -157,8 +144,7 @@ class Generator
         return out;
     }
 
-    // A numeric parameter: omitted, 0, small, around the page's size, large, with
-    // leading zeros.
+    // A numeric parameter: omitted, 0, small, around the page's size, large, with leading zeros.
     std::string Number(unsigned around)
     {
         const unsigned kind = Below(100);
@@ -218,8 +204,7 @@ class Generator
             {"LF", 6, [](G &) { return std::string("\n"); }},
             {"VT", 1, [](G &) { return std::string("\v"); }},
             {"FF", 1, [](G &) { return std::string("\f"); }},
-            // Controls a VT100 ignores (ENQ's answerback and XON/XOFF act on the
-            // line only).
+            // Controls a VT100 ignores (ENQ's answerback and XON/XOFF act on the line only).
             {"C0", 1,
              [](G &g) {
                  static const char kIgnored[] = "\x01\x02\x03\x04\x05\x06\x10\x11\x12\x13\x14"
@@ -242,10 +227,9 @@ class Generator
             {"NEL", 2, [](G &) { return Esc("E"); }},
             {"DECSC", 2, [](G &) { return Esc("7"); }},
             {"DECRC", 2, [](G &) { return Esc("8"); }},
-            // libvterm's alignment pattern leaves the cursor, the margins and
-            // origin mode as they are; a VT102's homes the cursor and resets the
-            // margins, and may reset origin mode. Origin mode and the margins reset
-            // right after it home the cursor in both.
+            // libvterm's alignment pattern leaves the cursor, the margins and origin mode as they
+            // are; a VT102's homes the cursor and resets the margins, and may reset origin mode.
+            // Origin mode and the margins reset right after it home the cursor in both.
             {"DECALN", 1, [](G &) { return Esc("#8") + Esc("[?6l") + Esc("[r"); }},
             {"HTS", 2, [](G &) { return Esc("H"); }},
             {"RIS", 1, [](G &) { return Esc("c"); }},
@@ -318,8 +302,8 @@ struct Screen {
     int CursorColumn = 0;
 };
 
-// What libvterm returns for the DEC special graphics set's bytes 0x5F-0x7E
-// (0x5F, a blank on a VT100, is never generated).
+// What libvterm returns for the DEC special graphics set's bytes 0x5F-0x7E (0x5F, a blank on a
+// VT100, is never generated).
 constexpr char32_t kGraphics[32] = {
     U' ',      U'\u25C6', U'\u2592', U'\u2409', U'\u240C', U'\u240D', U'\u240A', U'\u00B0',
     U'\u00B1', U'\u2424', U'\u240B', U'\u2518', U'\u2510', U'\u250C', U'\u2514', U'\u253C',
@@ -426,8 +410,7 @@ bool SameScreen(const Screen &a, const Screen &b)
     return true;
 }
 
-// The parameters of a control sequence token (-1 where omitted), control bytes
-// inside skipped.
+// The parameters of a control sequence token (-1 where omitted), control bytes inside skipped.
 std::vector<long> Parameters(const std::string &bytes)
 {
     std::vector<long> out{-1};
@@ -447,9 +430,8 @@ std::string BaseKind(const Token &token)
     return token.Kind.substr(0, token.Kind.find('+'));
 }
 
-// What a VT100 keeps that decides whether libvterm can be compared on a token:
-// the scroll region, origin mode, the character sets and the cursor saved with
-// them.
+// What a VT100 keeps that decides whether libvterm can be compared on a token: the scroll region,
+// origin mode, the character sets and the cursor saved with them.
 struct Modes {
     int Top = 0; // 0-based rows
     int Bottom = kPageRows - 1;
@@ -458,13 +440,12 @@ struct Modes {
     int Shift = 0;
     int Row = 0; // the cursor's, when saved
     bool AutoWrap = true;
-    // A glyph was written on the last column with auto-wrap on, and the cursor has not moved
-    // since (kept a little longer than a VT100 keeps it: through anything that leaves the cursor
-    // where it is).
+    // A glyph was written on the last column with auto-wrap on, and the cursor has not moved since
+    // (kept a little longer than a VT100 keeps it: through anything that leaves the cursor where it
+    // is).
     bool WrapPending = false;
 
-    // The saved state a restore applies (a restore without a save applies the
-    // defaults).
+    // The saved state a restore applies (a restore without a save applies the defaults).
     bool SameRestored(const Modes &saved) const
     {
         return Origin == saved.Origin && Sets[0] == saved.Sets[0] && Sets[1] == saved.Sets[1] &&
@@ -503,8 +484,8 @@ struct Modes {
     }
 };
 
-// Both terminals, fed token by token, and the modes as a VT100 keeps them.
-// Tokens in situations the two do not share are skipped.
+// Both terminals, fed token by token, and the modes as a VT100 keeps them. Tokens in situations the
+// two do not share are skipped.
 class Pair
 {
   public:
@@ -539,31 +520,23 @@ class Pair
 
   private:
     // Where libvterm 0.1.4 is not a VT102:
-    // - a scroll region needs two rows at least; libvterm takes a one-row region,
-    // and homes the
+    // - a scroll region needs two rows at least; libvterm takes a one-row region, and homes the
     //   cursor on a region it refuses where a VT100 ignores the sequence;
-    // - libvterm reads an explicit bottom of 0 as row 0, not as the default (the
-    // last row);
-    // - outside origin mode libvterm moves the cursor up or down past the
-    // region's margin to the
-    //   page's edge, where a VT100 stops at the margin (from inside the region or
-    //   beyond the opposite margin);
-    // - libvterm inserts and deletes no characters on a row outside the region; a
-    // VT102 does on
-    //   any row;
-    // - libvterm's restore cursor keeps the character sets, the shift and origin
-    // mode as they
-    //   are; a VT100 restores those saved with the cursor (the defaults without a
-    //   save);
-    // - auto-wrap turned off while a wrap is pending: libvterm still wraps at the next glyph;
-    //   a VT100 writes it on the last column;
+    // - libvterm reads an explicit bottom of 0 as row 0, not as the default (the last row);
+    // - outside origin mode libvterm moves the cursor up or down past the region's margin to the
+    //   page's edge, where a VT100 stops at the margin (from inside the region or beyond the
+    //   opposite margin);
+    // - libvterm inserts and deletes no characters on a row outside the region; a VT102 does on any
+    //   row;
+    // - libvterm's restore cursor keeps the character sets, the shift and origin mode as they are;
+    //   a VT100 restores those saved with the cursor (the defaults without a save);
+    // - auto-wrap turned off while a wrap is pending: libvterm still wraps at the next glyph; a
+    //   VT100 writes it on the last column;
     // - libvterm keeps a pending wrap through line feeds, tabs, editing functions and restore
     //   cursor, so the next glyph goes to the next line; this emulator cancels it with anything
-    //   that moves the cursor or edits the screen (terminal/README.md), as DEC's later terminals
-    //   and xterm do;
-    // - a restore in origin mode may put the cursor outside the region; libvterm
-    // then pulls it
-    //   into the region with the next cursor move, even a move along the row.
+    //   that moves the cursor or edits the screen, by choice (terminal/README.md);
+    // - a restore in origin mode may put the cursor outside the region; libvterm then pulls it into
+    //   the region with the next cursor move, even a move along the row.
     bool Excluded(const Token &token) const
     {
         const std::string kind = BaseKind(token);
@@ -584,8 +557,7 @@ class Pair
                    (saved_.Origin && (saved_.Row < modes_.Top || saved_.Row > modes_.Bottom));
         if (kind != "CUU" && kind != "CUD" && kind != "ICH" && kind != "DCH")
             return false;
-        // The row the sequence acts on: a line feed inside it moves the cursor
-        // first.
+        // The row the sequence acts on: a line feed inside it moves the cursor first.
         int row = reference_.Cursor().row;
         for (size_t i = 1; i < token.Bytes.size(); ++i)
             if ((token.Bytes[i] == '\n' || token.Bytes[i] == '\v') && row != modes_.Bottom)
@@ -618,8 +590,8 @@ class Pair
     Modes saved_;
 };
 
-// Feeds the stream to both, comparing after every token. The number of tokens
-// fed up to the first difference, or 0 when there is none.
+// Feeds the stream to both, comparing after every token. The number of tokens fed up to the first
+// difference, or 0 when there is none.
 size_t FirstDifference(const Stream &stream)
 {
     Pair pair;
@@ -640,8 +612,7 @@ Stream WithoutSkipped(const Stream &stream)
     return out;
 }
 
-// Delta debugging: drops ever smaller chunks of tokens while the difference
-// persists.
+// Delta debugging: drops ever smaller chunks of tokens while the difference persists.
 Stream Minimise(Stream stream)
 {
     size_t parts = 2;
@@ -670,9 +641,8 @@ Stream Minimise(Stream stream)
     return stream;
 }
 
-// Makes each token plainer while the difference persists: a text character
-// becomes 'x', a sequence loses a parameter character or the control byte
-// inside it.
+// Makes each token plainer while the difference persists: a text character becomes 'x', a sequence
+// loses a parameter character or the control byte inside it.
 Stream Simplify(Stream stream)
 {
     for (bool changed = true; changed;) {
@@ -704,8 +674,8 @@ Stream Simplify(Stream stream)
     return stream;
 }
 
-// Shrinks a differing stream: first whole tokens, then the characters of the
-// text left, then what is left inside the tokens.
+// Shrinks a differing stream: first whole tokens, then the characters of the text left, then what
+// is left inside the tokens.
 Stream Shrink(Stream stream)
 {
     stream.resize(FirstDifference(stream));
@@ -805,8 +775,7 @@ std::string Describe(const Stream &stream)
     return out.str();
 }
 
-// A name for a minimal stream's cause: the kind of its last token and what
-// differs after it.
+// A name for a minimal stream's cause: the kind of its last token and what differs after it.
 std::string Signature(const Stream &stream)
 {
     Pair pair;
