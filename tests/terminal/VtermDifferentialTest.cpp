@@ -575,13 +575,14 @@ class Pair
     {
         static const std::set<std::string> kKinds = {"HT", "ICH", "DCH", "ECH", "EL", "ED",   "IL",
                                                      "DL", "LF",  "VT",  "IND", "RI", "DECRC"};
+        if (token.Bytes.empty())
+            return false;
         if (kKinds.count(BaseKind(token)))
             return true;
-        const bool sequence = token.Bytes[0] == '\x1b';
-        for (size_t i = sequence ? 1 : 0; i < token.Bytes.size() && (sequence || i == 0); ++i)
-            if (token.Bytes[i] == '\n' || token.Bytes[i] == '\v' || token.Bytes[i] == '\t')
-                return true;
-        return false;
+        // A run of lines may start with a line feed; a sequence may carry one inside.
+        if (token.Bytes[0] != '\x1b')
+            return token.Bytes[0] == '\n';
+        return token.Bytes.find_first_of("\n\v\t") != std::string::npos;
     }
 
     OurTerminal ours_;
