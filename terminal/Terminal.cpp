@@ -459,11 +459,12 @@ void TTerminal::wmKeydown(uint16_t virtualKey, const TKeyRecord &state)
         if (b.CursorKeysApp)
             ToApplicationCursorKey(virtualKey, keyRecord_);
         if (keyRecord_.Handled)
-            SendKeyBytes(reinterpret_cast<const uint8_t *>(keyRecord_.Bytes.data()),
-                         keyRecord_.Length);
-    } else if (const std::string sequence = CursorKeySequence(b, virtualKey); !sequence.empty()) {
-        SendKeyBytes(reinterpret_cast<const uint8_t *>(sequence.data()), int(sequence.size()));
+            return SendKeyBytes(reinterpret_cast<const uint8_t *>(keyRecord_.Bytes.data()),
+                                keyRecord_.Length);
     }
+    // Not in the key map (or its emulator is switched off, as in the RS232 terminal window).
+    if (const std::string sequence = CursorKeySequence(b, virtualKey); !sequence.empty())
+        SendKeyBytes(reinterpret_cast<const uint8_t *>(sequence.data()), int(sequence.size()));
 }
 
 void TTerminal::wmChar(uint8_t c)
