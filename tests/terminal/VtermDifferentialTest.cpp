@@ -733,11 +733,16 @@ std::string Escaped(const Stream &stream)
     return out;
 }
 
+// UTF-8, with control bytes in a cell written as \xHH so that they show.
 std::string Utf8(const std::u32string &text)
 {
     std::string out;
+    char hex[8];
     for (char32_t c : text) {
-        if (c < 0x80) {
+        if (c < 0x20 || c == 0x7F) {
+            std::snprintf(hex, sizeof hex, "\\x%02X", unsigned(c));
+            out += hex;
+        } else if (c < 0x80) {
             out += char(c);
         } else if (c < 0x800) {
             out += char(0xC0 | c >> 6);
