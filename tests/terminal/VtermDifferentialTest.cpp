@@ -885,6 +885,8 @@ TEST(VtermDifferential, PageAndCursorMatchLibvterm)
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("%ld streams, %ld differing (%zu kinds of cause), %.1f s\n", streams, differing,
                 causes.size(), seconds);
+    for (const auto &[cause, count] : causes)
+        std::printf("  %6d  %s\n", count, cause.c_str());
 }
 
 #else
