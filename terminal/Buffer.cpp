@@ -611,22 +611,29 @@ void TBuffer::bForcePaint()
         changed = true;
     }
     if (PendingVerticalScroll != 0) {
-        const TRect band = ScrollBand();
-        if (window_) {
-            window_->ScrollContent(0, PendingVerticalScroll, band);
-            if (PendingVerticalScroll < 0)
-                window_->Invalidate(
-                    {0, std::max(band.Bottom + PendingVerticalScroll - CharHeight, band.Top),
-                     ClientWidth, band.Bottom},
-                    true);
-        }
-        PendingVerticalScroll = 0;
-        bUpdateScrollThumb(true);
+        bHandOverScroll();
         changed = true;
     }
     if (changed)
         bUpdateWindow();
     bPostStatusMsg();
+}
+
+void TBuffer::bHandOverScroll()
+{
+    if (PendingVerticalScroll == 0)
+        return;
+    const TRect band = ScrollBand();
+    if (window_) {
+        window_->ScrollContent(0, PendingVerticalScroll, band);
+        if (PendingVerticalScroll < 0)
+            window_->Invalidate({0, std::max(band.Bottom + PendingVerticalScroll - CharHeight,
+                                             band.Top),
+                                 ClientWidth, band.Bottom},
+                                true);
+    }
+    PendingVerticalScroll = 0;
+    bUpdateScrollThumb(true);
 }
 
 TRect TBuffer::ScrollBand() const

@@ -247,6 +247,10 @@ class TBuffer : public TBufferState
     void bUpdateWindow();                            // paint what is invalid now
     void bMoveCaret();
     void bForcePaint();
+    // Hands the pending vertical scroll to the window now, in the band of the scroll region as it
+    // is: before the region changes, since a scroll counted in one region cannot be shown in
+    // another's band.
+    void bHandOverScroll();
     bool bNeedPaint() const { return InvalidRect.Bottom > InvalidRect.Top; }
     void bPostStatusMsg();
     void bSendPositionReport(uint16_t column, uint16_t row);

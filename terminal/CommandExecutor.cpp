@@ -689,6 +689,7 @@ void TCommandExecutor::SetScrollRegion()
     const int bottom = r.Y == 0 ? b.PageHeight : r.Y;
     if (top >= bottom || bottom > b.PageHeight)
         return;
+    b.bHandOverScroll();
     b.RegionTop = top;
     b.RegionBottom = bottom;
     Home();
@@ -739,6 +740,7 @@ void TCommandExecutor::AlignmentTest()
         b.BlankCells(0, row, b.Columns, b.CurrentColors(), 0);
         std::memset(b.CharRow(row), 'E', size_t(b.Columns));
     }
+    b.bHandOverScroll();
     b.RegionTop = 1;
     b.RegionBottom = b.PageHeight;
     b.OriginMode = false;
@@ -782,6 +784,7 @@ void TCommandExecutor::PrivateModes(bool set)
             b.WrapPending = false;
             break;
         case 3:
+            b.bHandOverScroll();
             b.RegionTop = 1;
             b.RegionBottom = b.PageHeight;
             b.bClearScreen();
@@ -819,6 +822,7 @@ void TCommandExecutor::ResetInitial()
     b.CharSets[0] = b.CharSets[1] = csAscii;
     b.Shift = 0;
     b.SavedCursor = {};
+    b.bHandOverScroll();
     b.RegionTop = 1;
     b.RegionBottom = b.PageHeight;
     b.bSetDefaultHorizontalTabStops();

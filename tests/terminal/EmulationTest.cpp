@@ -668,6 +668,31 @@ const ScreenCase kVt102[] = {
 };
 INSTANTIATE_TEST_SUITE_P(Vt102, ScreenTable, ::testing::ValuesIn(kVt102), Name);
 
+// A program that scrolls part of the screen sets a region, scrolls it and resets it in one
+// breath (vi deleting a line); the window must move that region's band, not the whole page.
+TEST(Vt102Window, ScrollsTheBandOfTheRegionItScrolledIn)
+{
+    const struct {
+        std::string bytes;
+        std::string scroll; // the window's scroll request
+    } cases[] = {
+        {E + "[20;23r" + E + "[23;1H\n" + E + "[1;25r", "scroll 0,-16 in 0,304,640,368"},
+        {E + "[20;23r" + E + "[20;1H" + E + "M" + E + "[r", ""}, // reverse index repaints
+        {E + "[25;1H\n\n", "scroll 0,-32 in 0,0,640,400"},
+    };
+    for (const auto &c : cases) {
+        Terminal t(etVt100);
+        t.Window.Take();
+        t.Feed(c.bytes);
+        t.Buffer->bForcePaint();
+        std::string scrolls;
+        for (const std::string &call : t.Window.Take())
+            if (call.rfind("scroll", 0) == 0)
+                scrolls += call;
+        EXPECT_EQ(scrolls, c.scroll) << c.bytes;
+    }
+}
+
 } // namespace
 
 namespace
