@@ -155,4 +155,21 @@ std::size_t PtyLink::UnreadReplies() const
                                                                 : 0;
 }
 
+void PtyLink::ReadHost(std::string &into, std::size_t limit)
+{
+    char buffer[4096];
+    while (into.size() < limit) {
+        const ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n > 0) {
+            into.append(buffer, static_cast<std::size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        // EAGAIN: nothing more for now. EIO (the line hung up) cannot happen while our own
+        // slave stays open, so a host closing the line leaves it ready for the next.
+        break;
+    }
+}
+
 } // namespace devsim

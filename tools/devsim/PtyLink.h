@@ -48,6 +48,9 @@ class PtyLink
     // Bytes sent towards the host that no host has read yet. Bytes just written to the master
     // join this count a moment later, when the kernel has handed them on to the slave.
     std::size_t UnreadReplies() const;
+    // Appends what the host has written, until nothing more is there or `into` holds `limit`
+    // bytes.
+    void ReadHost(std::string &into, std::size_t limit = std::string::npos);
 
   private:
     std::string linkPath_;

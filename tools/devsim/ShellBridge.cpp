@@ -82,19 +82,7 @@ void ShellBridge::FollowHostOpens()
 
 void ShellBridge::ReadLine()
 {
-    char buffer[4096];
-    while (toShell_.size() < HoldHostAt) {
-        const ssize_t n = ::read(link_.Master(), buffer, sizeof buffer);
-        if (n > 0) {
-            toShell_.append(buffer, static_cast<std::size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        // EAGAIN: nothing more for now. EIO (the line hung up) cannot happen while our own slave
-        // stays open, so a host closing the line leaves it ready for the next.
-        break;
-    }
+    link_.ReadHost(toShell_, HoldHostAt);
     if (toShellPacer_.Paced()) {
         if (toShell_.size() >= HoldHostAt)
             link_.HoldHost(true);

@@ -63,18 +63,7 @@ void Simulator::FollowHostOpens()
 
 void Simulator::ReadHost()
 {
-    char buffer[4096];
-    for (;;) {
-        const ssize_t n = ::read(link_.Master(), buffer, sizeof buffer);
-        if (n > 0) {
-            received_.append(buffer, static_cast<std::size_t>(n));
-            continue;
-        }
-        if (n < 0 && errno == EINTR)
-            continue;
-        // EAGAIN: nothing more for now. EIO cannot happen while our own slave stays open.
-        break;
-    }
+    link_.ReadHost(received_);
 }
 
 void Simulator::Deliver(int64_t nowNs)
