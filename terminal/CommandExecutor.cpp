@@ -40,12 +40,13 @@ namespace
 constexpr uint8_t kEscape = 0x1B;
 
 // Under the VT100's rules a glyph on the last column leaves a wrap pending; anything that moves
-// the cursor or edits the screen cancels it. Renditions, character sets, reports and tab stops
-// leave it.
+// the cursor or edits the screen cancels it. Renditions, character sets, modes, reports, tab
+// stops and a tab (which cannot move past the last column) leave it, as xterm does.
 bool MovesCursor(uint8_t command)
 {
     switch (command) {
     case cmd::Nothing:
+    case cmd::HorizontalTab:
     case cmd::SetColors:
     case cmd::SaveCursor:
     case cmd::DeviceStatusReport:
