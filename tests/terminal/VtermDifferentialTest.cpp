@@ -532,9 +532,9 @@ class Pair
     //   a VT100 restores those saved with the cursor (the defaults without a save);
     // - auto-wrap turned off while a wrap is pending: libvterm still wraps at the next glyph; a
     //   VT100 writes it on the last column;
-    // - libvterm keeps a pending wrap through line feeds, tabs, editing functions and restore
-    //   cursor, so the next glyph goes to the next line; this emulator cancels it with anything
-    //   that moves the cursor or edits the screen, by choice (terminal/README.md);
+    // - libvterm keeps a pending wrap through line feeds, editing functions and restore cursor,
+    //   so the next glyph goes to the next line; this emulator cancels it with anything that
+    //   moves the cursor down or back or edits the screen, by choice (terminal/README.md);
     // - a restore in origin mode may put the cursor outside the region; libvterm then pulls it into
     //   the region with the next cursor move, even a move along the row.
     bool Excluded(const Token &token) const
@@ -573,8 +573,8 @@ class Pair
     // Moves the cursor or edits the screen where libvterm keeps a pending wrap.
     static bool MovesOrEdits(const Token &token)
     {
-        static const std::set<std::string> kKinds = {"HT", "ICH", "DCH", "ECH", "EL", "ED",   "IL",
-                                                     "DL", "LF",  "VT",  "IND", "RI", "DECRC"};
+        static const std::set<std::string> kKinds = {"ICH", "DCH", "ECH", "EL",  "ED", "IL",
+                                                     "DL",  "LF",  "VT",  "IND", "RI", "DECRC"};
         if (token.Bytes.empty())
             return false;
         if (kKinds.count(BaseKind(token)))
@@ -582,7 +582,7 @@ class Pair
         // A run of lines may start with a line feed; a sequence may carry one inside.
         if (token.Bytes[0] != '\x1b')
             return token.Bytes[0] == '\n';
-        return token.Bytes.find_first_of("\n\v\t") != std::string::npos;
+        return token.Bytes.find_first_of("\n\v") != std::string::npos;
     }
 
     OurTerminal ours_;
