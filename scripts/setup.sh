@@ -10,7 +10,8 @@ build=${1:-$root/build}
 shift || true
 
 "$root/scripts/install-packages.sh" cmake g++ ninja-build pkg-config qt6-base-dev libgl-dev \
-    libgtest-dev libgmock-dev libbenchmark-dev xvfb xauth fonts-noto-mono fonts-dejavu-core
+    libgtest-dev libgmock-dev libbenchmark-dev libvterm-dev xvfb xauth fonts-noto-mono \
+    fonts-dejavu-core
 
 configure_only=false
 quiet=false
