@@ -803,7 +803,8 @@ void TCommandExecutor::PrivateModes(bool set)
             break;
         case 7:
             b.AutoWrap = set;
-            b.WrapPending = false;
+            if (!set) // the next glyph goes on the last column
+                b.WrapPending = false;
             break;
         case 3:
             b.bHandOverScroll();

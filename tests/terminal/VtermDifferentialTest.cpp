@@ -444,6 +444,8 @@ struct Modes {
     // (kept a little longer than a VT100 keeps it: through anything that leaves the cursor where it
     // is).
     bool WrapPending = false;
+    bool Saved = false;     // (of the saved state) a save was made since the last reset
+    bool StaleSave = false; // a save made before the last reset, which libvterm keeps
 
     // The saved state a restore applies (a restore without a save applies the defaults).
     bool SameRestored(const Modes &saved) const
@@ -458,7 +460,9 @@ struct Modes {
             if (uint8_t(c) >= 0x20 || c == '\x1b')
                 plain += c;
         if (kind == "RIS") {
+            const bool stale = saved.Saved || saved.StaleSave;
             *this = saved = Modes();
+            saved.StaleSave = stale;
         } else if (kind == "DECALN") {
             Top = 0;
             Bottom = kPageRows - 1;
@@ -480,6 +484,7 @@ struct Modes {
             Shift = kind == "SO";
         } else if (kind == "DECSC") {
             saved = *this;
+            saved.Saved = true;
         }
     }
 };
@@ -535,6 +540,8 @@ class Pair
     // - libvterm keeps a pending wrap through line feeds, editing functions and restore cursor,
     //   so the next glyph goes to the next line; this emulator cancels it with anything that
     //   moves the cursor down or back or edits the screen, by choice (terminal/README.md);
+    // - libvterm's reset keeps the saved cursor, so a restore after it goes there; a VT100 (and
+    //   xterm) forgets it with the rest, and the restore homes the cursor;
     // - a restore in origin mode may put the cursor outside the region; libvterm then pulls it into
     //   the region with the next cursor move, even a move along the row.
     bool Excluded(const Token &token) const
@@ -553,14 +560,15 @@ class Pair
             (MovesOrEdits(token) || (kind == "DECAWM" && token.Bytes.back() == 'l')))
             return true;
         if (kind == "DECRC")
-            return !modes_.SameRestored(saved_) ||
+            return saved_.StaleSave || !modes_.SameRestored(saved_) ||
                    (saved_.Origin && (saved_.Row < modes_.Top || saved_.Row > modes_.Bottom));
         if (kind != "CUU" && kind != "CUD" && kind != "ICH" && kind != "DCH")
             return false;
         // The row the sequence acts on: a line feed inside it moves the cursor first.
         int row = reference_.Cursor().row;
         for (size_t i = 1; i < token.Bytes.size(); ++i)
-            if ((token.Bytes[i] == '\n' || token.Bytes[i] == '\v') && row != modes_.Bottom)
+            if ((token.Bytes[i] == '\n' || token.Bytes[i] == '\v' || token.Bytes[i] == '\f') &&
+                row != modes_.Bottom)
                 row = std::min(row + 1, kPageRows - 1);
         const long count = std::max(Parameters(token.Bytes)[0], 1L);
         if (kind == "CUU")
@@ -573,8 +581,8 @@ class Pair
     // Moves the cursor or edits the screen where libvterm keeps a pending wrap.
     static bool MovesOrEdits(const Token &token)
     {
-        static const std::set<std::string> kKinds = {"ICH", "DCH", "ECH", "EL",  "ED", "IL",
-                                                     "DL",  "LF",  "VT",  "IND", "RI", "DECRC"};
+        static const std::set<std::string> kKinds = {"ICH", "DCH", "ECH", "EL",  "ED", "IL",   "DL",
+                                                     "LF",  "VT",  "FF",  "IND", "RI", "DECRC"};
         if (token.Bytes.empty())
             return false;
         if (kKinds.count(BaseKind(token)))
@@ -582,7 +590,7 @@ class Pair
         // A run of lines may start with a line feed; a sequence may carry one inside.
         if (token.Bytes[0] != '\x1b')
             return token.Bytes[0] == '\n';
-        return token.Bytes.find_first_of("\n\v") != std::string::npos;
+        return token.Bytes.find_first_of("\n\v\f") != std::string::npos;
     }
 
     OurTerminal ours_;
