@@ -83,7 +83,7 @@ int TBuffer::bNewBuffer(int rows, int columns, int pageHeight)
 
     Rows = rows;
     Columns = columns;
-    glyphColumns_ = InsertMode ? 0 : columns;
+    glyphColumns_ = columns;
     PageHeight = pageHeight;
     CellCount = rows * columns;
     CursorColumn = 0;
@@ -107,6 +107,18 @@ int TBuffer::bNewBuffer(int rows, int columns, int pageHeight)
     // A selection or a saved cursor of the old size could point outside the new cells.
     bResetMarking();
     SavedCursor = {};
+    // A new buffer is a terminal at start: none of the VT100's modes or character sets carries
+    // over (the buffer is made anew when the window changes between VT100 and another emulation).
+    WrapPending = false;
+    AutoWrap = true;
+    OriginMode = false;
+    InsertMode = false;
+    NewLineMode = false;
+    ReverseScreen = false;
+    CursorKeysApp = false;
+    CharSets[0] = CharSets[1] = csAscii;
+    Shift = 0;
+    CurrentAttributes &= uint8_t(~attrGraphics);
     // Until a window tells its size, the whole page counts as shown.
     if (CharHeight <= 0 || CharWidth <= 0) {
         VisibleRows = pageHeight;

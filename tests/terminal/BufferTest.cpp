@@ -73,6 +73,10 @@ TEST(BufferTest, NewBufferLimits)
         auto buffer = TBuffer::Create(nullptr, 10, 30);
         Feed(*buffer, "kept");
         buffer->SavedCursor = {true, 9, 29, 7, 0};
+        buffer->OriginMode = buffer->ReverseScreen = buffer->CursorKeysApp = true;
+        buffer->bSetInsertMode(true);
+        buffer->CharSets[0] = csDecGraphics;
+        buffer->CurrentAttributes = attrGraphics | attrBold;
         EXPECT_EQ(buffer->bNewBuffer(c.rows, c.columns, c.page), c.result)
             << c.rows << "x" << c.columns;
         if (c.result == 0) {
@@ -81,6 +85,10 @@ TEST(BufferTest, NewBufferLimits)
             EXPECT_EQ(buffer->RegionBottom, c.page);
             EXPECT_EQ(buffer->HighestRow, c.page - 1);
             EXPECT_FALSE(buffer->SavedCursor.Saved); // it may lie outside the new cells
+            // A new buffer is a terminal at start: no VT100 mode or character set carries over.
+            EXPECT_FALSE(buffer->OriginMode || buffer->ReverseScreen || buffer->CursorKeysApp ||
+                         buffer->InsertMode || buffer->CharSets[0] != csAscii);
+            EXPECT_EQ(buffer->CurrentAttributes, attrBold);
         } else {
             EXPECT_EQ(buffer->Rows, 30);
             EXPECT_EQ(Trimmed(*buffer, 0), "kept");
