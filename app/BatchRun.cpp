@@ -1,8 +1,8 @@
 #include "app/BatchRun.h"
 
-#include "app/FrmLoadr.h"
 #include "app/SignalPipe.h"
-#include "link/FrmS_comm.h"
+#include "app/UploadEngine.h"
+#include "link/LinkServices.h"
 #include "serial/PosixDevice.h"
 
 #include <QApplication>
@@ -49,10 +49,10 @@ std::string NormalisedPath(const std::string &path)
     return error ? absolute.string() : resolved.string();
 }
 
-std::string PortOpenFailureLine(uint16_t comNumber, int error)
+std::string PortOpenFailureLine(uint16_t comNumber, const std::string &deviceName, int error)
 {
     const std::string name = "COM" + std::to_string(comNumber);
-    const std::string path = serial::DevicePathFor(name);
+    const std::string path = deviceName.empty() ? serial::DevicePathFor(name) : deviceName;
     if (path.empty())
         return name + ": no device for this port (add " + name + "=/dev/... to section [Devices] " +
                "of loader.ini)";
@@ -144,40 +144,38 @@ platform::MsgResult TBatchRun::Answer(const platform::MessageRequest &request)
     return answer;
 }
 
-int TBatchRun::Run(QApplication &application, TFrmLoadr &window,
+int TBatchRun::Run(QApplication &application, TUploadEngine &engine, TLinkServices &link,
                    const std::optional<std::string> &script)
 {
     AnswerBoxes();
-    if (!FrmS_comm || !FrmS_comm->SCommOpen()) {
-        // Its box was shown as the settings object tried the port.
-        if (FrmS_comm)
-            boxesOut_ << PortOpenFailureLine(FrmS_comm->ApdComPort1->ComNumber(),
-                                             FrmS_comm->ApdComPort1->LastOpenError())
-                      << '\n'
-                      << std::flush;
+    if (!link.SCommOpen()) {
+        // Its box was shown as the link tried the port.
+        const serial::TApdComPort &port = *link.ApdComPort1;
+        boxesOut_ << PortOpenFailureLine(port.ComNumber(), port.DeviceName(), port.LastOpenError())
+                  << '\n'
+                  << std::flush;
         progressOut_ << "Run not started: the serial port is not open.\n" << std::flush;
         return BatchNotStarted;
     }
 
-    window.OnScriptProgress = [this](int percent) { progress_.ScriptProgress(percent); };
-    window.OnUploadProgress = [this](int percent) { progress_.UploadProgress(percent); };
-    window.OnUploadCaption = [this](const std::string &caption) {
+    engine.OnScriptProgress = [this](int percent) { progress_.ScriptProgress(percent); };
+    engine.OnUploadProgress = [this](int percent) { progress_.UploadProgress(percent); };
+    engine.OnUploadCaption = [this](const std::string &caption) {
         progress_.UploadCaption(caption);
     };
-    window.OnRunEnded = [&application] { application.quit(); };
-    window.OnFileUnreadable = [this](const std::string &file, const std::string &reason) {
+    engine.OnRunEnded = [&application] { application.quit(); };
+    engine.OnFileUnreadable = [this](const std::string &file, const std::string &reason) {
         boxesOut_ << UnreadableFileLine(file, reason) << '\n' << std::flush;
     };
 
-    window.MnuItmAutoUlClick();
     if (script)
-        window.ScriptFileName = *script;
-    progressOut_ << "Script " << NormalisedPath(window.ScriptFileName) << '\n' << std::flush;
-    window.BtnUploadClick();
+        engine.ScriptFileName = *script;
+    progressOut_ << "Script " << NormalisedPath(engine.ScriptFileName) << '\n' << std::flush;
+    engine.StartRun(engine.ScriptFileName);
 
     int status = BatchNotStarted;
     // A signal may have come while the run started (a step handles events): it ends the run.
-    if (window.Running() && !endedBy_) {
+    if (engine.Running() && !endedBy_) {
         const int loopStatus = application.exec();
         status = loopStatus != 0 || boxes_.ErrorShown() ? BatchRunErrors : BatchRunClean;
     }
@@ -192,16 +190,17 @@ int TBatchRun::Run(QApplication &application, TFrmLoadr &window,
                      << std::flush;
     }
 
-    window.OnRunEnded = nullptr;
-    window.OnFileUnreadable = nullptr;
-    window.FormClose();
+    engine.OnRunEnded = nullptr;
+    engine.OnFileUnreadable = nullptr;
+    engine.Close();
+    link.CloseLink();
     return status;
 }
 
-void TBatchRun::Signalled(QApplication &application, TFrmLoadr &window, int signal)
+void TBatchRun::Signalled(QApplication &application, TUploadEngine &engine, int signal)
 {
     if (signal == SIGINT) {
-        Interrupted(application, window);
+        Interrupted(application, engine);
         return;
     }
     // A hang-up or a supervisor's stop: nobody is there to wait for the run to wind down, so this
@@ -212,16 +211,16 @@ void TBatchRun::Signalled(QApplication &application, TFrmLoadr &window, int sign
     boxesOut_ << "loader: " << SignalName(signal)
               << " received: the run is cancelled and the port closed\n"
               << std::flush;
-    if (window.Running()) {
-        window.CancelRun();
-        window.AbandonTransfer();
+    if (engine.Running()) {
+        engine.CancelRun();
+        engine.AbandonTransfer();
     }
     application.exit(BatchEndedBySignal + signal);
 }
 
-void TBatchRun::Interrupted(QApplication &application, TFrmLoadr &window)
+void TBatchRun::Interrupted(QApplication &application, TUploadEngine &engine)
 {
-    if (!window.Running())
+    if (!engine.Running())
         return;
     if (cancelRequested_) {
         // The cancelled run could not wind down (a device that takes no more output): stop here.
@@ -231,11 +230,15 @@ void TBatchRun::Interrupted(QApplication &application, TFrmLoadr &window)
     }
     cancelRequested_ = true;
     progressOut_ << "Interrupted: cancelling the run.\n" << std::flush;
+    // The cancel button's question, answered Yes: the operator has asked.
     confirmCancel_ = true;
-    window.BtnULCancelClick();
+    const platform::MsgResult answer = platform::ShowMessage(
+        platform::MsgType::Warning, "Cancel current upload?", platform::MsgButtons::YesNo);
     confirmCancel_ = false;
+    if (answer == platform::MsgResult::Yes)
+        engine.CancelRun();
     // A transfer would finish its drain first, which a stalled or vanished device never allows.
-    window.AbandonTransfer();
+    engine.AbandonTransfer();
 }
 
 } // namespace loader

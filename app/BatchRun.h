@@ -1,7 +1,7 @@
 #pragma once
-// One upload run without a screen: the main window exists but is never shown, the run starts as
-// the start button starts it in automatic mode, every message box goes to the error stream and is
-// answered by a fixed policy, and the progress the window would show goes to the output stream.
+// One upload run without a screen: an upload engine on its link, no window; the run starts as the
+// start button starts it in automatic mode, every message box goes to the error stream and is
+// answered by a fixed policy, and the progress a window would show goes to the output stream.
 // A script or flash file that cannot be read, or a port that cannot be opened, gets a line after
 // its box with the system's reason.
 // SIGINT cancels the run as the cancel button does, with the question answered Yes; a second
@@ -21,7 +21,8 @@ class QApplication;
 namespace loader
 {
 
-class TFrmLoadr;
+class TLinkServices;
+class TUploadEngine;
 
 // Exit statuses of a batch run.
 constexpr int BatchRunClean = 0;   // the run ended and no error box was shown
@@ -35,9 +36,10 @@ constexpr int BatchEndedBySignal = 128;
 // after a folder that does not exist cancels that folder by name).
 std::string NormalisedPath(const std::string &path);
 
-// The line that follows the box of a port that did not open: the device path port `comNumber`
-// names and the system's reason `error` (an errno; 0 when there is none).
-std::string PortOpenFailureLine(uint16_t comNumber, int error);
+// The line that follows the box of a port that did not open: the device path `deviceName`, or the
+// one port `comNumber` names when it is empty, and the system's reason `error` (an errno; 0 when
+// there is none).
+std::string PortOpenFailureLine(uint16_t comNumber, const std::string &deviceName, int error);
 
 // The line after the box of a file that could not be read: "name: reason", with the name in
 // quotes when a blank at either end would not show.
@@ -75,17 +77,18 @@ class TBatchRun
     // Installs the message box responder; from here on no box reaches a screen.
     void AnswerBoxes();
 
-    // Starts the run in `window` (its settings object already created) with `script`, or the
-    // window's own script when none is given, waits for its end and closes the window's link.
-    // Returns the exit status.
-    int Run(QApplication &application, TFrmLoadr &window, const std::optional<std::string> &script);
+    // Starts the run of `engine` on `link` (its port already tried) with `script`, or the
+    // engine's own script when none is given, waits for its end and closes the link. Returns the
+    // exit status.
+    int Run(QApplication &application, TUploadEngine &engine, TLinkServices &link,
+            const std::optional<std::string> &script);
 
     // A caught SIGINT, SIGTERM or SIGHUP, on the GUI thread.
-    void Signalled(QApplication &application, TFrmLoadr &window, int signal);
+    void Signalled(QApplication &application, TUploadEngine &engine, int signal);
 
   private:
     platform::MsgResult Answer(const platform::MessageRequest &request);
-    void Interrupted(QApplication &application, TFrmLoadr &window);
+    void Interrupted(QApplication &application, TUploadEngine &engine);
 
     std::ostream &progressOut_;
     std::ostream &boxesOut_; // the boxes, and why a file named for the run was not read

@@ -46,7 +46,6 @@ QPointer<terminal::TFrmTerminal> FrmTerminal;
 namespace
 {
 
-constexpr const char *UploadSettings = "Upload Settings";
 constexpr int ToolTipDelayMs = 1000;
 
 // The client area and the place of each control in it.
@@ -54,21 +53,6 @@ constexpr int ClientWidth = 344;
 constexpr int ClientHeight = 166;
 constexpr int SpeedBarHeight = 33;
 constexpr int LightsPanelHeight = 32;
-
-std::string UpperCase(std::string text)
-{
-    for (char &c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
-std::string CurrentDirectory()
-{
-    std::error_code error;
-    const auto path = std::filesystem::current_path(error);
-    return error ? std::string(".") : path.string();
-}
 
 // Holds tool tips back for a second, the way the operator knows them from the original tool.
 class ToolTipDelayStyle : public QProxyStyle
@@ -111,7 +95,8 @@ int HelpContextOf(const QObject *object)
                   : platform::NoHelpContext;
 }
 
-TFrmLoadr::TFrmLoadr(QWidget *parent) : QMainWindow(parent)
+TFrmLoadr::TFrmLoadr(QWidget *parent)
+    : QMainWindow(parent), Engine(new TUploadEngine(nullptr, this))
 {
     FrmLoadr = this;
     setObjectName(QStringLiteral("FrmLoadr"));
@@ -138,10 +123,8 @@ TFrmLoadr::TFrmLoadr(QWidget *parent) : QMainWindow(parent)
     CreateLightsPanel();
     column->addWidget(PnlLights);
 
-    ScriptTimer = new QTimer(this);
-    ScriptTimer->setObjectName(QStringLiteral("ScriptTimer"));
-    ScriptTimer->setInterval(10);
-    connect(ScriptTimer, &QTimer::timeout, this, &TFrmLoadr::ScriptTimerTimer);
+    Engine->setObjectName(QStringLiteral("Engine"));
+    Engine->SetView(this);
 
     // The controls sit at fixed places, so the window keeps the size they need.
     layout()->setSizeConstraint(QLayout::SetFixedSize);
@@ -151,7 +134,8 @@ TFrmLoadr::TFrmLoadr(QWidget *parent) : QMainWindow(parent)
 
 TFrmLoadr::~TFrmLoadr()
 {
-    ScriptTimer->stop();
+    Engine->Close();
+    Engine->SetView(nullptr);
     // The terminal window uses the settings object's port: it goes before the port does.
     if (FrmTerminal && FrmTerminal->parent() == this)
         delete FrmTerminal;
@@ -359,49 +343,17 @@ void TFrmLoadr::FormCreate()
 {
     EnableToolTipHints();
 
-    const std::string startDirectory = CurrentDirectory();
-    // Fixed before the working directory moves, so loader.ini always comes from the start folder.
-    IniFileName = startDirectory + "/" + "loader.ini";
-    platform::TIniFile ini(IniFileName);
-    // The defaults stand in for a file that cannot be read, and the file is kept as it is.
-    IniRefusal = ini.Refusal();
-    if (!IniRefusal.empty())
-        platform::ShowMessage(platform::MsgType::Error,
-                              "Settings file error - " + IniRefusal + "!\rFile Name: " +
-                                  IniFileName + "\rThe defaults are used; the file is not changed.",
-                              platform::MsgButtons::Ok);
-
-    ScriptFileName = ini.ReadString(UploadSettings, "Default Script", "loader.sld");
-    const std::string defaultPath = ini.ReadString(UploadSettings, "Default Path", startDirectory);
-    UploadDelayMs = ini.ReadInteger(UploadSettings, "Delay", 1000);
-    PostDelayMs = 0;
-
-    if (::chdir(defaultPath.c_str()) != 0)
-        platform::ShowMessage(platform::MsgType::Error,
-                              "Could not set directory specified in the loader.ini file!\r"
-                              "Edit the \"Default Path\" parameter to correct.\r"
-                              "The current program directory will be used.",
-                              platform::MsgButtons::Ok);
-
-    if (ini.ReadInteger(UploadSettings, "Logging", 0) > 0)
+    const LoaderSettings settings = ReadLoaderSettings();
+    IniFileName = settings.iniFileName;
+    IniRefusal = settings.iniRefusal;
+    Engine->ScriptFileName = settings.scriptFileName;
+    Engine->UploadDelayMs = settings.uploadDelayMs;
+    Engine->PostDelayMs = 0;
+    if (settings.loggingAllowed)
         MnuItmLogging->setEnabled(true);
-
-    // The manual opens in the program's own viewer unless the operator prefers the browser.
-    platform::SetHelpViewerChoice(
-        platform::HelpViewerChoiceOf(ini.ReadString("Help", "Viewer", "Builtin")));
-
-    if (UpperCase(ini.ReadString(UploadSettings, "Upload Method", "AUTOMATIC")) == "MANUAL")
+    if (settings.manualUpload)
         MnuItmManualUlClick();
-
-    try {
-        if (IniRefusal.empty())
-            ini.WriteString("Global", "Driver Version", "1.04");
-    } catch (const platform::EIniFileException &error) {
-        // Start-up goes on: the window works without a writable configuration file.
-        platform::ShowException(error);
-    }
-
-    LogOpen = false;
+    Engine->LogOpen = false;
 }
 
 void TFrmLoadr::FormShow()
@@ -410,7 +362,7 @@ void TFrmLoadr::FormShow()
     if (firstShowDone_)
         return;
     firstShowDone_ = true;
-    ScriptLines.clear();
+    Engine->ScriptLines.clear();
 }
 
 void TFrmLoadr::showEvent(QShowEvent *event)
@@ -572,13 +524,9 @@ void TFrmLoadr::FormClose()
 {
     if (closed_)
         return;
-    // First of all: no engine step may start once anything it uses goes away.
     closed_ = true;
-    ScriptTimer->stop();
-    // A step waiting on the event loop goes on at once and sees the window closed.
-    if (waitLoop_)
-        waitLoop_->quit();
-    ReleaseTriggers();
+    // First of all: no engine step may start once anything it uses goes away.
+    Engine->Close();
 
     if (MnuItmStatusLght->isChecked())
         platform::ShowingFailures([&] { ApdSLController2->SetWatching(false); });
@@ -595,16 +543,105 @@ void TFrmLoadr::FormClose()
                 port.SetOpen(false);
         });
     }
-
-    ScriptLines.clear();
-    UploadLog.Close();
-    LogOpen = false;
 }
 
 void TFrmLoadr::closeEvent(QCloseEvent *event)
 {
     FormClose();
     QMainWindow::closeEvent(event);
+}
+
+void TFrmLoadr::BindLink()
+{
+    Engine->SetLink(FrmS_comm ? FrmS_comm->Services.get() : nullptr);
+}
+
+void TFrmLoadr::BtnUploadClick()
+{
+    if (Engine->Running() || closed_)
+        return;
+    BindLink();
+    try {
+        Engine->PrepareRun("loader.log");
+        if (MnuItmAutoUl->isChecked()) {
+            Engine->ProcessScript(Engine->ScriptFileName);
+            return;
+        }
+        if (OpnDlgULFile->exec() != QDialog::Accepted)
+            return;
+        const QStringList picked = OpnDlgULFile->selectedFiles();
+        if (picked.isEmpty())
+            return;
+        Engine->ProcessScript(picked.front().toLocal8Bit().toStdString());
+    } catch (const std::exception &e) {
+        platform::ShowException(e);
+    }
+}
+
+void TFrmLoadr::BtnULCancelClick()
+{
+    if (platform::ShowMessage(platform::MsgType::Warning, "Cancel current upload?",
+                              platform::MsgButtons::YesNo) == platform::MsgResult::Yes)
+        CancelRun();
+}
+
+void TFrmLoadr::CancelRun()
+{
+    Engine->CancelRun();
+}
+
+void TFrmLoadr::AbandonTransfer()
+{
+    Engine->AbandonTransfer();
+}
+
+void TFrmLoadr::ShowLamp(bool green)
+{
+    SetComLamp(green ? LampGreen() : LampRed());
+}
+
+void TFrmLoadr::ShowProgressGroup(bool visible)
+{
+    GrpBxProgress->setVisible(visible);
+}
+
+void TFrmLoadr::ShowScriptProgress(int percent)
+{
+    GgeScript->SetProgress(percent);
+}
+
+void TFrmLoadr::ShowUploadProgress(int percent)
+{
+    GgeUpload->SetProgress(percent);
+}
+
+void TFrmLoadr::ShowUploadCaption(const std::string &caption)
+{
+    LblUpload->setText(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
+}
+
+void TFrmLoadr::PaintNow()
+{
+    // The engine is about to block the GUI thread: what it set so far is painted first, or the
+    // operator would never see the stages that last exactly as long as the wait.
+    if (!isVisible())
+        return;
+    PnlComLamp->repaint();
+    if (GrpBxProgress->isVisible())
+        GrpBxProgress->repaint();
+}
+
+void TFrmLoadr::HoldTerminal(bool hold)
+{
+    if (TerminalCreated && SetTerminalActive)
+        SetTerminalActive(!hold);
+}
+
+void TFrmLoadr::LineBackToTerminal()
+{
+    if (FrmS_comm && FrmS_comm->SCommOpen() && TerminalCreated && FrmTerminal &&
+        FrmTerminal->isVisible())
+        platform::ShowingFailures([] { FrmS_comm->DataTriggerEnabled(false); });
 }
 
 void TFrmLoadr::SetComLamp(const QColor &color)

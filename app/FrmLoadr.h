@@ -1,9 +1,11 @@
 #pragma once
 // The main window: the controls that start and cancel an upload run, the two progress gauges,
 // the communication/upload status lamp and the menu that reaches every other window. It reads its
-// part of loader.ini at creation, sets the working directory, and holds the upload engine's state.
+// part of loader.ini at creation, sets the working directory, and owns the upload engine that
+// runs on the settings dialog's link; it is the engine's view.
 
-#include "app/UploadLog.h"
+#include "app/LoaderSettings.h"
+#include "app/UploadEngine.h"
 #include "link/LoaderCallbacks.h"
 #include "platform/MessageBox.h"
 
@@ -63,21 +65,11 @@ inline QColor LampGreen()
     return QColor(0, 128, 0);
 }
 
-class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
+class TFrmLoadr : public QMainWindow, public TLoaderCallbacks, private TUploadView
 {
     Q_OBJECT
 
   public:
-    // Values of ScriptState, the upload engine's state byte.
-    static constexpr uint8_t NextLine = 0;
-    static constexpr uint8_t Delaying = 1;
-    static constexpr uint8_t LoadPending = 2;
-    static constexpr uint8_t Transferring = 3;
-    static constexpr uint8_t UploadFailed = 4;
-    static constexpr uint8_t ScriptFailed = 5;
-    static constexpr uint8_t UploadCancelled = 6;
-    static constexpr uint8_t ScriptDone = 7;
-
     // Builds the window and runs FormCreate, which reads loader.ini and may show message boxes.
     explicit TFrmLoadr(QWidget *parent = nullptr);
     ~TFrmLoadr() override;
@@ -108,55 +100,29 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     // upload log close, and the engine takes no further step.
     void FormClose();
 
-    // The upload engine. One step per tick of ScriptTimer; a step never overlaps another.
+    // Starts a run as the button does: in automatic mode with ScriptFileName, in manual mode
+    // with the script the operator picks.
     void BtnUploadClick();
-    void ProcessScript(const std::string &fileName);
-    void ScriptTimerTimer();
-    void ProcessScriptLine();
-    void UploadFile(const std::string &file, const std::string &address,
-                    const std::string &version);
-    void UploadFinish();
-    void UploadError();
-    void ScriptError();
-    void ScriptEnd();
+    // Asks whether to cancel; a Yes cancels the run.
     void BtnULCancelClick();
-    // What a confirmed cancel does: the state ends the run at the engine's next chance, and the
-    // link services queue no further block of a running transfer.
+    // The engine's cancel and abandon (see TUploadEngine).
     void CancelRun();
-    // Ends a running transfer without waiting for its output to drain (a device that takes no
-    // more output would never let it): the queued output is discarded and the next step ends
-    // the run. For an operator who will not wait, such as an interrupt in batch mode.
     void AbandonTransfer();
-    // Between the start of a run and its end (ScriptEnd, UploadError, or a file too big to hold).
-    bool Running() const { return running_; }
-    // Lets the port deliver trigger events again after a step held them.
-    void ReleaseTriggers();
+    bool Running() const { return Engine->Running(); }
 
     // Called by the serial settings after every attempt to open the port.
     void SetComBtnState(bool enabled) override;
     // Switches between idle (true) and running (false) mode.
     void SetUploadBtnState(bool idle);
-    // Called by the link services when the device reports an error; the engine takes it from
-    // there on its next tick.
-    void SetScriptError() override;
-    void SetULError() override;
-    // The link services' other two reports: the next engine step, and the upload gauge.
-    void EnableScriptTimer() override;
-    void SetUploadProgress(int percent) override;
+    // The link services' reports, passed on to the engine.
+    void SetScriptError() override { Engine->SetScriptError(); }
+    void SetULError() override { Engine->SetULError(); }
+    void EnableScriptTimer() override { Engine->EnableScriptTimer(); }
+    void SetUploadProgress(int percent) override { Engine->SetUploadProgress(percent); }
 
     void SetComLamp(const QColor &color);
     QColor ComLamp() const;
 
-    // Told of every change of the progress display and of the end of each run, so a run without
-    // a screen can report what the window would show. Unassigned ones are skipped.
-    std::function<void(int percent)> OnScriptProgress;
-    std::function<void(int percent)> OnUploadProgress;
-    std::function<void(const std::string &caption)> OnUploadCaption;
-    std::function<void()> OnRunEnded;
-    // Told, after the box that says so, that the script or a flash file could not be read, with
-    // the system's reason ("No such file or directory", "not a regular file"). While it is set,
-    // the boxes about a flash file leave the reason to it.
-    std::function<void(const std::string &file, const std::string &reason)> OnFileUnreadable;
     // Switches the RS232 terminal on (true) or off (false) while a file goes to the device; set by
     // whoever creates the terminal window. The engine calls it only while TerminalCreated.
     std::function<void(bool active)> SetTerminalActive;
@@ -190,7 +156,6 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     TGauge *GgeUpload;
     QLabel *LblUpload;
     QFileDialog *OpnDlgULFile;
-    QTimer *ScriptTimer;
     // The status-light panel at the bottom edge and the controller of its lamps.
     QFrame *PnlLights;
     lights::TApdStatusLight *SLCts;
@@ -199,24 +164,13 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     lights::TApdStatusLight *SLDer;
     lights::TApdSLController *ApdSLController2;
 
-    // Configuration and engine values.
-    std::string IniFileName;    // start directory + "/loader.ini"
-    std::string IniRefusal;     // why loader.ini could not be read at start; empty when it could
-    std::string ScriptFileName; // script of the next automatic run
-    int32_t UploadDelayMs = 1000;
-    int32_t PostDelayMs = 0;
+    // The upload engine of this window's runs, on the settings dialog's link.
+    TUploadEngine *Engine;
+
+    // Configuration values.
+    std::string IniFileName; // start directory + "/loader.ini"
+    std::string IniRefusal;  // why loader.ini could not be read at start; empty when it could
     bool TerminalCreated = false;
-    uint8_t ScriptState = NextLine;
-    bool LogOpen = false;
-    std::vector<std::string> ScriptLines;
-    int32_t LineIndex = 0;
-    int32_t LineCount = 0;
-    int32_t DelayTicks = 0;
-    std::string LoadFileName;
-    std::string LoadAddress;
-    std::string LoadVersion;
-    std::string UploadBuffer; // the file being uploaded; its length fits a signed 32-bit count
-    TUploadLog UploadLog;     // loader.log of the current run
 
   protected:
     void showEvent(QShowEvent *event) override;
@@ -234,47 +188,26 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks
     void CreateLightsPanel();
     void OpenHelpContext(int context);
 
-    // The settings object whose link services the engine uses; throws when there is none.
-    TFrmS_comm &Comm() const;
-    void OpenUploadLog();
-    // The error box for a loader.log that could not be written.
-    void ReportLogFailure();
-    void SetScriptProgress(int percent);
-    void SetUploadCaption(const std::string &caption);
+    // The engine's view.
+    void ShowLamp(bool green) override;
+    void ShowIdle(bool idle) override { SetUploadBtnState(idle); }
+    void ShowPortOpen(bool open) override { SetComBtnState(open); }
+    void ShowProgressGroup(bool visible) override;
+    void ShowScriptProgress(int percent) override;
+    void ShowUploadProgress(int percent) override;
+    void ShowUploadCaption(const std::string &caption) override;
     // Paints the lamp and the progress group at once, before the engine blocks the GUI thread.
-    void ShowProgressNow();
-    void TerminalHold(bool hold);
-    // Switches the link's prompt and error triggers off again while the terminal window is shown
-    // (a run or a reopened port switched them on).
+    void PaintNow() override;
+    void HoldTerminal(bool hold) override;
+    // While the terminal window is shown the device's texts belong to it: the link's prompt and
+    // error triggers go off again (a run or a reopened port switched them on).
+    void RunFinished() override { LineBackToTerminal(); }
     void LineBackToTerminal();
-    void ReleaseUploadBuffer();
-    // Tells OnFileUnreadable, after its box, why a named flash file could not be read.
-    void ReportUnreadable(const std::string &file, const std::string &reason);
-    // True, with the run set to end with the upload error, when the file has failed.
-    bool FileFailed();
-    void EndRun();
-    // Waits on the event loop; false when the wait was cut short (cancel, close, program end) or
-    // the step should not go on for those reasons.
-    bool Wait(int32_t milliseconds);
-    bool StepStopped() const;
-    // True, with the timer restarted for the run's end, when the step must stop here.
-    bool LeaveIfStopped();
-    // Holds the port's trigger deliveries for the running step (no handler runs inside it).
-    void HoldTriggers();
-    // A message box from inside a step: the hold is lifted while it is shown.
-    platform::MsgResult Ask(platform::MsgType type, const std::string &text,
-                            platform::MsgButtons buttons);
+    // Puts the engine on the settings dialog's link, the one in place now.
+    void BindLink();
 
     bool firstShowDone_ = false;
-    bool running_ = false;
-    bool stepRunning_ = false;       // a step is under way: ticks meanwhile are not taken
-    bool transferActive_ = false;    // the link services send from UploadBuffer until it drains
-    bool closed_ = false;            // FormClose has run: no further step
-    QEventLoop *waitLoop_ = nullptr; // the step's wait under way, ended early by cancel or close
-    std::unique_ptr<serial::TDeliveryHold> stepHold_;
-
-    // The script error to come follows a flash file that was not found, answered with Abort.
-    bool flashFileMissing_ = false;
+    bool closed_ = false; // FormClose has run
 };
 
 // The one main window, set while it exists.

@@ -3,11 +3,15 @@
 #include "app/BatchRun.h"
 #include "app/BuildInfo.h"
 #include "app/FrmLoadr.h"
+#include "app/LoaderSettings.h"
 #include "app/SignalPipe.h"
+#include "app/UploadEngine.h"
 #include "dialogs/FrmAboutLdr.h"
 #include "dialogs/FrmSupportBox.h"
 #include "lights/ApdSLController.h"
 #include "link/FrmS_comm.h"
+#include "link/LinkServices.h"
+#include "link/LinkSettings.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
 #include "platform/RuntimeFolder.h"
@@ -217,25 +221,30 @@ int RunBatch(QApplication &application, const StartOptions &options)
     TBatchRun run(std::cout, std::cerr, options.answer);
     run.AnswerBoxes();
     // A script named on the command line is taken from the directory the program was started
-    // in, as a shell user expects, although the main window then moves to "Default Path".
+    // in, as a shell user expects, although the settings then move to "Default Path".
     std::optional<std::string> script;
     if (options.script)
         script = NormalisedPath(*options.script);
     NoteMissingIniFile(std::cerr);
 
-    TFrmLoadr mainWindow;
+    const LoaderSettings settings = ReadLoaderSettings();
     // Defaults in place of a configuration that cannot be read would run the default script on
     // the default port: its box has said why, and nothing is opened or started.
-    if (!mainWindow.IniRefusal.empty()) {
+    if (!settings.iniRefusal.empty()) {
         std::cout << "Run not started: loader.ini cannot be read.\n" << std::flush;
         return BatchNotStarted;
     }
+    TUploadEngine engine(nullptr);
+    engine.ScriptFileName = settings.scriptFileName;
+    engine.UploadDelayMs = settings.uploadDelayMs;
     // Caught before the port opens: a signal at any time from here closes it.
-    const TSignalPipe signalPipe({SIGINT, SIGTERM, SIGHUP}, [&](int signal) {
-        run.Signalled(application, mainWindow, signal);
-    });
-    CreateStartupWindows(mainWindow);
-    return run.Run(application, mainWindow, script);
+    const TSignalPipe signalPipe({SIGINT, SIGTERM, SIGHUP},
+                                 [&](int signal) { run.Signalled(application, engine, signal); });
+    StartSerialEngine(settings.iniFileName);
+    TLinkServices link(&engine);
+    OpenLink(link, settings.iniFileName);
+    engine.SetLink(&link);
+    return run.Run(application, engine, link, script);
 }
 
 // The window closes as by its close box, so the port is closed and its exclusive mark cleared;
@@ -263,12 +272,25 @@ void InitialiseApplication(QApplication &application)
     std::setlocale(LC_TIME, "");
 }
 
-void CreateStartupWindows(TFrmLoadr &mainWindow)
+void StartSerialEngine(const std::string &iniFileName)
 {
     serial::InitializeComPorts();
     // The serial device layer finds its "Devices" section in the same loader.ini: the start
-    // folder's, even after the main window has moved the working directory.
-    serial::SetDeviceIniFile(mainWindow.IniFileName);
+    // folder's, even after the working directory has moved.
+    serial::SetDeviceIniFile(iniFileName);
+}
+
+void OpenLink(TLinkServices &link, const std::string &iniFileName)
+{
+    ReadLinkSettings(iniFileName, link.Link);
+    link.Link.StopTransfer = false;
+    link.ApplySettings();
+    link.OpenAndArm();
+}
+
+void CreateStartupWindows(TFrmLoadr &mainWindow)
+{
+    StartSerialEngine(mainWindow.IniFileName);
     // Owned by the main window, which frees it before itself; it reports to the main window.
     FrmS_comm = new TFrmS_comm(mainWindow.IniFileName, &mainWindow, &mainWindow);
     mainWindow.ApdSLController2->SetComPort(FrmS_comm->ApdComPort1.get());

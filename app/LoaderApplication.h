@@ -17,6 +17,7 @@ namespace loader
 {
 
 class TFrmLoadr;
+class TLinkServices;
 
 constexpr const char *ApplicationTitle = "Tavrin Research, Inc. RS232 Flash File Loader";
 constexpr const char *ApplicationHelpFile = "loader.hlp";
@@ -54,6 +55,14 @@ bool PlatformNeedsDisplay(std::string_view platforms);
 
 // Sets the application's title and help file.
 void InitialiseApplication(QApplication &application);
+
+// Starts the serial port engine: no port component known, the POSIX device layer installed, its
+// devices looked up in `iniFileName` (the start folder's loader.ini).
+void StartSerialEngine(const std::string &iniFileName);
+
+// Reads the link's part of `iniFileName` into `link` as the settings dialog does, gives the port
+// those settings and opens it (a port that does not open gets its box).
+void OpenLink(TLinkServices &link, const std::string &iniFileName);
 
 // Starts the serial port engine (no port component known, the POSIX device layer installed, its
 // devices looked up in the main window's loader.ini), then creates after the main window the

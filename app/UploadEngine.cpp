@@ -1,7 +1,7 @@
-// The upload engine of the main window: starting a run, the timer step, the upload of one flash
-// file behind its header, the check that the device still answers afterwards, and the ways a run
-// ends. Everything runs on the GUI thread. A step stops ScriptTimer first and is restarted by
-// itself or, after a transfer, by the link services once the output has drained.
+// The upload engine: starting a run, the timer step, the upload of one flash file behind its
+// header, the check that the device still answers afterwards, and the ways a run ends. Everything
+// runs on the GUI thread. A step stops ScriptTimer first and is restarted by itself or, after a
+// transfer, by the link services once the output has drained.
 //
 // A step's waits (the upload delay, the post delay, the pause before the second check, the
 // command handshake) run the event loop, so the window repaints and Cancel works. The step holds
@@ -9,23 +9,17 @@
 // inside the message boxes it shows, as ever), nothing held is lost, and the matches that arrive
 // meanwhile still count towards the file's verdict.
 
-#include "app/FrmLoadr.h"
+#include "app/UploadEngine.h"
 
-#include "app/Gauge.h"
 #include "app/ScriptStep.h"
 #include "app/ScriptText.h"
 #include "app/UploadHeader.h"
 #include "app/WholeFile.h"
-#include "link/FrmS_comm.h"
 #include "platform/FileDate.h"
 #include "platform/MessageBox.h"
-#include "terminal/FrmTerminal.h"
+#include "serial/ApdComPort.h"
 
 #include <QEventLoop>
-#include <QFileDialog>
-#include <QGroupBox>
-#include <QLabel>
-#include <QStringList>
 #include <QTimer>
 #include <algorithm>
 #include <cstdint>
@@ -44,6 +38,7 @@ using platform::MsgResult;
 using platform::MsgType;
 
 constexpr const char *UploadLogFile = "loader.log";
+constexpr int ScriptTickMs = 10;
 constexpr const char *IdleUploadCaption = "Upload Progress";
 constexpr const char *VerifyingCaption = "Verifying Upload";
 // A lone carriage return: the device answers it with its prompt when it is ready.
@@ -85,32 +80,55 @@ class StepGuard
 class TriggerRelease
 {
   public:
-    explicit TriggerRelease(TFrmLoadr &window) : window_(window) {}
-    ~TriggerRelease() { window_.ReleaseTriggers(); }
+    explicit TriggerRelease(TUploadEngine &engine) : engine_(engine) {}
+    ~TriggerRelease() { engine_.ReleaseTriggers(); }
     TriggerRelease(const TriggerRelease &) = delete;
     TriggerRelease &operator=(const TriggerRelease &) = delete;
 
   private:
-    TFrmLoadr &window_;
+    TUploadEngine &engine_;
 };
 
 } // namespace
 
-TFrmS_comm &TFrmLoadr::Comm() const
+TUploadEngine::TUploadEngine(TLinkServices *link, QObject *parent)
+    : QObject(parent), ScriptTimer(new QTimer(this)), link_(link)
 {
-    if (!FrmS_comm)
+    ScriptTimer->setObjectName(QStringLiteral("ScriptTimer"));
+    ScriptTimer->setInterval(ScriptTickMs);
+    connect(ScriptTimer, &QTimer::timeout, this, &TUploadEngine::ScriptTimerTimer);
+}
+
+TUploadEngine::~TUploadEngine()
+{
+    ScriptTimer->stop();
+}
+
+void TUploadEngine::SetView(TUploadView *view)
+{
+    view_ = view ? view : &defaultView_;
+}
+
+TLinkServices &TUploadEngine::Comm() const
+{
+    if (!link_)
         throw std::runtime_error("Com port not available");
-    return *FrmS_comm;
+    return *link_;
+}
+
+MsgResult TUploadEngine::Show(MsgType type, const std::string &text, MsgButtons buttons)
+{
+    return ShowThrough(Boxes, type, text, buttons);
 }
 
 // ---- Waits inside a step ----
 
-bool TFrmLoadr::StepStopped() const
+bool TUploadEngine::StepStopped() const
 {
     return closed_ || !running_ || ScriptState == UploadCancelled;
 }
 
-bool TFrmLoadr::LeaveIfStopped()
+bool TUploadEngine::LeaveIfStopped()
 {
     if (!StepStopped())
         return false;
@@ -120,7 +138,7 @@ bool TFrmLoadr::LeaveIfStopped()
     return true;
 }
 
-bool TFrmLoadr::Wait(int32_t milliseconds)
+bool TUploadEngine::Wait(int32_t milliseconds)
 {
     if (StepStopped())
         return false;
@@ -143,23 +161,23 @@ bool TFrmLoadr::Wait(int32_t milliseconds)
     return expired && !StepStopped();
 }
 
-void TFrmLoadr::HoldTriggers()
+void TUploadEngine::HoldTriggers()
 {
-    if (stepHold_ || closed_ || !FrmS_comm || !FrmS_comm->SCommOpen())
+    if (stepHold_ || closed_ || !link_ || !link_->SCommOpen())
         return;
-    stepHold_ = std::make_unique<serial::TDeliveryHold>(*FrmS_comm->ApdComPort1);
+    stepHold_ = std::make_unique<serial::TDeliveryHold>(*link_->ApdComPort1);
 }
 
-void TFrmLoadr::ReleaseTriggers()
+void TUploadEngine::ReleaseTriggers()
 {
     stepHold_.reset();
 }
 
-MsgResult TFrmLoadr::Ask(MsgType type, const std::string &text, MsgButtons buttons)
+MsgResult TUploadEngine::Ask(MsgType type, const std::string &text, MsgButtons buttons)
 {
     // While a box is up the port's handlers run, as they always have under a box.
     ReleaseTriggers();
-    const MsgResult answer = platform::ShowMessage(type, text, buttons);
+    const MsgResult answer = Show(type, text, buttons);
     if (running_)
         HoldTriggers();
     return answer;
@@ -169,7 +187,7 @@ MsgResult TFrmLoadr::Ask(MsgType type, const std::string &text, MsgButtons butto
 
 // Reports of device errors that arrive while no run is under way have no run to end: upload mode
 // stays on after a run, so the device's error text may still come in. They are dropped.
-void TFrmLoadr::SetScriptError()
+void TUploadEngine::SetScriptError()
 {
     if (!running_)
         return;
@@ -178,7 +196,7 @@ void TFrmLoadr::SetScriptError()
 }
 
 // Both of the next two come when a transfer's output has drained (EnableScriptTimer only then).
-void TFrmLoadr::SetULError()
+void TUploadEngine::SetULError()
 {
     transferActive_ = false;
     if (!running_)
@@ -187,112 +205,101 @@ void TFrmLoadr::SetULError()
     ScriptTimer->start();
 }
 
-void TFrmLoadr::EnableScriptTimer()
+void TUploadEngine::EnableScriptTimer()
 {
     transferActive_ = false;
     if (running_)
         ScriptTimer->start();
 }
 
-void TFrmLoadr::SetUploadProgress(int percent)
+void TUploadEngine::SetComBtnState(bool enabled)
 {
-    GgeUpload->SetProgress(percent);
+    view_->ShowPortOpen(enabled);
+}
+
+void TUploadEngine::SetUploadProgress(int percent)
+{
+    uploadProgress_ = std::clamp(percent, 0, 100);
+    view_->ShowUploadProgress(uploadProgress_);
     if (OnUploadProgress)
-        OnUploadProgress(GgeUpload->Progress());
+        OnUploadProgress(uploadProgress_);
 }
 
-void TFrmLoadr::SetScriptProgress(int percent)
+void TUploadEngine::SetScriptProgress(int percent)
 {
-    GgeScript->SetProgress(percent);
+    scriptProgress_ = std::clamp(percent, 0, 100);
+    view_->ShowScriptProgress(scriptProgress_);
     if (OnScriptProgress)
-        OnScriptProgress(GgeScript->Progress());
+        OnScriptProgress(scriptProgress_);
 }
 
-void TFrmLoadr::ShowProgressNow()
+void TUploadEngine::SetUploadCaption(const std::string &caption)
 {
-    // The engine is about to block the GUI thread: what it set so far is painted first, or the
-    // operator would never see the stages that last exactly as long as the wait.
-    if (!isVisible())
-        return;
-    PnlComLamp->repaint();
-    if (GrpBxProgress->isVisible())
-        GrpBxProgress->repaint();
-}
-
-void TFrmLoadr::SetUploadCaption(const std::string &caption)
-{
-    LblUpload->setText(QString::fromLatin1(caption.data(), static_cast<qsizetype>(caption.size())));
+    view_->ShowUploadCaption(caption);
     if (OnUploadCaption)
         OnUploadCaption(caption);
 }
 
 // ---- Starting a run ----
 
-void TFrmLoadr::BtnUploadClick()
+void TUploadEngine::PrepareRun(const std::string &logFile)
+{
+    OpenUploadLog(logFile);
+    TLinkServices &comm = Comm();
+    comm.SetUploadMode(true);
+    comm.Link.StopTransfer = false;
+}
+
+void TUploadEngine::StartRun(const std::string &scriptFileName)
 {
     if (running_ || closed_)
         return;
     try {
-        OpenUploadLog();
-        TFrmS_comm &comm = Comm();
-        comm.SetUploadMode(true);
-        comm.Link.StopTransfer = false;
-
-        if (MnuItmAutoUl->isChecked()) {
-            ProcessScript(ScriptFileName);
-            return;
-        }
-        if (OpnDlgULFile->exec() != QDialog::Accepted)
-            return;
-        const QStringList picked = OpnDlgULFile->selectedFiles();
-        if (picked.isEmpty())
-            return;
-        ScriptFileName = picked.front().toLocal8Bit().toStdString();
-        ProcessScript(ScriptFileName);
+        PrepareRun(UploadLogFile);
+        ProcessScript(scriptFileName);
     } catch (const std::exception &e) {
-        platform::ShowException(e);
+        Show(MsgType::Error, e.what(), MsgButtons::Ok);
     }
 }
 
 // The log's time stamp is the moment the run was started.
-void TFrmLoadr::OpenUploadLog()
+void TUploadEngine::OpenUploadLog(const std::string &logFile)
 {
-    LogOpen = UploadLog.Open(UploadLogFile, platform::CurrentTimeText());
+    LogOpen = UploadLog.Open(logFile, platform::CurrentTimeText());
     if (!LogOpen)
         ReportLogFailure();
 }
 
 // The run goes on without a log, as the operator chooses: the box says that the file on disk is
 // not this run's whole record.
-void TFrmLoadr::ReportLogFailure()
+void TUploadEngine::ReportLogFailure()
 {
     Ask(MsgType::Error, UploadLog.FailureText(), MsgButtons::Ok);
 }
 
-void TFrmLoadr::ProcessScript(const std::string &fileName)
+void TUploadEngine::ProcessScript(const std::string &fileName)
 {
+    ScriptFileName = fileName;
     ScriptFile script = ReadScriptFile(fileName);
     if (script.status == ScriptStatus::Refused) {
-        platform::ShowMessage(MsgType::Error, ScriptRefusedMessage(fileName, script.reason),
-                              MsgButtons::Ok);
+        Show(MsgType::Error, ScriptRefusedMessage(fileName, script.reason), MsgButtons::Ok);
         return;
     }
     if (script.status != ScriptStatus::Ok) {
-        platform::ShowMessage(MsgType::Error, "Script file \"" + fileName + "\" not found !",
-                              MsgButtons::Ok);
+        Show(MsgType::Error, "Script file \"" + fileName + "\" not found !", MsgButtons::Ok);
         if (OnFileUnreadable)
             OnFileUnreadable(fileName, script.reason);
         return;
     }
     ScriptLines = std::move(script.lines);
 
-    SetComLamp(LampGreen());
-    SetUploadBtnState(false);
+    view_->ShowLamp(true);
+    view_->ShowIdle(false);
 
     LineIndex = 0;
     LineCount = static_cast<int32_t>(std::min<std::size_t>(ScriptLines.size(), INT32_MAX));
     SetScriptProgress(0);
-    GrpBxProgress->setVisible(true);
+    view_->ShowProgressGroup(true);
 
     ScriptState = NextLine;
     flashFileMissing_ = false;
@@ -302,7 +309,7 @@ void TFrmLoadr::ProcessScript(const std::string &fileName)
 
 // ---- The timer step ----
 
-void TFrmLoadr::ScriptTimerTimer()
+void TUploadEngine::ScriptTimerTimer()
 {
     // A tick that falls while a step waits for the device is left for later: the timer keeps
     // running and the engine goes on once the running step has returned.
@@ -355,7 +362,7 @@ void TFrmLoadr::ScriptTimerTimer()
         ReleaseTriggers();
         if (closed_)
             return;
-        platform::ShowException(e);
+        Show(MsgType::Error, e.what(), MsgButtons::Ok);
         if (running_) {
             ScriptState = UploadFailed;
             ScriptTimer->start();
@@ -363,7 +370,7 @@ void TFrmLoadr::ScriptTimerTimer()
     }
 }
 
-void TFrmLoadr::ProcessScriptLine()
+void TUploadEngine::ProcessScriptLine()
 {
     const ScriptStep step = NextScriptStep(ScriptLines, LineIndex, ScriptFileName);
     switch (step.action) {
@@ -393,7 +400,7 @@ void TFrmLoadr::ProcessScriptLine()
         break;
     case ScriptAction::TestCommand: {
         std::string reply;
-        ShowProgressNow();
+        view_->PaintNow();
         Comm().SendInitCmd(step.text, reply);
         // Cancelled while waiting for the reply: the run ends, not with a script error.
         if (LeaveIfStopped())
@@ -424,8 +431,8 @@ void TFrmLoadr::ProcessScriptLine()
 
 // ---- One file ----
 
-void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
-                           const std::string &version)
+void TUploadEngine::UploadFile(const std::string &file, const std::string &address,
+                               const std::string &version)
 {
     WholeFile content = ReadWholeFile(file, MaxFileLength);
     if (content.status == ReadStatus::NotOpened) {
@@ -451,7 +458,7 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
         ReportUnreadable(file, content.reason);
         // The run takes no further step; the window goes back to idle so the operator can try
         // again, with the lamp red for the failed run.
-        SetComLamp(LampRed());
+        view_->ShowLamp(false);
         ScriptEnd();
         return;
     }
@@ -462,7 +469,7 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
     const std::string dateText = platform::FileDateText(file, version);
 
     SetUploadCaption(file);
-    TFrmS_comm &comm = Comm();
+    TLinkServices &comm = Comm();
     // From the header on, the device's upload error text fails this file, whenever it comes.
     comm.BeginFileWatch();
     comm.SendDataString(UploadHeader(address, length, checksum, VersionField(version, dateText)));
@@ -475,7 +482,7 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
     }
 
     TerminalHold(true);
-    ShowProgressNow();
+    view_->PaintNow();
     if (!Wait(UploadDelayMs)) {
         LeaveIfStopped();
         return;
@@ -497,7 +504,7 @@ void TFrmLoadr::UploadFile(const std::string &file, const std::string &address,
 }
 
 // Where no file was named, the box has said so and there is no reason to report.
-void TFrmLoadr::ReportUnreadable(const std::string &file, const std::string &reason)
+void TUploadEngine::ReportUnreadable(const std::string &file, const std::string &reason)
 {
     if (OnFileUnreadable && !file.empty())
         OnFileUnreadable(file, reason);
@@ -506,7 +513,7 @@ void TFrmLoadr::ReportUnreadable(const std::string &file, const std::string &rea
 // The device's upload error text (or a failed line) since the file's header fails the file with
 // the upload error. Its report may have been lost while a pause or a wait held the GUI thread,
 // so the engine asks at every stage instead of relying on it.
-bool TFrmLoadr::FileFailed()
+bool TUploadEngine::FileFailed()
 {
     if (!Comm().FileUploadFailed())
         return false;
@@ -515,13 +522,13 @@ bool TFrmLoadr::FileFailed()
     return true;
 }
 
-void TFrmLoadr::UploadFinish()
+void TUploadEngine::UploadFinish()
 {
     if (FileFailed())
         return;
     SetUploadCaption(VerifyingCaption);
     SetUploadProgress(50);
-    ShowProgressNow();
+    view_->PaintNow();
     if (!Wait(PostDelayMs)) {
         LeaveIfStopped();
         return;
@@ -529,14 +536,14 @@ void TFrmLoadr::UploadFinish()
     if (FileFailed())
         return;
 
-    TFrmS_comm &comm = Comm();
+    TLinkServices &comm = Comm();
     std::string reply;
     comm.SendInitCmd(ReadyCheck, reply);
     if (LeaveIfStopped() || FileFailed())
         return;
     if (reply != "OK") {
         SetUploadProgress(70);
-        ShowProgressNow();
+        view_->PaintNow();
         if (!Wait(SecondCheckPauseMs)) {
             LeaveIfStopped();
             return;
@@ -549,7 +556,7 @@ void TFrmLoadr::UploadFinish()
     }
     if (reply != "OK") {
         SetUploadProgress(90);
-        ShowProgressNow();
+        view_->PaintNow();
         Ask(MsgType::Error,
             "Communication test failed. Upload of " + LoadFileName +
                 " may have failed!\rScript Line: " + std::to_string(LineIndex),
@@ -568,22 +575,21 @@ void TFrmLoadr::UploadFinish()
     ScriptTimer->start();
 }
 
-void TFrmLoadr::TerminalHold(bool hold)
+void TUploadEngine::TerminalHold(bool hold)
 {
-    if (TerminalCreated && SetTerminalActive)
-        SetTerminalActive(!hold);
+    view_->HoldTerminal(hold);
 }
 
-void TFrmLoadr::ReleaseUploadBuffer()
+void TUploadEngine::ReleaseUploadBuffer()
 {
     std::string().swap(UploadBuffer);
 }
 
 // ---- The ends of a run ----
 
-void TFrmLoadr::UploadError()
+void TUploadEngine::UploadError()
 {
-    SetComLamp(LampRed());
+    view_->ShowLamp(false);
     SetUploadCaption(IdleUploadCaption);
     SetUploadProgress(0);
     ReleaseUploadBuffer();
@@ -591,14 +597,14 @@ void TFrmLoadr::UploadError()
         "Upload error encountered, script aborted! Reset remote system.\rFile: " + LoadFileName,
         MsgButtons::Ok);
     TerminalHold(false);
-    GrpBxProgress->setVisible(false);
-    SetUploadBtnState(true);
+    view_->ShowProgressGroup(false);
+    view_->ShowIdle(true);
     EndRun();
 }
 
-void TFrmLoadr::ScriptError()
+void TUploadEngine::ScriptError()
 {
-    SetComLamp(LampRed());
+    view_->ShowLamp(false);
     const MsgResult answer =
         Ask(MsgType::Error,
             "Script error encountered! - System not responding or command error.\rFile Name: " +
@@ -615,43 +621,28 @@ void TFrmLoadr::ScriptError()
     ScriptTimer->start();
 }
 
-void TFrmLoadr::ScriptEnd()
+void TUploadEngine::ScriptEnd()
 {
-    GrpBxProgress->setVisible(false);
-    SetUploadBtnState(true);
+    view_->ShowProgressGroup(false);
+    view_->ShowIdle(true);
     EndRun();
 }
 
-void TFrmLoadr::LineBackToTerminal()
-{
-    // While the terminal window is shown the device's texts belong to the terminal.
-    if (FrmS_comm && FrmS_comm->SCommOpen() && TerminalCreated && FrmTerminal &&
-        FrmTerminal->isVisible())
-        platform::ShowingFailures([] { FrmS_comm->DataTriggerEnabled(false); });
-}
-
-void TFrmLoadr::EndRun()
+void TUploadEngine::EndRun()
 {
     ScriptTimer->stop();
     running_ = false;
-    if (FrmS_comm)
-        FrmS_comm->EndFileWatch();
+    if (link_)
+        link_->EndFileWatch();
     // Every run switches the link's prompt and error handling on.
-    LineBackToTerminal();
+    view_->RunFinished();
     if (OnRunEnded)
         OnRunEnded();
 }
 
 // ---- Cancel ----
 
-void TFrmLoadr::BtnULCancelClick()
-{
-    if (platform::ShowMessage(MsgType::Warning, "Cancel current upload?", MsgButtons::YesNo) ==
-        MsgResult::Yes)
-        CancelRun();
-}
-
-void TFrmLoadr::CancelRun()
+void TUploadEngine::CancelRun()
 {
     // The run may have ended while the question was shown; then there is nothing to stop.
     if (!running_)
@@ -659,20 +650,36 @@ void TFrmLoadr::CancelRun()
     ScriptState = UploadCancelled;
     if (waitLoop_)
         waitLoop_->quit();
-    if (FrmS_comm) {
-        FrmS_comm->Link.StopTransfer = true;
-        FrmS_comm->ApdComPort1->CancelWait();
+    if (link_) {
+        link_->Link.StopTransfer = true;
+        link_->ApdComPort1->CancelWait();
     }
 }
 
-void TFrmLoadr::AbandonTransfer()
+void TUploadEngine::AbandonTransfer()
 {
     if (!running_ || !transferActive_)
         return;
-    if (FrmS_comm)
-        FrmS_comm->AbandonUpload();
+    if (link_)
+        link_->AbandonUpload();
     transferActive_ = false;
     ScriptTimer->start();
+}
+
+void TUploadEngine::Close()
+{
+    if (closed_)
+        return;
+    // First of all: no step may start once anything it uses goes away.
+    closed_ = true;
+    ScriptTimer->stop();
+    // A step waiting on the event loop goes on at once and sees the engine closed.
+    if (waitLoop_)
+        waitLoop_->quit();
+    ReleaseTriggers();
+    ScriptLines.clear();
+    UploadLog.Close();
+    LogOpen = false;
 }
 
 } // namespace loader

@@ -1,8 +1,8 @@
-// The link services of the settings dialog: sending, the command handshake, the paced upload of
-// a file buffer, the switching of the device's reply texts, and the port's event handlers that
-// report back to the loader.
+// The link services: the port's set-up and opening, sending, the command handshake, the paced
+// upload of a file buffer, the switching of the device's reply texts, and the port's event
+// handlers that report back to the loader.
 
-#include "link/FrmS_comm.h"
+#include "link/LinkServices.h"
 
 #include "link/LoaderCallbacks.h"
 #include "link/WaitCursor.h"
@@ -54,14 +54,152 @@ bool ContainsIgnoringCase(const std::string &text, const std::string &part)
 
 } // namespace
 
-void TFrmS_comm::SendDataByte(char c)
+platform::MsgResult ShowThrough(const TMessageSink &sink, platform::MsgType type,
+                                const std::string &text, platform::MsgButtons buttons)
+{
+    return sink ? sink(type, text, buttons) : platform::ShowMessage(type, text, buttons);
+}
+
+TLinkServices::TLinkServices(TLoaderCallbacks *callbacks)
+    : ApdComPort1(std::make_unique<serial::TApdComPort>()), callbacks_(callbacks)
+{
+    ApplyStoredPortSettings();
+}
+
+TLinkServices::~TLinkServices()
+{
+    // The port closes here; it must not call back into services that are going away. The hooks
+    // leave newest first, and whatever others hooked on top of them stays in place.
+    waitCharHook_.Unlink();
+    lineErrorHook_.Unlink();
+    outUsedHook_.Unlink();
+    outFreeHook_.Unlink();
+    dataHook_.Unlink();
+    ApdComPort1.reset();
+}
+
+platform::MsgResult TLinkServices::Show(const std::string &text)
+{
+    return ShowThrough(Boxes, platform::MsgType::Error, text, platform::MsgButtons::Ok);
+}
+
+void TLinkServices::ApplyStoredPortSettings()
+{
+    serial::TApdComPort &port = *ApdComPort1;
+    port.BeginLoading();
+    port.SetComNumber(1);
+    port.SetOutSize(16384);
+    port.SetAutoOpen(false);
+    port.SetHWFlowOptions({serial::hwfUseRTS, serial::hwfRequireCTS});
+    port.SetBufferFull(3686);
+    port.SetBufferResume(409);
+    port.SetTraceName("COM.TRC");
+    port.SetLogSize(20000);
+    port.SetLogName("COM.LOG");
+    // Hooked once, for the link's life: a reopen does not touch them, so a component that hooked
+    // the same events later (the status lights) keeps its place.
+    dataHook_.Install(port.OnTriggerData, [this](serial::TApdCustomComPort &cp, uint16_t handle) {
+        ApdComPort1TriggerData(cp, handle);
+    });
+    outFreeHook_.Install(port.OnTriggerOutbuffFree, [this](serial::TApdCustomComPort &cp) {
+        ApdComPort1TriggerOutbuffFree(cp);
+    });
+    outUsedHook_.Install(port.OnTriggerOutbuffUsed, [this](serial::TApdCustomComPort &cp) {
+        ApdComPort1TriggerOutbuffUsed(cp);
+    });
+    lineErrorHook_.Install(port.OnTriggerLineError,
+                           [this](serial::TApdCustomComPort &cp, uint16_t error, bool lineBreak) {
+                               ApdComPort1TriggerLineError(cp, error, lineBreak);
+                           });
+    waitCharHook_.Install(port.OnWaitChar, [this](serial::TApdCustomComPort &cp, char c) {
+        ApdComPort1WaitChar(cp, c);
+    });
+    port.EndLoading();
+}
+
+void TLinkServices::ApplySettings()
+{
+    serial::TApdComPort &port = *ApdComPort1;
+    port.SetBaud(Link.CfgBaud);
+    port.SetComNumber(Link.CfgComNumber);
+    port.SetDeviceName(Link.CfgDeviceName);
+    port.SetDataBits(Link.CfgDataBits);
+    port.SetParity(static_cast<serial::TParity>(Link.CfgParity));
+    port.SetStopBits(Link.CfgStopBits);
+    port.SetOutSize(Link.CfgBufferSize);
+}
+
+void TLinkServices::OpenAndArm()
+{
+    // Handles from an earlier arming are stale now; one that fails to arm must not keep one.
+    Link.PromptTrigger = Link.ErrorTrigger = Link.OutFreeTrigger = Link.OutUsedTrigger = 0;
+    Link.LineErrorTrigger = 0;
+    Link.LineFailed = false;
+    try {
+        serial::TApdComPort &port = *ApdComPort1;
+        port.SetOpen(true);
+        Link.PromptTrigger = port.AddMatchTrigger(Link.PromptText, false);
+        Link.ErrorTrigger = port.AddMatchTrigger(Link.ErrorText, true);
+        Link.OutFreeTrigger = port.AddStateTrigger(serial::StatusOutFree);
+        Link.OutUsedTrigger = port.AddStateTrigger(serial::StatusOutUsed);
+        Link.LineErrorTrigger = port.AddStateTrigger(serial::StatusLineError);
+        port.ArmStateTrigger(Link.LineErrorTrigger, LineFailureOnly, true);
+        if (callbacks_)
+            callbacks_->SetComBtnState(true);
+    } catch (const std::exception &) {
+        if (callbacks_)
+            callbacks_->SetComBtnState(false);
+        Show("Error Opening Selected Comm Port !");
+    }
+}
+
+void TLinkServices::Reopen()
+{
+    serial::TApdComPort &port = *ApdComPort1;
+    if (port.Open()) {
+        // Dropped before closing, so the port does not keep them for its next open.
+        DropOwnTrigger(Link.OutFreeTrigger);
+        DropOwnTrigger(Link.OutUsedTrigger);
+        DropOwnTrigger(Link.PromptTrigger);
+        DropOwnTrigger(Link.ErrorTrigger);
+        DropOwnTrigger(Link.LineErrorTrigger);
+        port.SetOpen(false);
+    }
+    ApplySettings();
+    OpenAndArm();
+}
+
+void TLinkServices::CloseLink()
+{
+    const auto showing = [this](const std::function<void()> &action) {
+        try {
+            action();
+        } catch (const std::exception &e) {
+            ShowThrough(Boxes, platform::MsgType::Error, e.what(), platform::MsgButtons::Ok);
+        }
+    };
+    showing([this] { SetUploadMode(false); });
+    showing([this] {
+        if (SCommOpen())
+            ApdComPort1->SetOpen(false);
+    });
+}
+
+void TLinkServices::DropOwnTrigger(uint16_t &handle)
+{
+    if (handle != 0)
+        ApdComPort1->DropTrigger(handle);
+    handle = 0;
+}
+
+void TLinkServices::SendDataByte(char c)
 {
     while (ApdComPort1->OutputRoom() < SendMargin)
         QThread::msleep(5);
     ApdComPort1->SendByte(c);
 }
 
-void TFrmS_comm::SendDataString(const std::string &text)
+void TLinkServices::SendDataString(const std::string &text)
 {
     for (int round = 0;
          round < SendStringRounds && ApdComPort1->OutputRoom() < text.size() + SendMargin; ++round)
@@ -69,7 +207,7 @@ void TFrmS_comm::SendDataString(const std::string &text)
     ApdComPort1->SendText(text);
 }
 
-bool TFrmS_comm::SendBlock(const void *buffer, uint32_t length)
+bool TLinkServices::SendBlock(const void *buffer, uint32_t length)
 {
     if (length >= ApdComPort1->OutputRoom())
         return false;
@@ -77,7 +215,7 @@ bool TFrmS_comm::SendBlock(const void *buffer, uint32_t length)
     return true;
 }
 
-void TFrmS_comm::SendBuffer(const void *buffer, int32_t length)
+void TLinkServices::SendBuffer(const void *buffer, int32_t length)
 {
     Link.UploadPtr = static_cast<const uint8_t *>(buffer);
     Link.UploadTotal = std::max<int32_t>(length, 0);
@@ -101,7 +239,7 @@ void TFrmS_comm::SendBuffer(const void *buffer, int32_t length)
     }
 }
 
-void TFrmS_comm::ApdComPort1TriggerOutbuffFree(serial::TApdCustomComPort &)
+void TLinkServices::ApdComPort1TriggerOutbuffFree(serial::TApdCustomComPort &)
 {
     serial::TApdComPort &port = *ApdComPort1;
     // An upload given up (failed line, abandoned) leaves its buffer to the caller at once; a
@@ -113,28 +251,52 @@ void TFrmS_comm::ApdComPort1TriggerOutbuffFree(serial::TApdCustomComPort &)
         LineFailure();
         return;
     }
+    PumpBlocks();
+}
+
+// The block pump. Each block is queued only when the output buffer has room for it, in order,
+// with the gauge moved after each, exactly as if one output-free event came per block. But one
+// event queues every block that fits, and the trigger is armed again only for a batch of blocks
+// (about half the buffer): the GUI thread then wakes once per batch instead of once per block,
+// which is what a fast line with small blocks needs, and the wire sees the same bytes.
+void TLinkServices::PumpBlocks()
+{
+    serial::TApdComPort &port = *ApdComPort1;
     const int32_t block = Link.UploadBlockSize;
-    if (block < Link.UploadRemaining) {
+    // Only the output thread changes the room meanwhile, and it only makes more: counting down
+    // from this figure never queues a block that does not fit.
+    int32_t room = port.OutputRoom();
+    for (;;) {
+        if (block >= Link.UploadRemaining) {
+            if (Link.UploadRemaining > 0)
+                port.SendBytes(Link.UploadPtr, static_cast<uint16_t>(Link.UploadRemaining));
+            Link.UploadRemaining = 0;
+            port.ArmStateTrigger(Link.OutUsedTrigger, 0, true);
+            ReportUploadProgress();
+            return;
+        }
         port.SendBytes(Link.UploadPtr, static_cast<uint16_t>(block));
         Link.UploadRemaining -= block;
         Link.UploadPtr += block;
+        room -= block;
         if (Link.StopTransfer) {
             Link.StopTransfer = false;
             Link.UploadRemaining = 0;
             port.ArmStateTrigger(Link.OutUsedTrigger, 0, true);
-        } else {
-            port.ArmStateTrigger(Link.OutFreeTrigger, static_cast<uint16_t>(block), true);
+            ReportUploadProgress();
+            return;
         }
-    } else {
-        if (Link.UploadRemaining > 0)
-            port.SendBytes(Link.UploadPtr, static_cast<uint16_t>(Link.UploadRemaining));
-        Link.UploadRemaining = 0;
-        port.ArmStateTrigger(Link.OutUsedTrigger, 0, true);
+        ReportUploadProgress();
+        if (room < block) {
+            const int32_t half = std::max<int32_t>(port.OutSize() / 2, block);
+            port.ArmStateTrigger(Link.OutFreeTrigger, static_cast<uint16_t>(half / block * block),
+                                 true);
+            return;
+        }
     }
-    ReportUploadProgress();
 }
 
-void TFrmS_comm::ReportUploadProgress()
+void TLinkServices::ReportUploadProgress()
 {
     int percent = 100;
     if (Link.UploadTotal > 0) {
@@ -146,7 +308,7 @@ void TFrmS_comm::ReportUploadProgress()
         callbacks_->SetUploadProgress(percent);
 }
 
-void TFrmS_comm::ApdComPort1TriggerOutbuffUsed(serial::TApdCustomComPort &)
+void TLinkServices::ApdComPort1TriggerOutbuffUsed(serial::TApdCustomComPort &)
 {
     // No upload to end: one given up has already been reported.
     if (ApdComPort1->Tag() == NoUpload)
@@ -169,7 +331,7 @@ void TFrmS_comm::ApdComPort1TriggerOutbuffUsed(serial::TApdCustomComPort &)
     }
 }
 
-void TFrmS_comm::StopUpload()
+void TLinkServices::StopUpload()
 {
     serial::TApdComPort &port = *ApdComPort1;
     port.SetTag(NoUpload);
@@ -183,7 +345,7 @@ void TFrmS_comm::StopUpload()
     }
 }
 
-void TFrmS_comm::AbandonUpload()
+void TLinkServices::AbandonUpload()
 {
     if (ApdComPort1->Tag() == NoUpload)
         return;
@@ -197,7 +359,7 @@ void TFrmS_comm::AbandonUpload()
     }
 }
 
-void TFrmS_comm::ApdComPort1TriggerLineError(serial::TApdCustomComPort &, uint16_t Error, bool)
+void TLinkServices::ApdComPort1TriggerLineError(serial::TApdCustomComPort &, uint16_t Error, bool)
 {
     // Raised for every line-error trigger of the port, the status lights' too. Parity, framing,
     // overrun and break are not the link's business; its own trigger fires only for a line that
@@ -206,7 +368,7 @@ void TFrmS_comm::ApdComPort1TriggerLineError(serial::TApdCustomComPort &, uint16
         LineFailure();
 }
 
-void TFrmS_comm::LineFailure()
+void TLinkServices::LineFailure()
 {
     // Reported once, by whichever event comes first.
     if (Link.LineFailed)
@@ -222,7 +384,7 @@ void TFrmS_comm::LineFailure()
         callbacks_->SetULError();
 }
 
-void TFrmS_comm::ApdComPort1TriggerData(serial::TApdCustomComPort &, uint16_t TriggerHandle)
+void TLinkServices::ApdComPort1TriggerData(serial::TApdCustomComPort &, uint16_t TriggerHandle)
 {
     serial::TApdComPort &port = *ApdComPort1;
     if (TriggerHandle == Link.ErrorTrigger) {
@@ -248,12 +410,12 @@ void TFrmS_comm::ApdComPort1TriggerData(serial::TApdCustomComPort &, uint16_t Tr
     Link.ReceivedText.clear();
 }
 
-void TFrmS_comm::ApdComPort1WaitChar(serial::TApdCustomComPort &, char C)
+void TLinkServices::ApdComPort1WaitChar(serial::TApdCustomComPort &, char C)
 {
     Link.ReceivedText += C;
 }
 
-void TFrmS_comm::SendInitCmd(const std::string &command, std::string &reply)
+void TLinkServices::SendInitCmd(const std::string &command, std::string &reply)
 {
     try {
         // A line known to have failed takes nothing and answers nothing: no 5.5 s wait for it.
@@ -291,13 +453,12 @@ void TFrmS_comm::SendInitCmd(const std::string &command, std::string &reply)
         // A file whose check cannot even be sent cannot have arrived intact.
         if (Link.FileWatch)
             Link.FileFailed = true;
-        platform::ShowMessage(platform::MsgType::Error, "Error Accessing Comm Port !",
-                              platform::MsgButtons::Ok);
+        Show("Error Accessing Comm Port !");
         reply = "ERROR";
     }
 }
 
-void TFrmS_comm::AddDataTriggers()
+void TLinkServices::AddDataTriggers()
 {
     serial::TApdComPort &port = *ApdComPort1;
     Link.PromptTrigger =
@@ -309,7 +470,7 @@ void TFrmS_comm::AddDataTriggers()
     Link.FileErrorBaseline = 0;
 }
 
-void TFrmS_comm::BeginFileWatch()
+void TLinkServices::BeginFileWatch()
 {
     Link.FileWatch = true;
     Link.FileFailed = Link.LineFailed;
@@ -324,7 +485,7 @@ void TFrmS_comm::BeginFileWatch()
     }
 }
 
-void TFrmS_comm::WatchReply(const std::string &received)
+void TLinkServices::WatchReply(const std::string &received)
 {
     // The error text may be split across two checks (a device that pauses inside it): the end
     // of the previous reply is looked at together with this one.
@@ -335,13 +496,13 @@ void TFrmS_comm::WatchReply(const std::string &received)
     Link.WatchTail = text.substr(text.size() - std::min(keep, text.size()));
 }
 
-void TFrmS_comm::EndFileWatch()
+void TLinkServices::EndFileWatch()
 {
     Link.FileWatch = false;
     Link.FileFailed = false;
 }
 
-bool TFrmS_comm::FileUploadFailed()
+bool TLinkServices::FileUploadFailed()
 {
     // The port's report of a failed line may be held back by the step that asks (a device
     // unplugged during the upload delay): the port itself is asked too.
@@ -367,7 +528,7 @@ bool TFrmS_comm::FileUploadFailed()
     return Link.FileFailed;
 }
 
-void TFrmS_comm::DataTriggerEnabled(bool on)
+void TLinkServices::DataTriggerEnabled(bool on)
 {
     if (on) {
         // Already armed (a run armed them while the terminal had the line): adding them again
@@ -383,7 +544,7 @@ void TFrmS_comm::DataTriggerEnabled(bool on)
     DropOwnTrigger(Link.ErrorTrigger);
 }
 
-void TFrmS_comm::SetUploadMode(bool on)
+void TLinkServices::SetUploadMode(bool on)
 {
     Link.UploadMode = on;
     if (ApdComPort1->Open()) {
@@ -395,23 +556,23 @@ void TFrmS_comm::SetUploadMode(bool on)
     Link.CurrentError = on ? Link.ULErrorText : Link.ErrorText;
 }
 
-bool TFrmS_comm::SCommOpen() const
+bool TLinkServices::SCommOpen() const
 {
     return ApdComPort1->Open();
 }
 
-void TFrmS_comm::FlushAll()
+void TLinkServices::FlushAll()
 {
     ApdComPort1->DiscardInput();
     ApdComPort1->DiscardOutput();
 }
 
-void TFrmS_comm::FlushInput()
+void TLinkServices::FlushInput()
 {
     ApdComPort1->DiscardInput();
 }
 
-bool TFrmS_comm::GetBuffer(void *buffer, uint16_t length)
+bool TLinkServices::GetBuffer(void *buffer, uint16_t length)
 {
     try {
         if (ApdComPort1->InputCount() < length)
@@ -423,7 +584,7 @@ bool TFrmS_comm::GetBuffer(void *buffer, uint16_t length)
     }
 }
 
-char TFrmS_comm::PreviewChar(uint16_t index)
+char TLinkServices::PreviewChar(uint16_t index)
 {
     try {
         if (ApdComPort1->InputCount() < index)

@@ -16,6 +16,9 @@ struct LinkState {
     uint16_t CfgDataBits = 8;
     uint8_t CfgParity = 0; // 0 none, 1 odd, 2 even
     uint16_t CfgStopBits = 1;
+    // A device path the port opens instead of the device CfgComNumber names (a port named on the
+    // command line); empty: the port opens by its number.
+    std::string CfgDeviceName;
 
     // The device's reply texts (section "Trigger").
     std::string PromptText = "#";

@@ -1,6 +1,7 @@
 #pragma once
 // Shows the hourglass for as long as the guard lives, also when the guarded code throws.
 
+#include <QCursor>
 #include <QGuiApplication>
 
 namespace loader

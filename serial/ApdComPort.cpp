@@ -173,7 +173,7 @@ void TApdCustomComPort::OpenPortByMode()
 
 void TApdCustomComPort::ValidateComNumber()
 {
-    if (comNumber_ == 0)
+    if (comNumber_ == 0 && deviceName_.empty())
         Check(ecNoPortSelected);
 }
 
@@ -234,8 +234,8 @@ int TApdCustomComPort::OpenDevice(int &slot)
         }
     } else {
         // The device layer resolves the port's display name to its device.
-        result = OpenPort(slot, ApdComPort(comNumber_), inSize_, outSize_, baud_, parity_,
-                          dataBits_, stopBits_);
+        result = OpenPort(slot, deviceName_.empty() ? ApdComPort(comNumber_) : deviceName_, inSize_,
+                          outSize_, baud_, parity_, dataBits_, stopBits_);
         lastOpenError_ = serial::LastOpenError();
     }
     return MapOpenResult(result);
@@ -1132,6 +1132,7 @@ void TApdCustomComPort::Assign(const TApdCustomComPort &source)
     SetOpen(false);
     deviceLayer_ = source.deviceLayer_;
     comNumber_ = source.comNumber_;
+    deviceName_ = source.deviceName_;
     baud_ = source.baud_;
     parity_ = source.parity_;
     dataBits_ = source.dataBits_;

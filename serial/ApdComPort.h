@@ -124,6 +124,10 @@ class TApdCustomComPort : public TApdBaseComponent
     void SetDeviceLayer(TDeviceLayer value);
     uint16_t ComNumber() const { return comNumber_; }
     void SetComNumber(uint16_t value);
+    // The device this port opens, a path such as "/dev/ttyUSB3"; empty (the default) opens the
+    // one its COM number names. Takes effect at the next open.
+    const std::string &DeviceName() const { return deviceName_; }
+    void SetDeviceName(const std::string &value) { deviceName_ = value; }
     int32_t Baud() const { return baud_; }
     void SetBaud(int32_t value);
     TParity Parity() const { return parity_; }
@@ -336,6 +340,7 @@ class TApdCustomComPort : public TApdBaseComponent
 
     TDeviceLayer deviceLayer_ = dlWin32;
     uint16_t comNumber_ = 0;
+    std::string deviceName_;
     int32_t baud_ = 19200;
     TParity parity_ = pNone;
     uint16_t dataBits_ = 8;

@@ -84,7 +84,7 @@ class EngineWindowTest : public ::testing::Test
         EXPECT_FALSE(window->GrpBxProgress->isVisible());
         EXPECT_TRUE(window->BtnUpload->isEnabled());
         EXPECT_FALSE(window->BtnULCancel->isEnabled());
-        EXPECT_FALSE(window->ScriptTimer->isActive());
+        EXPECT_FALSE(window->Engine->ScriptTimer->isActive());
         EXPECT_EQ(window->LblUpload->text().toStdString(), "Upload Progress");
         EXPECT_EQ(window->GgeUpload->Progress(), 0);
         EXPECT_EQ(window->ComLamp(), lamp);
@@ -128,7 +128,7 @@ TEST_F(EngineWindowTest, TerminalIsHeldOffTheLineFromEachHeaderToItsVerification
     std::vector<std::string> events;
     window->SetTerminalActive = [&](bool active) {
         events.push_back(std::string(active ? "on" : "off") + " at line " +
-                         std::to_string(window->LineIndex));
+                         std::to_string(window->Engine->LineIndex));
     };
     for (bool terminal : {false, true}) {
         SCOPED_TRACE(terminal);
@@ -145,7 +145,8 @@ TEST_F(EngineWindowTest, CancelButtonDuringADelayEndsTheRunOnTheNextTick)
 {
     run.Write("loader.sld", "_LF late.bin\n_DY 6000\n_SC \"never^M\"\n");
     window->BtnUpload->click();
-    ASSERT_TRUE(SpinUntil([this] { return window->ScriptState == TFrmLoadr::Delaying; }));
+    ASSERT_TRUE(SpinUntil(
+        [this] { return window->Engine->ScriptState == loader::TUploadEngine::Delaying; }));
 
     boxes.Answer(MsgResult::Yes);
     window->BtnULCancel->click();
@@ -157,7 +158,7 @@ TEST_F(EngineWindowTest, CancelButtonDuringADelayEndsTheRunOnTheNextTick)
     EXPECT_EQ(boxes.Shown()[0].buttons, MsgButtons::YesNo);
     EXPECT_EQ(boxes.Shown()[1].text,
               "Upload error encountered, script aborted! Reset remote system.\rFile: late.bin");
-    EXPECT_EQ(window->LineIndex, 2);
+    EXPECT_EQ(window->Engine->LineIndex, 2);
     ExpectIdle(loader::LampRed());
 }
 
@@ -183,18 +184,18 @@ TEST_F(EngineWindowTest, CancelWorksInsideEveryWaitOfAStep)
         SCOPED_TRACE(c.name);
         boxes.Clear();
         run.Write("loader.sld", c.script);
-        window->UploadDelayMs = c.uploadDelayMs;
+        window->Engine->UploadDelayMs = c.uploadDelayMs;
         std::string captionAtCancel;
         int32_t lineAtCancel = -1;
         QTimer cancel;
         cancel.setSingleShot(true);
         QObject::connect(&cancel, &QTimer::timeout, [&] {
             captionAtCancel = window->LblUpload->text().toStdString();
-            lineAtCancel = window->LineIndex;
+            lineAtCancel = window->Engine->LineIndex;
             boxes.Answer(MsgResult::Yes);
             window->BtnULCancel->click();
         });
-        window->OnUploadCaption = [&](const std::string &caption) {
+        window->Engine->OnUploadCaption = [&](const std::string &caption) {
             if (caption == c.captionOfTheWait)
                 cancel.start(1000);
         };
@@ -202,7 +203,7 @@ TEST_F(EngineWindowTest, CancelWorksInsideEveryWaitOfAStep)
         if (std::string(c.captionOfTheWait) == "Upload Progress")
             cancel.start(1000);
         ASSERT_TRUE(SpinUntil([this] { return !window->Running(); }, 20000));
-        window->OnUploadCaption = nullptr;
+        window->Engine->OnUploadCaption = nullptr;
 
         EXPECT_EQ(captionAtCancel, c.captionOfTheWait);
         EXPECT_EQ(lineAtCancel, c.lineOfTheWait);
@@ -216,7 +217,8 @@ TEST_F(EngineWindowTest, CancelAnsweredNoLetsTheRunGoOn)
 {
     run.Write("loader.sld", "_DY 20\n_DM \"done\"\n");
     window->BtnUpload->click();
-    ASSERT_TRUE(SpinUntil([this] { return window->ScriptState == TFrmLoadr::Delaying; }));
+    ASSERT_TRUE(SpinUntil(
+        [this] { return window->Engine->ScriptState == loader::TUploadEngine::Delaying; }));
 
     boxes.Answer(MsgResult::No);
     window->BtnULCancel->click();
@@ -235,11 +237,11 @@ TEST_F(EngineWindowTest, TicksDuringAStepThatHandlesEventsAreNotTaken)
     const auto previous = platform::SetMessageResponder([&](const platform::MessageRequest &) {
         ++boxesShown;
         // The box lets the GUI run: ticks fall meanwhile, but must wait for the step.
-        window->ScriptTimer->start();
+        window->Engine->ScriptTimer->start();
         QEventLoop loop;
         QTimer::singleShot(100, &loop, &QEventLoop::quit);
         loop.exec();
-        lineDuringBox.push_back(window->LineIndex);
+        lineDuringBox.push_back(window->Engine->LineIndex);
         return MsgResult::Ok;
     });
 
@@ -249,7 +251,7 @@ TEST_F(EngineWindowTest, TicksDuringAStepThatHandlesEventsAreNotTaken)
     ASSERT_TRUE(ended);
     EXPECT_EQ(boxesShown, 2);
     EXPECT_EQ(lineDuringBox, (std::vector<int>{0, 1}));
-    EXPECT_EQ(window->LineIndex, 3);
+    EXPECT_EQ(window->Engine->LineIndex, 3);
 }
 
 TEST_F(EngineWindowTest, DeviceErrorReportsAfterTheRunAreDropped)
@@ -295,7 +297,7 @@ TEST_F(EngineWindowTest, ManualModeRunsThePickedScriptOrNothingWhenCancelled)
     }
     ASSERT_EQ(boxes.Shown().size(), 1u);
     EXPECT_EQ(boxes.Shown()[0].text, "picked");
-    EXPECT_EQ(window->ScriptFileName, run.dir.File("picked.sld"));
+    EXPECT_EQ(window->Engine->ScriptFileName, run.dir.File("picked.sld"));
 }
 
 TEST_F(EngineWindowTest, ClosingDuringARunStopsTheEngineAndClosesPortAndLog)
@@ -303,17 +305,18 @@ TEST_F(EngineWindowTest, ClosingDuringARunStopsTheEngineAndClosesPortAndLog)
     run.Write("b.bin", "bb");
     run.Write("loader.sld", "_LF b.bin\n_LA 2\n_LV x\n_LD\n_DY 6000\n_DM \"never\"\n");
     window->BtnUpload->click();
-    ASSERT_TRUE(SpinUntil([this] { return window->ScriptState == TFrmLoadr::Delaying; }));
+    ASSERT_TRUE(SpinUntil(
+        [this] { return window->Engine->ScriptState == loader::TUploadEngine::Delaying; }));
 
     window->close();
-    const int ticksLeft = window->DelayTicks;
+    const int ticksLeft = window->Engine->DelayTicks;
     SpinUntil([] { return false; }, 100);
 
-    EXPECT_EQ(window->DelayTicks, ticksLeft);
-    EXPECT_FALSE(window->ScriptTimer->isActive());
+    EXPECT_EQ(window->Engine->DelayTicks, ticksLeft);
+    EXPECT_FALSE(window->Engine->ScriptTimer->isActive());
     EXPECT_FALSE(loader::FrmS_comm->SCommOpen());
     EXPECT_FALSE(loader::FrmS_comm->Link.UploadMode);
-    EXPECT_FALSE(window->LogOpen);
+    EXPECT_FALSE(window->Engine->LogOpen);
     EXPECT_TRUE(boxes.Shown().empty());
     // What the run had logged before the close is all there.
     EXPECT_EQ(run.MaskedLog(),

@@ -97,10 +97,10 @@ TEST_F(MainWindowTest, StartInEmptyDirectoryTakesDefaultsAndWritesDriverVersion)
     EXPECT_EQ(IniValue("Global", "Driver Version"), "1.04");
     // Only the driver version is written; the window's own keys stay out of the file.
     EXPECT_EQ(IniValue("Upload Settings", "Default Script"), "<missing>");
-    EXPECT_EQ(window->ScriptFileName, "loader.sld");
-    EXPECT_EQ(window->UploadDelayMs, 1000);
-    EXPECT_EQ(window->PostDelayMs, 0);
-    EXPECT_FALSE(window->LogOpen);
+    EXPECT_EQ(window->Engine->ScriptFileName, "loader.sld");
+    EXPECT_EQ(window->Engine->UploadDelayMs, 1000);
+    EXPECT_EQ(window->Engine->PostDelayMs, 0);
+    EXPECT_FALSE(window->Engine->LogOpen);
     EXPECT_FALSE(window->TerminalCreated);
     EXPECT_EQ(fs::current_path().string(), startDir);
     EXPECT_EQ(loader::FrmLoadr, window.get());
@@ -124,8 +124,8 @@ TEST_F(MainWindowTest, DefaultPathMovesTheWorkingDirectoryButNotLoaderIni)
         EXPECT_TRUE(boxes.Shown().empty());
         EXPECT_EQ(fs::current_path().string(), work);
         EXPECT_EQ(window->IniFileName, startDir + "/loader.ini");
-        EXPECT_EQ(window->ScriptFileName, "boot.sld");
-        EXPECT_EQ(window->UploadDelayMs, 250);
+        EXPECT_EQ(window->Engine->ScriptFileName, "boot.sld");
+        EXPECT_EQ(window->Engine->UploadDelayMs, 250);
         EXPECT_EQ(IniValue("Global", "Driver Version"), "1.04");
         EXPECT_EQ(IniValue("Upload Settings", "Delay"), "250");
         EXPECT_FALSE(fs::exists(work + "/loader.ini"));
@@ -168,8 +168,8 @@ TEST_F(MainWindowTest, UnreadableLoaderIniIsReportedAndTheWindowStaysUsable)
               "Settings file error - not a regular file!\rFile Name: " + startDir +
                   "/loader.ini\rThe defaults are used; the file is not changed.");
     EXPECT_EQ(window->IniRefusal, "not a regular file");
-    EXPECT_EQ(window->ScriptFileName, "loader.sld");
-    EXPECT_FALSE(window->LogOpen);
+    EXPECT_EQ(window->Engine->ScriptFileName, "loader.sld");
+    EXPECT_FALSE(window->Engine->LogOpen);
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->BtnUpload->isEnabled());
 
@@ -313,8 +313,8 @@ TEST_F(MainWindowTest, ComponentsCarryTheirNamesKindsAndStartStates)
     EXPECT_FALSE(window->BtnULCancel->icon().isNull());
     EXPECT_FALSE(window->GrpBxProgress->isVisible());
     EXPECT_EQ(Latin1(window->GrpBxProgress->title()), "Progress");
-    EXPECT_EQ(window->ScriptTimer->interval(), 10);
-    EXPECT_FALSE(window->ScriptTimer->isActive());
+    EXPECT_EQ(window->Engine->ScriptTimer->interval(), 10);
+    EXPECT_FALSE(window->Engine->ScriptTimer->isActive());
 
     struct Hint {
         QWidget *widget;
@@ -501,24 +501,27 @@ TEST_F(MainWindowTest, LinkReportsReachTheEngineAndGaugeThroughTheCallbacks)
     // No run is under way here: device errors and drains have no run to end or drive (the
     // engine's own tests cover them during a run); the gauge still follows.
     const Case cases[] = {
-        {"script error", [&link] { link.SetScriptError(); }, TFrmLoadr::NextLine, false, 0},
-        {"upload error", [&link] { link.SetULError(); }, TFrmLoadr::NextLine, false, 0},
-        {"transfer drained", [&link] { link.EnableScriptTimer(); }, TFrmLoadr::NextLine, false, 0},
-        {"progress", [&link] { link.SetUploadProgress(42); }, TFrmLoadr::NextLine, false, 42},
-        {"progress overshoot", [&link] { link.SetUploadProgress(250); }, TFrmLoadr::NextLine, false,
-         100},
+        {"script error", [&link] { link.SetScriptError(); }, loader::TUploadEngine::NextLine, false,
+         0},
+        {"upload error", [&link] { link.SetULError(); }, loader::TUploadEngine::NextLine, false, 0},
+        {"transfer drained", [&link] { link.EnableScriptTimer(); }, loader::TUploadEngine::NextLine,
+         false, 0},
+        {"progress", [&link] { link.SetUploadProgress(42); }, loader::TUploadEngine::NextLine,
+         false, 42},
+        {"progress overshoot", [&link] { link.SetUploadProgress(250); },
+         loader::TUploadEngine::NextLine, false, 100},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
-        window->ScriptTimer->stop();
-        window->ScriptState = TFrmLoadr::NextLine;
+        window->Engine->ScriptTimer->stop();
+        window->Engine->ScriptState = loader::TUploadEngine::NextLine;
         window->GgeUpload->SetProgress(0);
         c.report();
-        EXPECT_EQ(window->ScriptState, c.state);
-        EXPECT_EQ(window->ScriptTimer->isActive(), c.timer);
+        EXPECT_EQ(window->Engine->ScriptState, c.state);
+        EXPECT_EQ(window->Engine->ScriptTimer->isActive(), c.timer);
         EXPECT_EQ(window->GgeUpload->Progress(), c.gauge);
     }
-    window->ScriptTimer->stop();
+    window->Engine->ScriptTimer->stop();
 
     link.SetComBtnState(false);
     EXPECT_FALSE(window->BtnUpload->isEnabled());
@@ -527,14 +530,14 @@ TEST_F(MainWindowTest, LinkReportsReachTheEngineAndGaugeThroughTheCallbacks)
 TEST_F(MainWindowTest, ScriptLinesStartEmptyAtTheFirstShowOnly)
 {
     auto window = Start();
-    window->ScriptLines = {"left over"};
+    window->Engine->ScriptLines = {"left over"};
     window->show();
-    EXPECT_TRUE(window->ScriptLines.empty());
+    EXPECT_TRUE(window->Engine->ScriptLines.empty());
 
-    window->ScriptLines = {"_DY 5"};
+    window->Engine->ScriptLines = {"_DY 5"};
     window->hide();
     window->show();
-    EXPECT_EQ(window->ScriptLines, std::vector<std::string>{"_DY 5"});
+    EXPECT_EQ(window->Engine->ScriptLines, std::vector<std::string>{"_DY 5"});
 }
 
 TEST_F(MainWindowTest, ExitAsksAndClosesOnlyOnOk)

@@ -163,7 +163,7 @@ TEST_P(UploadErrorText, FailsTheFileWithTheUploadErrorAndEndsTheRun)
     FarEnd device(line, c.stage);
     // During the pause after the drain the GUI thread sleeps past the port's delivery limit.
     bool injected = false;
-    window->OnUploadCaption = [&](const std::string &caption) {
+    window->Engine->OnUploadCaption = [&](const std::string &caption) {
         if (c.stage == Stage::PostDelay && caption == "Verifying Upload" && !injected) {
             line.Write("ERR\r\n");
             injected = true;

@@ -164,6 +164,12 @@ INSTANTIATE_TEST_SUITE_P(
                 0, 1, 4096, 4},
         IniCase{"BaudLowest", "Baud Rate=1200\n", "RS232Settings", "Baud Rate", "1200", 1200, 8, 0,
                 1, 4096, 0},
+        IniCase{"BaudFastAfterTheClassicSix", "Baud Rate=230400\n", "RS232Settings", "Baud Rate",
+                "230400", 230400, 8, 0, 1, 4096, 6},
+        IniCase{"BaudFastest", "Baud Rate=921600\n", "RS232Settings", "Baud Rate", "921600", 921600,
+                8, 0, 1, 4096, 8},
+        IniCase{"BaudFastAsShown", "Baud Rate=921.6\n", "RS232Settings", "Baud Rate", "19200",
+                19200, 8, 0, 1, 4096, 2, "\"Baud Rate\" is \"921.6\"; 19200 is used instead."},
         IniCase{"DataBitsSevenKept", "Data Bits=0x7\n", "RS232Settings", "Data Bits", "0x7", 19200,
                 7, 0, 1, 4096, 2},
         IniCase{"DataBitsEightKept", "Data Bits=0x8\n", "RS232Settings", "Data Bits", "0x8", 19200,
@@ -486,7 +492,10 @@ TEST_F(LinkTest, DialogCarriesItsControls)
         bool enabled;
     };
     const std::vector<Group> groups = {
-        {"RdGrpBaudRate", "Baud Rate", {"1200", "9600", "19.2", "38.4", "57.6", "115.2"}, true},
+        {"RdGrpBaudRate",
+         "Baud Rate",
+         {"1200", "9600", "19.2", "38.4", "57.6", "115.2", "230.4", "460.8", "921.6"},
+         true},
         {"RdGrpData", "&Data Bits", {"7", "8"}, false},
         {"RdGrpParity", "&Parity", {"None", "Odd", "Even"}, false},
         {"RdGrpStop", "&Stop Bits", {"1", "2"}, false},
