@@ -37,7 +37,6 @@ using platform::MsgButtons;
 using platform::MsgResult;
 using platform::MsgType;
 
-constexpr const char *UploadLogFile = "loader.log";
 constexpr int ScriptTickMs = 10;
 constexpr const char *IdleUploadCaption = "Upload Progress";
 constexpr const char *VerifyingCaption = "Verifying Upload";
@@ -250,12 +249,12 @@ void TUploadEngine::PrepareRun(const std::string &logFile)
     comm.Link.StopTransfer = false;
 }
 
-void TUploadEngine::StartRun(const std::string &scriptFileName)
+void TUploadEngine::StartRun(const std::string &scriptFileName, const std::string &logFile)
 {
     if (running_ || closed_)
         return;
     try {
-        PrepareRun(UploadLogFile);
+        PrepareRun(logFile);
         ProcessScript(scriptFileName);
     } catch (const std::exception &e) {
         Show(MsgType::Error, e.what(), MsgButtons::Ok);

@@ -84,8 +84,8 @@ class TUploadEngine : public QObject, public TLoaderCallbacks
     // its box and no run starts.
     void PrepareRun(const std::string &logFile);
     void ProcessScript(const std::string &fileName);
-    // Both of the above with the log "loader.log"; nothing while a run is under way.
-    void StartRun(const std::string &scriptFileName);
+    // Both of the above, with the log `logFile`; nothing while a run is under way.
+    void StartRun(const std::string &scriptFileName, const std::string &logFile = "loader.log");
 
     // One step per tick of ScriptTimer.
     void ScriptTimerTimer();
