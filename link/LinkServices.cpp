@@ -257,11 +257,20 @@ void TLinkServices::ApdComPort1TriggerOutbuffFree(serial::TApdCustomComPort &)
 // The block pump. Each block is queued only when the output buffer has room for it, in order,
 // with the gauge moved after each, exactly as if one output-free event came per block. But one
 // event queues every block that fits, and the trigger is armed again only for a batch of blocks
-// (about half the buffer): the GUI thread then wakes once per batch instead of once per block,
+// (about three quarters of the buffer): the GUI thread then wakes once per batch instead of once per block,
 // which is what a fast line with small blocks needs, and the wire sees the same bytes.
 void TLinkServices::PumpBlocks()
 {
     serial::TApdComPort &port = *ApdComPort1;
+    // The output thread takes the blocks of this event in one write, not racing the pump for
+    // each of them.
+    struct Deferral {
+        serial::TApdComPort &port;
+        explicit Deferral(serial::TApdComPort &p) : port(p) { port.DeferOutput(true); }
+        ~Deferral() { port.DeferOutput(false); }
+        Deferral(const Deferral &) = delete;
+        Deferral &operator=(const Deferral &) = delete;
+    } deferral(port);
     const int32_t block = Link.UploadBlockSize;
     // Only the output thread changes the room meanwhile, and it only makes more: counting down
     // from this figure never queues a block that does not fit.
@@ -288,8 +297,8 @@ void TLinkServices::PumpBlocks()
         }
         ReportUploadProgress();
         if (room < block) {
-            const int32_t half = std::max<int32_t>(port.OutSize() / 2, block);
-            port.ArmStateTrigger(Link.OutFreeTrigger, static_cast<uint16_t>(half / block * block),
+            const int32_t batch = std::max<int32_t>(port.OutSize() / 4 * 3, block);
+            port.ArmStateTrigger(Link.OutFreeTrigger, static_cast<uint16_t>(batch / block * block),
                                  true);
             return;
         }

@@ -842,6 +842,12 @@ void TApdCustomComPort::DiscardOutput()
     Check(serial::DiscardOutput(PortHandle()));
 }
 
+void TApdCustomComPort::DeferOutput(bool on)
+{
+    if (active_)
+        serial::DeferOutput(portSlot_, on);
+}
+
 uint16_t TApdCustomComPort::AddMatchTrigger(const std::string &text, bool ignoreCase)
 {
     const std::string passed = text.substr(0, MaxNameLength);

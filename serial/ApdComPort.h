@@ -218,6 +218,8 @@ class TApdCustomComPort : public TApdBaseComponent
     uint16_t OutputCount();
     uint16_t OutputRoom();
     void DiscardOutput();
+    // See serial::DeferOutput; a port that is not open ignores it.
+    void DeferOutput(bool on);
 
     // Triggers.
     uint16_t AddMatchTrigger(const std::string &text, bool ignoreCase);

@@ -975,6 +975,7 @@ int WriteIntoOutputRing(TPortRecord &port, const uint8_t *data, int count)
     std::lock_guard lock(port.Lock);
     if (count <= 0 || !port.OutRing || port.OutSize == 0)
         return 0;
+    const bool wasEmpty = port.OutputUsed() == 0;
     uint8_t *ring = port.OutRing->data();
     const int size = port.OutSize;
     const int first = std::min(count, size - port.OutHead);
@@ -983,7 +984,11 @@ int WriteIntoOutputRing(TPortRecord &port, const uint8_t *data, int count)
     port.OutHead = static_cast<uint16_t>((port.OutHead + count) % size);
     port.OutFull = port.OutHead == port.OutTail;
     ++port.OutActivity;
-    port.OutputReady.Set();
+    // An output thread only waits for this event once it has found the ring empty under this
+    // lock; while the ring holds bytes it is still draining and takes these too. Waking it for
+    // every block would cost a system call per block.
+    if (wasEmpty && !port.OutputDeferred)
+        port.OutputReady.Set();
     return count;
 }
 
@@ -1378,7 +1383,9 @@ int SendBytes(int port, const uint8_t *data, uint16_t count)
     // Bytes queued on a failed line could never leave.
     if (rec.LineFailed)
         return ecPutBlockFail;
-    const uint32_t room = OutputRoomOf(rec);
+    // The ring's own room: what the driver holds does not matter here, so the device is not
+    // asked (a block pump sends many blocks in a row).
+    const uint32_t room = rec.OutSize - std::min(rec.OutputUsed(), rec.OutSize);
     if (room < count)
         return ecOutputBufferTooSmall;
     const int written = rec.Routines.Write(rec.DeviceHandle, data, count);
@@ -1407,6 +1414,18 @@ int OutputRoom(int port)
 {
     TPortAccess access(port);
     return access ? OutputRoomOf(*access) : ecBadHandle;
+}
+
+int DeferOutput(int port, bool on)
+{
+    TPortAccess access(port);
+    if (!access)
+        return ecBadHandle;
+    TPortRecord &rec = *access;
+    rec.OutputDeferred = on;
+    if (!on && rec.OutputUsed() != 0)
+        rec.OutputReady.Set();
+    return ecOK;
 }
 
 int DiscardOutput(int port)

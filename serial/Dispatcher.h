@@ -91,6 +91,10 @@ int SendBytes(int port, const uint8_t *data, uint16_t count);
 int OutputCount(int port);
 int OutputRoom(int port);
 int DiscardOutput(int port);
+// While on, writes into the output ring do not wake the output thread; turning it off wakes it
+// once for all of them. For a writer that queues many small pieces in a row: the thread then
+// writes them to the device together instead of racing the writer piece by piece.
+int DeferOutput(int port, bool on);
 
 // Flow control.
 int EnableHardwareFlow(int port, uint16_t bufferFull, uint16_t bufferResume, uint16_t options);

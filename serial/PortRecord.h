@@ -127,6 +127,9 @@ struct TPortRecord {
     bool OutFull = false;
     uint32_t OutGeneration = 0; // bumped when the ring is reset or replaced
     uint32_t OutActivity = 0;   // bumped by every write into and out of the ring
+    // A writer queues several pieces in a row (DeferOutput): the output thread is woken once
+    // they are all in, not for each.
+    bool OutputDeferred = false;
 
     // Input ring.
     std::vector<uint8_t> InRing;
