@@ -21,10 +21,9 @@ constexpr int DefaultColumns = 80;
 // Standard output and standard error are the same terminal.
 bool ErrorsShareTheTerminal()
 {
-    struct stat out {
-    };
-    struct stat err {
-    };
+    using Status = struct stat;
+    Status out{};
+    Status err{};
     return ::isatty(STDERR_FILENO) && ::fstat(STDOUT_FILENO, &out) == 0 &&
            ::fstat(STDERR_FILENO, &err) == 0 && out.st_rdev == err.st_rdev;
 }
@@ -314,38 +313,33 @@ TGangLiveReport::TGangLiveReport(std::vector<std::string> names, std::ostream &o
 
 void TGangLiveReport::ScriptProgress(std::size_t port, int percent)
 {
-    const GangState before = status_[port].State();
     status_[port].ScriptProgress(percent);
-    Changed(before, port);
+    Changed();
 }
 
 void TGangLiveReport::UploadProgress(std::size_t port, int percent)
 {
-    const GangState before = status_[port].State();
     status_[port].UploadProgress(percent);
-    Changed(before, port);
+    Changed();
 }
 
 void TGangLiveReport::UploadCaption(std::size_t port, const std::string &caption)
 {
-    const GangState before = status_[port].State();
     status_[port].UploadCaption(caption);
-    Changed(before, port);
+    Changed();
 }
 
 void TGangLiveReport::RunEnded(std::size_t port, bool ok)
 {
     TGangReport::RunEnded(port, ok);
-    const GangState before = status_[port].State();
     status_[port].RunEnded(ok);
-    Changed(before, port);
+    Changed();
 }
 
-void TGangLiveReport::Changed(GangState before, std::size_t port)
+void TGangLiveReport::Changed()
 {
     pending_ = true;
-    if (status_[port].State() != before || terminal_.now() - lastDraw_ >= RedrawInterval)
-        Draw();
+    Tick();
 }
 
 void TGangLiveReport::Tick()

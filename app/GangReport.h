@@ -15,6 +15,7 @@
 #include <ostream>
 #include <streambuf>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace loader
@@ -23,7 +24,7 @@ namespace loader
 // Every line of `text` with `prefix` in front; a last line without a line break gets one.
 std::string PrefixLines(const std::string &prefix, const std::string &text);
 
-// An output stream that hands `out` whole lines only, each with a prefix in front (and flushed),
+// An output stream that hands `target` whole lines only, each with a prefix in front (and flushed),
 // so a single run's progress printer writes a port's lines through it unchanged.
 class TPrefixedStream : public std::ostream
 {
@@ -175,9 +176,8 @@ struct LiveTerminal {
     std::function<std::chrono::steady_clock::time_point()> now;
 };
 
-// One line per port, redrawn in place with ANSI sequences, at most every RedrawInterval unless a
-// port's state changes; cleared before anything else is written to the terminal and drawn again
-// after it.
+// One line per port, redrawn in place with ANSI sequences at most every RedrawInterval; cleared
+// before anything else is written to the terminal and drawn again after it.
 class TGangLiveReport : public TGangReport
 {
   public:
@@ -198,9 +198,9 @@ class TGangLiveReport : public TGangReport
     void Finish() override;
 
   private:
-    // After a change to `port`: draws the block now when its state word changed from `before` or
-    // the last drawing is old enough, else leaves it for Tick.
-    void Changed(GangState before, std::size_t port);
+    // After a change: draws the block now when the last drawing is old enough, else leaves it
+    // for Tick.
+    void Changed();
     void Draw();
     void Clear();
 
