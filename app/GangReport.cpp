@@ -209,25 +209,23 @@ TGangScrollingReport::TGangScrollingReport(std::vector<std::string> names, std::
                                            std::ostream &err)
     : TGangReport(std::move(names), out, err)
 {
-    for (const std::string &name : names_) {
-        streams_.push_back(std::make_unique<TPrefixedStream>(out_, name + ": "));
-        progress_.emplace_back(*streams_.back());
-    }
+    for (const std::string &name : names_)
+        ports_.push_back(std::make_unique<PortLines>(out_, name + ": "));
 }
 
 void TGangScrollingReport::ScriptProgress(std::size_t port, int percent)
 {
-    progress_[port].ScriptProgress(percent);
+    ports_[port]->progress.ScriptProgress(percent);
 }
 
 void TGangScrollingReport::UploadProgress(std::size_t port, int percent)
 {
-    progress_[port].UploadProgress(percent);
+    ports_[port]->progress.UploadProgress(percent);
 }
 
 void TGangScrollingReport::UploadCaption(std::size_t port, const std::string &caption)
 {
-    progress_[port].UploadCaption(caption);
+    ports_[port]->progress.UploadCaption(caption);
 }
 
 // ---- The live block ----

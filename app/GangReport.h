@@ -165,8 +165,15 @@ class TGangScrollingReport : public TGangReport
     void UploadCaption(std::size_t port, const std::string &caption) override;
 
   private:
-    std::vector<std::unique_ptr<TPrefixedStream>> streams_;
-    std::vector<TBatchProgress> progress_;
+    struct PortLines {
+        PortLines(std::ostream &out, const std::string &prefix)
+            : stream(out, prefix), progress(stream)
+        {
+        }
+        TPrefixedStream stream;
+        TBatchProgress progress;
+    };
+    std::vector<std::unique_ptr<PortLines>> ports_;
 };
 
 // What the live block needs of the terminal it is drawn on.
