@@ -9,45 +9,9 @@
 #include <QPushButton>
 #include <csignal>
 #include <cstring>
-#include <filesystem>
 
 namespace loader
 {
-namespace
-{
-
-constexpr const char *IdleCaption = "Upload Progress";
-constexpr const char *VerifyingCaption = "Verifying Upload";
-constexpr int SecondTryPercent = 70;
-
-constexpr int Tenth(int percent)
-{
-    return percent / 10;
-}
-
-} // namespace
-
-std::string NormalisedPath(const std::string &path)
-{
-    namespace fs = std::filesystem;
-    if (path.empty())
-        return path;
-    std::error_code error;
-    const fs::path absolute = fs::absolute(path, error);
-    if (error)
-        return path;
-    const fs::path normal = absolute.lexically_normal();
-    // "link/.." is the link target's parent to the system, not the folder holding the link.
-    std::error_code absoluteError, normalError;
-    const bool absoluteExists = fs::exists(absolute, absoluteError);
-    const bool normalExists = fs::exists(normal, normalError);
-    const bool same = absoluteExists == normalExists &&
-                      (!absoluteExists || fs::equivalent(absolute, normal, error));
-    if (same && !error)
-        return normal.string();
-    const fs::path resolved = fs::weakly_canonical(absolute, error);
-    return error ? absolute.string() : resolved.string();
-}
 
 std::string PortOpenFailureLine(uint16_t comNumber, const std::string &deviceName, int error)
 {
@@ -66,49 +30,6 @@ std::string UnreadableFileLine(const std::string &file, const std::string &reaso
     if (file.empty() || blank(file.front()) || blank(file.back()))
         return '"' + file + "\": " + reason;
     return file + ": " + reason;
-}
-
-// ---- Progress lines ----
-
-void TBatchProgress::Gauge(const char *label, int percent, int &lastTenth)
-{
-    if (percent <= 0) {
-        lastTenth = -1;
-        return;
-    }
-    if (Tenth(percent) == lastTenth)
-        return;
-    lastTenth = Tenth(percent);
-    out_ << label << ": " << percent << "%\n" << std::flush;
-}
-
-void TBatchProgress::ScriptProgress(int percent)
-{
-    Gauge("Script progress", percent, scriptTenth_);
-}
-
-// While verifying, the gauge marks the stages of the check rather than bytes: only the second
-// try is worth a line.
-void TBatchProgress::UploadProgress(int percent)
-{
-    if (!verifying_) {
-        Gauge("Upload progress", percent, uploadTenth_);
-        return;
-    }
-    if (percent == SecondTryPercent)
-        out_ << "Verifying Upload: no answer yet, trying once more\n" << std::flush;
-}
-
-void TBatchProgress::UploadCaption(const std::string &caption)
-{
-    verifying_ = caption == VerifyingCaption;
-    uploadTenth_ = -1;
-    if (caption == IdleCaption)
-        return;
-    if (verifying_)
-        out_ << caption << '\n' << std::flush;
-    else
-        out_ << "Uploading " << caption << '\n' << std::flush;
 }
 
 // ---- The run ----

@@ -10,6 +10,8 @@
 // way the port is closed and loader.log is complete.
 
 #include "app/BatchBoxes.h"
+#include "app/BatchProgress.h"
+#include "app/NormalisedPath.h"
 
 #include <cstdint>
 #include <optional>
@@ -31,11 +33,6 @@ constexpr int BatchNotStarted = 2; // port not open, script not readable, or a b
 // Ended by SIGTERM or SIGHUP: this plus the signal's number, as a shell reports a killed program.
 constexpr int BatchEndedBySignal = 128;
 
-// `path` made absolute from the current directory and free of "." and ".." parts, naming the
-// same file: where a ".." follows a symbolic link, the link is resolved instead (and a ".."
-// after a folder that does not exist cancels that folder by name).
-std::string NormalisedPath(const std::string &path);
-
 // The line that follows the box of a port that did not open: the device path `deviceName`, or the
 // one port `comNumber` names when it is empty, and the system's reason `error` (an errno; 0 when
 // there is none).
@@ -44,27 +41,6 @@ std::string PortOpenFailureLine(uint16_t comNumber, const std::string &deviceNam
 // The line after the box of a file that could not be read: "name: reason", with the name in
 // quotes when a blank at either end would not show.
 std::string UnreadableFileLine(const std::string &file, const std::string &reason);
-
-// Prints the gauges and captions of the window as lines: each gauge when it reaches a further
-// tenth (and 100), each file name as its upload begins, and the verification with its second try.
-class TBatchProgress
-{
-  public:
-    explicit TBatchProgress(std::ostream &out) : out_(out) {}
-
-    void ScriptProgress(int percent);
-    void UploadProgress(int percent);
-    void UploadCaption(const std::string &caption);
-
-  private:
-    // Prints "label: n%" when n is in a tenth not printed yet since the gauge last stood at 0.
-    void Gauge(const char *label, int percent, int &lastTenth);
-
-    std::ostream &out_;
-    int scriptTenth_ = -1;
-    int uploadTenth_ = -1;
-    bool verifying_ = false;
-};
 
 class TBatchRun
 {

@@ -101,10 +101,11 @@ StartOptions ParseStartOptions(int argc, const char *const *argv)
     const QCommandLineOption batch(QStringLiteral("batch"));
     const QCommandLineOption script(QStringLiteral("script"), QString(), QStringLiteral("FILE"));
     const QCommandLineOption answer(QStringLiteral("answer"), QString(), QStringLiteral("POLICY"));
+    const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
     const QCommandLineOption smoke = Hidden(QCommandLineOption(QStringLiteral("smoke")));
-    parser.addOptions({batch, script, answer, help, version, smoke});
+    parser.addOptions({batch, script, answer, port, help, version, smoke});
     for (const ToolkitOption &toolkit : ToolkitOptions)
         parser.addOption(Hidden(toolkit.takesValue
                                     ? QCommandLineOption(QString::fromLatin1(toolkit.name),
@@ -154,28 +155,40 @@ StartOptions ParseStartOptions(int argc, const char *const *argv)
         else
             options.error = "--answer takes abort or ignore";
     }
+    for (const QString &name : parser.values(port)) {
+        if (name.isEmpty() && options.error.empty())
+            options.error = "--port needs a port name";
+        options.ports.push_back(bytes(name));
+    }
     if (options.error.empty() && (parser.isSet(script) || parser.isSet(answer)) && !options.batch)
         options.error = "--script and --answer belong to --batch";
+    if (options.error.empty() && parser.isSet(port) && !options.batch)
+        options.error = "--port belongs to --batch";
     return options;
 }
 
 std::string UsageText()
 {
-    return "Usage: loader [--batch [--script FILE] [--answer abort|ignore]]\n"
+    return "Usage: loader [--batch [--port NAME]... [--script FILE] [--answer abort|ignore]]\n"
            "       loader --help | --version\n"
            "\n"
            "Without options the loader shows its window.\n"
            "  --batch                one upload run without a window, as \"Start File Upload\"\n"
            "                         in automatic mode; boxes go to standard error\n"
+           "  --port NAME            run on NAME instead of the \"Comm Port\" of loader.ini: COMn\n"
+           "                         (from section [Devices]) or a device path; given more than\n"
+           "                         once, on all of them at once, each with its own log\n"
+           "                         loader-NAME.log, and a summary line per port at the end\n"
            "  --script FILE          run FILE instead of the \"Default Script\" of loader.ini\n"
            "  --answer abort|ignore  the answer to boxes with Abort and Ignore (default abort)\n"
            "  -h, --help             show this text\n"
            "  -v, --version          show the version\n"
            "Qt's own options (-platform NAME, -display NAME, -style NAME, -qwindowgeometry G,\n"
            "...) are passed on to the toolkit.\n"
-           "Exit status: 0 run ended without an error box, 1 an error box was shown, 2 the run\n"
-           "could not start or the command line is wrong, 128 + N when signal N (SIGTERM,\n"
-           "SIGHUP) ended it.\n";
+           "Exit status: 0 run ended without an error box (on every port), 1 an error box was\n"
+           "shown (on any port) or a port did not open in a run on several, 2 the run could not\n"
+           "start or the command line is wrong, 128 + N when signal N (SIGTERM, SIGHUP) ended\n"
+           "it.\n";
 }
 
 std::string VersionText()

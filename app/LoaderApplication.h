@@ -30,6 +30,8 @@ struct StartOptions {
     bool version = false;                    // "-v", "--version"
     std::optional<std::string> script;       // "--script FILE" (batch only)
     BatchPolicy answer = BatchPolicy::Abort; // "--answer abort|ignore" (batch only)
+    // "--port NAME", in order (batch only): one is a single run on that port, more a gang run.
+    std::vector<std::string> ports;
     // The toolkit's own options ("-platform NAME", "-style NAME", ...), each with its value, in
     // the form the application object reads them.
     std::vector<std::string> toolkitArgs;

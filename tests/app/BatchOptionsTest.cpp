@@ -22,6 +22,7 @@ TEST(BatchOptionsTest, CommandLineOptions)
         BatchPolicy answer;
         const char *error;        // "" when the line is good
         const char *toolkit = ""; // what the toolkit gets, joined by spaces
+        const char *ports = "";   // the --port names, joined by spaces
     };
     constexpr BatchPolicy Abort = BatchPolicy::Abort;
     const Case cases[] = {
@@ -70,6 +71,28 @@ TEST(BatchOptionsTest, CommandLineOptions)
          BatchPolicy::Abort,
          "--script and --answer belong to --batch"},
         {{"loader", "--scripts", "a.sld"}, false, nullptr, Abort, "Unknown option 'scripts'."},
+        {{"loader", "--port", "com3", "--batch", "--port=/dev/ttyUSB0", "--port", "COM3"},
+         true,
+         nullptr,
+         Abort,
+         "",
+         "",
+         "com3 /dev/ttyUSB0 COM3"},
+        {{"loader", "--port", "COM3"},
+         false,
+         nullptr,
+         Abort,
+         "--port belongs to --batch",
+         "",
+         "COM3"},
+        {{"loader", "--batch", "--port=", "--port", "COM1"},
+         true,
+         nullptr,
+         Abort,
+         "--port needs a port name",
+         "",
+         " COM1"},
+        {{"loader", "--batch", "--port"}, false, nullptr, Abort, "Missing value after '--port'."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.args.back());
@@ -83,6 +106,10 @@ TEST(BatchOptionsTest, CommandLineOptions)
         for (const std::string &arg : options.toolkitArgs)
             toolkit += (toolkit.empty() ? "" : " ") + arg;
         EXPECT_EQ(toolkit, c.toolkit);
+        std::string ports;
+        for (std::size_t i = 0; i < options.ports.size(); ++i)
+            ports += (i ? " " : "") + options.ports[i];
+        EXPECT_EQ(ports, c.ports);
     }
 }
 

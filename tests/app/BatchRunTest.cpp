@@ -25,56 +25,17 @@ using platform::TextForm;
 using runtest::BatchResult;
 using runtest::Contains;
 using runtest::Count;
+using runtest::Entry;
+using runtest::Join;
+using runtest::LogHeader;
 using runtest::LogLines;
+using runtest::Pattern;
 using runtest::RunFolder;
+using runtest::Sum16;
 using testsupport::Clock;
 
 // A generous bound on waiting for the program's progress; a run that needs longer is hanging.
 constexpr auto GiveUpAfter = std::chrono::seconds(30);
-
-const std::vector<std::string> LogHeader = {"Tavrin Research, Inc. Flash File Loader, Version 1.04",
-                                            "<time>", ""};
-
-std::string Pattern(std::size_t length)
-{
-    std::string bytes;
-    for (std::size_t i = 0; i < length; ++i)
-        bytes += static_cast<char>((i * 7 + 3) % 256);
-    return bytes;
-}
-
-std::string Hex4(unsigned value)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string text;
-    for (int shift = 12; shift >= 0; shift -= 4)
-        text += digits[(value >> shift) & 0xF];
-    return text;
-}
-
-std::string Sum16(const std::string &bytes)
-{
-    unsigned sum = 0;
-    for (unsigned char byte : bytes)
-        sum += byte;
-    return Hex4(sum & 0xFFFF);
-}
-
-std::vector<std::string> Entry(const std::string &file, std::size_t size, const std::string &sum,
-                               const std::string &version, const std::string &address)
-{
-    return {"File Name: " + file,         "  File Size: " + std::to_string(size),
-            "  File Checksum: " + sum,    "  File Version: " + version,
-            "  Load Address: " + address, ""};
-}
-
-std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
-{
-    std::vector<std::string> lines;
-    for (const auto &part : parts)
-        lines.insert(lines.end(), part.begin(), part.end());
-    return lines;
-}
 
 TEST(BatchRunTest, EveryByteOfEveryFileArrivesBehindItsHeaderAndIsLogged)
 {

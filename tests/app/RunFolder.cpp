@@ -1,8 +1,8 @@
 #include "tests/app/RunFolder.h"
 
 #include <chrono>
+#include <fstream>
 #include <optional>
-#include <sstream>
 #include <thread>
 
 namespace runtest
@@ -70,20 +70,7 @@ void RunFolder::WriteIni(const std::string &uploadSettings, const std::string &c
 std::unique_ptr<testsupport::ChildProcess>
 RunFolder::StartBatch(const std::vector<std::string> &args, bool closedOutput) const
 {
-    testsupport::ChildOptions options;
-    options.dir = dir.Path();
-    // The batch mode chooses its platform itself. A production line runs it from a session
-    // without a runtime folder (cron, ssh); temporary files stay in the run's folder.
-    options.unsetEnv = {"QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"};
-    options.setEnv = {{"TMPDIR", dir.Path()}};
-    options.nullInput = true;
-    // A closed output is "loader --batch | head -1" once head has gone.
-    options.out =
-        closedOutput ? testsupport::ChildOutput::Closed() : testsupport::ChildOutput::Captured();
-    options.err = testsupport::ChildOutput::Captured();
-    std::vector<std::string> arguments{"--batch"};
-    arguments.insert(arguments.end(), args.begin(), args.end());
-    return std::make_unique<testsupport::ChildProcess>(LOADER_EXECUTABLE, arguments, options);
+    return StartLoader(dir.Path(), args, closedOutput);
 }
 
 BatchResult RunFolder::Finish(testsupport::ChildProcess &program)
@@ -108,11 +95,40 @@ BatchResult RunFolder::RunBatch(const std::vector<std::string> &args) const
 
 std::vector<Upload> RunFolder::Uploads(std::size_t expected) const
 {
+    return ReportedUploads(dir.File("report.jsonl"), expected);
+}
+
+std::string RunFolder::MaskedLog() const
+{
+    return runtest::MaskedLog(dir.Read("loader.log"));
+}
+
+std::unique_ptr<testsupport::ChildProcess>
+StartLoader(const std::string &dir, const std::vector<std::string> &args, bool closedOutput)
+{
+    testsupport::ChildOptions options;
+    options.dir = dir;
+    // The batch mode chooses its platform itself. A production line runs it from a session
+    // without a runtime folder (cron, ssh); temporary files stay in the run's folder.
+    options.unsetEnv = {"QT_QPA_PLATFORM", "XDG_RUNTIME_DIR"};
+    options.setEnv = {{"TMPDIR", dir}};
+    options.nullInput = true;
+    // A closed output is "loader --batch | head -1" once head has gone.
+    options.out =
+        closedOutput ? testsupport::ChildOutput::Closed() : testsupport::ChildOutput::Captured();
+    options.err = testsupport::ChildOutput::Captured();
+    std::vector<std::string> arguments{"--batch"};
+    arguments.insert(arguments.end(), args.begin(), args.end());
+    return std::make_unique<testsupport::ChildProcess>(LOADER_EXECUTABLE, arguments, options);
+}
+
+std::vector<Upload> ReportedUploads(const std::string &file, std::size_t expected)
+{
     std::vector<Upload> uploads;
     const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     for (;;) {
         uploads.clear();
-        std::istringstream report(dir.Read("report.jsonl"));
+        std::ifstream report(file);
         for (std::string line; std::getline(report, line);)
             uploads.push_back({JsonField(line, "header"), JsonField(line, "address"),
                                JsonField(line, "length"), JsonField(line, "checksum"),
@@ -124,9 +140,8 @@ std::vector<Upload> RunFolder::Uploads(std::size_t expected) const
     }
 }
 
-std::string RunFolder::MaskedLog() const
+std::string MaskedLog(std::string log)
 {
-    std::string log = dir.Read("loader.log");
     const std::size_t first = log.find("\r\n");
     if (first == std::string::npos)
         return log;
@@ -134,6 +149,45 @@ std::string RunFolder::MaskedLog() const
     if (second == std::string::npos)
         return log;
     return log.replace(first + 2, second - first - 2, "<time>");
+}
+
+std::string Pattern(std::size_t length)
+{
+    std::string bytes;
+    for (std::size_t i = 0; i < length; ++i)
+        bytes += static_cast<char>((i * 7 + 3) % 256);
+    return bytes;
+}
+
+std::string Sum16(const std::string &bytes)
+{
+    static const char digits[] = "0123456789ABCDEF";
+    unsigned sum = 0;
+    for (unsigned char byte : bytes)
+        sum += byte;
+    std::string text;
+    for (int shift = 12; shift >= 0; shift -= 4)
+        text += digits[(sum >> shift) & 0xF];
+    return text;
+}
+
+const std::vector<std::string> LogHeader = {"Tavrin Research, Inc. Flash File Loader, Version 1.04",
+                                            "<time>", ""};
+
+std::vector<std::string> Entry(const std::string &file, std::size_t size, const std::string &sum,
+                               const std::string &version, const std::string &address)
+{
+    return {"File Name: " + file,         "  File Size: " + std::to_string(size),
+            "  File Checksum: " + sum,    "  File Version: " + version,
+            "  Load Address: " + address, ""};
+}
+
+std::vector<std::string> Join(std::vector<std::vector<std::string>> parts)
+{
+    std::vector<std::string> lines;
+    for (const auto &part : parts)
+        lines.insert(lines.end(), part.begin(), part.end());
+    return lines;
 }
 
 std::string LogLines(const std::vector<std::string> &lines)

@@ -70,8 +70,28 @@ class RunFolder
     std::unique_ptr<testsupport::DevsimProcess> devsim_;
 };
 
+// Starts "loader --batch ARGS" in `dir` as a production line runs it, its output captured (or
+// standard output closed).
+std::unique_ptr<testsupport::ChildProcess> StartLoader(const std::string &dir,
+                                                       const std::vector<std::string> &args,
+                                                       bool closedOutput = false);
+
+// The uploads in the simulator's report `file`; waits a little for `expected` of them.
+std::vector<Upload> ReportedUploads(const std::string &file, std::size_t expected);
+
 // Lines of the log, each ended by CR LF as the loader writes them.
 std::string LogLines(const std::vector<std::string> &lines);
+
+// What a run's files and log hold: a file's bytes of a given length, their 16-bit sum as four hex
+// digits, the log's first lines (its time masked), and a file's entry in the log.
+std::string Pattern(std::size_t length);
+std::string Sum16(const std::string &bytes);
+extern const std::vector<std::string> LogHeader;
+std::vector<std::string> Entry(const std::string &file, std::size_t size, const std::string &sum,
+                               const std::string &version, const std::string &address);
+std::vector<std::string> Join(std::vector<std::vector<std::string>> parts);
+// A log with its time stamp line replaced by "<time>".
+std::string MaskedLog(std::string log);
 
 bool Contains(const std::string &text, const std::string &part);
 int Count(const std::string &text, const std::string &part);

@@ -1,0 +1,36 @@
+#pragma once
+// The progress a batch run prints in place of the window's gauges and captions.
+
+#include <ostream>
+#include <string>
+
+namespace loader
+{
+
+// The upload gauge's caption between uploads, and while the device is asked whether it took the
+// file; any other caption is the name of the file on its way.
+constexpr const char *IdleCaption = "Upload Progress";
+constexpr const char *VerifyingCaption = "Verifying Upload";
+
+// Prints the gauges and captions of the window as lines: each gauge when it reaches a further
+// tenth (and 100), each file name as its upload begins, and the verification with its second try.
+class TBatchProgress
+{
+  public:
+    explicit TBatchProgress(std::ostream &out) : out_(out) {}
+
+    void ScriptProgress(int percent);
+    void UploadProgress(int percent);
+    void UploadCaption(const std::string &caption);
+
+  private:
+    // Prints "label: n%" when n is in a tenth not printed yet since the gauge last stood at 0.
+    void Gauge(const char *label, int percent, int &lastTenth);
+
+    std::ostream &out_;
+    int scriptTenth_ = -1;
+    int uploadTenth_ = -1;
+    bool verifying_ = false;
+};
+
+} // namespace loader
