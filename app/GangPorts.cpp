@@ -1,6 +1,5 @@
 #include "app/GangPorts.h"
 
-#include "app/NormalisedPath.h"
 #include "serial/PosixDevice.h"
 
 #include <algorithm>
@@ -87,7 +86,9 @@ GangPortList ResolveGangPorts(const std::vector<std::string> &names, const std::
         GangPort port{name, {}, {}};
         std::string safe;
         if (name.find('/') != std::string::npos) {
-            port.device = NormalisedPath((fs::path(startFolder) / name).string());
+            // Kept as named (a /dev/serial/by-id link stays a link): the log is named after it, and
+            // the port opens it afresh each time.
+            port.device = (fs::path(startFolder) / name).lexically_normal().string();
             safe = SafeName(port.device);
         } else if (const auto number = ComNumber(name)) {
             const std::string com = "COM" + std::to_string(*number);

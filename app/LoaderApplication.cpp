@@ -3,6 +3,8 @@
 #include "app/BatchRun.h"
 #include "app/BuildInfo.h"
 #include "app/FrmLoadr.h"
+#include "app/GangPorts.h"
+#include "app/GangRun.h"
 #include "app/LoaderSettings.h"
 #include "app/SignalPipe.h"
 #include "app/UploadEngine.h"
@@ -229,8 +231,16 @@ void NoteMissingIniFile(std::ostream &out)
             << std::flush;
 }
 
-int RunBatch(QApplication &application, const StartOptions &options)
+int RunBatch(QApplication &application, const StartOptions &options,
+             const std::vector<GangPort> &ports)
 {
+    if (ports.size() > 1) {
+        NoteMissingIniFile(std::cerr);
+        return RunGang(application, ports,
+                       options.script ? std::optional(NormalisedPath(*options.script))
+                                      : std::nullopt,
+                       options.answer);
+    }
     TBatchRun run(std::cout, std::cerr, options.answer);
     run.AnswerBoxes();
     // A script named on the command line is taken from the directory the program was started
@@ -255,7 +265,8 @@ int RunBatch(QApplication &application, const StartOptions &options)
                                  [&](int signal) { run.Signalled(application, engine, signal); });
     StartSerialEngine(settings.iniFileName);
     TLinkServices link(&engine);
-    OpenLink(link, settings.iniFileName);
+    OpenLink(link, settings.iniFileName,
+             ports.empty() ? std::nullopt : std::optional<GangPort>(ports.front()));
     engine.SetLink(&link);
     return run.Run(application, engine, link, script);
 }
@@ -293,9 +304,17 @@ void StartSerialEngine(const std::string &iniFileName)
     serial::SetDeviceIniFile(iniFileName);
 }
 
-void OpenLink(TLinkServices &link, const std::string &iniFileName)
+void OpenLink(TLinkServices &link, const std::string &iniFileName,
+              const std::optional<GangPort> &port)
 {
     ReadLinkSettings(iniFileName, link.Link);
+    if (port) {
+        // A COM name keeps its number, so the reports name the port as the operator knows it.
+        const bool path = port->name.find('/') != std::string::npos;
+        if (!path)
+            link.Link.CfgComNumber = static_cast<uint16_t>(std::stoul(port->name.substr(3)));
+        link.Link.CfgDeviceName = path ? port->device : std::string();
+    }
     link.Link.StopTransfer = false;
     link.ApplySettings();
     link.OpenAndArm();
@@ -329,6 +348,17 @@ int RunLoader(int argc, char **argv)
     if (options.version) {
         std::fputs(VersionText().c_str(), stdout);
         return 0;
+    }
+    // Ports named on the command line are checked before anything is opened.
+    GangPortList ports;
+    if (!options.ports.empty()) {
+        std::error_code error;
+        const std::filesystem::path start = std::filesystem::current_path(error);
+        ports = ResolveGangPorts(options.ports, error ? std::string(".") : start.string());
+        if (!ports.error.empty()) {
+            std::fprintf(stderr, "loader: %s\n%s", ports.error.c_str(), UsageText().c_str());
+            return BatchNotStarted;
+        }
     }
     if ((options.smoke || options.batch) && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -367,7 +397,7 @@ int RunLoader(int argc, char **argv)
     QApplication application(toolkitArgc, toolkitArgv.data());
     InitialiseApplication(application);
     if (options.batch)
-        return RunBatch(application, options);
+        return RunBatch(application, options, ports.ports);
     if (options.smoke)
         platform::SetMessageResponder(AnswerUnattended);
 

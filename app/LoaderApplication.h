@@ -5,6 +5,7 @@
 // display.
 
 #include "app/BatchBoxes.h"
+#include "app/GangPorts.h"
 
 #include <optional>
 #include <string>
@@ -64,7 +65,9 @@ void StartSerialEngine(const std::string &iniFileName);
 
 // Reads the link's part of `iniFileName` into `link` as the settings dialog does, gives the port
 // those settings and opens it (a port that does not open gets its box).
-void OpenLink(TLinkServices &link, const std::string &iniFileName);
+// A port named on the command line (`port`) stands in for loader.ini's "Comm Port".
+void OpenLink(TLinkServices &link, const std::string &iniFileName,
+              const std::optional<GangPort> &port = std::nullopt);
 
 // Starts the serial port engine (no port component known, the POSIX device layer installed, its
 // devices looked up in the main window's loader.ini), then creates after the main window the
