@@ -257,7 +257,7 @@ void TLinkServices::ApdComPort1TriggerOutbuffFree(serial::TApdCustomComPort &)
 // The block pump. Each block is queued only when the output buffer has room for it, in order,
 // with the gauge moved after each, exactly as if one output-free event came per block. But one
 // event queues every block that fits, and the trigger is armed again only for a batch of blocks
-// (about three quarters of the buffer): the GUI thread then wakes once per batch instead of once per block,
+// (the buffer less one block): the GUI thread then wakes once per batch instead of once per block,
 // which is what a fast line with small blocks needs, and the wire sees the same bytes.
 void TLinkServices::PumpBlocks()
 {
@@ -297,9 +297,10 @@ void TLinkServices::PumpBlocks()
         }
         ReportUploadProgress();
         if (room < block) {
-            const int32_t batch = std::max<int32_t>(port.OutSize() / 4 * 3, block);
-            port.ArmStateTrigger(Link.OutFreeTrigger, static_cast<uint16_t>(batch / block * block),
-                                 true);
+            // Armed again for all but one block of the buffer: the output thread still has that
+            // block, and the driver what it holds, while the next event comes.
+            const int32_t blocks = std::max<int32_t>(port.OutSize() / block - 1, 1);
+            port.ArmStateTrigger(Link.OutFreeTrigger, static_cast<uint16_t>(blocks * block), true);
             return;
         }
     }

@@ -1068,10 +1068,32 @@ bool TakeOutputSpan(TPortRecord &port, TOutputSpan &span)
     return true;
 }
 
+namespace
+{
+
+// Whether output leaving the ring may let an armed output trigger fire: an output-free one whose
+// threshold the ring's room now reaches, or an output-used one (the driver's queue counts there,
+// so the dispatch thread judges). Waking the dispatch thread for every write of the output thread
+// would cost a round of system calls each time. Called under the port lock.
+bool OutputTriggerMayFire(const TPortRecord &port)
+{
+    const uint32_t room = port.OutSize - std::min(port.OutputUsed(), port.OutSize);
+    for (const TStatusTrigger &t : port.Triggers.Status) {
+        if (!t.Handle || !t.Armed)
+            continue;
+        if (t.Kind == StatusOutUsed || (t.Kind == StatusOutFree && room >= t.Value))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
 void CompleteOutputSpan(TPortRecord &port, const TOutputSpan &span, uint16_t written)
 {
     if (written == 0)
         return;
+    bool wake = false;
     {
         std::lock_guard lock(port.Lock);
         if (span.Generation != port.OutGeneration)
@@ -1079,8 +1101,10 @@ void CompleteOutputSpan(TPortRecord &port, const TOutputSpan &span, uint16_t wri
         port.OutTail = static_cast<uint16_t>((span.Start + written) % port.OutSize);
         port.OutFull = false;
         ++port.OutActivity;
+        wake = OutputTriggerMayFire(port);
     }
-    port.TriggerWake.Set();
+    if (wake)
+        port.TriggerWake.Set();
 }
 
 void SetMillisecondClock(TMillisecondClock clock)
