@@ -110,10 +110,17 @@ uint16_t OutputCountOf(TPortRecord &rec)
 }
 
 // Room in the output ring alone: a block fits there whatever the driver still holds.
+uint16_t RingRoomOf(const TPortRecord &rec)
+{
+    return static_cast<uint16_t>(rec.OutSize - std::min(rec.OutputUsed(), rec.OutSize));
+}
+
+// The same for a caller who asks: the device's status is taken first, as every status query
+// does.
 uint16_t OutputRoomOf(TPortRecord &rec)
 {
     RefreshStatus(rec);
-    return static_cast<uint16_t>(rec.OutSize - std::min(rec.OutputUsed(), rec.OutSize));
+    return RingRoomOf(rec);
 }
 
 bool ReadsProvisionally(const TPortRecord &rec)
@@ -576,7 +583,9 @@ bool StatusCheck(TPortAccess &access)
             fire = (rec.LineErrors & (t.Value | ceIoError)) != 0;
             break;
         case StatusOutFree:
-            count = OutputRoomOf(rec);
+            // The ring's room needs no word from the device: a pass per batch of output stays
+            // free of system calls.
+            count = RingRoomOf(rec);
             fire = count >= t.Value;
             break;
         case StatusOutUsed:
@@ -1077,7 +1086,7 @@ namespace
 // would cost a round of system calls each time. Called under the port lock.
 bool OutputTriggerMayFire(const TPortRecord &port)
 {
-    const uint32_t room = port.OutSize - std::min(port.OutputUsed(), port.OutSize);
+    const uint32_t room = RingRoomOf(port);
     for (const TStatusTrigger &t : port.Triggers.Status) {
         if (!t.Handle || !t.Armed)
             continue;
@@ -1409,7 +1418,7 @@ int SendBytes(int port, const uint8_t *data, uint16_t count)
         return ecPutBlockFail;
     // The ring's own room: what the driver holds does not matter here, so the device is not
     // asked (a block pump sends many blocks in a row).
-    const uint32_t room = rec.OutSize - std::min(rec.OutputUsed(), rec.OutSize);
+    const uint32_t room = RingRoomOf(rec);
     if (room < count)
         return ecOutputBufferTooSmall;
     const int written = rec.Routines.Write(rec.DeviceHandle, data, count);
