@@ -13,7 +13,7 @@ case "$kind" in
     address) build="$root/build-asan" ;;
     thread) build="$root/build-tsan"
             tests=(serial_engine_tests serial_component_tests serial_target_tests link_tests lights_tests
-                   terminal_window_tests terminal_component_tests run_tests) ;;
+                   terminal_window_tests terminal_component_tests run_tests gang_tests) ;;
     *) echo "usage: scripts/sanitize.sh address|thread [ctest arguments...]" >&2; exit 2 ;;
 esac
 
