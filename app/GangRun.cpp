@@ -50,6 +50,7 @@ class TGang
                 const serial::TApdComPort &port = *runs_[i]->Link().ApdComPort1;
                 report_->NotOpened(i, PortOpenFailureLine(port.ComNumber(), port.DeviceName(),
                                                           port.LastOpenError()));
+                report_->RunEnded(i, false);
             }
         }
         for (std::size_t i = 0; i < runs_.size() && !stopped_; ++i) {

@@ -971,7 +971,13 @@ bool TApdCustomComPort::AwaitText(const std::string &text, int32_t timeout, bool
     size_t matched = 0;
     bool found = false;
     bool expired = false;
-    while (!found && !expired && !ApplicationTerminating()) {
+    // Once the time is up, the bytes already received are still read: a wait whose yield ran a
+    // long handler (another run's own wait, one level further in) must not call a reply that
+    // came in time missing.
+    uint32_t lastBytes = 0;
+    while (!found && !ApplicationTerminating()) {
+        if (expired && lastBytes-- == 0)
+            break;
         bool gotByte = false;
         if (HasInput()) {
             const char c = ReadByte();
@@ -986,7 +992,13 @@ bool TApdCustomComPort::AwaitText(const std::string &text, int32_t timeout, bool
         }
         if (found)
             break;
+        if (expired)
+            continue;
         expired = TicksSince(start) > limit;
+        if (expired) {
+            lastBytes = InputCount();
+            continue;
+        }
         if (yield)
             QCoreApplication::processEvents();
         // A port closed meanwhile (by a handler run while yielding) will bring no more input.
