@@ -34,6 +34,9 @@ constexpr std::size_t PortNameOffset = 10;
 constexpr int PortListHeight = 130;
 constexpr int TileRowsShown = 2;
 constexpr int TileSpacing = 6;
+// Room for two tiles side by side and a row of them.
+constexpr int InitialWidth = 600;
+constexpr int InitialHeight = 400;
 
 QString Latin1(const std::string &text)
 {
@@ -102,6 +105,7 @@ TFrmGang::TFrmGang(TSettingsSource settings, QWidget *parent)
     column->addWidget(ScrTiles, 1);
 
     FillPortList();
+    resize(InitialWidth, InitialHeight);
 }
 
 TFrmGang::~TFrmGang()
@@ -272,23 +276,25 @@ void TFrmGang::AddTile(TGangTile *tile)
     Tiles.push_back(tile);
 }
 
-// Wide enough for a row of tiles, and high enough for the first rows of them.
+// Wide enough for a row of tiles, and high enough for the first rows of them. The tiles are not
+// shown yet, so the grid cannot tell its size: it is reckoned from one tile's.
 void TFrmGang::WidenForTiles()
 {
     if (Tiles.empty())
         return;
-    pnlTiles_->adjustSize();
-    const QSize tiles = tileGrid_->sizeHint();
+    const QSize tile = Tiles.front()->sizeHint();
     const int rows = (static_cast<int>(Tiles.size()) + tileColumns_ - 1) / tileColumns_;
-    const int tileHeight = Tiles.front()->sizeHint().height();
-    const int shownHeight = std::min(rows, TileRowsShown) * (tileHeight + TileSpacing) +
-                            tileGrid_->contentsMargins().top() +
-                            tileGrid_->contentsMargins().bottom();
+    const QMargins margins = tileGrid_->contentsMargins();
     const int frame = 2 * ScrTiles->frameWidth();
-    const int wantedWidth = width() - ScrTiles->width() + tiles.width() + frame +
-                            ScrTiles->verticalScrollBar()->sizeHint().width();
+    const int gridWidth = tileColumns_ * (tile.width() + TileSpacing) - TileSpacing +
+                          margins.left() + margins.right();
+    const int shownHeight = std::min(rows, TileRowsShown) * (tile.height() + TileSpacing) -
+                            TileSpacing + margins.top() + margins.bottom();
+    ScrTiles->setMinimumWidth(gridWidth + frame +
+                              ScrTiles->verticalScrollBar()->sizeHint().width());
+    layout()->activate();
     const int wantedHeight = height() - ScrTiles->height() + shownHeight + frame;
-    resize(std::max(width(), wantedWidth), std::max(height(), wantedHeight));
+    resize(width(), std::max(height(), wantedHeight));
 }
 
 void TFrmGang::showEvent(QShowEvent *event)

@@ -54,6 +54,8 @@ constexpr int ClientWidth = 344;
 constexpr int ClientHeight = 166;
 constexpr int SpeedBarHeight = 33;
 constexpr int LightsPanelHeight = 32;
+// The gang window opens at the right of this one, this far off.
+constexpr int GangWindowGap = 8;
 
 // Holds tool tips back for a second, the way the operator knows them from the original tool.
 class ToolTipDelayStyle : public QProxyStyle
@@ -481,6 +483,7 @@ void TFrmLoadr::MnuItmGangClick()
                 return settings;
             },
             this);
+        FrmGang->move(frameGeometry().topRight() + QPoint(GangWindowGap, 0));
     }
     FrmGang->show();
     if (FrmGang->isMinimized())

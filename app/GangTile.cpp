@@ -6,6 +6,7 @@
 #include <QGridLayout>
 #include <QLabel>
 #include <QPainter>
+#include <QTextLayout>
 
 namespace loader
 {
@@ -16,25 +17,49 @@ constexpr int TileWidth = 260;
 constexpr int GaugeHeight = 22;
 constexpr int LampWidth = 33;
 constexpr int LampHeight = 18;
+// Room for most reasons: the whole text is in the tool tip.
+constexpr int StatusLines = 2;
 
-// A label whose text is cut with an ellipsis where the tile is too narrow for it, so a long device
-// path or reason never widens the tile; the whole text stays in text() and the tool tip.
+// A label of a fixed number of lines whose text wraps at blanks and is cut with an ellipsis at the
+// end of its last line, so a long device path or reason never widens the tile; the whole text
+// stays in text() and the tool tip.
 class ElidedLabel : public QLabel
 {
   public:
-    using QLabel::QLabel;
+    explicit ElidedLabel(const QString &text, QWidget *parent, int lines = 1)
+        : QLabel(text, parent), lines_(lines)
+    {
+        setFixedHeight(lines_ * fontMetrics().lineSpacing());
+    }
 
-    QSize minimumSizeHint() const override { return {0, QLabel::minimumSizeHint().height()}; }
+    QSize minimumSizeHint() const override { return {0, height()}; }
+    QSize sizeHint() const override { return {0, height()}; }
 
   protected:
     void paintEvent(QPaintEvent *) override
     {
         QPainter painter(this);
         painter.setPen(palette().color(foregroundRole()));
-        const QRect area = contentsRect();
-        painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter,
-                         fontMetrics().elidedText(text(), Qt::ElideRight, area.width()));
+        const QFontMetrics metrics = fontMetrics();
+        const int width = contentsRect().width();
+        const QString whole = text();
+        QTextLayout layout(whole, font());
+        layout.beginLayout();
+        for (int n = 0, y = metrics.ascent(); n < lines_; ++n, y += metrics.lineSpacing()) {
+            QTextLine line = layout.createLine();
+            if (!line.isValid())
+                break;
+            line.setLineWidth(width);
+            const bool last = n == lines_ - 1;
+            const QString part =
+                last ? whole.mid(line.textStart()) : whole.mid(line.textStart(), line.textLength());
+            painter.drawText(QPoint(0, y), metrics.elidedText(part, Qt::ElideRight, width));
+        }
+        layout.endLayout();
     }
+
+  private:
+    int lines_;
 };
 
 QString Latin1(const std::string &text)
@@ -76,7 +101,7 @@ TGangTile::TGangTile(const std::string &name, const std::string &device, QWidget
     GgeUpload->SetForeColor(QColor(0, 0, 255));
     GgeUpload->setFixedHeight(GaugeHeight);
 
-    LblStatus = new ElidedLabel(this);
+    LblStatus = new ElidedLabel({}, this, StatusLines);
     LblStatus->setObjectName(QStringLiteral("LblStatus"));
 
     auto *grid = new QGridLayout(this);
