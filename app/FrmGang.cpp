@@ -16,6 +16,7 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QShowEvent>
@@ -49,10 +50,10 @@ uint16_t MainWindowPort()
     return FrmS_comm && FrmS_comm->SCommOpen() ? FrmS_comm->Link.CfgComNumber : 0;
 }
 
-// Few tiles side by side, many in rows of four.
-int ColumnsFor(std::size_t tiles)
+// Few tiles side by side, many in rows of four, as far as the screen is wide enough.
+int ColumnsFor(std::size_t tiles, int fit)
 {
-    return tiles <= 1 ? 1 : tiles <= 4 ? 2 : 4;
+    return std::max(1, std::min(tiles <= 1 ? 1 : tiles <= 4 ? 2 : 4, fit));
 }
 
 } // namespace
@@ -183,7 +184,7 @@ void TFrmGang::BtnStartClick()
         return;
 
     ClearTiles();
-    tileColumns_ = ColumnsFor(ports.size());
+    tileColumns_ = ColumnsFor(ports.size(), ColumnsThatFit());
     const LoaderSettings settings = settings_();
     // Batch answers: an error box ends its port's run (Abort); questions change nothing.
     const TMessageSink unattended = [](platform::MsgType, const std::string &,
@@ -276,25 +277,45 @@ void TFrmGang::AddTile(TGangTile *tile)
     Tiles.push_back(tile);
 }
 
-// Wide enough for a row of tiles, and high enough for the first rows of them. The tiles are not
-// shown yet, so the grid cannot tell its size: it is reckoned from one tile's.
+int TFrmGang::TileAreaChrome() const
+{
+    const QMargins margins = tileGrid_->contentsMargins();
+    return 2 * ScrTiles->frameWidth() + ScrTiles->verticalScrollBar()->sizeHint().width() +
+           margins.left() + margins.right();
+}
+
+int TFrmGang::ColumnsThatFit() const
+{
+    const int around = width() - ScrTiles->width() + TileAreaChrome();
+    return (screen()->availableGeometry().width() - around + TileSpacing) /
+           (TGangTile::Width + TileSpacing);
+}
+
+// Wide enough for a row of tiles, high enough for the first rows of them, and on the screen. The
+// tiles are not shown yet, so the grid cannot tell its size: it is reckoned from one tile's.
 void TFrmGang::WidenForTiles()
 {
     if (Tiles.empty())
         return;
-    const QSize tile = Tiles.front()->sizeHint();
     const int rows = (static_cast<int>(Tiles.size()) + tileColumns_ - 1) / tileColumns_;
     const QMargins margins = tileGrid_->contentsMargins();
-    const int frame = 2 * ScrTiles->frameWidth();
-    const int gridWidth = tileColumns_ * (tile.width() + TileSpacing) - TileSpacing +
-                          margins.left() + margins.right();
-    const int shownHeight = std::min(rows, TileRowsShown) * (tile.height() + TileSpacing) -
-                            TileSpacing + margins.top() + margins.bottom();
-    ScrTiles->setMinimumWidth(gridWidth + frame +
-                              ScrTiles->verticalScrollBar()->sizeHint().width());
+    const int tileHeight = Tiles.front()->sizeHint().height();
+    ScrTiles->setMinimumWidth(tileColumns_ * (TGangTile::Width + TileSpacing) - TileSpacing +
+                              TileAreaChrome());
     layout()->activate();
-    const int wantedHeight = height() - ScrTiles->height() + shownHeight + frame;
+    const int shownHeight = std::min(rows, TileRowsShown) * (tileHeight + TileSpacing) -
+                            TileSpacing + margins.top() + margins.bottom();
+    const int wantedHeight =
+        height() - ScrTiles->height() + shownHeight + 2 * ScrTiles->frameWidth();
     resize(width(), std::max(height(), wantedHeight));
+
+    const QRect screenArea = screen()->availableGeometry();
+    const QRect frame = frameGeometry();
+    const int left =
+        std::max(screenArea.left(), std::min(frame.left(), screenArea.right() - frame.width()));
+    const int top =
+        std::max(screenArea.top(), std::min(frame.top(), screenArea.bottom() - frame.height()));
+    move(left, top);
 }
 
 void TFrmGang::showEvent(QShowEvent *event)

@@ -73,6 +73,10 @@ class TFrmGang : public QWidget
     // Runs once all runs have ended, outside their steps: the count, and the ports released.
     void Finish();
     void UpdateButtons();
+    // The tile area's frame, scroll bar and margins, and how many columns of tiles the screen
+    // has room for.
+    int TileAreaChrome() const;
+    int ColumnsThatFit() const;
     void WidenForTiles();
 
     TSettingsSource settings_;

@@ -13,7 +13,6 @@ namespace loader
 namespace
 {
 
-constexpr int TileWidth = 260;
 constexpr int GaugeHeight = 22;
 constexpr int LampWidth = 33;
 constexpr int LampHeight = 18;
@@ -74,7 +73,7 @@ TGangTile::TGangTile(const std::string &name, const std::string &device, QWidget
 {
     setObjectName(Latin1("Tile" + name));
     setFrameStyle(QFrame::StyledPanel | QFrame::Raised);
-    setFixedWidth(TileWidth);
+    setFixedWidth(Width);
 
     LblName = new QLabel(Latin1(name), this);
     LblName->setObjectName(QStringLiteral("LblName"));

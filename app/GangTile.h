@@ -21,6 +21,9 @@ class TGangTile : public QFrame, public TUploadView
     Q_OBJECT
 
   public:
+    // Every tile is this wide, so the gang window can plan its columns before it has any.
+    static constexpr int Width = 260;
+
     TGangTile(const std::string &name, const std::string &device, QWidget *parent = nullptr);
 
     // The end of the port's run: green and "OK", or red with the reason (whole in the tool tip,
