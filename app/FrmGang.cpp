@@ -222,8 +222,10 @@ void TFrmGang::BtnCancelClick()
 
 void TFrmGang::CloseRuns()
 {
+    runsClosed_ = true;
     for (const auto &run : runs_)
         run->Close();
+    close();
 }
 
 // `index` is the port whose run has ended, or past the last one when none has.
@@ -327,7 +329,8 @@ void TFrmGang::showEvent(QShowEvent *event)
 
 void TFrmGang::closeEvent(QCloseEvent *event)
 {
-    if (Running() &&
+    // Once the owner has closed the runs there is nothing left to cancel or to ask about.
+    if (Running() && !runsClosed_ &&
         platform::ShowMessage(platform::MsgType::Warning, "Cancel the gang upload?",
                               platform::MsgButtons::YesNo) != platform::MsgResult::Yes) {
         event->ignore();

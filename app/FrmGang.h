@@ -44,7 +44,8 @@ class TFrmGang : public QWidget
     // A new tile and run for each checked port: every port is opened, then those that opened start.
     void BtnStartClick();
     void BtnCancelClick();
-    // The owner is going away: no run takes a further step, and every port is closed.
+    // The owner is going away: no run takes a further step, every port is closed, and the window
+    // closes without a question.
     void CloseRuns();
     bool Running() const;
 
@@ -85,6 +86,7 @@ class TFrmGang : public QWidget
     int tileColumns_ = 2;
     std::vector<std::unique_ptr<TPortRun>> runs_;
     bool finishPending_ = false;
+    bool runsClosed_ = false; // CloseRuns has run
 };
 
 } // namespace loader

@@ -33,7 +33,14 @@ using testsupport::ProcessEventsUntil;
 constexpr int Limit = 60000; // a hang, not a timing
 const std::string Complete = "\"end\":\"complete\"";
 
-enum class During { Nothing, MainWindowUploads, Cancel, CloseAnsweredYes, CloseAnsweredNo };
+enum class During {
+    Nothing,
+    MainWindowUploads,
+    Cancel,
+    CloseAnsweredYes,
+    CloseAnsweredNo,
+    MainWindowCloses
+};
 
 struct DeviceOutcome {
     bool green;
@@ -100,6 +107,16 @@ const Case kGang[] = {
      {false, UploadError.c_str(), 0},
      "2 ports: 0 ok, 2 failed",
      "Cancel the gang upload?"},
+    // The program ends: no question, the ports closed; the runs never end (no outcome to check).
+    {"closing the main window",
+     {},
+     {"--baud", "9600"},
+     40000,
+     During::MainWindowCloses,
+     {},
+     {},
+     "",
+     ""},
     {"closing the window, answered No",
      {},
      {"--baud", "9600"},
@@ -181,6 +198,7 @@ TEST(GangWindowTest, EveryCheckedPortRunsTheScriptOnItsOwnAndTheWindowCountsTheO
         case During::Cancel:
         case During::CloseAnsweredYes:
         case During::CloseAnsweredNo:
+        case During::MainWindowCloses:
             // Both transfers under way.
             ASSERT_TRUE(ProcessEventsUntil(
                 [&] {
@@ -190,6 +208,11 @@ TEST(GangWindowTest, EveryCheckedPortRunsTheScriptOnItsOwnAndTheWindowCountsTheO
                 Limit));
             if (c.during == During::Cancel) {
                 gang->BtnCancel->click();
+            } else if (c.during == During::MainWindowCloses) {
+                window.close();
+                EXPECT_FALSE(gang->isVisible());
+                EXPECT_TRUE(boxes.Shown().empty());
+                continue;
             } else {
                 boxes.Answer(c.during == During::CloseAnsweredYes ? MsgResult::Yes : MsgResult::No);
                 gang->close();
