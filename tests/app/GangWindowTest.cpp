@@ -47,85 +47,37 @@ struct DeviceOutcome {
     const char *reasonStart; // of the tile's status line
     int completeUploads;
 };
+const DeviceOutcome Ok{true, "OK", 1};
+const DeviceOutcome Failed{false, "Upload error encountered, script aborted! Reset remote system.",
+                           0};
+const DeviceOutcome Unended{}; // the runs never end: the program does
 
 struct Case {
     const char *name;
-    std::vector<std::string> com3Args; // beside --link, --report and --mode UL
-    std::vector<std::string> gangBaud; // both gang devices: pacing, for a run to act during
-    int fileSize;
     During during;
+    bool paced;          // both gang devices at 9600 baud, for the runs to act during
+    const char *com3Arg; // its device's one further argument, if any
+    int fileSize;
     DeviceOutcome com2, com3;
     const char *status;
     const char *box; // the one box shown, if any
 };
 
-const std::string UploadError = "Upload error encountered, script aborted! Reset remote system.";
-
 const Case kGang[] = {
-    {"two good ports",
-     {},
-     {},
-     700,
-     During::Nothing,
-     {true, "OK", 1},
-     {true, "OK", 1},
-     "2 ports: 2 ok, 0 failed",
+    {"two good ports", During::Nothing, false, "", 700, Ok, Ok, "2 ports: 2 ok, 0 failed", ""},
+    {"the main window uploads beside the gang", During::MainWindowUploads, false, "", 700, Ok, Ok,
+     "2 ports: 2 ok, 0 failed", ""},
+    {"one port's device refuses the file", During::Nothing, false, "--fail-after=100", 700, Ok,
+     Failed, "2 ports: 1 ok, 1 failed", ""},
+    {"cancel during the transfers", During::Cancel, true, "", 40000, Failed, Failed,
+     "2 ports: 0 ok, 2 failed", ""},
+    {"closing the window, answered Yes", During::CloseAnsweredYes, true, "", 40000, Failed, Failed,
+     "2 ports: 0 ok, 2 failed", "Cancel the gang upload?"},
+    {"closing the window, answered No", During::CloseAnsweredNo, true, "", 3000, Ok, Ok,
+     "2 ports: 2 ok, 0 failed", "Cancel the gang upload?"},
+    // No question, the ports closed.
+    {"closing the main window", During::MainWindowCloses, true, "", 40000, Unended, Unended, "",
      ""},
-    {"the main window uploads beside the gang",
-     {},
-     {},
-     700,
-     During::MainWindowUploads,
-     {true, "OK", 1},
-     {true, "OK", 1},
-     "2 ports: 2 ok, 0 failed",
-     ""},
-    {"one port's device refuses the file",
-     {"--fail-after", "100"},
-     {},
-     700,
-     During::Nothing,
-     {true, "OK", 1},
-     {false, UploadError.c_str(), 0},
-     "2 ports: 1 ok, 1 failed",
-     ""},
-    {"cancel during the transfers",
-     {},
-     {"--baud", "9600"},
-     40000,
-     During::Cancel,
-     {false, UploadError.c_str(), 0},
-     {false, UploadError.c_str(), 0},
-     "2 ports: 0 ok, 2 failed",
-     ""},
-    {"closing the window, answered Yes",
-     {},
-     {"--baud", "9600"},
-     40000,
-     During::CloseAnsweredYes,
-     {false, UploadError.c_str(), 0},
-     {false, UploadError.c_str(), 0},
-     "2 ports: 0 ok, 2 failed",
-     "Cancel the gang upload?"},
-    // The program ends: no question, the ports closed; the runs never end (no outcome to check).
-    {"closing the main window",
-     {},
-     {"--baud", "9600"},
-     40000,
-     During::MainWindowCloses,
-     {},
-     {},
-     "",
-     ""},
-    {"closing the window, answered No",
-     {},
-     {"--baud", "9600"},
-     3000,
-     During::CloseAnsweredNo,
-     {true, "OK", 1},
-     {true, "OK", 1},
-     "2 ports: 2 ok, 0 failed",
-     "Cancel the gang upload?"},
 };
 
 struct Device {
@@ -149,9 +101,13 @@ TEST(GangWindowTest, EveryCheckedPortRunsTheScriptOnItsOwnAndTheWindowCountsTheO
     for (const Case &c : kGang) {
         SCOPED_TRACE(c.name);
         testsupport::TempDir dir;
-        std::vector<std::string> com2Args = c.gangBaud, com3Args = c.gangBaud;
-        com3Args.insert(com3Args.end(), c.com3Args.begin(), c.com3Args.end());
-        const Device devices[] = {StartDevice(dir, 1, {}), StartDevice(dir, 2, com2Args),
+        std::vector<std::string> gangArgs;
+        if (c.paced)
+            gangArgs = {"--baud", "9600"};
+        std::vector<std::string> com3Args = gangArgs;
+        if (*c.com3Arg)
+            com3Args.push_back(c.com3Arg);
+        const Device devices[] = {StartDevice(dir, 1, {}), StartDevice(dir, 2, gangArgs),
                                   StartDevice(dir, 3, com3Args)};
         dir.Write("loader.ini", "[Upload Settings]\nDelay=0\n[RS232Settings]\nComm Port=COM1\n"
                                 "Baud Rate=115200\n[Devices]\nCOM1=" +
