@@ -1,5 +1,6 @@
 #include "app/FrmLoadr.h"
 
+#include "app/FrmGang.h"
 #include "app/Gauge.h"
 #include "dialogs/FrmAboutLdr.h"
 #include "dialogs/FrmSupportBox.h"
@@ -53,6 +54,8 @@ constexpr int ClientWidth = 344;
 constexpr int ClientHeight = 166;
 constexpr int SpeedBarHeight = 33;
 constexpr int LightsPanelHeight = 32;
+// The gang window opens at the right of this one, this far off.
+constexpr int GangWindowGap = 8;
 
 // Holds tool tips back for a second, the way the operator knows them from the original tool.
 class ToolTipDelayStyle : public QProxyStyle
@@ -166,6 +169,8 @@ void TFrmLoadr::CreateMenu()
     Program1->setObjectName(QStringLiteral("Program1"));
     MnuItmTermWin =
         AddItem(Program1, "MnuItmTermWin", "&Terminal Window", platform::TerminalHelpContext);
+    MnuItmGang =
+        AddItem(Program1, "MnuItmGang", "&Gang Upload...", platform::MainWindowHelpContext);
     MnuItmExit = AddItem(Program1, "MnuItmExit", "E&xit", platform::NoHelpContext);
 
     Configuration1 = MainMenu->addMenu(QStringLiteral("&Configuration"));
@@ -206,6 +211,7 @@ void TFrmLoadr::CreateMenu()
     connect(HelpTopics1, &QAction::triggered, this, &TFrmLoadr::HelpTopics1Click);
     connect(MnuItmRS232, &QAction::triggered, this, &TFrmLoadr::MnuItmRS232Click);
     connect(MnuItmTermWin, &QAction::triggered, this, &TFrmLoadr::MnuItmTermWinClick);
+    connect(MnuItmGang, &QAction::triggered, this, &TFrmLoadr::MnuItmGangClick);
     connect(MnuItmLogging, &QAction::triggered, this, &TFrmLoadr::MnuItmLoggingClick);
     connect(MnuItmStatusLght, &QAction::triggered, this, &TFrmLoadr::MnuItmStatusLghtClick);
     connect(MnuItmSupport, &QAction::triggered, this, &TFrmLoadr::MnuItmSupportClick);
@@ -463,6 +469,29 @@ void TFrmLoadr::MnuItmTermWinClick()
     SpdBtnTermClick();
 }
 
+void TFrmLoadr::MnuItmGangClick()
+{
+    if (!FrmGang) {
+        // A gang takes what this window uses now; reading loader.ini again would move the working
+        // directory and could show boxes.
+        FrmGang = new TFrmGang(
+            [this] {
+                LoaderSettings settings;
+                settings.iniFileName = IniFileName;
+                settings.scriptFileName = Engine->ScriptFileName;
+                settings.uploadDelayMs = Engine->UploadDelayMs;
+                return settings;
+            },
+            this);
+        FrmGang->move(frameGeometry().topRight() + QPoint(GangWindowGap, 0));
+    }
+    FrmGang->show();
+    if (FrmGang->isMinimized())
+        FrmGang->showNormal();
+    FrmGang->raise();
+    FrmGang->activateWindow();
+}
+
 void TFrmLoadr::SpdBtnComSetClick()
 {
     if (!FrmS_comm)
@@ -470,6 +499,9 @@ void TFrmLoadr::SpdBtnComSetClick()
     FrmS_comm->exec();
     // A port the settings reopened armed the link's prompt and error triggers.
     LineBackToTerminal();
+    // The port this window uses may have changed: the gang window may not offer it.
+    if (FrmGang)
+        FrmGang->FillPortList();
 }
 
 void TFrmLoadr::MnuItmRS232Click()
@@ -527,6 +559,8 @@ void TFrmLoadr::FormClose()
     closed_ = true;
     // First of all: no engine step may start once anything it uses goes away.
     Engine->Close();
+    if (FrmGang)
+        FrmGang->CloseRuns();
 
     if (MnuItmStatusLght->isChecked())
         platform::ShowingFailures([&] { ApdSLController2->SetWatching(false); });

@@ -51,6 +51,7 @@ namespace loader
 {
 
 class TFrmAboutLdr;
+class TFrmGang;
 class TFrmS_comm;
 class TFrmSupportBox;
 class TGauge;
@@ -87,6 +88,8 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks, private TUploadVi
     // again on later ones.
     void SpdBtnTermClick();
     void MnuItmTermWinClick();
+    // Opens the gang upload window: made on the first request, shown again on later ones.
+    void MnuItmGangClick();
     void SpdBtnComSetClick();
     void MnuItmRS232Click();
     // Switches the port's dispatch log and trace on, or writes them to their files and ends them.
@@ -131,6 +134,7 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks, private TUploadVi
     QMenuBar *MainMenu;
     QMenu *Program1;
     QAction *MnuItmTermWin;
+    QAction *MnuItmGang;
     QAction *MnuItmExit;
     QMenu *Configuration1;
     QAction *MnuItmStatusLght;
@@ -166,6 +170,8 @@ class TFrmLoadr : public QMainWindow, public TLoaderCallbacks, private TUploadVi
 
     // The upload engine of this window's runs, on the settings dialog's link.
     TUploadEngine *Engine;
+    // The gang upload window, made on first request; freed with this window.
+    TFrmGang *FrmGang = nullptr;
 
     // Configuration values.
     std::string IniFileName; // start directory + "/loader.ini"

@@ -38,8 +38,6 @@ using platform::MsgResult;
 using platform::MsgType;
 
 constexpr int ScriptTickMs = 10;
-constexpr const char *IdleUploadCaption = "Upload Progress";
-constexpr const char *VerifyingCaption = "Verifying Upload";
 // A lone carriage return: the device answers it with its prompt when it is ready.
 constexpr const char *ReadyCheck = "\r";
 constexpr int32_t SecondCheckPauseMs = 2000;
@@ -568,7 +566,7 @@ void TUploadEngine::UploadFinish()
     comm.EndFileWatch();
     TerminalHold(false);
     ReleaseUploadBuffer();
-    SetUploadCaption(IdleUploadCaption);
+    SetUploadCaption(IdleCaption);
     SetUploadProgress(0);
     ScriptState = NextLine;
     ScriptTimer->start();
@@ -589,7 +587,7 @@ void TUploadEngine::ReleaseUploadBuffer()
 void TUploadEngine::UploadError()
 {
     view_->ShowLamp(false);
-    SetUploadCaption(IdleUploadCaption);
+    SetUploadCaption(IdleCaption);
     SetUploadProgress(0);
     ReleaseUploadBuffer();
     Ask(MsgType::Error,

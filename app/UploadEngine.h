@@ -69,6 +69,11 @@ class TUploadEngine : public QObject, public TLoaderCallbacks
     static constexpr uint8_t UploadCancelled = 6;
     static constexpr uint8_t ScriptDone = 7;
 
+    // The upload caption while no file goes to the device, and while a sent file is checked; any
+    // other caption is the name of the file being sent.
+    static constexpr const char *IdleCaption = "Upload Progress";
+    static constexpr const char *VerifyingCaption = "Verifying Upload";
+
     // The link (not owned) must outlive the engine or be replaced by SetLink first.
     explicit TUploadEngine(TLinkServices *link, QObject *parent = nullptr);
     ~TUploadEngine() override;

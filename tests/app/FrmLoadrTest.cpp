@@ -372,6 +372,7 @@ TEST_F(MainWindowTest, MenuHoldsTheItemsInOrderWithCaptionsContextsAndStates)
         {"Program1",
          "&Program",
          {{"MnuItmTermWin", "&Terminal Window", TerminalHelpContext, false, false, true},
+          {"MnuItmGang", "&Gang Upload...", MainWindowHelpContext, false, false, true},
           {"MnuItmExit", "E&xit", NoHelpContext, false, false, true}}},
         {"Configuration1",
          "&Configuration",
