@@ -1,16 +1,13 @@
 #pragma once
 // The progress a batch run prints in place of the window's gauges and captions.
 
+#include "app/UploadCaptions.h"
+
 #include <ostream>
 #include <string>
 
 namespace loader
 {
-
-// The upload gauge's caption between uploads, and while the device is asked whether it took the
-// file; any other caption is the name of the file on its way.
-constexpr const char *IdleCaption = "Upload Progress";
-constexpr const char *VerifyingCaption = "Verifying Upload";
 
 // Prints the gauges and captions of the window as lines: each gauge when it reaches a further
 // tenth (and 100), each file name as its upload begins, and the verification with its second try.

@@ -161,9 +161,9 @@ void TGangTile::ShowUploadProgress(int percent)
 // The caption tells the stage; between files the tile keeps the name of the last one sent.
 void TGangTile::ShowUploadCaption(const std::string &caption)
 {
-    if (caption == TUploadEngine::VerifyingCaption) {
+    if (caption == VerifyingCaption) {
         SetStatus(QStringLiteral("Verifying"));
-    } else if (caption == TUploadEngine::IdleCaption) {
+    } else if (caption == IdleCaption) {
         SetStatus(QStringLiteral("Running script"));
     } else {
         LblFile->setText(QStringLiteral("File: ") + Latin1(caption));

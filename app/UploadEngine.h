@@ -8,6 +8,7 @@
 //
 // Everything runs on the GUI thread.
 
+#include "app/UploadCaptions.h"
 #include "app/UploadLog.h"
 #include "link/LinkServices.h"
 #include "link/LoaderCallbacks.h"
@@ -68,11 +69,6 @@ class TUploadEngine : public QObject, public TLoaderCallbacks
     static constexpr uint8_t ScriptFailed = 5;
     static constexpr uint8_t UploadCancelled = 6;
     static constexpr uint8_t ScriptDone = 7;
-
-    // The upload caption while no file goes to the device, and while a sent file is checked; any
-    // other caption is the name of the file being sent.
-    static constexpr const char *IdleCaption = "Upload Progress";
-    static constexpr const char *VerifyingCaption = "Verifying Upload";
 
     // The link (not owned) must outlive the engine or be replaced by SetLink first.
     explicit TUploadEngine(TLinkServices *link, QObject *parent = nullptr);
