@@ -42,7 +42,7 @@ as_user() {
 failed=0
 for test in serial/serial_engine_tests:'Posix*' serial/serial_component_tests:'PtyPort.*' \
             tools/devsim_tests:'*' app/app_tests:'LoaderApplication*' \
-            app/run_tests:'*'; do
+            app/run_tests:'*' app/gang_tests:'*'; do
     binary="$build/tests/${test%%:*}"
     echo "-- $(basename "$binary") as $user"
     as_user "$binary" --gtest_filter="${test#*:}" --gtest_brief=1 || failed=1
