@@ -4,6 +4,7 @@
 #include "app/GangTile.h"
 #include "app/PortRun.h"
 #include "link/FrmS_comm.h"
+#include "link/LinkSettings.h"
 #include "platform/Glyphs.h"
 #include "platform/Help.h"
 #include "platform/MessageBox.h"
@@ -167,18 +168,14 @@ void TFrmGang::BtnStartClick()
 {
     if (Running())
         return;
-    struct Port {
-        std::string name;
-        uint16_t number;
-        std::string device;
-    };
-    std::vector<Port> ports;
+    std::vector<GangPort> ports;
     for (int i = 0; i < LstPorts->topLevelItemCount(); ++i) {
         const QTreeWidgetItem *item = LstPorts->topLevelItem(i);
-        if ((item->flags() & Qt::ItemIsEnabled) && item->checkState(PortColumn) == Qt::Checked)
-            ports.push_back({item->data(PortColumn, Qt::UserRole).toString().toStdString(),
-                             static_cast<uint16_t>(item->data(DeviceColumn, Qt::UserRole).toUInt()),
-                             item->text(DeviceColumn).toStdString()});
+        if (!(item->flags() & Qt::ItemIsEnabled) || item->checkState(PortColumn) != Qt::Checked)
+            continue;
+        const std::string name = item->data(PortColumn, Qt::UserRole).toString().toStdString();
+        ports.push_back({name, item->text(DeviceColumn).toStdString(), "loader-" + name + ".log",
+                         static_cast<uint16_t>(item->data(DeviceColumn, Qt::UserRole).toUInt())});
     }
     if (ports.empty())
         return;
@@ -186,17 +183,18 @@ void TFrmGang::BtnStartClick()
     ClearTiles();
     tileColumns_ = ColumnsFor(ports.size(), ColumnsThatFit());
     const LoaderSettings settings = settings_();
+    // Read once for every port: a value the file gets wrong is told once, not per port.
+    LinkState link;
+    ReadLinkSettings(settings.iniFileName, link);
     // Batch answers: an error box ends its port's run (Abort); questions change nothing.
     const TMessageSink unattended = [](platform::MsgType, const std::string &,
                                        platform::MsgButtons buttons) {
         return BatchAnswer(buttons, BatchPolicy::Abort);
     };
-    for (const Port &port : ports) {
+    for (const GangPort &port : ports) {
         auto *tile = new TGangTile(port.name, port.device, pnlTiles_);
         AddTile(tile);
-        auto run = std::make_unique<TPortRun>(
-            PortRunSetup{port.name, port.number, {}, "loader-" + port.name + ".log"}, settings,
-            unattended);
+        auto run = std::make_unique<TPortRun>(port, settings, link, unattended);
         run->Engine().SetView(tile);
         run->Engine().OnRunEnded = [this, index = runs_.size()] { RunEnded(index); };
         runs_.push_back(std::move(run));

@@ -596,7 +596,7 @@ void TFrmLoadr::BtnUploadClick()
         return;
     BindLink();
     try {
-        Engine->PrepareRun("loader.log");
+        Engine->PrepareRun(UploadLogFile);
         if (MnuItmAutoUl->isChecked()) {
             Engine->ProcessScript(Engine->ScriptFileName);
             return;

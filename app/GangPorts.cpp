@@ -97,6 +97,7 @@ GangPortList ResolveGangPorts(const std::vector<std::string> &names, const std::
                 return refuse("--port " + name + ": no device for this port (add " + com +
                               "=/dev/... to section [Devices] of loader.ini)");
             safe = com;
+            port.comNumber = static_cast<uint16_t>(*number);
         } else {
             return refuse("--port " + name + ": give COMn or a device path (/dev/" + name + ")");
         }

@@ -4,6 +4,7 @@
 // letter case, n from 1 to 65535), opening what section [Devices] of loader.ini or the built-in
 // table names for it, or a device path (any name holding "/"), taken from the start folder.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -11,9 +12,10 @@ namespace loader
 {
 
 struct GangPort {
-    std::string name;    // as given on the command line, for the lines shown
-    std::string device;  // the device path it opens
-    std::string logName; // "loader-SAFE.log", unique among the ports
+    std::string name;       // as given on the command line, for the lines shown
+    std::string device;     // the device path it opens
+    std::string logName;    // "loader-SAFE.log", unique among the ports
+    uint16_t comNumber = 0; // n of a "COM"n name; 0 for a device path
 };
 
 struct GangPortList {

@@ -6,6 +6,7 @@
 #include "app/LoaderSettings.h"
 #include "app/PortRun.h"
 #include "app/SignalPipe.h"
+#include "link/LinkSettings.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -20,14 +21,6 @@ namespace
 
 constexpr int TickMs = 100;
 
-// A COM name's number; 0 for a device path.
-uint16_t ComNumberOf(const std::string &name)
-{
-    if (name.find('/') != std::string::npos)
-        return 0;
-    return static_cast<uint16_t>(std::stoul(name.substr(3)));
-}
-
 class TGang
 {
   public:
@@ -40,16 +33,18 @@ class TGang
     int Run(const LoaderSettings &settings)
     {
         report_->Start(NormalisedPath(settings.scriptFileName));
+        // Read once for every port: its replaced values and their boxes are the file's, not a
+        // port's.
+        LinkState link;
+        ReadLinkSettings(settings.iniFileName, link);
         for (std::size_t i = 0; i < ports_.size(); ++i)
-            runs_.push_back(MakeRun(i, settings));
+            runs_.push_back(MakeRun(i, settings, link));
         // Every port is opened before any starts: a device that is missing is told at once.
         std::vector<bool> opened;
         for (std::size_t i = 0; i < runs_.size(); ++i) {
             opened.push_back(runs_[i]->Open());
             if (!opened.back()) {
-                const serial::TApdComPort &port = *runs_[i]->Link().ApdComPort1;
-                report_->NotOpened(i, PortOpenFailureLine(port.ComNumber(), port.DeviceName(),
-                                                          port.LastOpenError()));
+                report_->NotOpened(i, runs_[i]->OpenFailure());
                 report_->RunEnded(i, false);
             }
         }
@@ -105,13 +100,11 @@ class TGang
         return names;
     }
 
-    std::unique_ptr<TPortRun> MakeRun(std::size_t i, const LoaderSettings &settings)
+    std::unique_ptr<TPortRun> MakeRun(std::size_t i, const LoaderSettings &settings,
+                                      const LinkState &link)
     {
-        const GangPort &port = ports_[i];
-        const uint16_t number = ComNumberOf(port.name);
-        PortRunSetup setup{port.name, number, number ? std::string() : port.device, port.logName};
         auto run =
-            std::make_unique<TPortRun>(setup, settings,
+            std::make_unique<TPortRun>(ports_[i], settings, link,
                                        [this, i](platform::MsgType type, const std::string &text,
                                                  platform::MsgButtons buttons) {
                                            const platform::MessageRequest request{

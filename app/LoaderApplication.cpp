@@ -6,6 +6,7 @@
 #include "app/GangPorts.h"
 #include "app/GangRun.h"
 #include "app/LoaderSettings.h"
+#include "app/PortRun.h"
 #include "app/SignalPipe.h"
 #include "app/UploadEngine.h"
 #include "dialogs/FrmAboutLdr.h"
@@ -308,16 +309,7 @@ void OpenLink(TLinkServices &link, const std::string &iniFileName,
               const std::optional<GangPort> &port)
 {
     ReadLinkSettings(iniFileName, link.Link);
-    if (port) {
-        // A COM name keeps its number, so the reports name the port as the operator knows it.
-        const bool path = port->name.find('/') != std::string::npos;
-        if (!path)
-            link.Link.CfgComNumber = static_cast<uint16_t>(std::stoul(port->name.substr(3)));
-        link.Link.CfgDeviceName = path ? port->device : std::string();
-    }
-    link.Link.StopTransfer = false;
-    link.ApplySettings();
-    link.OpenAndArm();
+    OpenLinkOn(link, port ? &*port : nullptr);
 }
 
 void CreateStartupWindows(TFrmLoadr &mainWindow)

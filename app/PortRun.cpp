@@ -1,7 +1,7 @@
 #include "app/PortRun.h"
 
 #include "app/BatchRun.h"
-#include "link/LinkSettings.h"
+#include "app/GangReport.h"
 #include "serial/ApdComPort.h"
 
 #include <utility>
@@ -9,24 +9,21 @@
 namespace loader
 {
 
-std::string OneLine(const std::string &text)
+void OpenLinkOn(TLinkServices &link, const GangPort *port)
 {
-    std::string line;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c == '\r' || c == '\n') {
-            if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n')
-                ++i;
-            line += ' ';
-        } else {
-            line += c;
-        }
+    if (port) {
+        if (port->comNumber != 0)
+            link.Link.CfgComNumber = port->comNumber;
+        link.Link.CfgDeviceName = port->comNumber != 0 ? std::string() : port->device;
     }
-    return line;
+    link.Link.StopTransfer = false;
+    link.ApplySettings();
+    link.OpenAndArm();
 }
 
-TPortRun::TPortRun(PortRunSetup setup, const LoaderSettings &settings, TMessageSink boxes)
-    : setup_(std::move(setup)), iniFileName_(settings.iniFileName), boxes_(std::move(boxes)),
+TPortRun::TPortRun(GangPort port, const LoaderSettings &settings, const LinkState &link,
+                   TMessageSink boxes)
+    : port_(std::move(port)), boxes_(std::move(boxes)),
       engine_(std::make_unique<TUploadEngine>(nullptr))
 {
     const TMessageSink answer = [this](platform::MsgType type, const std::string &text,
@@ -37,6 +34,7 @@ TPortRun::TPortRun(PortRunSetup setup, const LoaderSettings &settings, TMessageS
     engine_->ScriptFileName = settings.scriptFileName;
     engine_->UploadDelayMs = settings.uploadDelayMs;
     link_ = std::make_unique<TLinkServices>(engine_.get());
+    link_->Link = link;
     link_->Boxes = answer;
     engine_->SetLink(link_.get());
 }
@@ -53,32 +51,26 @@ platform::MsgResult TPortRun::Answer(platform::MsgType type, const std::string &
 {
     if (type == platform::MsgType::Error) {
         failed_ = true;
-        reason_ = OneLine(text);
+        reason_ = ReasonOf(text);
     }
     return ShowThrough(boxes_, type, text, buttons);
 }
 
 bool TPortRun::Open()
 {
-    ReadLinkSettings(iniFileName_, link_->Link);
-    link_->Link.CfgComNumber = setup_.comNumber != 0 ? setup_.comNumber : 1;
-    link_->Link.CfgDeviceName = setup_.deviceName;
-    link_->Link.StopTransfer = false;
-    link_->ApplySettings();
-    link_->OpenAndArm();
+    OpenLinkOn(*link_, &port_);
     if (link_->SCommOpen())
         return true;
     const serial::TApdComPort &port = *link_->ApdComPort1;
-    const std::string line =
-        PortOpenFailureLine(port.ComNumber(), port.DeviceName(), port.LastOpenError());
+    openFailure_ = PortOpenFailureLine(port.ComNumber(), port.DeviceName(), port.LastOpenError());
     failed_ = true;
-    reason_ = reason_.empty() ? line : reason_ + " " + line;
+    reason_ = reason_.empty() ? openFailure_ : reason_ + " " + openFailure_;
     return false;
 }
 
 bool TPortRun::Start()
 {
-    engine_->StartRun(engine_->ScriptFileName, setup_.logFile);
+    engine_->StartRun(engine_->ScriptFileName, port_.logName);
     return engine_->Running();
 }
 

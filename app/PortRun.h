@@ -3,6 +3,7 @@
 // the same script as every other port, its own log, and its boxes handed to its owner (which
 // answers them without a screen) while the box that ended the run is kept as the reason.
 
+#include "app/GangPorts.h"
 #include "app/LoaderSettings.h"
 #include "app/UploadEngine.h"
 #include "link/LinkServices.h"
@@ -14,24 +15,24 @@
 namespace loader
 {
 
-struct PortRunSetup {
-    std::string name;       // as the operator named it: "COM3", "/dev/ttyUSB3"
-    uint16_t comNumber = 0; // the port's number, or 0 for a device path
-    std::string deviceName; // the device path, or empty for a number
-    std::string logFile;    // "loader-COM3.log"
-};
+// Gives `link` (its settings already read) the device of `port`, or leaves its own "Comm Port"
+// when there is none, and opens it. A COM name opens by its number, so the reports name the
+// device as loader.ini does.
+void OpenLinkOn(TLinkServices &link, const GangPort *port);
 
 class TPortRun
 {
   public:
+    // `link` holds the link's settings as loader.ini gives them, read once for every port;
     // `boxes` answers every box of this port; the run keeps the text of its last error box.
-    TPortRun(PortRunSetup setup, const LoaderSettings &settings, TMessageSink boxes);
+    TPortRun(GangPort port, const LoaderSettings &settings, const LinkState &link,
+             TMessageSink boxes);
     ~TPortRun();
     TPortRun(const TPortRun &) = delete;
     TPortRun &operator=(const TPortRun &) = delete;
 
-    // Reads the link's settings from loader.ini and opens the port; false when it did not open,
-    // with the reason (the box and the device's own reason) kept.
+    // Opens the port; false when it did not open, with the reason (the box and the device's own
+    // reason, OpenFailure) kept.
     bool Open();
     // Starts the run with the engine's script; false when none started (a script that cannot be
     // read: its box is the reason).
@@ -41,7 +42,6 @@ class TPortRun
     // The end: no further step, the log closed, upload mode off and the port closed.
     void Close();
 
-    const PortRunSetup &Setup() const { return setup_; }
     TUploadEngine &Engine() { return *engine_; }
     TLinkServices &Link() { return *link_; }
     bool Running() const { return engine_->Running(); }
@@ -49,21 +49,20 @@ class TPortRun
     // that tells why on one line.
     bool Failed() const { return failed_; }
     const std::string &Reason() const { return reason_; }
+    // The line after the box of a port that did not open: its device and the system's reason.
+    const std::string &OpenFailure() const { return openFailure_; }
 
   private:
     platform::MsgResult Answer(platform::MsgType type, const std::string &text,
                                platform::MsgButtons buttons);
 
-    PortRunSetup setup_;
-    std::string iniFileName_;
+    GangPort port_;
     TMessageSink boxes_;
     std::unique_ptr<TUploadEngine> engine_;
     std::unique_ptr<TLinkServices> link_;
     bool failed_ = false;
     std::string reason_;
+    std::string openFailure_;
 };
-
-// A box's text on one line: every line break (CR, CR LF, LF) becomes one space.
-std::string OneLine(const std::string &text);
 
 } // namespace loader

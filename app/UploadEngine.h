@@ -32,6 +32,9 @@ class TDeliveryHold;
 namespace loader
 {
 
+// The log of a run on the program's own port.
+constexpr const char *UploadLogFile = "loader.log";
+
 // What an engine shows while it runs. Each has a default that shows nothing.
 class TUploadView
 {
@@ -86,7 +89,7 @@ class TUploadEngine : public QObject, public TLoaderCallbacks
     void PrepareRun(const std::string &logFile);
     void ProcessScript(const std::string &fileName);
     // Both of the above, with the log `logFile`; nothing while a run is under way.
-    void StartRun(const std::string &scriptFileName, const std::string &logFile = "loader.log");
+    void StartRun(const std::string &scriptFileName, const std::string &logFile = UploadLogFile);
 
     // One step per tick of ScriptTimer.
     void ScriptTimerTimer();
