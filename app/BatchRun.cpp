@@ -5,7 +5,7 @@
 #include "link/LinkServices.h"
 #include "serial/PosixDevice.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QPushButton>
 #include <csignal>
 #include <cstring>
@@ -65,7 +65,7 @@ platform::MsgResult TBatchRun::Answer(const platform::MessageRequest &request)
     return answer;
 }
 
-int TBatchRun::Run(QApplication &application, TUploadEngine &engine, TLinkServices &link,
+int TBatchRun::Run(QCoreApplication &application, TUploadEngine &engine, TLinkServices &link,
                    const std::optional<std::string> &script)
 {
     AnswerBoxes();
@@ -118,7 +118,7 @@ int TBatchRun::Run(QApplication &application, TUploadEngine &engine, TLinkServic
     return status;
 }
 
-void TBatchRun::Signalled(QApplication &application, TUploadEngine &engine, int signal)
+void TBatchRun::Signalled(QCoreApplication &application, TUploadEngine &engine, int signal)
 {
     if (signal == SIGINT) {
         Interrupted(application, engine);
@@ -139,7 +139,7 @@ void TBatchRun::Signalled(QApplication &application, TUploadEngine &engine, int 
     application.exit(BatchEndedBySignal + signal);
 }
 
-void TBatchRun::Interrupted(QApplication &application, TUploadEngine &engine)
+void TBatchRun::Interrupted(QCoreApplication &application, TUploadEngine &engine)
 {
     if (!engine.Running())
         return;

@@ -18,7 +18,7 @@
 #include <ostream>
 #include <string>
 
-class QApplication;
+class QCoreApplication;
 
 namespace loader
 {
@@ -56,15 +56,15 @@ class TBatchRun
     // Starts the run of `engine` on `link` (its port already tried) with `script`, or the
     // engine's own script when none is given, waits for its end and closes the link. Returns the
     // exit status.
-    int Run(QApplication &application, TUploadEngine &engine, TLinkServices &link,
+    int Run(QCoreApplication &application, TUploadEngine &engine, TLinkServices &link,
             const std::optional<std::string> &script);
 
     // A caught SIGINT, SIGTERM or SIGHUP, on the GUI thread.
-    void Signalled(QApplication &application, TUploadEngine &engine, int signal);
+    void Signalled(QCoreApplication &application, TUploadEngine &engine, int signal);
 
   private:
     platform::MsgResult Answer(const platform::MessageRequest &request);
-    void Interrupted(QApplication &application, TUploadEngine &engine);
+    void Interrupted(QCoreApplication &application, TUploadEngine &engine);
 
     std::ostream &progressOut_;
     std::ostream &boxesOut_; // the boxes, and why a file named for the run was not read

@@ -8,7 +8,7 @@
 #include "app/SignalPipe.h"
 #include "link/LinkSettings.h"
 
-#include <QApplication>
+#include <QCoreApplication>
 #include <QTimer>
 #include <csignal>
 #include <iostream>
@@ -24,7 +24,7 @@ constexpr int TickMs = 100;
 class TGang
 {
   public:
-    TGang(QApplication &application, const std::vector<GangPort> &ports, BatchPolicy policy)
+    TGang(QCoreApplication &application, const std::vector<GangPort> &ports, BatchPolicy policy)
         : application_(application), ports_(ports), policy_(policy),
           report_(MakeGangReport(Names(ports)))
     {
@@ -150,7 +150,7 @@ class TGang
         application_.exit(status);
     }
 
-    QApplication &application_;
+    QCoreApplication &application_;
     const std::vector<GangPort> &ports_;
     BatchPolicy policy_;
     std::unique_ptr<TGangReport> report_;
@@ -163,7 +163,7 @@ class TGang
 
 } // namespace
 
-int RunGang(QApplication &application, const std::vector<GangPort> &ports,
+int RunGang(QCoreApplication &application, const std::vector<GangPort> &ports,
             const std::optional<std::string> &script, BatchPolicy policy)
 {
     // Boxes that belong to no port (the settings read at start) go to standard error as in

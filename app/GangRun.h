@@ -14,14 +14,14 @@
 #include <string>
 #include <vector>
 
-class QApplication;
+class QCoreApplication;
 
 namespace loader
 {
 
 // Runs the gang on `ports` (already resolved) with `script` (absolute; the "Default Script" of
 // loader.ini when empty). Returns the exit status.
-int RunGang(QApplication &application, const std::vector<GangPort> &ports,
+int RunGang(QCoreApplication &application, const std::vector<GangPort> &ports,
             const std::optional<std::string> &script, BatchPolicy policy);
 
 } // namespace loader

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-class QApplication;
+class QCoreApplication;
 
 namespace loader
 {
@@ -57,7 +57,7 @@ std::string VersionText();
 bool PlatformNeedsDisplay(std::string_view platforms);
 
 // Sets the application's title and help file.
-void InitialiseApplication(QApplication &application);
+void InitialiseApplication(QCoreApplication &application);
 
 // Starts the serial port engine: no port component known, the POSIX device layer installed, its
 // devices looked up in `iniFileName` (the start folder's loader.ini).

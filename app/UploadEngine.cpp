@@ -26,6 +26,7 @@
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <utility>
 
 namespace loader
@@ -215,6 +216,25 @@ void TUploadEngine::SetComBtnState(bool enabled)
 }
 
 void TUploadEngine::SetUploadProgress(int percent)
+{
+    if (std::this_thread::get_id() != ownThread_) {
+        if (handedProgress_.exchange(percent) == percent)
+            return;
+        QMetaObject::invokeMethod(
+            this,
+            [this, percent, epoch = progressEpoch_.load()] {
+                if (epoch == progressEpoch_)
+                    ShowUploadProgressNow(percent);
+            },
+            Qt::QueuedConnection);
+        return;
+    }
+    ++progressEpoch_;
+    handedProgress_ = percent;
+    ShowUploadProgressNow(percent);
+}
+
+void TUploadEngine::ShowUploadProgressNow(int percent)
 {
     uploadProgress_ = std::clamp(percent, 0, 100);
     view_->ShowUploadProgress(uploadProgress_);

@@ -15,10 +15,12 @@
 #include "platform/MessageBox.h"
 
 #include <QObject>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 class QEventLoop;
@@ -119,6 +121,8 @@ class TUploadEngine : public QObject, public TLoaderCallbacks
     void SetScriptError() override;
     void SetULError() override;
     void EnableScriptTimer() override;
+    // Also called by the link's block pump on the port's dispatch thread: the figure is then
+    // handed to the GUI thread, once per change.
     void SetUploadProgress(int percent) override;
 
     // Where the run's boxes go (the window shows them, a gang run prints them per port).
@@ -188,6 +192,14 @@ class TUploadEngine : public QObject, public TLoaderCallbacks
     TUploadView *view_ = &defaultView_;
     int scriptProgress_ = 0;
     int uploadProgress_ = 0;
+    // The gauge figure last set or handed over, so that the pump hands over changes only; and a
+    // count of the figures set on the GUI thread, so that one handed over before them (a late
+    // block of an upload given up) does not overwrite them.
+    std::atomic<int> handedProgress_{0};
+    // The thread the engine was made on, the GUI thread: told apart from the pump's cheaply.
+    std::thread::id ownThread_ = std::this_thread::get_id();
+    std::atomic<uint32_t> progressEpoch_{0};
+    void ShowUploadProgressNow(int percent);
     bool running_ = false;
     bool stepRunning_ = false;       // a step is under way: ticks meanwhile are not taken
     bool transferActive_ = false;    // the link services send from UploadBuffer until it drains

@@ -8,7 +8,9 @@
 #include "link/WaitCursor.h"
 
 #include "platform/MessageBox.h"
+#include "serial/ApdExcept.h"
 #include "serial/DeviceRoutines.h"
+#include "serial/Dispatcher.h"
 #include "serial/Triggers.h"
 
 #include <QCoreApplication>
@@ -68,8 +70,11 @@ TLinkServices::TLinkServices(TLoaderCallbacks *callbacks)
 
 TLinkServices::~TLinkServices()
 {
-    // The port closes here; it must not call back into services that are going away. The hooks
-    // leave newest first, and whatever others hooked on top of them stays in place.
+    // The port closes here; it must not call back into services that are going away. The pump
+    // leaves first (a batch it is queueing is waited for); the hooks leave newest first, and
+    // whatever others hooked on top of them stays in place.
+    ApdComPort1->RemoveDispatchProcedure(&TLinkServices::PumpProcedure,
+                                         reinterpret_cast<uintptr_t>(this));
     waitCharHook_.Unlink();
     lineErrorHook_.Unlink();
     outUsedHook_.Unlink();
@@ -144,6 +149,7 @@ void TLinkServices::OpenAndArm()
         Link.OutUsedTrigger = port.AddStateTrigger(serial::StatusOutUsed);
         Link.LineErrorTrigger = port.AddStateTrigger(serial::StatusLineError);
         port.ArmStateTrigger(Link.LineErrorTrigger, LineFailureOnly, true);
+        InstallPump();
         if (callbacks_)
             callbacks_->SetComBtnState(true);
     } catch (const std::exception &) {
@@ -217,13 +223,24 @@ bool TLinkServices::SendBlock(const void *buffer, uint32_t length)
 
 void TLinkServices::SendBuffer(const void *buffer, int32_t length)
 {
-    Link.UploadPtr = static_cast<const uint8_t *>(buffer);
-    Link.UploadTotal = std::max<int32_t>(length, 0);
-    Link.UploadRemaining = Link.UploadTotal;
-    // A block must fit the output buffer, or the output-free trigger could never fire; a block
-    // of nothing would never move the cursor.
-    Link.UploadBlockSize =
-        std::clamp<uint16_t>(Link.CfgBlockSize, 1, std::max<uint16_t>(ApdComPort1->OutSize(), 1));
+    {
+        const std::lock_guard lock(pumpMutex_);
+        Link.UploadPtr = static_cast<const uint8_t *>(buffer);
+        Link.UploadTotal = std::max<int32_t>(length, 0);
+        Link.UploadRemaining = Link.UploadTotal;
+        // A block must fit the output buffer, or the output-free trigger could never fire; a
+        // block of nothing would never move the cursor.
+        const uint16_t outSize = std::max<uint16_t>(ApdComPort1->OutSize(), 1);
+        Link.UploadBlockSize = std::clamp<uint16_t>(Link.CfgBlockSize, 1, outSize);
+        // Armed again for all but one block of the buffer: the output thread still has that
+        // block, and the driver what it holds, while the next event comes.
+        pumpBatch_ = static_cast<uint16_t>(std::max(outSize / Link.UploadBlockSize - 1, 1) *
+                                           Link.UploadBlockSize);
+        // The pump's own copies: a reopen may replace the handles in Link meanwhile.
+        pumpOutFree_ = Link.OutFreeTrigger;
+        pumpOutUsed_ = Link.OutUsedTrigger;
+        pumpActive_ = Link.UploadTotal > 0;
+    }
     ApdComPort1->SetTag(UploadRunning);
     try {
         if (Link.UploadTotal > 0) {
@@ -234,9 +251,35 @@ void TLinkServices::SendBuffer(const void *buffer, int32_t length)
             ApdComPort1->ArmStateTrigger(Link.OutUsedTrigger, 0, true);
         }
     } catch (...) {
-        ApdComPort1->SetTag(NoUpload);
+        StopUpload();
         throw;
     }
+}
+
+void TLinkServices::InstallPump()
+{
+    const auto self = reinterpret_cast<uintptr_t>(this);
+    // Once per open port, newest of its handlers: it sees the output-free event before the
+    // component's window does.
+    ApdComPort1->RemoveDispatchProcedure(&TLinkServices::PumpProcedure, self);
+    ApdComPort1->AddDispatchProcedure(&TLinkServices::PumpProcedure, self);
+}
+
+void TLinkServices::PumpProcedure(uintptr_t self, unsigned msg, uintptr_t wParam, intptr_t lParam)
+{
+    if (msg != serial::MsgTriggerStatus)
+        return;
+    auto &link = *reinterpret_cast<TLinkServices *>(self);
+    const int slot = static_cast<int>(static_cast<uint32_t>(lParam) >> 16);
+    const std::lock_guard lock(link.pumpMutex_);
+    // Not a running upload's event, or a line that has failed (reported by the GUI thread's
+    // handler, which gets the event instead).
+    if (!link.pumpActive_ || wParam != link.pumpOutFree_ || serial::LineFailure(slot) != 0)
+        return;
+    // A port operation that fails leaves the event to the GUI thread too: its pump meets the
+    // same failure there and shows it.
+    if (link.PumpBlocks(slot) >= 0)
+        serial::ConsumeMessage(slot);
 }
 
 void TLinkServices::ApdComPort1TriggerOutbuffFree(serial::TApdCustomComPort &)
@@ -251,58 +294,65 @@ void TLinkServices::ApdComPort1TriggerOutbuffFree(serial::TApdCustomComPort &)
         LineFailure();
         return;
     }
-    PumpBlocks();
+    const std::lock_guard lock(pumpMutex_);
+    if (pumpActive_)
+        serial::RaiseOnError(&port, PumpBlocks(port.PortSlot()));
 }
 
 // The block pump. Each block is queued only when the output buffer has room for it, in order,
 // with the gauge moved after each, exactly as if one output-free event came per block. But one
 // event queues every block that fits, and the trigger is armed again only for a batch of blocks
-// (the buffer less one block): the GUI thread then wakes once per batch instead of once per block,
+// (the buffer less one block): the pump then runs once per batch instead of once per block,
 // which is what a fast line with small blocks needs, and the wire sees the same bytes.
-void TLinkServices::PumpBlocks()
+int TLinkServices::PumpBlocks(int slot)
 {
-    serial::TApdComPort &port = *ApdComPort1;
     // The output thread takes the blocks of this event in one write, not racing the pump for
     // each of them.
     struct Deferral {
-        serial::TApdComPort &port;
-        explicit Deferral(serial::TApdComPort &p) : port(p) { port.DeferOutput(true); }
-        ~Deferral() { port.DeferOutput(false); }
+        int slot;
+        explicit Deferral(int s) : slot(s) { serial::DeferOutput(slot, true); }
+        ~Deferral() { serial::DeferOutput(slot, false); }
         Deferral(const Deferral &) = delete;
         Deferral &operator=(const Deferral &) = delete;
-    } deferral(port);
+    } deferral(slot);
     const int32_t block = Link.UploadBlockSize;
     // Only the output thread changes the room meanwhile, and it only makes more: counting down
-    // from this figure never queues a block that does not fit.
-    int32_t room = port.OutputRoom();
+    // from this figure never queues a block that does not fit. The ring's own room is what a
+    // block needs, so the device is not asked for its status once per batch.
+    int32_t room = serial::OutputRingRoom(slot);
+    if (room < 0)
+        return room;
+    // The last of the upload: nothing more to pump; the drained output ends it.
+    const auto finish = [&] {
+        Link.UploadRemaining = 0;
+        pumpActive_ = false;
+        const int result = serial::ArmStateTrigger(slot, pumpOutUsed_, 0, true);
+        ReportUploadProgress();
+        return result;
+    };
     for (;;) {
         if (block >= Link.UploadRemaining) {
-            if (Link.UploadRemaining > 0)
-                port.SendBytes(Link.UploadPtr, static_cast<uint16_t>(Link.UploadRemaining));
-            Link.UploadRemaining = 0;
-            port.ArmStateTrigger(Link.OutUsedTrigger, 0, true);
-            ReportUploadProgress();
-            return;
+            if (Link.UploadRemaining > 0) {
+                const int sent = serial::SendBytes(slot, Link.UploadPtr,
+                                                   static_cast<uint16_t>(Link.UploadRemaining));
+                if (sent < 0)
+                    return sent;
+            }
+            return finish();
         }
-        port.SendBytes(Link.UploadPtr, static_cast<uint16_t>(block));
+        if (const int sent = serial::SendBytes(slot, Link.UploadPtr, static_cast<uint16_t>(block));
+            sent < 0)
+            return sent;
         Link.UploadRemaining -= block;
         Link.UploadPtr += block;
         room -= block;
         if (Link.StopTransfer) {
             Link.StopTransfer = false;
-            Link.UploadRemaining = 0;
-            port.ArmStateTrigger(Link.OutUsedTrigger, 0, true);
-            ReportUploadProgress();
-            return;
+            return finish();
         }
         ReportUploadProgress();
-        if (room < block) {
-            // Armed again for all but one block of the buffer: the output thread still has that
-            // block, and the driver what it holds, while the next event comes.
-            const int32_t blocks = std::max<int32_t>(port.OutSize() / block - 1, 1);
-            port.ArmStateTrigger(Link.OutFreeTrigger, static_cast<uint16_t>(blocks * block), true);
-            return;
-        }
+        if (room < block)
+            return serial::ArmStateTrigger(slot, pumpOutFree_, pumpBatch_, true);
     }
 }
 
@@ -345,7 +395,12 @@ void TLinkServices::StopUpload()
 {
     serial::TApdComPort &port = *ApdComPort1;
     port.SetTag(NoUpload);
-    Link.UploadRemaining = 0;
+    {
+        // Waits for a batch the pump is queueing; after this it never reads the buffer again.
+        const std::lock_guard lock(pumpMutex_);
+        pumpActive_ = false;
+        Link.UploadRemaining = 0;
+    }
     Link.StopTransfer = false;
     try {
         port.ArmStateTrigger(Link.OutFreeTrigger, 0, false);

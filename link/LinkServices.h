@@ -5,7 +5,11 @@
 // the port's event handlers that report back to the engine. The settings dialog owns one for the
 // program's port; a gang run makes one per port.
 //
-// All of it runs on the GUI thread; the port delivers its trigger events there.
+// All of it runs on the GUI thread, where the port delivers its trigger events, with one
+// exception: the block pump of a buffer upload runs on the port's dispatch thread (a procedure
+// handler), so that a fast line with small blocks does not make the GUI thread wake for every
+// batch. It reports the gauge from there (TLoaderCallbacks::SetUploadProgress) and leaves every
+// other event (a failed line, the drained output) to the GUI thread.
 
 #include "link/LinkState.h"
 
@@ -16,6 +20,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace loader
@@ -110,8 +115,13 @@ class TLinkServices
     // Drops a trigger this object armed, and forgets its handle.
     void DropOwnTrigger(uint16_t &handle);
     void AddDataTriggers();
-    // Queues the blocks that fit the output buffer now (see the pump in the source).
-    void PumpBlocks();
+    // The pump on the port's dispatch thread: serves the output-free trigger of a running upload
+    // and takes its message from the GUI thread; anything else goes on to the GUI thread.
+    static void PumpProcedure(uintptr_t self, unsigned msg, uintptr_t wParam, intptr_t lParam);
+    void InstallPump();
+    // Queues the blocks that fit the output buffer of the port in `slot` now (see the pump in the
+    // source). Called with pumpMutex_ held; a result code of the port's operations.
+    int PumpBlocks(int slot);
     void ReportUploadProgress();
     // Ends the buffer upload's phase and disarms its two output triggers.
     void StopUpload();
@@ -119,6 +129,15 @@ class TLinkServices
     void LineFailure();
 
     TLoaderCallbacks *callbacks_;
+    // Guards the upload cursor in Link between the GUI thread and the pump; pumpActive_ tells
+    // the pump that an upload is running and its buffer may be read.
+    std::mutex pumpMutex_;
+    bool pumpActive_ = false;
+    // The room the output-free trigger waits for between batches, and the upload's two output
+    // triggers.
+    uint16_t pumpBatch_ = 0;
+    uint16_t pumpOutFree_ = 0;
+    uint16_t pumpOutUsed_ = 0;
     // The handlers on the port's events, installed once at creation.
     serial::TEventHook<serial::TTriggerDataEvent> dataHook_;
     serial::TEventHook<serial::TNotifyEvent> outFreeHook_;

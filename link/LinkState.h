@@ -3,11 +3,35 @@
 // reply texts, the handshake buffer, the four trigger handles, the cursor of a buffer upload and
 // the two flags that the upload engine shares with the link services.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
 namespace loader
 {
+
+// A flag the upload engine sets on the GUI thread and the block pump reads on the port's dispatch
+// thread. It copies as a plain value, with the rest of the state.
+class TSharedFlag
+{
+  public:
+    TSharedFlag(bool value = false) : value_(value) {}
+    TSharedFlag(const TSharedFlag &other) : value_(other.value_.load()) {}
+    TSharedFlag &operator=(const TSharedFlag &other)
+    {
+        value_ = other.value_.load();
+        return *this;
+    }
+    TSharedFlag &operator=(bool value)
+    {
+        value_ = value;
+        return *this;
+    }
+    operator bool() const { return value_; }
+
+  private:
+    std::atomic<bool> value_;
+};
 
 struct LinkState {
     // Line settings (section "RS232Settings").
@@ -44,7 +68,8 @@ struct LinkState {
     // The characters the current handshake consumed while waiting for the prompt.
     std::string ReceivedText;
 
-    // The buffer upload in progress. The buffer belongs to the caller.
+    // The buffer upload in progress. The buffer belongs to the caller. While the upload runs, the
+    // block pump moves the cursor on the port's dispatch thread, under the link's pump lock.
     const uint8_t *UploadPtr = nullptr;
     int32_t UploadRemaining = 0;
     int32_t UploadTotal = 0;
@@ -53,7 +78,7 @@ struct LinkState {
     uint16_t UploadBlockSize = 0;
 
     bool UploadMode = false;   // the upload reply texts are in force
-    bool StopTransfer = false; // end the running buffer upload after the block being queued
+    TSharedFlag StopTransfer; // end the running buffer upload after the block being queued
 
     // The watch over one file, from its header to the end of its verification: the device's
     // upload error text, or a line failure, in that time fails the file. The error trigger's

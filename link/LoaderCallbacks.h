@@ -18,7 +18,9 @@ class TLoaderCallbacks
     virtual void SetULError() = 0;
     // Lets the upload engine take its next step (the main window's ScriptTimer).
     virtual void EnableScriptTimer() = 0;
-    // Moves the upload gauge (GgeUpload), 0 to 100.
+    // Moves the upload gauge (GgeUpload), 0 to 100. During a buffer upload the link's block pump
+    // calls it on the port's dispatch thread, after each block it queued: an implementation hands
+    // the figure to its own thread and touches no widget there.
     virtual void SetUploadProgress(int percent) = 0;
 
   protected:

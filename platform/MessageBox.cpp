@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -59,8 +60,25 @@ QString Display(const std::string &text)
     return shown;
 }
 
+// The answer of a box closed by Escape or the frame, as a Windows box gives.
+MsgResult CancellingAnswer(const MessageRequest &request, const std::vector<MsgResult> &buttons)
+{
+    if (request.buttons == MsgButtons::Ok)
+        return MsgResult::Ok;
+    if (request.buttons == MsgButtons::AbortIgnore ||
+        request.buttons == MsgButtons::AbortRetryIgnore)
+        return MsgResult::Abort;
+    return buttons.back();
+}
+
 MsgResult ShowReal(const MessageRequest &request)
 {
+    // A run without a window that reaches a box nobody answers for: the box cannot be shown, so
+    // its text goes to standard error and it is closed at once.
+    if (!qobject_cast<QApplication *>(QCoreApplication::instance())) {
+        std::fprintf(stderr, "%s: %s\n", request.caption.c_str(), request.text.c_str());
+        return CancellingAnswer(request, ButtonsOf(request.buttons));
+    }
     QMessageBox box(IconOf(request.type), QString::fromLatin1(request.caption.c_str()),
                     Display(request.text), QMessageBox::NoButton, QApplication::activeWindow());
     const auto buttons = ButtonsOf(request.buttons);
@@ -79,13 +97,7 @@ MsgResult ShowReal(const MessageRequest &request)
     for (const auto &[button, result] : map)
         if (box.clickedButton() == button)
             return result;
-    // Closed by Escape or the frame: the cancelling answer, as a Windows box gives.
-    if (request.buttons == MsgButtons::Ok)
-        return MsgResult::Ok;
-    if (request.buttons == MsgButtons::AbortIgnore ||
-        request.buttons == MsgButtons::AbortRetryIgnore)
-        return MsgResult::Abort;
-    return buttons.back();
+    return CancellingAnswer(request, buttons);
 }
 
 } // namespace

@@ -837,6 +837,24 @@ uint16_t TApdCustomComPort::OutputRoom()
     return static_cast<uint16_t>(Check(serial::OutputRoom(portSlot_)));
 }
 
+uint16_t TApdCustomComPort::OutputRingRoom()
+{
+    if (!active_)
+        return outSize_;
+    return static_cast<uint16_t>(Check(serial::OutputRingRoom(portSlot_)));
+}
+
+void TApdCustomComPort::AddDispatchProcedure(serial::TEventProc proc, uintptr_t value)
+{
+    Check(serial::AddHandler(PortHandle(), proc, value, 1));
+}
+
+void TApdCustomComPort::RemoveDispatchProcedure(serial::TEventProc proc, uintptr_t value)
+{
+    if (active_)
+        serial::RemoveHandler(portSlot_, proc, value);
+}
+
 void TApdCustomComPort::DiscardOutput()
 {
     Check(serial::DiscardOutput(PortHandle()));

@@ -217,9 +217,17 @@ class TApdCustomComPort : public TApdBaseComponent
     void SendBytes(const void *buffer, uint16_t length);
     uint16_t OutputCount();
     uint16_t OutputRoom();
+    // See serial::OutputRingRoom.
+    uint16_t OutputRingRoom();
     void DiscardOutput();
     // See serial::DeferOutput; a port that is not open ignores it.
     void DeferOutput(bool on);
+
+    // A procedure handler of the open port: it runs on the port's dispatch thread ahead of the
+    // component's own handlers (it may take a message from them with serial::ConsumeMessage) and
+    // goes when the port closes. For work that must not wait for the GUI thread.
+    void AddDispatchProcedure(serial::TEventProc proc, uintptr_t value);
+    void RemoveDispatchProcedure(serial::TEventProc proc, uintptr_t value);
 
     // Triggers.
     uint16_t AddMatchTrigger(const std::string &text, bool ignoreCase);

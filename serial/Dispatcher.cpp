@@ -11,6 +11,7 @@
 #include <cstring>
 #include <iterator>
 #include <new>
+#include <utility>
 
 namespace serial
 {
@@ -315,18 +316,20 @@ bool Deliver(TPortAccess &access, unsigned msg, uintptr_t wParam, uint16_t lPara
             const TEventProc proc = node->Proc;
             const uintptr_t value = node->HandleValue;
             rec.CallingProcedure = node;
+            rec.MessageConsumed = false;
             access.Unlock();
             proc(value, msg, wParam, lParam);
             access.Relock();
             rec.CallingProcedure = nullptr;
             rec.ProcedureReturned.notify_all();
         }
+        const bool consumed = std::exchange(rec.MessageConsumed, false);
         if (rec.ClosePending || rec.Stop) {
             rec.Delivering = false;
             return false;
         }
         rec.ProvisionalMaximum = std::max(rec.ProvisionalMaximum, rec.ProvisionalCount);
-        if (passOn == 0)
+        if (passOn == 0 || consumed)
             break;
         if (msg != MsgTriggerAvail && wParam <= kMaxHandle && rec.HandleReused[wParam])
             break;
@@ -755,15 +758,23 @@ void TearDown(const std::shared_ptr<TPortRecord> &rec)
     FreeSlot(rec->PortNumber);
 }
 
-// Whether the 50 ms pass has anything to look at.
+// Whether the 50 ms pass has anything to look at. Two status triggers need none, as what they
+// wait for wakes the dispatch thread itself: an output-free one (the ring's room grows only when
+// the output thread takes bytes or the ring is emptied, and both wake it when the trigger may
+// fire), and a line-error one that waits for a failed line only (FailLine wakes it). A link that
+// watches its line and pumps an upload then costs no wake-ups between the upload's batches.
 bool AnythingArmed(const TPortRecord &rec)
 {
     for (const TTimerTrigger &t : rec.Triggers.Timers)
         if (t.InUse && t.Armed)
             return true;
-    for (const TStatusTrigger &t : rec.Triggers.Status)
-        if (t.Handle && t.Armed)
-            return true;
+    for (const TStatusTrigger &t : rec.Triggers.Status) {
+        if (!t.Handle || !t.Armed || t.Kind == StatusOutFree)
+            continue;
+        if (t.Kind == StatusLineError && t.Value == 0)
+            continue;
+        return true;
+    }
     return false;
 }
 
@@ -782,8 +793,12 @@ void DispatchThreadMain(std::shared_ptr<TPortRecord> rec)
             untilIdle = std::chrono::microseconds(0);
         if (!armed)
             untilIdle = std::chrono::microseconds(-1);
-        const int woke =
-            Event::WaitAnyFor({&rec->DeviceEvent, &rec->TriggerWake, &rec->StopEvent}, untilIdle);
+        // A trigger armed during the last delivery is looked at now, as if it had woken us.
+        const int woke = rec->ArmedInDelivery.exchange(false)
+                             ? 1
+                             : Event::WaitAnyFor(
+                                   {&rec->DeviceEvent, &rec->TriggerWake, &rec->StopEvent},
+                                   untilIdle);
         if (rec->Stop)
             break;
         TPortAccess access(rec->PortNumber);
@@ -996,13 +1011,17 @@ int WriteIntoOutputRing(TPortRecord &port, const uint8_t *data, int count)
     // An output thread only waits for this event once it has found the ring empty under this
     // lock; while the ring holds bytes it is still draining and takes these too. Waking it for
     // every block would cost a system call per block.
-    if (wasEmpty && !port.OutputDeferred)
+    if (wasEmpty && port.OutputDeferred)
+        port.DeferredWake = true;
+    else if (wasEmpty)
         port.OutputReady.Set();
     return count;
 }
 
 namespace
 {
+
+bool OutputTriggerMayFire(const TPortRecord &port, bool outputUsedToo);
 
 void ResetOutputRing(TPortRecord &port)
 {
@@ -1011,6 +1030,10 @@ void ResetOutputRing(TPortRecord &port)
     port.OutFull = false;
     ++port.OutGeneration;
     ++port.OutActivity;
+    // An output-free trigger has no timed pass to find the room an emptied ring made (the
+    // output-used one keeps its pass, which also sees the driver's queue).
+    if (OutputTriggerMayFire(port, false))
+        port.TriggerWake.Set();
 }
 
 } // namespace
@@ -1021,6 +1044,7 @@ void FlushOutputRing(TPortRecord &port)
     // acknowledge; the ring is then emptied here.
     if (port.OutputRunning && !port.IoStop) {
         port.FlushAck.Reset();
+        port.FlushRequested = true;
         port.FlushOutput.Set();
         if (Event::WaitAny({&port.FlushAck, &port.IoStopEvent}, 2 * kSendLimitMs) == 0)
             return;
@@ -1060,6 +1084,7 @@ void FailLine(TPortRecord &port, int error)
 
 void AcknowledgeFlush(TPortRecord &port)
 {
+    port.FlushRequested = false;
     ResetOutputRing(port);
     port.FlushAck.Set();
 }
@@ -1073,6 +1098,7 @@ bool TakeOutputSpan(TPortRecord &port, TOutputSpan &span)
     span.Start = port.OutTail;
     span.Length = port.OutTail < port.OutHead ? static_cast<uint16_t>(port.OutHead - port.OutTail)
                                               : static_cast<uint16_t>(port.OutSize - port.OutTail);
+    span.Wrapped = port.OutTail < port.OutHead ? uint16_t{0} : port.OutHead;
     span.Generation = port.OutGeneration;
     return true;
 }
@@ -1084,13 +1110,14 @@ namespace
 // threshold the ring's room now reaches, or an output-used one (the driver's queue counts there,
 // so the dispatch thread judges). Waking the dispatch thread for every write of the output thread
 // would cost a round of system calls each time. Called under the port lock.
-bool OutputTriggerMayFire(const TPortRecord &port)
+bool OutputTriggerMayFire(const TPortRecord &port, bool outputUsedToo)
 {
     const uint32_t room = RingRoomOf(port);
     for (const TStatusTrigger &t : port.Triggers.Status) {
         if (!t.Handle || !t.Armed)
             continue;
-        if (t.Kind == StatusOutUsed || (t.Kind == StatusOutFree && room >= t.Value))
+        if ((outputUsedToo && t.Kind == StatusOutUsed) ||
+            (t.Kind == StatusOutFree && room >= t.Value))
             return true;
     }
     return false;
@@ -1110,7 +1137,7 @@ void CompleteOutputSpan(TPortRecord &port, const TOutputSpan &span, uint16_t wri
         port.OutTail = static_cast<uint16_t>((span.Start + written) % port.OutSize);
         port.OutFull = false;
         ++port.OutActivity;
-        wake = OutputTriggerMayFire(port);
+        wake = OutputTriggerMayFire(port, true);
     }
     if (wake)
         port.TriggerWake.Set();
@@ -1449,6 +1476,12 @@ int OutputRoom(int port)
     return access ? OutputRoomOf(*access) : ecBadHandle;
 }
 
+int OutputRingRoom(int port)
+{
+    TPortAccess access(port);
+    return access ? RingRoomOf(*access) : ecBadHandle;
+}
+
 int DeferOutput(int port, bool on)
 {
     TPortAccess access(port);
@@ -1456,8 +1489,12 @@ int DeferOutput(int port, bool on)
         return ecBadHandle;
     TPortRecord &rec = *access;
     rec.OutputDeferred = on;
-    if (!on && rec.OutputUsed() != 0)
+    // Only an output thread that found the ring empty waits for the wake; one still draining
+    // takes the deferred writes with the rest.
+    if (!on && rec.DeferredWake && rec.OutputUsed() != 0)
         rec.OutputReady.Set();
+    if (!on)
+        rec.DeferredWake = false;
     return ecOK;
 }
 
@@ -1641,6 +1678,18 @@ int RemoveHandler(int port, TMessageTarget *window)
     });
 }
 
+int ConsumeMessage(int port)
+{
+    TPortAccess access(port);
+    if (!access)
+        return ecBadHandle;
+    TPortRecord &rec = *access;
+    if (!rec.CallingProcedure || rec.DispatchThreadId != std::this_thread::get_id())
+        return ecBadArgument;
+    rec.MessageConsumed = true;
+    return ecOK;
+}
+
 int RemoveHandler(int port, TEventProc proc, uintptr_t handleValue)
 {
     return MarkRemoved(port, [proc, handleValue](const TEventHandlerNode &node) {
@@ -1753,8 +1802,13 @@ int ArmStateTrigger(int port, uint16_t handle, uint16_t value, bool arm)
     if (!arm)
         return ecOK;
     // A condition that already holds fires at the dispatch thread's next pass, which this
-    // brings forward instead of waiting for the 50 ms one.
-    rec.TriggerWake.Set();
+    // brings forward instead of waiting for the 50 ms one. During a delivery (a handler re-arming
+    // its trigger, as a block pump does per batch) the dispatch thread runs that pass when the
+    // delivery returns; waking it would cost a round of system calls for nothing.
+    if (rec.Dispatching)
+        rec.ArmedInDelivery = true;
+    else
+        rec.TriggerWake.Set();
     switch (t.Kind) {
     case StatusModem: {
         const uint8_t mask = static_cast<uint8_t>(value);

@@ -90,6 +90,9 @@ int SendByte(int port, uint8_t c);
 int SendBytes(int port, const uint8_t *data, uint16_t count);
 int OutputCount(int port);
 int OutputRoom(int port);
+// The output ring's room without asking the device for its status first: what a writer that
+// queues block after block needs, free of system calls.
+int OutputRingRoom(int port);
 int DiscardOutput(int port);
 // While on, writes into the output ring do not wake the output thread; turning it off wakes it
 // once for all of them. For a writer that queues many small pieces in a row: the thread then
@@ -110,6 +113,11 @@ int AddHandler(int port, TMessageTarget *window, uint32_t passOn);
 int AddHandler(int port, TEventProc proc, uintptr_t handleValue, uint32_t passOn);
 int RemoveHandler(int port, TMessageTarget *window);
 int RemoveHandler(int port, TEventProc proc, uintptr_t handleValue);
+// Called by a procedure handler on the dispatch thread: the message it is handling goes no
+// further, as if the procedure had been added with passOn 0 for this one message. Lets a
+// procedure take the messages it can serve on the dispatch thread and leave the rest to the
+// window. ecBadArgument outside a procedure handler's call on the dispatch thread.
+int ConsumeMessage(int port);
 
 // Triggers.
 int SetDataThreshold(int port, uint16_t count);

@@ -24,8 +24,6 @@ class TMessageTarget;
 constexpr uint16_t kInputRingSize = 8192;
 constexpr uint32_t kWriteTimeoutMs = 60000;
 
-using TEventProc = void (*)(uintptr_t handleValue, unsigned msg, uintptr_t wParam, intptr_t lParam);
-
 struct TEventHandlerNode {
     enum Kind : uint8_t { None = 0, Window = 1, Procedure = 2 };
     uint8_t Kind = None;
@@ -65,6 +63,8 @@ struct TPortRecord {
     // The procedure handler running on the dispatch thread right now; callers on other threads
     // that remove it or close the port wait on ProcedureReturned until it has returned.
     TEventHandlerNode *CallingProcedure = nullptr;
+    // The running procedure took its message for good (ConsumeMessage): older handlers skip it.
+    bool MessageConsumed = false;
     std::condition_variable_any ProcedureReturned;
 
     // Triggers.
@@ -103,6 +103,9 @@ struct TPortRecord {
     Event EventProcessed{Event::Mode::AutoReset}; // dispatch thread -> event thread
     Event OutputReady{Event::Mode::AutoReset};    // a write into the output ring
     Event FlushOutput{Event::Mode::AutoReset};    // drop unsent output
+    // Set before FlushOutput and cleared when the flush is acknowledged, so that the output
+    // thread looks at the event between two writes without a system call.
+    std::atomic<bool> FlushRequested{false};
     Event FlushAck{Event::Mode::AutoReset};       // the output thread let go of the ring
     Event TriggerWake{Event::Mode::AutoReset};    // output drained or a trigger armed: pass now
     Event StopEvent{Event::Mode::ManualReset};    // wakes every thread for Stop
@@ -130,6 +133,8 @@ struct TPortRecord {
     // A writer queues several pieces in a row (DeferOutput): the output thread is woken once
     // they are all in, not for each.
     bool OutputDeferred = false;
+    // A write while deferred found the ring empty: the output thread may be waiting for it.
+    bool DeferredWake = false;
 
     // Input ring.
     std::vector<uint8_t> InRing;
@@ -139,6 +144,9 @@ struct TPortRecord {
     // State.
     bool IsOpen = false; // OpenPort has finished setting the port up
     bool Dispatching = false;
+    // A status trigger was armed while a delivery was under way: the dispatch thread runs a pass
+    // once the delivery returns instead of being woken through TriggerWake.
+    std::atomic<bool> ArmedInDelivery{false};
     // A caller holds deliveries back (HoldDelivery): the data triggers still scan and count
     // matches, but nothing is delivered until the hold ends.
     bool DeliveryHeld = false;
@@ -194,6 +202,10 @@ struct TOutputSpan {
     std::shared_ptr<std::vector<uint8_t>> Ring;
     uint16_t Start = 0;
     uint16_t Length = 0;
+    // Bytes that follow at the ring's start when the queued output wraps there: a layer that can
+    // write two pieces at once (writev) takes them in the same call. CompleteOutputSpan accepts a
+    // count through both.
+    uint16_t Wrapped = 0;
     uint32_t Generation = 0;
 };
 bool TakeOutputSpan(TPortRecord &port, TOutputSpan &span);

@@ -19,6 +19,7 @@
 #include <sys/ioctl.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
+#include <sys/uio.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -597,14 +598,48 @@ bool WaitsForDsr(const THandleRecord &record, int fd)
     return record.State.OutxDsrFlow && ReadModemLines(fd, lines) && !(lines & msDsr);
 }
 
+// Waits until the device can take more, or for a flush or a stop; Empty when it can (or the
+// wait ran out, which the next write will meet).
+TDrainEnd WaitForRoom(TPortRecord &port, int fd)
+{
+    short revents = 0;
+    const int woke =
+        WaitEventsOrFd({&port.FlushOutput, &port.IoStopEvent, &port.StopEvent}, fd, POLLOUT,
+                       &revents, std::chrono::milliseconds(port.WriteTimeoutMs));
+    if (woke == 0)
+        return AckFlush(port);
+    if (woke == 1 || woke == 2)
+        return TDrainEnd::Stopped;
+    if (woke == 3 && (revents & (POLLERR | POLLHUP | POLLNVAL)))
+        return Failed(port, (revents & POLLNVAL) ? EBADF : EIO);
+    return TDrainEnd::Empty;
+}
+
 // Writes the ring to the device until it is empty. A write the device cannot take now (the
 // driver's buffer is full, or CTS holds it) waits for the device, a flush or a stop; no write
-// is ever outstanding twice, since a non-blocking write either takes bytes or none.
+// is ever outstanding twice, since a non-blocking write either takes bytes or none. Output that
+// wraps at the ring's end goes out in one writev; after a write the device took only part of,
+// the thread waits for room at once instead of trying a write that would be refused.
+//
+// Once the ring is empty after a write, the thread waits for the device to have room before it
+// waits for more output: a writer that refills the ring meanwhile (a block pump) then needs no
+// wake-up, which would find the device still full. While the device has room the wait ends at
+// once.
 TDrainEnd Drain(TPortRecord &port, THandleRecord &record, int fd)
 {
     TOutputSpan span;
-    while (TakeOutputSpan(port, span)) {
-        if (port.FlushOutput.Claim())
+    bool full = false;
+    bool wrote = false;
+    for (;;) {
+        if (!TakeOutputSpan(port, span)) {
+            if (!wrote)
+                return TDrainEnd::Empty;
+            wrote = false;
+            if (const TDrainEnd end = WaitForRoom(port, fd); end != TDrainEnd::Empty)
+                return end;
+            continue;
+        }
+        if (port.FlushRequested && port.FlushOutput.Claim())
             return AckFlush(port);
         if (port.IoStop || port.Stop)
             return TDrainEnd::Stopped;
@@ -618,10 +653,19 @@ TDrainEnd Drain(TPortRecord &port, THandleRecord &record, int fd)
                 return end;
             continue;
         }
-        const ssize_t n = write(fd, span.Ring->data() + span.Start, span.Length);
-        const int error = n < 0 ? errno : 0;
+        ssize_t n = -1;
+        int error = EAGAIN;
+        if (!full) {
+            iovec pieces[2] = {{span.Ring->data() + span.Start, span.Length},
+                               {span.Ring->data(), span.Wrapped}};
+            n = writev(fd, pieces, span.Wrapped ? 2 : 1);
+            error = n < 0 ? errno : 0;
+        }
+        full = false;
         if (n > 0) {
             CompleteOutputSpan(port, span, static_cast<uint16_t>(n));
+            full = n < span.Length + span.Wrapped;
+            wrote = true;
             continue;
         }
         if (n < 0 && error == EINTR)
@@ -629,23 +673,14 @@ TDrainEnd Drain(TPortRecord &port, THandleRecord &record, int fd)
         if (IsLineFailure(error))
             return Failed(port, error);
         if (n < 0 && (error == EAGAIN || error == EWOULDBLOCK)) {
-            short revents = 0;
-            const int woke =
-                WaitEventsOrFd({&port.FlushOutput, &port.IoStopEvent, &port.StopEvent}, fd, POLLOUT,
-                               &revents, std::chrono::milliseconds(port.WriteTimeoutMs));
-            if (woke == 0)
-                return AckFlush(port);
-            if (woke == 1 || woke == 2)
-                return TDrainEnd::Stopped;
-            if (woke == 3 && (revents & (POLLERR | POLLHUP | POLLNVAL)))
-                return Failed(port, (revents & POLLNVAL) ? EBADF : EIO);
+            if (const TDrainEnd end = WaitForRoom(port, fd); end != TDrainEnd::Empty)
+                return end;
             continue;
         }
         // Any other refusal may pass: try again after a pause rather than spinning.
         if (const TDrainEnd end = PauseOutput(port, kRetryPauseMs); end != TDrainEnd::Empty)
             return end;
     }
-    return TDrainEnd::Empty;
 }
 
 void PosixOutputThread(TPortRecord &port)

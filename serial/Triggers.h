@@ -23,6 +23,9 @@ constexpr uint8_t hkTimer = 2;
 constexpr uint8_t hkData = 3;
 constexpr uint8_t hkStatus = 4;
 
+// A procedure handler of the trigger messages: runs on the port's dispatch thread.
+using TEventProc = void (*)(uintptr_t handleValue, unsigned msg, uintptr_t wParam, intptr_t lParam);
+
 // Status trigger kinds.
 constexpr uint16_t StatusModem = 1;
 constexpr uint16_t StatusLineError = 2;

@@ -19,6 +19,8 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -44,6 +46,36 @@ struct ByName {
     }
 };
 
+// Figures written down on the port's dispatch thread (where the block pump reports the gauge)
+// and read on the test's.
+class TFigures
+{
+  public:
+    void Add(int figure)
+    {
+        const std::lock_guard lock(mutex_);
+        figures_.push_back(figure);
+    }
+    std::vector<int> Values() const
+    {
+        const std::lock_guard lock(mutex_);
+        return figures_;
+    }
+    std::size_t size() const { return Values().size(); }
+    bool empty() const { return Values().empty(); }
+    bool operator==(const std::vector<int> &other) const { return Values() == other; }
+    friend std::ostream &operator<<(std::ostream &out, const TFigures &figures)
+    {
+        for (const int figure : figures.Values())
+            out << figure << ' ';
+        return out;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<int> figures_;
+};
+
 // Stands in for the main window and writes down every call, in order.
 class TRecordedCalls : public loader::TLoaderCallbacks
 {
@@ -57,13 +89,13 @@ class TRecordedCalls : public loader::TLoaderCallbacks
     void EnableScriptTimer() override { calls.push_back("Timer"); }
     void SetUploadProgress(int percent) override
     {
-        progress.push_back(percent);
+        progress.Add(percent);
         if (onProgress)
             onProgress(percent);
     }
 
     std::vector<std::string> calls;
-    std::vector<int> progress;
+    TFigures progress;
     std::function<void(int)> onProgress;
 };
 

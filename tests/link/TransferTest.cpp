@@ -123,8 +123,8 @@ TEST_F(Transfer, BlocksWaitInTheOutputBufferWhileTheDeviceHoldsCts)
 {
     loader::TFrmS_comm &form = Start("50");
     Port(1).SetCTS(false);
-    std::vector<int> queued;
-    calls.onProgress = [&](int) { queued.push_back(ComPort().OutputCount()); };
+    linktest::TFigures queued;
+    calls.onProgress = [&](int) { queued.Add(ComPort().OutputCount()); };
 
     const std::vector<uint8_t> buffer = Pattern(120);
     form.SendBuffer(buffer.data(), 120);

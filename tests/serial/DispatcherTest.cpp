@@ -472,6 +472,32 @@ TEST(DispatcherDelivery, AHandleReusedInsideAHandlerStopsTheDelivery)
     EXPECT_EQ(older.Messages().size(), 1u);
 }
 
+// A procedure takes the messages it serves from older handlers; the rest go on to them. Outside
+// a procedure's call on the dispatch thread the call is refused.
+TEST(DispatcherDelivery, AProcedureConsumesTheMessagesItServes)
+{
+    TriggerRecorder older, newer;
+    SimulatedPort sim;
+    ASSERT_EQ(sim.OpenResult, ecOK);
+    const int k = AddMatchTrigger(sim.Port, "K", false);
+    const int q = AddMatchTrigger(sim.Port, "Q", false);
+    std::atomic<int> consumeResult{1};
+    newer.OnMessage([&](const RecordedMessage &m) {
+        if (m.WParam == static_cast<uintptr_t>(k))
+            consumeResult = ConsumeMessage(sim.Port);
+    });
+    ASSERT_EQ(older.Attach(sim.Port), ecOK);
+    ASSERT_EQ(newer.Attach(sim.Port), ecOK);
+    EXPECT_EQ(ConsumeMessage(sim.Port), ecBadArgument);
+    // The last Q comes after both K: had one of them gone on, the older handler had it first.
+    sim.Far.Write("KQKQ");
+    ASSERT_TRUE(older.WaitForCount(2));
+    EXPECT_EQ(consumeResult, ecOK);
+    EXPECT_EQ(newer.Messages().size(), 4u);
+    const RecordedMessage qMessage = Msg(MsgTriggerData, q, 1, sim.Port);
+    EXPECT_EQ(older.Messages(), (std::vector<RecordedMessage>{qMessage, qMessage}));
+}
+
 TEST(DispatcherDelivery, RemovedHandlersAreSkippedAtOnce)
 {
     TriggerRecorder older, newer;
@@ -672,6 +698,26 @@ TEST(DispatcherStatus, OutputTriggersFireOncePerArming)
     ASSERT_TRUE(recorder.WaitForCount(5));
     for (size_t i = 3; i < 5; ++i)
         EXPECT_EQ(recorder.Messages()[i].WParam, static_cast<uintptr_t>(sent));
+}
+
+// Room made by emptying the ring, not by the device taking bytes, also fires an output-free
+// trigger: nothing else is armed, so no timed pass would find it.
+TEST(DispatcherStatus, OutputFreeFiresWhenTheRingIsDiscarded)
+{
+    TriggerRecorder recorder;
+    SimulatedPort sim("COM7", 4096, 100);
+    ASSERT_EQ(sim.OpenResult, ecOK);
+    HoldOutput(sim, true);
+    const int room = AddStateTrigger(sim.Port, StatusOutFree);
+    ASSERT_EQ(Send(sim.Port, std::string(80, 'a')), ecOK);
+    ASSERT_EQ(recorder.Attach(sim.Port), ecOK);
+    ASSERT_EQ(ArmStateTrigger(sim.Port, static_cast<uint16_t>(room), 90, true), ecOK);
+    testsupport::Settle(100);
+    ASSERT_EQ(OutputRingRoom(sim.Port), 20); // the held line took nothing
+    EXPECT_TRUE(recorder.Messages().empty());
+    ASSERT_EQ(DiscardOutput(sim.Port), ecOK);
+    ASSERT_TRUE(recorder.WaitForCount(1));
+    EXPECT_EQ(recorder.Messages()[0].WParam, static_cast<uintptr_t>(room));
 }
 
 TEST(DispatcherStatus, OutputUsedCountsWhatTheDriverStillHolds)
