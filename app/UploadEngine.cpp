@@ -19,6 +19,8 @@
 #include "platform/MessageBox.h"
 #include "serial/ApdComPort.h"
 
+#include <QCoreApplication>
+#include <QEvent>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
@@ -28,6 +30,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace loader
 {
@@ -215,23 +218,54 @@ void TUploadEngine::SetComBtnState(bool enabled)
     view_->ShowPortOpen(enabled);
 }
 
+namespace
+{
+
+QEvent::Type HandedOverEventType()
+{
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+} // namespace
+
 void TUploadEngine::SetUploadProgress(int percent)
 {
     if (std::this_thread::get_id() != ownThread_) {
-        if (handedProgress_.exchange(percent) == percent)
-            return;
-        QMetaObject::invokeMethod(
-            this,
-            [this, percent, epoch = progressEpoch_.load()] {
-                if (epoch == progressEpoch_)
-                    ShowUploadProgressNow(percent);
-            },
-            Qt::QueuedConnection);
+        QEvent *event = nullptr;
+        {
+            const std::lock_guard lock(handoverMutex_);
+            if (percent == lastFigure_)
+                return;
+            lastFigure_ = percent;
+            handedOver_.push_back(percent);
+            if (handedOver_.size() == 1)
+                event = new QEvent(HandedOverEventType());
+        }
+        if (event)
+            QCoreApplication::postEvent(this, event);
         return;
     }
-    ++progressEpoch_;
-    handedProgress_ = percent;
+    {
+        const std::lock_guard lock(handoverMutex_);
+        handedOver_.clear();
+        lastFigure_ = percent;
+    }
     ShowUploadProgressNow(percent);
+}
+
+bool TUploadEngine::event(QEvent *e)
+{
+    if (e->type() != HandedOverEventType())
+        return QObject::event(e);
+    std::vector<int> figures;
+    {
+        const std::lock_guard lock(handoverMutex_);
+        figures.swap(handedOver_);
+    }
+    for (const int figure : figures)
+        ShowUploadProgressNow(figure);
+    return true;
 }
 
 void TUploadEngine::ShowUploadProgressNow(int percent)

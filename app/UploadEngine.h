@@ -15,14 +15,15 @@
 #include "platform/MessageBox.h"
 
 #include <QObject>
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
 
+class QEvent;
 class QEventLoop;
 class QTimer;
 
@@ -192,14 +193,18 @@ class TUploadEngine : public QObject, public TLoaderCallbacks
     TUploadView *view_ = &defaultView_;
     int scriptProgress_ = 0;
     int uploadProgress_ = 0;
-    // The gauge figure last set or handed over, so that the pump hands over changes only; and a
-    // count of the figures set on the GUI thread, so that one handed over before them (a late
-    // block of an upload given up) does not overwrite them.
-    std::atomic<int> handedProgress_{0};
+    // Gauge figures the link's pump handed over from the dispatch thread, in order, for the GUI
+    // thread to show; and the figure last set or handed over, so that only changes are handed
+    // over. A figure set on the GUI thread drops those still waiting (a late block of an upload
+    // given up must not overwrite it). One event is posted while any wait; the lock also orders
+    // the event's hand-over through the toolkit's queue for the thread checker.
+    std::mutex handoverMutex_;
+    std::vector<int> handedOver_;
+    int lastFigure_ = 0;
     // The thread the engine was made on, the GUI thread: told apart from the pump's cheaply.
     std::thread::id ownThread_ = std::this_thread::get_id();
-    std::atomic<uint32_t> progressEpoch_{0};
     void ShowUploadProgressNow(int percent);
+    bool event(QEvent *e) override;
     bool running_ = false;
     bool stepRunning_ = false;       // a step is under way: ticks meanwhile are not taken
     bool transferActive_ = false;    // the link services send from UploadBuffer until it drains
