@@ -256,13 +256,17 @@ void TUploadEngine::SetUploadProgress(int percent)
 
 bool TUploadEngine::event(QEvent *e)
 {
-    if (e->type() != HandedOverEventType())
-        return QObject::event(e);
     std::vector<int> figures;
+    bool handedOver = false;
     {
+        // Taken before the event is looked at: pairs with the lock under which the pump made it.
         const std::lock_guard lock(handoverMutex_);
-        figures.swap(handedOver_);
+        handedOver = e->type() == HandedOverEventType();
+        if (handedOver)
+            figures.swap(handedOver_);
     }
+    if (!handedOver)
+        return QObject::event(e);
     for (const int figure : figures)
         ShowUploadProgressNow(figure);
     return true;
