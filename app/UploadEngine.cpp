@@ -26,6 +26,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <stdexcept>
 #include <string>
 #include <thread>
@@ -90,11 +91,45 @@ class TriggerRelease
     TUploadEngine &engine_;
 };
 
+QEvent::Type HandedOverEventType()
+{
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+// Takes the gauge's hand-over events on the GUI thread. The lock is taken before the event is
+// looked at: it pairs with the lock under which the pump made the event, so the event's hand-over
+// through the toolkit's queue is ordered for the thread checker too.
+class TGaugeMailbox : public QObject
+{
+  public:
+    TGaugeMailbox(std::mutex &lock, std::function<void()> deliver)
+        : lock_(lock), deliver_(std::move(deliver))
+    {
+    }
+
+    bool event(QEvent *e) override
+    {
+        {
+            const std::lock_guard guard(lock_);
+        }
+        if (e->type() != HandedOverEventType())
+            return QObject::event(e);
+        deliver_();
+        return true;
+    }
+
+  private:
+    std::mutex &lock_;
+    std::function<void()> deliver_;
+};
+
 } // namespace
 
 TUploadEngine::TUploadEngine(TLinkServices *link, QObject *parent)
     : QObject(parent), ScriptTimer(new QTimer(this)), link_(link)
 {
+    mailbox_ = std::make_unique<TGaugeMailbox>(handoverMutex_, [this] { ShowHandedOver(); });
     ScriptTimer->setObjectName(QStringLiteral("ScriptTimer"));
     ScriptTimer->setInterval(ScriptTickMs);
     connect(ScriptTimer, &QTimer::timeout, this, &TUploadEngine::ScriptTimerTimer);
@@ -218,17 +253,6 @@ void TUploadEngine::SetComBtnState(bool enabled)
     view_->ShowPortOpen(enabled);
 }
 
-namespace
-{
-
-QEvent::Type HandedOverEventType()
-{
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
-} // namespace
-
 void TUploadEngine::SetUploadProgress(int percent)
 {
     if (std::this_thread::get_id() != ownThread_) {
@@ -243,7 +267,7 @@ void TUploadEngine::SetUploadProgress(int percent)
                 event = new QEvent(HandedOverEventType());
         }
         if (event)
-            QCoreApplication::postEvent(this, event);
+            QCoreApplication::postEvent(mailbox_.get(), event);
         return;
     }
     {
@@ -254,22 +278,15 @@ void TUploadEngine::SetUploadProgress(int percent)
     ShowUploadProgressNow(percent);
 }
 
-bool TUploadEngine::event(QEvent *e)
+void TUploadEngine::ShowHandedOver()
 {
     std::vector<int> figures;
-    bool handedOver = false;
     {
-        // Taken before the event is looked at: pairs with the lock under which the pump made it.
         const std::lock_guard lock(handoverMutex_);
-        handedOver = e->type() == HandedOverEventType();
-        if (handedOver)
-            figures.swap(handedOver_);
+        figures.swap(handedOver_);
     }
-    if (!handedOver)
-        return QObject::event(e);
     for (const int figure : figures)
         ShowUploadProgressNow(figure);
-    return true;
 }
 
 void TUploadEngine::ShowUploadProgressNow(int percent)

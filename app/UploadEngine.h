@@ -23,7 +23,6 @@
 #include <thread>
 #include <vector>
 
-class QEvent;
 class QEventLoop;
 class QTimer;
 
@@ -201,10 +200,13 @@ class TUploadEngine : public QObject, public TLoaderCallbacks
     std::mutex handoverMutex_;
     std::vector<int> handedOver_;
     int lastFigure_ = 0;
+    // Receives the hand-over's events on the GUI thread (made after the lock it takes: the
+    // engine itself gets events while its members are still being made).
+    std::unique_ptr<QObject> mailbox_;
     // The thread the engine was made on, the GUI thread: told apart from the pump's cheaply.
     std::thread::id ownThread_ = std::this_thread::get_id();
     void ShowUploadProgressNow(int percent);
-    bool event(QEvent *e) override;
+    void ShowHandedOver();
     bool running_ = false;
     bool stepRunning_ = false;       // a step is under way: ticks meanwhile are not taken
     bool transferActive_ = false;    // the link services send from UploadBuffer until it drains

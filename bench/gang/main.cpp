@@ -223,7 +223,11 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "gang_bench: %s\n", e.what());
         result = 1;
     }
+    // A failed run keeps its folder (the programs' output, the logs) for a look at what happened.
     std::error_code ignored;
-    fs::remove_all(dir, ignored);
+    if (result == 0)
+        fs::remove_all(dir, ignored);
+    else
+        std::fprintf(stderr, "gang_bench: kept %s\n", dir.c_str());
     return result;
 }
