@@ -6,6 +6,7 @@
 #include "app/GangPorts.h"
 #include "app/GangRun.h"
 #include "app/LoaderSettings.h"
+#include "app/PortListing.h"
 #include "app/PortRun.h"
 #include "app/SignalPipe.h"
 #include "app/UploadEngine.h"
@@ -107,8 +108,9 @@ StartOptions ParseStartOptions(int argc, const char *const *argv)
     const QCommandLineOption port(QStringLiteral("port"), QString(), QStringLiteral("NAME"));
     const QCommandLineOption help(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")});
+    const QCommandLineOption listPorts(QStringLiteral("list-ports"));
     const QCommandLineOption smoke = Hidden(QCommandLineOption(QStringLiteral("smoke")));
-    parser.addOptions({batch, script, answer, port, help, version, smoke});
+    parser.addOptions({batch, script, answer, port, help, version, listPorts, smoke});
     for (const ToolkitOption &toolkit : ToolkitOptions)
         parser.addOption(Hidden(toolkit.takesValue
                                     ? QCommandLineOption(QString::fromLatin1(toolkit.name),
@@ -129,6 +131,7 @@ StartOptions ParseStartOptions(int argc, const char *const *argv)
     options.batch = parser.isSet(batch);
     options.help = parser.isSet(help);
     options.version = parser.isSet(version);
+    options.listPorts = parser.isSet(listPorts);
     for (const ToolkitOption &toolkit : ToolkitOptions) {
         const QString name = QString::fromLatin1(toolkit.name);
         if (!parser.isSet(name))
@@ -167,13 +170,15 @@ StartOptions ParseStartOptions(int argc, const char *const *argv)
         options.error = "--script and --answer belong to --batch";
     if (options.error.empty() && parser.isSet(port) && !options.batch)
         options.error = "--port belongs to --batch";
+    if (options.error.empty() && options.listPorts && (options.batch || options.smoke))
+        options.error = "--list-ports runs on its own";
     return options;
 }
 
 std::string UsageText()
 {
     return "Usage: loader [--batch [--port NAME]... [--script FILE] [--answer abort|ignore]]\n"
-           "       loader --help | --version\n"
+           "       loader --list-ports | --help | --version\n"
            "\n"
            "Without options the loader shows its window.\n"
            "  --batch                one upload run without a window, as \"Start File Upload\"\n"
@@ -184,6 +189,8 @@ std::string UsageText()
            "                         loader-NAME.log, and a summary line per port at the end\n"
            "  --script FILE          run FILE instead of the \"Default Script\" of loader.ini\n"
            "  --answer abort|ignore  the answer to boxes with Abort and Ignore (default abort)\n"
+           "  --list-ports           list the serial ports: name, device, stable name (from\n"
+           "                         /dev/serial/by-id) and whether each opens now\n"
            "  -h, --help             show this text\n"
            "  -v, --version          show the version\n"
            "Qt's own options (-platform NAME, -display NAME, -style NAME, -qwindowgeometry G,\n"
@@ -339,6 +346,14 @@ int RunLoader(int argc, char **argv)
     }
     if (options.version) {
         std::fputs(VersionText().c_str(), stdout);
+        return 0;
+    }
+    if (options.listPorts) {
+        // The start folder's loader.ini names the COMn devices; it is read, never written.
+        std::error_code error;
+        const std::filesystem::path start = std::filesystem::current_path(error);
+        StartSerialEngine(((error ? std::filesystem::path(".") : start) / "loader.ini").string());
+        std::fputs(FormatPortList(ListPorts()).c_str(), stdout);
         return 0;
     }
     // Ports named on the command line are checked before anything is opened.

@@ -29,6 +29,7 @@ struct StartOptions {
     bool batch = false;                      // "--batch": one run without a window
     bool help = false;                       // "-h", "--help"
     bool version = false;                    // "-v", "--version"
+    bool listPorts = false;                  // "--list-ports"
     std::optional<std::string> script;       // "--script FILE" (batch only)
     BatchPolicy answer = BatchPolicy::Abort; // "--answer abort|ignore" (batch only)
     // "--port NAME", in order (batch only): one is a single run on that port, more a gang run.

@@ -132,6 +132,7 @@ TEST(LoaderApplicationTest, CommandLineIsCheckedBeforeAnythingIsOpened)
     const Case cases[] = {
         {"--batch --scrpit fail.sld", nullptr, 2, "", "loader: Unknown option 'scrpit'.\nUsage: "},
         {"--batch fail.sld", nullptr, 2, "", "unexpected argument 'fail.sld'"},
+        {"--list-ports --batch", nullptr, 2, "", "loader: --list-ports runs on its own\nUsage: "},
         {"--help", nullptr, 0, "Usage: loader [--batch", ""},
         {"--version", nullptr, 0, "Tavrin Research, Inc. RS232 Flash File Loader\nVersion 1.04 (",
          ""},
