@@ -73,16 +73,8 @@ void TryOpen(ListedPort &port, const std::string &openName)
 
 std::vector<ListedPort> ListPorts(const std::string &devRoot, int lastCom)
 {
-    // The stable names, by the device they lead to.
-    std::vector<std::pair<std::string, std::string>> stable;
-    for (const std::string &link : Entries(devRoot + "/serial/by-id", {""}))
-        stable.emplace_back(Canonical(link), link);
     const auto stableNameOf = [&](const std::string &device) {
-        const std::string target = Canonical(device);
-        for (const auto &[of, link] : stable)
-            if (of == target)
-                return link;
-        return std::string();
+        return serial::StableDeviceName(device, devRoot);
     };
 
     std::vector<ListedPort> ports;
@@ -103,8 +95,8 @@ std::vector<ListedPort> ListPorts(const std::string &devRoot, int lastCom)
     // Present devices no COMn names. A /dev/ttyS* exists for every possible UART: only one that
     // answers is a port.
     std::vector<std::string> present = Entries(devRoot, {"ttyUSB", "ttyACM"});
-    for (const auto &[of, link] : stable)
-        present.push_back(of);
+    for (const std::string &link : Entries(devRoot + "/serial/by-id", {""}))
+        present.push_back(Canonical(link));
     const std::vector<std::string> uarts = Entries(devRoot, {"ttyS"});
     for (const std::string &device : uarts)
         present.push_back(device);

@@ -43,7 +43,7 @@ const std::string DirectPortPrefix = "Direct to COM";
 constexpr std::size_t PortNameOffset = 10;
 constexpr uint16_t MaxProbedPort = 16;
 // The port list's columns: the entry, and the device path it opens.
-constexpr int PortListColumns = 2;
+constexpr int PortListColumns = 3;
 const char *const Rs232Section = "RS232Settings";
 
 } // namespace
@@ -154,9 +154,15 @@ void TFrmS_comm::BuildPortList()
             QString::fromLatin1(serial::DevicePathFor(entry.substr(PortNameOffset)).c_str());
         auto *name = new QStandardItem(QString::fromLatin1(entry.c_str()));
         auto *device = new QStandardItem(path);
+        // Its stable name, where one exists: what to write into [Devices] for an adapter that
+        // may come back as another /dev/ttyUSBn.
+        const QString stableName =
+            QString::fromLatin1(serial::StableDeviceName(path.toStdString()).c_str());
+        auto *stable = new QStandardItem(stableName);
+        stable->setToolTip(stableName);
         name->setToolTip(path);
         device->setToolTip(path);
-        model->appendRow({name, device});
+        model->appendRow({name, device, stable});
     }
     // Wide enough for both columns: the popup is otherwise only as wide as the closed box.
     auto *portList = static_cast<QTreeView *>(CmbBxComPort->view());

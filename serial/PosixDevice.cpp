@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <linux/serial.h>
 #include <map>
 #include <memory>
@@ -731,6 +732,25 @@ std::string DefaultDevicePath(int comNumber)
         return {};
     const int index = comNumber - 1;
     return kFamilies[index / 4] + std::to_string(index % 4);
+}
+
+std::string StableDeviceName(const std::string &device, const std::string &devRoot)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path target = fs::canonical(device, error);
+    if (error)
+        return {};
+    std::string found;
+    for (fs::directory_iterator it(devRoot + "/serial/by-id", error), end; !error && it != end;
+         it.increment(error)) {
+        std::error_code linkError;
+        const fs::path leadsTo = fs::canonical(it->path(), linkError);
+        // The first in name order, so that the same device always gets the same name.
+        if (!linkError && leadsTo == target && (found.empty() || it->path().string() < found))
+            found = it->path().string();
+    }
+    return found;
 }
 
 std::string DevicePathFor(const std::string &name)

@@ -27,5 +27,8 @@ std::string DeviceIniFile();
 std::string DevicePathFor(const std::string &name);
 // The built-in path of COM n, empty when the table has none.
 std::string DefaultDevicePath(int comNumber);
+// The stable name of a device: the link under `devRoot`/serial/by-id that leads to the same file
+// (it stays when a USB adapter comes back under another /dev/ttyUSBn). Empty when none does.
+std::string StableDeviceName(const std::string &device, const std::string &devRoot = "/dev");
 
 } // namespace serial
