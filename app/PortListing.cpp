@@ -5,6 +5,7 @@
 #include "serial/PosixDevice.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <sstream>
@@ -54,8 +55,9 @@ std::vector<std::string> Entries(const std::string &folder,
     return found;
 }
 
-// Opens the port as the loader does (exclusively) and closes it again.
-void TryOpen(ListedPort &port, const std::string &openName)
+// Opens the port as the loader does (exclusively) and closes it again; the system's error
+// number when it does not open (0 when it gave none).
+int TryOpen(ListedPort &port, const std::string &openName)
 {
     const serial::TDeviceRoutines routines = serial::InstalledDeviceRoutines();
     int platformError = 0;
@@ -64,9 +66,10 @@ void TryOpen(ListedPort &port, const std::string &openName)
     if (handle >= 0) {
         routines.Close(handle);
         port.opens = true;
-        return;
+        return 0;
     }
     port.reason = systemError != 0 ? std::strerror(systemError) : "the device cannot be opened";
+    return systemError;
 }
 
 } // namespace
@@ -105,10 +108,10 @@ std::vector<ListedPort> ListPorts(const std::string &devRoot, int lastCom)
         if (std::find(listed.begin(), listed.end(), target) != listed.end())
             continue;
         ListedPort port{"", device, stableNameOf(device), false, {}};
-        TryOpen(port, device);
+        const int error = TryOpen(port, device);
         const bool uart = std::find(uarts.begin(), uarts.end(), device) != uarts.end();
-        if (uart && !port.opens && port.reason != std::strerror(EBUSY) &&
-            port.reason != std::strerror(EACCES))
+        // A UART that is busy or refused is there; one that fails otherwise has no chip.
+        if (uart && !port.opens && error != EBUSY && error != EACCES)
             continue;
         ports.push_back(port);
         listed.push_back(target);

@@ -18,9 +18,8 @@
 #include "platform/FileDate.h"
 #include "platform/MessageBox.h"
 #include "serial/ApdComPort.h"
+#include "serial/GuiMessageTarget.h"
 
-#include <QCoreApplication>
-#include <QEvent>
 #include <QEventLoop>
 #include <QTimer>
 #include <algorithm>
@@ -91,45 +90,13 @@ class TriggerRelease
     TUploadEngine &engine_;
 };
 
-QEvent::Type HandedOverEventType()
-{
-    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
-    return type;
-}
-
-// Takes the gauge's hand-over events on the GUI thread. The lock is taken before the event is
-// looked at: it pairs with the lock under which the pump made the event, so the event's hand-over
-// through the toolkit's queue is ordered for the thread checker too.
-class TGaugeMailbox : public QObject
-{
-  public:
-    TGaugeMailbox(std::mutex &lock, std::function<void()> deliver)
-        : lock_(lock), deliver_(std::move(deliver))
-    {
-    }
-
-    bool event(QEvent *e) override
-    {
-        {
-            const std::lock_guard guard(lock_);
-        }
-        if (e->type() != HandedOverEventType())
-            return QObject::event(e);
-        deliver_();
-        return true;
-    }
-
-  private:
-    std::mutex &lock_;
-    std::function<void()> deliver_;
-};
-
 } // namespace
 
 TUploadEngine::TUploadEngine(TLinkServices *link, QObject *parent)
     : QObject(parent), ScriptTimer(new QTimer(this)), link_(link)
 {
-    mailbox_ = std::make_unique<TGaugeMailbox>(handoverMutex_, [this] { ShowHandedOver(); });
+    mailbox_ = std::make_unique<serial::TGuiMessageTarget>(
+        [this](unsigned, uintptr_t, intptr_t) { ShowHandedOver(); });
     ScriptTimer->setObjectName(QStringLiteral("ScriptTimer"));
     ScriptTimer->setInterval(ScriptTickMs);
     connect(ScriptTimer, &QTimer::timeout, this, &TUploadEngine::ScriptTimerTimer);
@@ -256,18 +223,17 @@ void TUploadEngine::SetComBtnState(bool enabled)
 void TUploadEngine::SetUploadProgress(int percent)
 {
     if (std::this_thread::get_id() != ownThread_) {
-        QEvent *event = nullptr;
         {
             const std::lock_guard lock(handoverMutex_);
             if (percent == lastFigure_)
                 return;
             lastFigure_ = percent;
             handedOver_.push_back(percent);
-            if (handedOver_.size() == 1)
-                event = new QEvent(HandedOverEventType());
+            if (handedOver_.size() > 1)
+                return;
         }
-        if (event)
-            QCoreApplication::postEvent(mailbox_.get(), event);
+        // Posted without waiting for it: the pump goes on queueing blocks.
+        mailbox_->PostMessage(0, 0, 0);
         return;
     }
     {

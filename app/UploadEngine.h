@@ -29,6 +29,7 @@ class QTimer;
 namespace serial
 {
 class TDeliveryHold;
+class TGuiMessageTarget;
 } // namespace serial
 
 namespace loader
@@ -195,14 +196,11 @@ class TUploadEngine : public QObject, public TLoaderCallbacks
     // Gauge figures the link's pump handed over from the dispatch thread, in order, for the GUI
     // thread to show; and the figure last set or handed over, so that only changes are handed
     // over. A figure set on the GUI thread drops those still waiting (a late block of an upload
-    // given up must not overwrite it). One event is posted while any wait; the lock also orders
-    // the event's hand-over through the toolkit's queue for the thread checker.
+    // given up must not overwrite it). One message is posted to the mailbox while any wait.
     std::mutex handoverMutex_;
     std::vector<int> handedOver_;
     int lastFigure_ = 0;
-    // Receives the hand-over's events on the GUI thread (made after the lock it takes: the
-    // engine itself gets events while its members are still being made).
-    std::unique_ptr<QObject> mailbox_;
+    std::unique_ptr<serial::TGuiMessageTarget> mailbox_;
     // The thread the engine was made on, the GUI thread: told apart from the pump's cheaply.
     std::thread::id ownThread_ = std::this_thread::get_id();
     void ShowUploadProgressNow(int percent);

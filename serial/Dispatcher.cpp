@@ -1491,10 +1491,8 @@ int DeferOutput(int port, bool on)
     rec.OutputDeferred = on;
     // Only an output thread that found the ring empty waits for the wake; one still draining
     // takes the deferred writes with the rest.
-    if (!on && rec.DeferredWake && rec.OutputUsed() != 0)
+    if (!on && std::exchange(rec.DeferredWake, false) && rec.OutputUsed() != 0)
         rec.OutputReady.Set();
-    if (!on)
-        rec.DeferredWake = false;
     return ecOK;
 }
 

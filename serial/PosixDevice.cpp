@@ -629,7 +629,6 @@ TDrainEnd WaitForRoom(TPortRecord &port, int fd)
 TDrainEnd Drain(TPortRecord &port, THandleRecord &record, int fd)
 {
     TOutputSpan span;
-    bool full = false;
     bool wrote = false;
     for (;;) {
         if (!TakeOutputSpan(port, span)) {
@@ -654,19 +653,17 @@ TDrainEnd Drain(TPortRecord &port, THandleRecord &record, int fd)
                 return end;
             continue;
         }
-        ssize_t n = -1;
-        int error = EAGAIN;
-        if (!full) {
-            iovec pieces[2] = {{span.Ring->data() + span.Start, span.Length},
-                               {span.Ring->data(), span.Wrapped}};
-            n = writev(fd, pieces, span.Wrapped ? 2 : 1);
-            error = n < 0 ? errno : 0;
-        }
-        full = false;
+        iovec pieces[2] = {{span.Ring->data() + span.Start, span.Length},
+                           {span.Ring->data(), span.Wrapped}};
+        const ssize_t n = writev(fd, pieces, span.Wrapped ? 2 : 1);
+        const int error = n < 0 ? errno : 0;
         if (n > 0) {
             CompleteOutputSpan(port, span, static_cast<uint16_t>(n));
-            full = n < span.Length + span.Wrapped;
             wrote = true;
+            if (n < span.Length + span.Wrapped) {
+                if (const TDrainEnd end = WaitForRoom(port, fd); end != TDrainEnd::Empty)
+                    return end;
+            }
             continue;
         }
         if (n < 0 && error == EINTR)
